@@ -117,7 +117,7 @@ static_assert(offsetof(ConnectionEntry, connectionWord1) == 4, "ConnectionEntry.
 static_assert(offsetof(ConnectionEntry, connectionWord2) == 6, "ConnectionEntry.connectionWord2");
 
 #ifdef TESSAFLAT_BUILD
-#define TESSAFLAT_API extern "C" __declspec(dllexport)
+#define TESSAFLAT_API extern "C"   // exported by name and ordinal through Tessaflat.def
 #else
 #define TESSAFLAT_API extern "C" __declspec(dllimport)
 #endif
