@@ -18,6 +18,9 @@ extern HWND mainWindow;
 
 // Dialog 10, the share list (shares.cpp).
 INT_PTR CALLBACK shareListDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Dialog 12, the item editor, opened by the share editor with the share
+// editor as owner; it works on the owner's list 124 (items.cpp).
+INT_PTR CALLBACK itemEditorDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Dialog 13, the session list (sessions.cpp).
 INT_PTR CALLBACK sessionListDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Dialog 15, the task list (tasks.cpp).
