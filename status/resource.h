@@ -114,5 +114,7 @@
 #define IDS_NAME_PASSWORD1 19       // "Password #1"
 #define IDS_NAME_PASSWORD2 20       // "Password #2"
 #define IDS_INVALID_VALUE 21        // " '%s' is invalid !"
+// The text of an error code the library cannot name.
+#define IDS_NO_ERROR_TEXT 22
 
 #endif
