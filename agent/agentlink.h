@@ -1,0 +1,81 @@
+// How the Network DDE agent (nddeagent.exe) is reached: by the partner
+// library through window messages, by client nodes over TCP.
+//
+// Sessions. A client node opens one session per TCP connection and names
+// itself; the agent gives it a sessionId, unique among the running agent's
+// sessions, counting up from a start value (top bit set by default, so the
+// whole 32-bit range is in use) and skipping 0 and ids still in use.
+//   sessionWord     - the number of shares the session is connected to.
+// Within a session the client connects to shares by name, giving a password.
+// The agent grants a connection to an existing share whose password #1 or #2
+// equals the one given (an empty password is matched by giving none);
+// password #1 is tried first. Otherwise it refuses: NDDE_SHARE_NOT_EXIST,
+// NDDE_SHARE_DATA_CORRUPTED, NDDE_ACCESS_DENIED (no password matches),
+// NDDE_INVALID_SHARE or NDDE_INVALID_PASSWORD (malformed request).
+// Connecting again to a share the session holds replaces that connection.
+//   connectionWord1 - the number of the password that granted it: 1 or 2;
+//   connectionWord2 - the permissions that password carries (SharePermissions).
+#ifndef AGENTLINK_H
+#define AGENTLINK_H
+
+#include "tessaflat.h"
+
+// ---- The agent program -----------------------------------------------------
+
+const char AgentWindowClass[] = "NDdeAgent";
+const char AgentWindowTitle[] = "Network DDE Agent";
+const char AgentRunningMutex[] = "NDdeAgent.Running";     // held while one runs
+const unsigned short AgentDefaultPort = 7391;             // TCP, 127.0.0.1
+const DWORD AgentDefaultFirstSession = 0x80000001;
+
+const int MaxNodeNameLength = 15;
+const int AgentMaxSessions = 128;
+const int AgentMaxConnections = 64;                       // per session
+
+// ---- Partner to agent: WM_COPYDATA ----------------------------------------
+// The partner sends WM_COPYDATA to the agent's window with SendMessageTimeout
+// (AgentReplyTimeout), wParam its own reply window, dwData the request kind,
+// the data an AgentRequest. The agent answers with an NDde result code; for
+// the two lists it first sends its reply to the reply window as WM_COPYDATA
+// with dwData AgentReply and the entries as data.
+
+const DWORD AgentReplyTimeout = 2000;                     // ms, each direction
+
+enum AgentRequestKind : DWORD {
+    AgentListSessions = 0x4E440001,     // reply: AgentSession entries
+    AgentListConnections = 0x4E440002,  // reply: AgentConnection entries of one session
+    AgentCloseSession = 0x4E440003,     // no reply data
+    AgentReply = 0x4E440010,
+};
+
+#pragma pack(push, 1)
+
+struct AgentRequest {
+    char clientName[ClientNameSize];    // the session's client (list connections, close)
+    DWORD sessionId;
+};
+
+struct AgentSession {
+    char clientName[ClientNameSize];
+    WORD sessionWord;
+    DWORD sessionId;
+};
+
+struct AgentConnection {
+    char shareName[ShareNameSize];
+    WORD connectionWord1;
+    WORD connectionWord2;
+};
+
+#pragma pack(pop)
+
+// ---- Client node to agent: text lines over TCP ----------------------------
+// Every line ends with '\n'; fields are separated by a tab. The client sends
+// one request and reads its answer before the next.
+//   HELLO <node>               -> SESSION <sessionId, 8 hex digits> | REFUSED <code>
+//   CONNECT <share> <password> -> GRANTED <word1> <word2>          | REFUSED <code>
+// The agent ends a session by closing the connection.
+
+const int MaxLineLength = 255;
+
+#endif
