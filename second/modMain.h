@@ -1,0 +1,99 @@
+// modMain: the functions every form of Marrowby shares, and the library
+// functions the program binds by name at their first call.
+#ifndef MODMAIN_H
+#define MODMAIN_H
+
+#include <tessaflat.h>
+
+#include "forms.h"
+
+// --- Library functions bound by name --------------------------------------
+// Called as Tessaflat::NDdeGetNodeName(...), user32::IsWindow(...): the
+// module is loaded and the function resolved by name at its first call.
+
+extern LibraryModule TessaflatModule, user32Module, kernel32Module;
+
+namespace Tessaflat {
+extern BoundFunction<decltype(&::NDdeShareAdd)> NDdeShareAdd;
+extern BoundFunction<decltype(&::NDdeShareDel)> NDdeShareDel;
+extern BoundFunction<decltype(&::NDdeShareGetInfo)> NDdeShareGetInfo;
+extern BoundFunction<decltype(&::NDdeShareSetInfo)> NDdeShareSetInfo;
+extern BoundFunction<decltype(&::NDdeShareEnum)> NDdeShareEnum;
+extern BoundFunction<decltype(&::NDdeConnectionEnum)> NDdeConnectionEnum;
+extern BoundFunction<decltype(&::NDdeSessionEnum)> NDdeSessionEnum;
+extern BoundFunction<decltype(&::NDdeSessionClose)> NDdeSessionClose;
+extern BoundFunction<decltype(&::NDdeGetWindow)> NDdeGetWindow;
+extern BoundFunction<decltype(&::NDdeGetClientInfo)> NDdeGetClientInfo;
+extern BoundFunction<decltype(&::NDdeGetNodeName)> NDdeGetNodeName;
+extern BoundFunction<decltype(&::NDdeGetErrorString)> NDdeGetErrorString;
+extern BoundFunction<decltype(&::NDdeIsValidShareName)> NDdeIsValidShareName;
+extern BoundFunction<decltype(&::NDdeIsValidTopic)> NDdeIsValidTopic;
+extern BoundFunction<decltype(&::NDdeIsValidPassword)> NDdeIsValidPassword;
+}
+
+namespace user32 {
+extern BoundFunction<decltype(&::IsWindow)> IsWindow;
+extern BoundFunction<decltype(&::GetParent)> GetParent;
+extern BoundFunction<decltype(&::GetClassNameA)> GetClassNameA;
+extern BoundFunction<decltype(&::GetWindowTextA)> GetWindowTextA;
+extern BoundFunction<decltype(&::GetWindowLongA)> GetWindowLongA;
+extern BoundFunction<decltype(&::SetWindowLongA)> SetWindowLongA;
+extern BoundFunction<decltype(&::GetSystemMetrics)> GetSystemMetrics;
+extern BoundFunction<decltype(&::EnumWindows)> EnumWindows;
+extern BoundFunction<decltype(&::SendMessageA)> SendMessageA;
+}
+
+namespace kernel32 {
+extern BoundFunction<decltype(&::lstrcpyA)> lstrcpyA;
+extern BoundFunction<decltype(&::lstrcpynA)> lstrcpynA;
+}
+
+// --- Buffer sizes of text results -----------------------------------------
+const int NodeNameLength = 16;
+const int ErrorTextLength = 128;
+const int WindowTextLength = 256;
+const int ClientNameLength = 16;
+const int TaskNameLength = 256;
+
+// --- Placement flags of PlaceDialog --------------------------------------
+const BYTE PlaceBesideMain = 25;    // dialog frame, caption and menu: owner is wndMain
+const BYTE PlaceBesideDialog = 10;  // dialog frame twice and caption: owner is a dialog
+
+// --- Shared functions -----------------------------------------------------
+
+// Shows the library's text for an API result code in the error message box.
+void ReportApiError(UINT code);
+// The text up to its last character that is neither NUL nor blank.
+std::string TrimNulSpace(const std::string &text);
+// "0x" and 8 lower-case hexadecimal digits.
+std::string FormatWindowHandle(DWORD handle);
+// Removes the first "&" of text; true when there was one.
+bool StripAmpersand(std::string &text);
+// The signed little-endian values of two and four bytes.
+short MakeInt16(BYTE low, BYTE high);
+LONG MakeInt32(BYTE b0, BYTE b1, BYTE b2, BYTE b3);
+// The message for a refused value: kind 1 share name, 2 topic, 3 password
+// #1, 4 password #2; any other kind shows nothing.
+void ShowInvalidField(int kind, const std::string &text);
+// Gives the list box a horizontal scroll range as wide as its widest line.
+void FitListHorizontalExtent(HWND list);
+// Moves a dialog to its designed offset from owner, kept on the screen to
+// the right and bottom; flags choose the frame parts added to the offset.
+void PlaceDialog(Form &dialog, Form &owner, BYTE flags);
+// Sizes wndMain so that its client area is exactly its picture.
+void SizeMainToPicture();
+// Shows the local node name; false after an error report.
+bool ShowNodeName();
+
+// The command title: the caption (without "&") of the menu item or button
+// that started the current command, kept in wndMain's lblMenuCmd.
+std::string CommandTitle();
+void SetCommandTitle(const std::string &title);
+
+// Opens a dialog that fills itself when it loads: hourglass on opener and
+// wndMain while it loads, caption as the command title, shown modal owned
+// by opener unless its bError is set; afterwards the command title is the
+// opener's caption again (empty for wndMain).
+void OpenCommandDialog(Form &dialog, Form &opener, const std::string &caption);
+
+#endif
