@@ -63,6 +63,10 @@ void enableDialogButton(HWND dialog, int controlId, BOOL enable);
 void fitListWidth(HWND dialog, int listId);
 // True when the list box has a current selection.
 BOOL hasListSelection(HWND dialog, int listId);
+// Reads the list box's selected line into `text` (`textSize` bytes) and its
+// item data into `data`. False without a selection or when the line does
+// not fit.
+BOOL readSelectedLine(HWND dialog, int listId, LPSTR text, int textSize, DWORD *data);
 // True when the dialog's caption begins with E / e ("Edit...").
 BOOL isEditMode(HWND dialog);
 // True when the dialog's caption begins with C / c ("Check NetDDE...").

@@ -173,6 +173,20 @@ BOOL hasListSelection(HWND dialog, int listId)
     return SendDlgItemMessageA(dialog, listId, LB_GETCURSEL, 0, 0) != LB_ERR;
 }
 
+BOOL readSelectedLine(HWND dialog, int listId, LPSTR text, int textSize, DWORD *data)
+{
+    HWND list = GetDlgItem(dialog, listId);
+    LRESULT line = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (line == LB_ERR)
+        return FALSE;
+    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, line, 0);
+    if (length == LB_ERR || length >= textSize)
+        return FALSE;
+    SendMessageA(list, LB_GETTEXT, line, (LPARAM)text);
+    *data = (DWORD)SendMessageA(list, LB_GETITEMDATA, line, 0);
+    return TRUE;
+}
+
 static BOOL captionBeginsWith(HWND dialog, char letter)
 {
     char caption[TitleBufferSize] = "";
