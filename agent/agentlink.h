@@ -12,7 +12,8 @@
 // password #1 is tried first. Otherwise it refuses: NDDE_SHARE_NOT_EXIST,
 // NDDE_SHARE_DATA_CORRUPTED, NDDE_ACCESS_DENIED (no password matches),
 // NDDE_INVALID_SHARE or NDDE_INVALID_PASSWORD (malformed request).
-// Connecting again to a share the session holds replaces that connection.
+// A granted connection to a share the session holds already replaces that
+// connection; a refused one leaves it as it was.
 //   connectionWord1 - the number of the password that granted it: 1 or 2;
 //   connectionWord2 - the permissions that password carries (SharePermissions).
 #ifndef AGENTLINK_H
@@ -77,5 +78,14 @@ struct AgentConnection {
 // The agent ends a session by closing the connection.
 
 const int MaxLineLength = 255;
+
+// Whether `text` begins with `prefix`, ignoring case (protocol words, options).
+inline bool startsWith(const char *text, const char *prefix)
+{
+    int length = lstrlenA(prefix);
+    return lstrlenA(text) >= length &&
+           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text, length, prefix, length) ==
+               CSTR_EQUAL;
+}
 
 #endif

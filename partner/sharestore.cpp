@@ -2,9 +2,6 @@
 // mutex shared by every process that uses the store.
 #include "sharestore.h"
 
-static const char StoreMutexName[] = "Tessaseg.ShareStore";
-static const DWORD StoreLockTimeout = 10000;    // ms; a holder never takes this long
-
 static const char RecordMagic[4] = {'T', 'S', 'R', '1'};
 static const DWORD RecordHeaderSize = 8;        // magic, CRC-32
 
@@ -20,6 +17,7 @@ static UINT openStore(OpenStore *store)
     store->mutex = CreateMutexA(0, FALSE, StoreMutexName);
     if (!store->mutex)
         return NDDE_INTERNAL_ERROR;
+    // A busy store answers NDDE_INTERNAL_ERROR after StoreLockTimeout.
     // An abandoned mutex is still ours: its holder died between atomic
     // registry writes, so the store is whole.
     DWORD wait = WaitForSingleObject(store->mutex, StoreLockTimeout);

@@ -32,6 +32,8 @@
 #include "partnerlink.h"
 
 const char ShareStoreKey[] = "Software\\Tessaseg\\DDE Shares";
+const char StoreMutexName[] = "Tessaseg.ShareStore";
+const DWORD StoreLockTimeout = 10000;   // ms; no holder takes this long
 
 const int MaxShareNameLength = 63;
 const int MaxTopicLength = 255;
