@@ -4,11 +4,9 @@
 // handlers a form binds.
 #include "forms.h"
 
-// Control ids follow the design table from here (so GetDlgItem finds them);
-// menu command ids follow the menu table from MenuFirstId. Both stay clear of
-// IDOK and IDCANCEL, which the dialog manager sends for Enter and Escape.
-static const int ControlFirstId = 100;
-static const int MenuFirstId = 1000;
+// Control ids (ControlFirstId on, so GetDlgItem finds them) and menu command
+// ids (MenuFirstId on) stay clear of IDOK and IDCANCEL, which the dialog
+// manager sends for Enter and Escape.
 // Extra height of a drop-down list's window for its open list.
 static const int DropDownListHeight = 120;
 

@@ -17,6 +17,12 @@
 #include <windows.h>
 #include <string>
 
+// Window ids: a form's control has the id ControlFirstId + its index in the
+// design table, a menu item the command id MenuFirstId + its index in the
+// menu table (so programs driving a form from outside can address them).
+const int ControlFirstId = 100;
+const int MenuFirstId = 1000;
+
 // The units in which a form's design gives positions and sizes.
 enum DesignUnits { Pixels, Twips };
 

@@ -9,6 +9,12 @@
 // The main window: the banner picture, the menu and the command title.
 namespace wndMain {
 enum Control { Web, Label1, lblMenuCmd };
+// The menu's entries in menu order.
+enum MenuItem {
+    mnuStatus, mnuListShares, mnuShowSessions, mnuSeparator0, mnuShowName, mnuListTasks, mnuCheckNetDDE,
+    mnuSeparator1, mnuExit,
+    mnuHelp, mnuContents, mnuHelpOnHelp, mnuSeparator2, mnuAbout,
+};
 extern Form form;
 }
 
@@ -30,15 +36,19 @@ extern Form form;
 
 // The dialogs of the session and task commands.
 namespace dlgListSessions {
+enum Control { Label1, lbxSessList, btnClients, btnClose, btnCancel };
 extern Form form;
 }
 namespace dlgListConnections {
+enum Control { Label1, lbxConnList, btnOK };
 extern Form form;
 }
 namespace dlgListTasks {
+enum Control { Label1, lbxTaskList, btnProperties, btnCancel };
 extern Form form;
 }
 namespace dlgCheckTask {
+enum Control { imgInfo, lblTaskName, btnOK, Frame1, Label1, lblWndHandle, Label2, txtWndClass, Label3, txtWndTitle };
 extern Form form;
 }
 

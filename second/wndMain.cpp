@@ -7,12 +7,6 @@
 
 namespace wndMain {
 
-enum MenuItem {
-    mnuStatus, mnuListShares, mnuShowSessions, mnuSeparator0, mnuShowName, mnuListTasks, mnuCheckNetDDE,
-    mnuSeparator1, mnuExit,
-    mnuHelp, mnuContents, mnuHelpOnHelp, mnuSeparator2, mnuAbout,
-};
-
 static HelpStarter cdlHelp;
 
 static void Form_Load()
@@ -53,6 +47,21 @@ static void mnuShowName_Click()
     SetCommandTitle(MenuCaption(form, mnuShowName));
     ShowNodeName();
     SetCommandTitle("");
+}
+
+static void mnuShowSessions_Click()
+{
+    OpenCommandDialog(dlgListSessions::form, form, MenuCaption(form, mnuShowSessions));
+}
+
+static void mnuListTasks_Click()
+{
+    OpenCommandDialog(dlgListTasks::form, form, MenuCaption(form, mnuListTasks));
+}
+
+static void mnuCheckNetDDE_Click()
+{
+    OpenCommandDialog(dlgCheckTask::form, form, MenuCaption(form, mnuCheckNetDDE));
 }
 
 static void mnuExit_Click()
@@ -99,11 +108,11 @@ static const EventBinding events[] = {
 static const MenuDesign menu[] = {
     {0, "mnuStatus", "&Status"},
     {1, "mnuListShares", "&List Shares..."},
-    {1, "mnuShowSessions", "List &Sessions..."},
+    {1, "mnuShowSessions", "List &Sessions...", mnuShowSessions_Click},
     {1, "mnuSeparator0", "-"},
     {1, "mnuShowName", "Show &Name", mnuShowName_Click},
-    {1, "mnuListTasks", "List &Tasks..."},
-    {1, "mnuCheckNetDDE", "Check Net&DDE..."},
+    {1, "mnuListTasks", "List &Tasks...", mnuListTasks_Click},
+    {1, "mnuCheckNetDDE", "Check Net&DDE...", mnuCheckNetDDE_Click},
     {1, "mnuSeparator1", "-"},
     {1, "mnuExit", "E&xit", mnuExit_Click},
     {0, "mnuHelp", "&Help"},

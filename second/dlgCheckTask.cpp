@@ -1,0 +1,122 @@
+// dlgCheckTask: the properties of one window (its task, handle, class and
+// title): of the task selected in dlgListTasks ("Properties...") or of the
+// Network DDE agent ("Check NetDDE...").
+#include "marrowby.h"
+#include "modMain.h"
+
+namespace dlgCheckTask {
+
+// Fills the dialog from window; false after a report.
+static bool ShowTaskProperties(HWND window)
+{
+    if (!user32::IsWindow(window))
+        return false;
+    char client[ClientNameLength] = {};
+    char buffer[TaskNameLength] = {};
+    UINT result = Tessaflat::NDdeGetClientInfo(window, client, ClientNameLength, buffer, TaskNameLength);
+    if (result != NDDE_NO_ERROR) {
+        ReportApiError(result);
+        return false;
+    }
+    // The designed " is running." goes right behind the task name.
+    size_t taskLength = TrimNulSpace(std::string(buffer, TaskNameLength)).size();
+    std::string running = GetText(form[lblTaskName]);
+    std::string line = std::string(buffer, taskLength) + running;
+    SetText(form[lblTaskName], TrimNulSpace(line.substr(0, TaskNameLength)));
+    SetText(form[lblWndHandle], FormatWindowHandle((DWORD)(UINT_PTR)window));
+    // Class and title share one buffer; each is shown up to its own NUL.
+    char text[WindowTextLength] = {};
+    user32::GetClassNameA(window, text, WindowTextLength);
+    SetText(form[txtWndClass], TrimNulSpace(text));
+    user32::GetWindowTextA(window, text, WindowTextLength);
+    SetText(form[txtWndTitle], TrimNulSpace(text));
+    return true;
+}
+
+// The window of the task selected in dlgListTasks. A task that has ended
+// since the list was made loses its line.
+static bool GetTaskWindow()
+{
+    HWND taskList = dlgListTasks::form[dlgListTasks::lbxTaskList];
+    int selected = ListIndex(taskList);
+    if (selected < 0)
+        return false;
+    HWND window = (HWND)(UINT_PTR)ListItemData(taskList, selected);
+    if (user32::IsWindow(window))
+        return ShowTaskProperties(window);
+    MsgBox(ListText(taskList, selected) + " is no longer running !", MB_OK | MB_ICONEXCLAMATION, "Error");
+    ListRemoveItem(taskList, selected);
+    FitListHorizontalExtent(taskList);
+    EnableWindow(dlgListTasks::form[dlgListTasks::btnProperties], FALSE);
+    return false;
+}
+
+// The Network DDE agent's window; without it, the report of the agent not
+// running, whatever made the window unavailable.
+static bool GetNetDdeWnd()
+{
+    HWND window = Tessaflat::NDdeGetWindow();
+    if (user32::IsWindow(window))
+        return ShowTaskProperties(window);
+    ReportApiError(NDDE_NOT_RUNNING);
+    return false;
+}
+
+// The caption tells who opened the dialog: "Properties..." (the task list)
+// has a capital P, "Check NetDDE..." (the menu) has none.
+static void Form_Load()
+{
+    SetText(form.hwnd, CommandTitle());
+    bool filled;
+    if (GetText(form.hwnd).find('P') != std::string::npos) {
+        PlaceDialog(form, dlgListTasks::form, PlaceBesideDialog);
+        filled = GetTaskWindow();
+    } else {
+        PlaceDialog(form, wndMain::form, PlaceBesideMain);
+        filled = GetNetDdeWnd();
+    }
+    form.bError = !filled;
+}
+
+static void btnOK_Click()
+{
+    UnloadForm(form);
+}
+
+static void Form_Unload()
+{
+    ReleaseForm(form);
+}
+
+static const ControlDesign controls[] = {
+    {Image, "imgInfo", IDI_INFORMATION, 16, 8, 32, 32},
+    {Label, "lblTaskName", " is running.", 56, 16, 169, 17},
+    {CommandButton, "btnOK", "OK", 240, 16, 72, 21, DefaultButton},
+    {Frame, "Frame1", "Window properties:", 16, 48, 209, 105},
+    {Label, "Label1", "Handle:", 8, 24, 41, 17, InFrame | AlignRight},
+    {Label, "lblWndHandle", "", 64, 24, 137, 17, InFrame},
+    {Label, "Label2", "Class:", 8, 48, 41, 17, InFrame | AlignRight},
+    {TextBox, "txtWndClass", "", 56, 48, 145, 19, InFrame | ReadOnly},
+    {Label, "Label3", "Title:", 8, 72, 41, 17, InFrame | AlignRight},
+    {TextBox, "txtWndTitle", "", 56, 72, 145, 19, InFrame | ReadOnly},
+};
+
+static const EventBinding events[] = {
+    {btnOK, Click, btnOK_Click},
+};
+
+static const FormDesign design = {
+    .name = "dlgCheckTask",
+    .caption = "Task",
+    .border = FixedDialog,
+    .units = Pixels,
+    .left = 36, .top = 55, .width = 322, .height = 169,
+    .controls = Table(controls),
+    .events = Table(events),
+    .load = Form_Load,
+    .unload = Form_Unload,
+};
+
+Form form = {design};
+
+}
