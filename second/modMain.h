@@ -56,8 +56,8 @@ const int ClientNameLength = 16;
 const int TaskNameLength = 256;
 
 // --- Placement flags of PlaceDialog --------------------------------------
-const BYTE PlaceBesideMain = 25;    // dialog frame, caption and menu: owner is wndMain
-const BYTE PlaceBesideDialog = 10;  // dialog frame twice and caption: owner is a dialog
+const BYTE PlaceBesideMain = 25;    // 0x19: dialog frame, caption and menu: owner is wndMain
+const BYTE PlaceBesideDialog = 10;  // 0x0A: dialog frame and caption: owner is a dialog
 
 // --- Shared functions -----------------------------------------------------
 
