@@ -252,6 +252,8 @@ static void acceptClient()
 }
 
 // ---- Requests of the partner library ---------------------------------------
+// While the agent waits for a reply window to take a list, another request
+// may come in; each answer is built in its own stack frame.
 
 static UINT sendReply(HWND replyWindow, const void *entries, DWORD size)
 {
@@ -266,7 +268,7 @@ static UINT sendReply(HWND replyWindow, const void *entries, DWORD size)
 
 static UINT listSessions(HWND replyWindow)
 {
-    static AgentSession list[AgentMaxSessions];
+    AgentSession list[AgentMaxSessions];
     DWORD count = 0;
     for (int i = 0; i < sessionCount; i++) {
         if (!sessions[i].named)
@@ -282,7 +284,7 @@ static UINT listSessions(HWND replyWindow)
 
 static UINT listConnections(HWND replyWindow, const Session *session)
 {
-    static AgentConnection list[AgentMaxConnections];
+    AgentConnection list[AgentMaxConnections];
     for (int i = 0; i < session->connectionCount; i++) {
         const Connection &connection = session->connections[i];
         ZeroMemory(&list[i], sizeof list[i]);

@@ -1,5 +1,6 @@
 #include "partnertest.h"
 #include "agentlink.h"
+#include <winsock.h>
 
 namespace pt {
 
@@ -239,11 +240,36 @@ bool ChildProcess::waitForLine(const std::string &line, DWORD timeout)
     }, timeout);
 }
 
+unsigned short freePort()
+{
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(1, 1), &winsock);
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    unsigned short port = 0;
+    if (bind(probe, (sockaddr *)&address, sizeof address) == 0 &&
+        getsockname(probe, (sockaddr *)&address, &length) == 0)
+        port = ntohs(address.sin_port);
+    closesocket(probe);
+    WSACleanup();
+    return port;
+}
+
 bool RunningAgent::start(const std::string &options)
 {
-    return process_.start("nddeagent.exe", options) &&
+    port_ = freePort();
+    return port_ != 0 &&
+           process_.start("nddeagent.exe", "/port:" + std::to_string(port_) + " " + options) &&
            waitUntil([this] { return window() != NULL || !process_.isRunning(); }) &&
            window() != NULL;
+}
+
+bool RunningAgent::startClient(ChildProcess &client, const std::string &arguments) const
+{
+    return client.start("nddeclient.exe", "/port:" + std::to_string(port_) + " " + arguments);
 }
 
 HWND RunningAgent::window() const

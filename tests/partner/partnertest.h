@@ -104,8 +104,14 @@ private:
     std::string outputPath_;
 };
 
-// The agent nddeagent.exe, started with `options`, ready when its window
-// exists; closed through its window (ended if it does not close) when stopped.
+// A TCP port of 127.0.0.1 that nothing listens on now. Agents of other
+// Wine prefixes on this machine share the loopback ports, so a test agent
+// takes a free port rather than the default one.
+unsigned short freePort();
+
+// The agent nddeagent.exe on a free port, started with `options`, ready when
+// its window exists; closed through its window (ended if it does not close)
+// when stopped.
 class RunningAgent {
 public:
     ~RunningAgent() { stop(); }
@@ -113,9 +119,13 @@ public:
     bool stop();
     HWND window() const;
     ChildProcess &process() { return process_; }
+    unsigned short port() const { return port_; }
+    // Starts the client node nddeclient.exe with `arguments`, on this agent's port.
+    bool startClient(ChildProcess &client, const std::string &arguments) const;
 
 private:
     ChildProcess process_;
+    unsigned short port_ = 0;
 };
 
 // Closes an agent left over from an earlier run, so a test starts without one.

@@ -72,11 +72,13 @@ TEST_CASE("without an agent the session functions answer code 18")
     CHECK(NDdeGetWindow() == nullptr);
 
     ChildProcess client;
-    REQUIRE(client.start("nddeclient.exe", "NODE"));
+    unsigned short port = freePort();
+    REQUIRE(client.start("nddeclient.exe", "/port:" + std::to_string(port) + " NODE"));
     DWORD exitCode = 0;
     REQUIRE(client.waitForExit(&exitCode));
     CHECK(exitCode == 1);
-    CHECK(client.outputLines().at(0) == "cannot reach the Network DDE agent on port 7391");
+    CHECK(client.outputLines().at(0) ==
+          "cannot reach the Network DDE agent on port " + std::to_string(port));
 }
 
 TEST_CASE("the agent's window is the one NDdeGetWindow gives, and only one agent runs")
@@ -112,6 +114,8 @@ TEST_CASE("the agent's window is the one NDdeGetWindow gives, and only one agent
     CHECK(NDdeGetWindow() == nullptr);
 }
 
+// One agent and its clients, followed from their first connections to the
+// agent's end, step by step.
 TEST_CASE("client nodes hold sessions and connections that the library lists")
 {
     closeStrayAgent();
@@ -128,11 +132,11 @@ TEST_CASE("client nodes hold sessions and connections that the library lists")
 
     RunningAgent agent;
     REQUIRE(agent.start("/firstsession:FFFFFFFE"));
-    ChildProcess nodeA, nodeB;
-    REQUIRE(nodeA.start("nddeclient.exe",
-                        "NODEA PT_OPEN$ pt_locked$:beta PT_MISSING$ PT_LOCKED$:wrong A$B"));
+    ChildProcess nodeA, nodeB, nodeC;
+    REQUIRE(agent.startClient(nodeA,
+                              "NODEA PT_OPEN$ pt_locked$:beta PT_MISSING$ PT_LOCKED$:wrong A$B"));
     REQUIRE(nodeA.waitForLine("ready"));
-    REQUIRE(nodeB.start("nddeclient.exe", "nodeb PT_LOCKED$:ALPHA"));
+    REQUIRE(agent.startClient(nodeB, "nodeb PT_LOCKED$:ALPHA"));
     REQUIRE(nodeB.waitForLine("ready"));
 
     // What each client was granted or refused, in its own words.
@@ -148,84 +152,83 @@ TEST_CASE("client nodes hold sessions and connections that the library lists")
     CHECK(nodeA.outputLines() == expectedA);
     CHECK(nodeB.outputLines().at(1) == "granted PT_LOCKED$ by password #1 with permissions 0x001F");
 
-    SUBCASE("sessions are listed with client names, ids and connection counts") {
-        SessionList list = listSessions();
-        REQUIRE(list.result == NDDE_NO_ERROR);
-        REQUIRE(list.entries == 2);
-        CHECK(std::string(list.sessions[0].clientName) == "NODEA");
-        CHECK(list.sessions[0].sessionId == 0xFFFFFFFE);
-        CHECK(list.sessions[0].sessionWord == 2);
-        CHECK(std::string(list.sessions[1].clientName) == "NODEB");
-        CHECK(list.sessions[1].sessionId == 0xFFFFFFFF);
-        CHECK(list.sessions[1].sessionWord == 1);
+    // Sessions: client names, ids with the top bit set, connection counts.
+    SessionList list = listSessions();
+    REQUIRE(list.result == NDDE_NO_ERROR);
+    REQUIRE(list.entries == 2);
+    CHECK(std::string(list.sessions[0].clientName) == "NODEA");
+    CHECK(list.sessions[0].sessionId == 0xFFFFFFFE);
+    CHECK(list.sessions[0].sessionWord == 2);
+    CHECK(std::string(list.sessions[1].clientName) == "NODEB");
+    CHECK(list.sessions[1].sessionId == 0xFFFFFFFF);
+    CHECK(list.sessions[1].sessionWord == 1);
 
-        // The next session id after the last of the range is 1: 0 is no id.
-        ChildProcess nodeC;
-        REQUIRE(nodeC.start("nddeclient.exe", "NODEC"));
-        REQUIRE(nodeC.waitForLine("ready"));
-        CHECK(nodeC.outputLines().at(0) == "session 00000001 opened as NODEC");
-        CHECK(listSessions().entries == 3);
-    }
-    SUBCASE("code 2 gives the entry count and byte total of the session list") {
-        SessionList none = listSessions(0);
-        CHECK(none.result == NDDE_BUF_TOO_SMALL);
-        CHECK(none.entries == 2);
-        CHECK(none.total == 48);
-        SessionList short1 = listSessions(47);
-        CHECK(short1.result == NDDE_BUF_TOO_SMALL);
-        CHECK(short1.total == 48);
-        CHECK(listSessions(48).result == NDDE_NO_ERROR);
-    }
-    SUBCASE("connections are listed by share name with the password and permissions") {
-        ConnectionList list = listConnections("NODEA", 0xFFFFFFFE, 100);
-        REQUIRE(list.result == NDDE_NO_ERROR);
-        CHECK(list.shares == std::vector<std::string>{"PT_OPEN$", "PT_LOCKED$"});
-        CHECK(list.words[0] == std::make_pair<WORD, WORD>(1, Request | Advise));
-        CHECK(list.words[1] == std::make_pair<WORD, WORD>(2, Request));
-        CHECK(listConnections("nodea", 0xFFFFFFFE, 100).entries == 2);
+    // Code 2 gives the entry count and byte total of the session list.
+    SessionList none = listSessions(0);
+    CHECK(none.result == NDDE_BUF_TOO_SMALL);
+    CHECK(none.entries == 2);
+    CHECK(none.total == 48);
+    SessionList short1 = listSessions(47);
+    CHECK(short1.result == NDDE_BUF_TOO_SMALL);
+    CHECK(short1.total == 48);
+    CHECK(listSessions(48).result == NDDE_NO_ERROR);
 
-        // The names follow the two entries: 16 + "PT_OPEN$" + "PT_LOCKED$".
-        ConnectionList none = listConnections("NODEA", 0xFFFFFFFE, 0);
-        CHECK(none.result == NDDE_BUF_TOO_SMALL);
-        CHECK(none.entries == 2);
-        CHECK(none.total == 16 + 9 + 11);
-        CHECK(listConnections("NODEA", 0xFFFFFFFE, 35).result == NDDE_BUF_TOO_SMALL);
-        CHECK(listConnections("NODEA", 0xFFFFFFFE, 36).result == NDDE_NO_ERROR);
-    }
-    SUBCASE("a session is named by its client and its id together") {
-        CHECK(listConnections("NODEB", 0xFFFFFFFE, 100).result == NDDE_INVALID_SESSION);
-        CHECK(listConnections("NODEA", 0x7FFFFFFE, 100).result == NDDE_INVALID_SESSION);
-        CHECK(listConnections(nullptr, 0xFFFFFFFE, 100).result == NDDE_INVALID_SESSION);
-        CHECK(listConnections(std::string(40, 'N').c_str(), 0xFFFFFFFE, 100).result ==
-              NDDE_INVALID_SESSION);
-        CHECK(closeSession("NODEB", 0xFFFFFFFE) == NDDE_INVALID_SESSION);
-        CHECK(closeSession("NODEA", 0) == NDDE_INVALID_SESSION);
-        CHECK(listSessions().entries == 2);
-    }
-    SUBCASE("a closed session disconnects its client") {
-        REQUIRE(closeSession("NODEA", 0xFFFFFFFE) == NDDE_NO_ERROR);
-        DWORD exitCode = 1;
-        REQUIRE(nodeA.waitForExit(&exitCode));
-        CHECK(exitCode == 0);
-        CHECK(nodeA.outputLines().back() == "session closed");
-        SessionList list = listSessions();
-        REQUIRE(list.entries == 1);
-        CHECK(std::string(list.sessions[0].clientName) == "NODEB");
-        CHECK(closeSession("NODEA", 0xFFFFFFFE) == NDDE_INVALID_SESSION);
-        CHECK(nodeB.isRunning());
-    }
-    SUBCASE("a client that leaves ends its session") {
-        nodeB.terminate();
-        CHECK(waitUntil([] { return listSessions().entries == 1; }));
-    }
-    SUBCASE("an agent that is gone answers code 18 and its clients see their sessions end") {
-        agent.process().terminate();
-        CHECK(listSessions(100).result == NDDE_NOT_RUNNING);
-        CHECK(NDdeGetWindow() == nullptr);
-        DWORD exitCode = 1;
-        REQUIRE(nodeA.waitForExit(&exitCode));
-        CHECK(nodeA.outputLines().back() == "session closed");
-    }
+    // Connections by share name, with the password and permissions granted.
+    ConnectionList connections = listConnections("NODEA", 0xFFFFFFFE, 100);
+    REQUIRE(connections.result == NDDE_NO_ERROR);
+    CHECK(connections.shares == std::vector<std::string>{"PT_OPEN$", "PT_LOCKED$"});
+    CHECK(connections.words[0] == std::make_pair<WORD, WORD>(1, Request | Advise));
+    CHECK(connections.words[1] == std::make_pair<WORD, WORD>(2, Request));
+    CHECK(listConnections("nodea", 0xFFFFFFFE, 100).entries == 2);
+
+    // Code 2: two entries, then "PT_OPEN$" and "PT_LOCKED$" behind them.
+    ConnectionList noConnections = listConnections("NODEA", 0xFFFFFFFE, 0);
+    CHECK(noConnections.result == NDDE_BUF_TOO_SMALL);
+    CHECK(noConnections.entries == 2);
+    CHECK(noConnections.total == 16 + 9 + 11);
+    CHECK(listConnections("NODEA", 0xFFFFFFFE, 35).result == NDDE_BUF_TOO_SMALL);
+    CHECK(listConnections("NODEA", 0xFFFFFFFE, 36).result == NDDE_NO_ERROR);
+
+    // A session is named by its client and its id together.
+    CHECK(listConnections("NODEB", 0xFFFFFFFE, 100).result == NDDE_INVALID_SESSION);
+    CHECK(listConnections("NODEA", 0x7FFFFFFE, 100).result == NDDE_INVALID_SESSION);
+    CHECK(listConnections(nullptr, 0xFFFFFFFE, 100).result == NDDE_INVALID_SESSION);
+    CHECK(listConnections(std::string(40, 'N').c_str(), 0xFFFFFFFE, 100).result ==
+          NDDE_INVALID_SESSION);
+    CHECK(closeSession("NODEB", 0xFFFFFFFE) == NDDE_INVALID_SESSION);
+    CHECK(closeSession("NODEA", 0) == NDDE_INVALID_SESSION);
+    CHECK(listSessions().entries == 2);
+
+    // The id after the last of the range is 1: 0 is no id.
+    REQUIRE(agent.startClient(nodeC, "NODEC"));
+    REQUIRE(nodeC.waitForLine("ready"));
+    CHECK(nodeC.outputLines().at(0) == "session 00000001 opened as NODEC");
+    CHECK(listSessions().entries == 3);
+
+    // A client that leaves ends its session.
+    nodeC.terminate();
+    CHECK(waitUntil([] { return listSessions().entries == 2; }));
+
+    // A closed session disconnects its client, and only that one.
+    REQUIRE(closeSession("NODEA", 0xFFFFFFFE) == NDDE_NO_ERROR);
+    DWORD exitCode = 1;
+    REQUIRE(nodeA.waitForExit(&exitCode));
+    CHECK(exitCode == 0);
+    CHECK(nodeA.outputLines().back() == "session closed");
+    list = listSessions();
+    REQUIRE(list.entries == 1);
+    CHECK(std::string(list.sessions[0].clientName) == "NODEB");
+    CHECK(closeSession("NODEA", 0xFFFFFFFE) == NDDE_INVALID_SESSION);
+    CHECK(nodeB.isRunning());
+
+    // An agent that is gone answers code 18; its clients see their sessions end.
+    agent.process().terminate();
+    CHECK(listSessions(100).result == NDDE_NOT_RUNNING);
+    CHECK(NDdeGetWindow() == nullptr);
+    exitCode = 1;
+    REQUIRE(nodeB.waitForExit(&exitCode));
+    CHECK(exitCode == 0);
+    CHECK(nodeB.outputLines().back() == "session closed");
 }
 
 TEST_CASE("the agent refuses a client node without a proper name")
@@ -234,7 +237,7 @@ TEST_CASE("the agent refuses a client node without a proper name")
     RunningAgent agent;
     REQUIRE(agent.start());
     ChildProcess client;
-    REQUIRE(client.start("nddeclient.exe", "\"TWO WORDS\""));
+    REQUIRE(agent.startClient(client, "\"TWO WORDS\""));
     DWORD exitCode = 0;
     REQUIRE(client.waitForExit(&exitCode));
     CHECK(exitCode == 1);
@@ -263,10 +266,10 @@ TEST_CASE("the agent listens on the port its command line names")
 {
     closeStrayAgent();
     RunningAgent agent;
-    REQUIRE(agent.start("/port:7392"));
+    REQUIRE(agent.start());
     ChildProcess elsewhere, here;
-    REQUIRE(elsewhere.start("nddeclient.exe", "NODE"));
-    REQUIRE(here.start("nddeclient.exe", "/port:7392 NODE"));
+    REQUIRE(elsewhere.start("nddeclient.exe", "/port:" + std::to_string(freePort()) + " NODE"));
+    REQUIRE(agent.startClient(here, "NODE"));
     DWORD exitCode = 0;
     REQUIRE(elsewhere.waitForExit(&exitCode));
     CHECK(exitCode == 1);
