@@ -210,6 +210,19 @@ HWND waitForDialog(DWORD processId, const std::string &caption, DWORD timeout)
     }, timeout);
 }
 
+static BOOL CALLBACK collectChild(HWND window, LPARAM found)
+{
+    ((std::vector<HWND> *)found)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> children(HWND parent)
+{
+    std::vector<HWND> found;
+    EnumChildWindows(parent, collectChild, (LPARAM)&found);
+    return found;
+}
+
 bool waitForWindowToClose(HWND window, DWORD timeout)
 {
     return waitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout);
@@ -386,7 +399,7 @@ int listHorizontalExtent(HWND parent, int listId)
     return (int)sendWithTimeout(GetDlgItem(parent, listId), LB_GETHORIZONTALEXTENT, 0, 0);
 }
 
-static bool notifyParent(HWND parent, int controlId, WORD notification)
+bool notifyParent(HWND parent, int controlId, WORD notification)
 {
     return PostMessageA(parent, WM_COMMAND, MAKEWPARAM(controlId, notification),
                         (LPARAM)GetDlgItem(parent, controlId)) != 0;
@@ -530,6 +543,21 @@ static Icon iconOf(HWND box)
         return best != Icon::None;
     }, 3000);
     return best;
+}
+
+std::vector<DWORD> captureClientArea(HWND window, int &width, int &height)
+{
+    RECT area = clientRect(window);
+    POINT origin = { 0, 0 };
+    ClientToScreen(window, &origin);
+    width = area.right;
+    height = area.bottom;
+    HDC screen = GetDC(NULL);
+    std::vector<DWORD> pixels = capture(screen, origin.x, origin.y, width, height);
+    ReleaseDC(NULL, screen);
+    for (DWORD &pixel : pixels)
+        pixel &= 0xFFFFFF;
+    return pixels;
 }
 
 bool hasMessageBox(DWORD processId)

@@ -77,6 +77,8 @@ HWND waitForWindow(DWORD processId, const char *className, const char *title,
                    DWORD timeout = DefaultTimeout);
 // A visible dialog (class #32770) of the process with that caption.
 HWND waitForDialog(DWORD processId, const std::string &caption, DWORD timeout = DefaultTimeout);
+// The child windows of a window (all levels), in z-order.
+std::vector<HWND> children(HWND parent);
 // Waits until the window is gone (or hidden).
 bool waitForWindowToClose(HWND window, DWORD timeout = DefaultTimeout);
 
@@ -110,6 +112,12 @@ bool setText(HWND parent, int controlId, const std::string &value);
 bool setChecked(HWND parent, int controlId, bool checked);
 // Asks the window to close (the close box).
 bool closeWindow(HWND window);
+// Posts the parent a control's notification (WM_COMMAND with the code), as
+// the control itself would send it.
+bool notifyParent(HWND parent, int controlId, WORD notification);
+// The pixels now on screen in the window's client area, row by row from the
+// top, each 0x00RRGGBB.
+std::vector<DWORD> captureClientArea(HWND window, int &width, int &height);
 
 // ---- Lists and combo boxes ------------------------------------------------------------
 int listCount(HWND parent, int listId);
