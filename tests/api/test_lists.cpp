@@ -280,4 +280,25 @@ TEST_CASE("connection names outside the block or beyond the buffer get 11")
     CHECK(buffer.guardsIntact());
 }
 
+TEST_CASE("a buffer size no block can be allocated for gets 12 without a partner call")
+{
+    PartnerScript &script = resetPartner();
+    GuardedBuffer buffer(48);
+    DWORD total = 0xDEAD, entries = 0xBEEF;
+    SUBCASE("sessions")
+    {
+        CHECK(tessaflat().sessionEnum(nullptr, 1, buffer.data(), 0xFFFFFFF0, &total, &entries) ==
+              NDDE_OUT_OF_MEMORY);
+    }
+    SUBCASE("connections")
+    {
+        CHECK(tessaflat().connectionEnum(nullptr, clientName, 7, 1, buffer.data(), 0xFFFFFFF0,
+                                         &total, &entries) == NDDE_OUT_OF_MEMORY);
+    }
+    CHECK(script.callCount == 0);
+    CHECK(total == 0xDEAD);
+    CHECK(entries == 0xBEEF);
+    CHECK(buffer.untouched());
+}
+
 }

@@ -362,6 +362,33 @@ TEST_CASE("a block that breaks its own bounds gets 11 and leaves the buffer unto
     CHECK(buffer.guardsIntact());
 }
 
+TEST_CASE("a share name filling all 68 bytes of the block is cut to 67 characters")
+{
+    PartnerScript &script = resetPartner();
+    BlockBuilder block = usualShare(200);
+    memset(block.header().shareName, 'S', ShareNameSize);
+    GuardedBuffer buffer(200);
+    REQUIRE(readShare(script, block, 2, buffer) == NDDE_NO_ERROR);
+    const ShareInfo &read = *(const ShareInfo *)buffer.data();
+    CHECK(strlen(read.shareName) == ShareNameSize - 1);
+    CHECK(strcmp(read.appName, "APP") == 0);
+    CHECK(buffer.guardsIntact());
+}
+
+TEST_CASE("a buffer size no block can be allocated for gets 12 without a partner call")
+{
+    PartnerScript &script = resetPartner();
+    GuardedBuffer buffer(200);
+    DWORD total = 0xDEAD;
+    WORD items = 0xBEEF;
+    CHECK(tessaflat().shareGetInfo(nullptr, shareName, 2, buffer.data(), 0xFFFFFFF0, &total,
+                                   &items) == NDDE_OUT_OF_MEMORY);
+    CHECK(script.callCount == 0);
+    CHECK(total == 0xDEAD);
+    CHECK(items == 0xBEEF);
+    CHECK(buffer.untouched());
+}
+
 TEST_CASE("a reported success with a buffer smaller than a record header gets 11")
 {
     PartnerScript &script = resetPartner();

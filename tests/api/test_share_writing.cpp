@@ -27,9 +27,9 @@ const ShareTransferHeader &headerOf(const RecordedCall &call)
 }
 
 // Adds `share` through the library and gives the one call the partner saw.
-const RecordedCall &addShare(PartnerScript &script, ShareInfo &share, DWORD bufferSize = 1000)
+const RecordedCall &addShare(PartnerScript &script, ShareInfo &share)
 {
-    CHECK(tessaflat().shareAdd(nullptr, 2, (LPBYTE)&share, bufferSize) == NDDE_NO_ERROR);
+    CHECK(tessaflat().shareAdd(nullptr, 2, (LPBYTE)&share, 1000) == NDDE_NO_ERROR);
     REQUIRE(script.callCount == 1);
     REQUIRE(script.calls[0].index == PartnerShareAdd);
     return script.calls[0];
@@ -47,7 +47,10 @@ TEST_CASE("an empty record travels as a block of 118 bytes with the caller's siz
     share.permissions2 = Request;
     ShareInfo before = share;
 
-    const RecordedCall &call = addShare(script, share, 500);
+    CHECK(tessaflat().shareAdd(nullptr, 0x70002, (LPBYTE)&share, 500) == NDDE_NO_ERROR);
+    REQUIRE(script.callCount == 1);
+    const RecordedCall &call = script.calls[0];
+    CHECK(call.index == PartnerShareAdd);
     CHECK(call.textIsNull[0]);
     CHECK(call.args[1] == 2);
     CHECK(call.args[3] == 500);
