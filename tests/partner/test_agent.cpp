@@ -4,6 +4,7 @@
 #include "agentlink.h"
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace pt;
@@ -275,4 +276,72 @@ TEST_CASE("the agent listens on the port its command line names")
     CHECK(exitCode == 1);
     REQUIRE(here.waitForLine("ready"));
     CHECK(listSessions(100).entries == 1);
+}
+
+// ---- An agent that answers nonsense ----------------------------------------
+// A window of the agent's class in this test program, answering each request
+// as the current script says.
+struct AgentScript {
+    std::vector<BYTE> reply;
+    bool sendsReply = true;
+    LRESULT result = NDDE_NO_ERROR;
+};
+static AgentScript script;
+
+static LRESULT CALLBACK scriptedAgentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_COPYDATA)
+        return DefWindowProcA(window, message, wParam, lParam);
+    if (script.sendsReply) {
+        COPYDATASTRUCT reply = {AgentReply, (DWORD)script.reply.size(), script.reply.data()};
+        SendMessageA((HWND)wParam, WM_COPYDATA, (WPARAM)window, (LPARAM)&reply);
+    }
+    return script.result;
+}
+
+TEST_CASE("an agent's malformed answer is an internal error and never trusted")
+{
+    closeStrayAgent();
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = scriptedAgentProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = AgentWindowClass;
+    REQUIRE(RegisterClassA(&windowClass));
+    HWND fake = CreateWindowA(AgentWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+    REQUIRE(fake);
+
+    AgentSession session = {"NODE", 0, 7};
+    script.reply.assign((BYTE *)&session, (BYTE *)(&session + 1));
+    script.result = NDDE_NO_ERROR;
+    SessionList list = listSessions(100);
+    REQUIRE(list.result == NDDE_NO_ERROR);    // a sound answer goes through
+    CHECK(list.entries == 1);
+
+    SUBCASE("a part of an entry") {
+        script.reply.pop_back();
+    }
+    SUBCASE("a client name without its end") {
+        memset(script.reply.data(), 'N', ClientNameSize);
+    }
+    SUBCASE("more entries than there can be") {
+        script.reply.resize(sizeof(AgentSession) * (AgentMaxSessions + 1));
+    }
+    SUBCASE("no list before the result") {
+        script.sendsReply = false;
+    }
+    SUBCASE("a result beyond 16 bits") {
+        script.result = 0x10000;
+    }
+    std::vector<BYTE> buffer(1000, 0xAA);
+    DWORD total = 0xAAAAAAAA, entries = 0xAAAAAAAA;
+    CHECK(NDdeSessionEnum(nullptr, 1, buffer.data(), buffer.size(), &total, &entries) ==
+          NDDE_INTERNAL_ERROR);
+    CHECK(total == 0xAAAAAAAA);
+    CHECK(entries == 0xAAAAAAAA);
+    CHECK(std::all_of(buffer.begin(), buffer.end(), [](BYTE b) { return b == 0xAA; }));
+
+    script = AgentScript();
+    DestroyWindow(fake);
+    UnregisterClassA(AgentWindowClass, GetModuleHandleA(nullptr));
 }
