@@ -326,13 +326,27 @@ bool chooseCommand(HWND window, int commandId)
     return PostMessageA(window, WM_COMMAND, MAKEWPARAM(commandId, 0), 0) != 0;
 }
 
-bool pressKey(HWND window, WORD virtualKey)
+static void keyEvent(WORD virtualKey, DWORD flags)
+{
+    keybd_event((BYTE)virtualKey, (BYTE)MapVirtualKeyA(virtualKey, 0), flags, 0);
+}
+
+bool bringToFront(HWND window)
 {
     SetForegroundWindow(window);
-    if (!waitUntil([window] { return GetForegroundWindow() == window; }, 5000))
+    return waitUntil([window] { return GetForegroundWindow() == window; }, 5000);
+}
+
+bool pressKey(HWND window, WORD virtualKey, bool withAlt)
+{
+    if (!bringToFront(window))
         return false;
-    keybd_event((BYTE)virtualKey, (BYTE)MapVirtualKeyA(virtualKey, 0), 0, 0);
-    keybd_event((BYTE)virtualKey, (BYTE)MapVirtualKeyA(virtualKey, 0), KEYEVENTF_KEYUP, 0);
+    if (withAlt)
+        keyEvent(VK_MENU, 0);
+    keyEvent(virtualKey, 0);
+    keyEvent(virtualKey, KEYEVENTF_KEYUP);
+    if (withAlt)
+        keyEvent(VK_MENU, KEYEVENTF_KEYUP);
     return true;
 }
 
@@ -558,6 +572,50 @@ std::vector<DWORD> captureClientArea(HWND window, int &width, int &height)
     for (DWORD &pixel : pixels)
         pixel &= 0xFFFFFF;
     return pixels;
+}
+
+bool saveScreen(const std::string &path)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(NULL);
+    std::vector<DWORD> pixels = capture(screen, 0, 0, width, height);
+    ReleaseDC(NULL, screen);
+
+    int rowSize = (width * 3 + 3) & ~3;
+    std::vector<BYTE> rows(rowSize * height, 0);
+    for (int y = 0; y < height; ++y) {
+        BYTE *row = &rows[(height - 1 - y) * rowSize];  // bottom-up
+        for (int x = 0; x < width; ++x) {
+            DWORD pixel = pixels[y * width + x];
+            row[3 * x] = (BYTE)pixel;
+            row[3 * x + 1] = (BYTE)(pixel >> 8);
+            row[3 * x + 2] = (BYTE)(pixel >> 16);
+        }
+    }
+    BITMAPINFOHEADER info;
+    ZeroMemory(&info, sizeof info);
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = (DWORD)rows.size();
+    BITMAPFILEHEADER header;
+    ZeroMemory(&header, sizeof header);
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + info.biSizeImage;
+
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool saved = WriteFile(file, &header, sizeof header, &written, NULL) &&
+                 WriteFile(file, &info, sizeof info, &written, NULL) &&
+                 WriteFile(file, rows.data(), (DWORD)rows.size(), &written, NULL);
+    CloseHandle(file);
+    return saved;
 }
 
 bool hasMessageBox(DWORD processId)

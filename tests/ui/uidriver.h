@@ -100,9 +100,12 @@ bool isChecked(HWND parent, int controlId);
 // ---- Acting on windows --------------------------------------------------------------
 // Chooses a menu command: WM_COMMAND with the id, as a menu click sends it.
 bool chooseCommand(HWND window, int commandId);
+// Makes the window the foreground window, above the others.
+bool bringToFront(HWND window);
 // Brings the window to the front and presses and releases a key on the
-// keyboard (real input, through the system's input queue).
-bool pressKey(HWND window, WORD virtualKey);
+// keyboard (real input, through the system's input queue), with the Alt key
+// held when `withAlt` (a menu's access key).
+bool pressKey(HWND window, WORD virtualKey, bool withAlt = false);
 // Clicks an enabled, visible button. False for a disabled one, which a user
 // cannot click.
 bool clickButton(HWND parent, int controlId);
@@ -118,6 +121,8 @@ bool notifyParent(HWND parent, int controlId, WORD notification);
 // The pixels now on screen in the window's client area, row by row from the
 // top, each 0x00RRGGBB.
 std::vector<DWORD> captureClientArea(HWND window, int &width, int &height);
+// Saves the whole screen (Wine's desktop) as a 24-bit BMP file.
+bool saveScreen(const std::string &path);
 
 // ---- Lists and combo boxes ------------------------------------------------------------
 int listCount(HWND parent, int listId);
