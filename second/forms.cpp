@@ -171,10 +171,18 @@ static HFONT CreateDesignFont(const FontDesign &font)
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, font.face);
 }
 
+// Every control without a font of its own shows its text in this one; the
+// forms' layouts are measured for it. Made once, kept for the whole run.
+static HFONT CommonFont()
+{
+    static const FontDesign common = {"MS Sans Serif", 8, FW_NORMAL, false, 0};
+    static HFONT font = CreateDesignFont(common);
+    return font;
+}
+
 static void CreateControls(Form &form)
 {
     const FormDesign &design = form.design;
-    HFONT commonFont = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
     int frameLeft = 0, frameTop = 0;
     for (int i = 0; i < design.controls.count; i++) {
         const ControlDesign &control = design.controls.entries[i];
@@ -197,7 +205,7 @@ static void CreateControls(Form &form)
                                       (HMENU)(INT_PTR)(ControlFirstId + i), ProgramInstance(), nullptr);
         if (!window)
             FatalError(std::string("The control '") + control.name + "' of '" + design.name + "' cannot be created.");
-        SendMessageA(window, WM_SETFONT, (WPARAM)(control.font ? CreateDesignFont(*control.font) : commonFont), FALSE);
+        SendMessageA(window, WM_SETFONT, (WPARAM)(control.font ? CreateDesignFont(*control.font) : CommonFont()), FALSE);
         if (control.kind == Image && control.caption)
             SetPicture(window, control.caption);
         if (control.kind == DropDownList && control.caption)
