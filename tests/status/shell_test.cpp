@@ -77,7 +77,7 @@ TEST_CASE("the banner shows the picture in the caption colour and the product na
     CHECK(pixels[250 * width + 20] == 0xFFFFFF);
 
     // The name: large red letters centred across the width, their middle at
-    // a quarter of the height.
+    // A quarter of the height.
     int left = width, right = -1, top = height, bottom = -1;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
@@ -99,7 +99,7 @@ TEST_CASE("each command shows its title without ampersands while it runs and cle
     StatusProgram status;
     REQUIRE(status.start());
 
-    SUBCASE("dialogs are captioned with the command's title")
+    // Dialogs are captioned with the command's title.
     {
         const struct {
             int command;
@@ -121,7 +121,7 @@ TEST_CASE("each command shows its title without ampersands while it runs and cle
             CHECK(status.titleBecomes(""));
         }
     }
-    SUBCASE("Check Net&DDE... runs in check mode and reports the missing agent")
+    // Check Net&DDE... runs in check mode and reports the missing agent.
     {
         REQUIRE(ui::chooseCommand(status.main, IDM_CHECK_NETDDE));
         ui::MessageBoxView box;
@@ -131,7 +131,7 @@ TEST_CASE("each command shows its title without ampersands while it runs and cle
         REQUIRE(ui::answerMessageBox(box, IDOK));
         CHECK(status.titleBecomes(""));
     }
-    SUBCASE("List &Sessions... reports the missing agent under its title")
+    // List &Sessions... reports the missing agent under its title.
     {
         REQUIRE(ui::chooseCommand(status.main, IDM_LIST_SESSIONS));
         ui::MessageBoxView box;
@@ -140,7 +140,7 @@ TEST_CASE("each command shows its title without ampersands while it runs and cle
         answerErrorReport(status, errorReport(NDDE_NOT_RUNNING, libraryText(NDDE_NOT_RUNNING)));
         CHECK(status.titleBecomes(""));
     }
-    SUBCASE("a command without a menu item changes nothing")
+    // A command without a menu item changes nothing.
     {
         REQUIRE(ui::chooseCommand(status.main, 99));
         ui::pump(500);

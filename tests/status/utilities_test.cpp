@@ -82,7 +82,7 @@ TEST_CASE("enableDialogButton hands the default state and the focus on in tab or
     CHECK(host.focus() == focusBefore);
 
     // Disabling the default: the next enabled push button takes over,
-    // keeping the high bits of both styles.
+    // Keeping the high bits of both styles.
     host.send(HostEnableButton, IDC_ADD_BUTTON, FALSE);
     CHECK(ui::style(host.dialog, IDC_ADD_BUTTON) == 0x58030000);
     CHECK(ui::style(host.dialog, IDC_EDIT_BUTTON) == 0x50010001);
@@ -270,7 +270,7 @@ TEST_CASE("enumeration buffers grow as each call's rule says, and stop when they
     UtilityHost host;
     const std::string tooSmall = "NDDEAPI.DLL reports error #2.\r\n" + libraryText(NDDE_BUF_TOO_SMALL) + ".";
 
-    SUBCASE("successful retries, each with a zero-filled block of the rule's size")
+    // Successful retries, each with a zero-filled block of the rule's size.
     {
         const struct {
             GrowScenario scenario;
@@ -287,7 +287,7 @@ TEST_CASE("enumeration buffers grow as each call's rule says, and stop when they
             CHECK(host.eventBecomes(expected.event));
         }
     }
-    SUBCASE("a library that asks for no more than it was offered is reported at once")
+    // A library that asks for no more than it was offered is reported at once.
     {
         host.post(HostGrow, GrowNamesNoProgress);
         answerExclamation(host, tooSmall);
@@ -297,19 +297,19 @@ TEST_CASE("enumeration buffers grow as each call's rule says, and stop when they
         answerExclamation(host, tooSmall);
         CHECK(host.eventBecomes("sizes 0 result 0"));
     }
-    SUBCASE("a library that always wants more is asked eight times")
+    // A library that always wants more is asked eight times.
     {
         host.post(HostGrow, GrowEverGrowing);
         answerExclamation(host, tooSmall);
         CHECK(host.eventBecomes("sizes 0,10,20,30,40,50,60,70 result 0"));
     }
-    SUBCASE("a size beyond any sensible buffer is reported as out of memory")
+    // A size beyond any sensible buffer is reported as out of memory.
     {
         host.post(HostGrow, GrowHugeTotal);
         answerExclamation(host, "NDDEAPI.DLL reports error #12.\r\n" + libraryText(NDDE_OUT_OF_MEMORY) + ".");
         CHECK(host.eventBecomes("sizes 0 result 0"));
     }
-    SUBCASE("any other code is reported after one call")
+    // Any other code is reported after one call.
     {
         host.post(HostGrow, GrowOtherError);
         answerExclamation(host, "NDDEAPI.DLL reports error #16.\r\n" + libraryText(NDDE_SHARE_NOT_EXIST) + ".");

@@ -61,7 +61,7 @@ TEST_CASE("message boxes are read and answered")
     HWND dialog = startSample(sample);
     ui::MessageBoxView box;
 
-    SUBCASE("information, owned and captioned")
+    // Information, owned and captioned.
     {
         REQUIRE(ui::clickButton(dialog, IDC_SHOW_INFORMATION));
         REQUIRE(ui::waitForMessageBox(sample.processId(), box));
@@ -73,7 +73,7 @@ TEST_CASE("message boxes are read and answered")
         REQUIRE(ui::answerMessageBox(box, IDOK));
         CHECK(lastEventIs(dialog, "information answered 1"));
     }
-    SUBCASE("exclamation without owner or caption")
+    // Exclamation without owner or caption.
     {
         REQUIRE(ui::clickButton(dialog, IDC_SHOW_EXCLAMATION));
         REQUIRE(ui::waitForMessageBox(sample.processId(), box));
@@ -84,7 +84,7 @@ TEST_CASE("message boxes are read and answered")
         REQUIRE(ui::answerMessageBox(box, IDOK));
         CHECK(lastEventIs(dialog, "exclamation answered 1"));
     }
-    SUBCASE("questions answered yes and no")
+    // Questions answered yes and no.
     {
         REQUIRE(ui::clickButton(dialog, IDC_ASK_QUESTION));
         REQUIRE(ui::waitForMessageBox(sample.processId(), box));
@@ -98,7 +98,7 @@ TEST_CASE("message boxes are read and answered")
         REQUIRE(ui::answerMessageBox(box, IDYES));
         CHECK(lastEventIs(dialog, "question answered 6"));
     }
-    SUBCASE("stop icon")
+    // Stop icon.
     {
         REQUIRE(ui::clickButton(dialog, IDC_SHOW_STOP));
         REQUIRE(ui::waitForMessageBox(sample.processId(), box));
