@@ -158,5 +158,6 @@ BOOL WINAPI NDdeIsValidTopic(LPSTR topicName)
 // The agent's window: the partner's 16-bit handle, widened with zeros.
 HWND WINAPI NDdeGetWindow(void)
 {
-    return (HWND)(UINT_PTR)callPartner(PartnerGetWindow, 0);
+    DWORD noArguments[1] = {0};
+    return (HWND)(UINT_PTR)callPartner(PartnerGetWindow, noArguments);
 }

@@ -5,5 +5,7 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 export WINEPREFIX="$BUILD_DIR/wineprefix"
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No Mono/Gecko installers, no menu entries, and no debugger that would
+# hold a crashed test program open until its timeout.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 export WINEARCH=win32
