@@ -17,7 +17,11 @@
 //   "stalled-connections" one session, NODEA; its connection list answers 2
 //                         with no entries and a total of 40 bytes;
 //   "client-info-fails"   the first NDdeGetClientInfo call names the task
-//                         SCRIPTED, every later one answers code 23.
+//                         SCRIPTED, every later one answers code 23;
+//   "properties-fail"     NDdeGetClientInfo names the task SCRIPTED when
+//                         its task buffer comes with the window's title (the
+//                         task list's call) and answers code 23 when it comes
+//                         empty (the properties' call).
 // Every error text counts the calls so far and the size last offered to
 // the session list, so a test that reads the program's report sees what
 // the program asked.
@@ -118,6 +122,8 @@ extern "C" UINT WINAPI NDdeGetClientInfo(HWND, LPSTR clientBuffer, LONG clientBu
                                          LONG taskBufferSize)
 {
     if (++clientInfoCalls > 1 && scriptIs("client-info-fails"))
+        return ScriptedError;
+    if (taskBuffer[0] == 0 && scriptIs("properties-fail"))
         return ScriptedError;
     lstrcpynA(clientBuffer, "SCRIPTNODE", clientBufferSize);
     lstrcpynA(taskBuffer, "SCRIPTED", taskBufferSize);

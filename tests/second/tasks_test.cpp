@@ -193,6 +193,35 @@ TEST_CASE("a failing NDdeGetClientInfo stops the task listing with one report")
     CHECK_FALSE(ui::hasMessageBox(program.processId()));
 }
 
+TEST_CASE("a failing NDdeGetClientInfo for the properties keeps the task list as it was")
+{
+    ProbeWindows probes;
+    HWND probe = probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW);
+    REQUIRE(probe != NULL);
+    md::ScriptedFolder folder("properties-fail");
+    REQUIRE(folder.isReady());
+    md::Marrowby program;
+    REQUIRE(program.start(folder.path()));
+    HWND dialog = program.open(wndMain::mnuListTasks, TaskListCaption);
+    REQUIRE(dialog != NULL);
+    const int list = controlId(lbxTaskList);
+    int line = md::Marrowby::lineWithData(dialog, list, (DWORD)(UINT_PTR)probe);
+    REQUIRE(line >= 0);
+    CHECK(ui::listLine(dialog, list, line) == "SCRIPTED");
+    std::vector<std::string> before = ui::listLines(dialog, list);
+
+    REQUIRE(ui::selectListLine(dialog, list, line));
+    REQUIRE(ui::waitUntil([&] { return ui::isEnabled(dialog, controlId(btnProperties)); }));
+    REQUIRE(ui::clickButton(dialog, controlId(btnProperties)));
+    ui::MessageBoxView box = program.answer(IDOK);
+    CHECK(box.text.compare(0, 32, "NDDEAPI.DLL reports error #23.\r\n") == 0);
+    CHECK(program.waitForCommandTitle(TaskListCaption));
+    CHECK_FALSE(program.showsDialog(PropertiesCaption));
+    CHECK(ui::listLines(dialog, list) == before);
+    CHECK(ui::listSelection(dialog, list) == line);
+    CHECK(ui::isEnabled(dialog, controlId(btnProperties)));
+}
+
 TEST_CASE("Check NetDDE... shows the properties of the agent's window")
 {
     pt::closeStrayAgent();
