@@ -28,7 +28,7 @@ static DWORD bufferSize(DWORD buffer, DWORD size)
     return buffer ? size : 0;
 }
 
-static WORD isLocalServer(DWORD server)
+static bool isLocalServer(DWORD server)
 {
     return server == 0;
 }

@@ -11,24 +11,30 @@ struct OpenStore {
     HKEY key;
 };
 
+// The store's mutex, opened once in each process and kept while it runs.
+static HANDLE storeMutex()
+{
+    static HANDLE mutex;
+    if (!mutex)
+        mutex = CreateMutexA(0, FALSE, StoreMutexName);
+    return mutex;
+}
+
 static UINT openStore(OpenStore *store)
 {
     store->key = 0;
-    store->mutex = CreateMutexA(0, FALSE, StoreMutexName);
+    store->mutex = storeMutex();
     if (!store->mutex)
         return NDDE_INTERNAL_ERROR;
     // A busy store answers NDDE_INTERNAL_ERROR after StoreLockTimeout.
     // An abandoned mutex is still ours: its holder died between atomic
     // registry writes, so the store is whole.
     DWORD wait = WaitForSingleObject(store->mutex, StoreLockTimeout);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-        CloseHandle(store->mutex);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
         return NDDE_INTERNAL_ERROR;
-    }
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ShareStoreKey, 0, 0, 0, KEY_ALL_ACCESS, 0,
                         &store->key, 0) != ERROR_SUCCESS) {
         ReleaseMutex(store->mutex);
-        CloseHandle(store->mutex);
         return NDDE_REGISTRY_ERROR;
     }
     return NDDE_NO_ERROR;
@@ -38,7 +44,6 @@ static void closeStore(OpenStore *store)
 {
     RegCloseKey(store->key);
     ReleaseMutex(store->mutex);
-    CloseHandle(store->mutex);
 }
 
 // The registry value name of a share: its name upper-cased.
@@ -157,6 +162,29 @@ UINT StoreReplaceShare(const char *shareName, const ShareView *share)
     return writeShare(valueName, share, true);
 }
 
+// Reads a stored record into `record`: at first into room for a typical
+// record, then into room for the value's own size when it needs more.
+static UINT readRecord(HKEY key, const char *valueName, Record *record)
+{
+    const DWORD typicalSize = 1024;
+    DWORD type = 0, size = typicalSize;
+    LONG found = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < 3 && found == ERROR_MORE_DATA; attempt++) {
+        freeRecord(record);
+        record->data = (BYTE *)HeapAlloc(GetProcessHeap(), 0, size);
+        if (!record->data)
+            return NDDE_OUT_OF_MEMORY;
+        record->size = size;
+        found = RegQueryValueExA(key, valueName, 0, &type, record->data, &record->size);
+        size = record->size;
+    }
+    if (found == ERROR_FILE_NOT_FOUND)
+        return NDDE_SHARE_NOT_EXIST;
+    if (found != ERROR_SUCCESS)
+        return NDDE_REGISTRY_ERROR;
+    return type == REG_BINARY ? NDDE_NO_ERROR : NDDE_SHARE_DATA_CORRUPTED;
+}
+
 UINT StoreReadShare(const char *shareName, StoredShare *share)
 {
     share->record = 0;
@@ -168,21 +196,8 @@ UINT StoreReadShare(const char *shareName, StoredShare *share)
     result = openStore(&store);
     if (result != NDDE_NO_ERROR)
         return result;
-
     Record record = {0, 0};
-    DWORD type;
-    LONG found = RegQueryValueExA(store.key, valueName, 0, &type, 0, &record.size);
-    if (found == ERROR_FILE_NOT_FOUND)
-        result = NDDE_SHARE_NOT_EXIST;
-    else if (found != ERROR_SUCCESS)
-        result = NDDE_REGISTRY_ERROR;
-    else if (type != REG_BINARY || record.size == 0)
-        result = NDDE_SHARE_DATA_CORRUPTED;
-    else if (!(record.data = (BYTE *)HeapAlloc(GetProcessHeap(), 0, record.size)))
-        result = NDDE_OUT_OF_MEMORY;
-    else if (RegQueryValueExA(store.key, valueName, 0, 0, record.data, &record.size) !=
-             ERROR_SUCCESS)
-        result = NDDE_REGISTRY_ERROR;
+    result = readRecord(store.key, valueName, &record);
     closeStore(&store);
 
     if (result == NDDE_NO_ERROR && !isSoundRecord(&record, valueName, &share->view))
