@@ -78,27 +78,27 @@ bool isStored(const std::string &name)
 }
 
 // A share as a test puts it into the store before the program reads it.
-struct ShareSpec {
+struct ShareValues {
     std::string name, application, topic, firstItem, password1, password2;
     DWORD permissions1 = 0, permissions2 = 0;
     std::vector<StoredItem> items;
 };
 
-UINT storeShare(const ShareSpec &spec)
+UINT storeShare(const ShareValues &values)
 {
     ShareInfo info = {};
-    lstrcpynA(info.shareName, spec.name.c_str(), sizeof info.shareName);
-    info.appName = (char *)spec.application.c_str();
-    info.topicName = (char *)spec.topic.c_str();
-    info.firstItem = (char *)spec.firstItem.c_str();
-    info.password1 = (BYTE *)spec.password1.c_str();
-    info.password1Length = (DWORD)spec.password1.size();
-    info.permissions1 = spec.permissions1;
-    info.password2 = (BYTE *)spec.password2.c_str();
-    info.password2Length = (DWORD)spec.password2.size();
-    info.permissions2 = spec.permissions2;
+    lstrcpynA(info.shareName, values.name.c_str(), sizeof info.shareName);
+    info.appName = (char *)values.application.c_str();
+    info.topicName = (char *)values.topic.c_str();
+    info.firstItem = (char *)values.firstItem.c_str();
+    info.password1 = (BYTE *)values.password1.c_str();
+    info.password1Length = (DWORD)values.password1.size();
+    info.permissions1 = values.permissions1;
+    info.password2 = (BYTE *)values.password2.c_str();
+    info.password2Length = (DWORD)values.password2.size();
+    info.permissions2 = values.permissions2;
     std::vector<AddItemInfo> items;
-    for (const StoredItem &item : spec.items)
+    for (const StoredItem &item : values.items)
         items.push_back({(char *)item.name.c_str(), item.permissions});
     info.addItemCount = (LONG)items.size();
     info.addItems = items.empty() ? NULL : items.data();
@@ -295,14 +295,14 @@ void allowLowerCase(HWND dialog, int editId)
 }
 
 // Fills the share editor's texts; passwords and names are typed.
-void fillShareEditor(HWND editor, const ShareSpec &spec)
+void fillShareEditor(HWND editor, const ShareValues &values)
 {
-    typeText(editor, IDC_SHARE_NAME, spec.name);
-    ui::setText(editor, IDC_APPLICATION, spec.application);
-    ui::setText(editor, IDC_TOPIC, spec.topic);
-    ui::setText(editor, IDC_FIRST_ITEM, spec.firstItem);
-    typeText(editor, IDC_PASSWORD1, spec.password1);
-    typeText(editor, IDC_PASSWORD2, spec.password2);
+    typeText(editor, IDC_SHARE_NAME, values.name);
+    ui::setText(editor, IDC_APPLICATION, values.application);
+    ui::setText(editor, IDC_TOPIC, values.topic);
+    ui::setText(editor, IDC_FIRST_ITEM, values.firstItem);
+    typeText(editor, IDC_PASSWORD1, values.password1);
+    typeText(editor, IDC_PASSWORD2, values.password2);
 }
 
 const int PermissionBits = 5;
@@ -641,7 +641,7 @@ TEST_CASE("passwords are stored upper-case with their length, permissions round-
 TEST_CASE("edit mode reads a share, updates it under its name, and adds one under another")
 {
     StoreCleanup cleanup({"CASED$", "COPY$", "LARGE$"});
-    ShareSpec large{"LARGE$", std::string(90, 'a'), "LargeTopic", "FirstOfMany", "PW1", "PW2",
+    ShareValues large{"LARGE$", std::string(90, 'a'), "LargeTopic", "FirstOfMany", "PW1", "PW2",
                     Request | Execute, Advise | StartApp,
                     {{"Alpha", Request | Advise | Poke | Execute | StartApp}, {"Beta", Advise}, {"Gamma", 0}}};
     REQUIRE(storeShare(large) == NDDE_NO_ERROR);
