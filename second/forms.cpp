@@ -4,6 +4,8 @@
 // handlers a form binds.
 #include "forms.h"
 
+#include <vector>
+
 // Control ids (ControlFirstId on, so GetDlgItem finds them) and menu command
 // ids (MenuFirstId on) stay clear of IDOK and IDCANCEL, which the dialog
 // manager sends for Enter and Escape.
@@ -230,8 +232,7 @@ static void CreateMenuBar(Form &form)
         return;
     HMENU bar = CreateMenu();
     HMENU popup = nullptr;
-    ACCEL shortcuts[16];
-    int shortcutCount = 0;
+    std::vector<ACCEL> shortcuts;
     for (int i = 0; i < menu.count; i++) {
         const MenuDesign &entry = menu.entries[i];
         if (entry.level == 0) {
@@ -241,17 +242,17 @@ static void CreateMenuBar(Form &form)
             AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
         } else {
             std::string caption = entry.caption;
-            if (entry.shortcut && shortcutCount < (int)(sizeof shortcuts / sizeof shortcuts[0])) {
+            if (entry.shortcut) {
                 caption += '\t';
                 caption += FunctionKeyName(entry.shortcut);
-                shortcuts[shortcutCount++] = {FVIRTKEY, (WORD)entry.shortcut, (WORD)(MenuFirstId + i)};
+                shortcuts.push_back({FVIRTKEY, (WORD)entry.shortcut, (WORD)(MenuFirstId + i)});
             }
             AppendMenuA(popup, MF_STRING | (entry.click ? 0 : MF_GRAYED), MenuFirstId + i, caption.c_str());
         }
     }
     SetMenu(form.hwnd, bar);
-    if (shortcutCount > 0)
-        form.shortcuts = CreateAcceleratorTableA(shortcuts, shortcutCount);
+    if (!shortcuts.empty())
+        form.shortcuts = CreateAcceleratorTableA(shortcuts.data(), (int)shortcuts.size());
 }
 
 static void SetFormIcon(Form &form)
@@ -327,15 +328,14 @@ void ReleaseForm(Form &form)
     if (!window)
         return;
     // Fonts and bitmaps the controls were given are the form's to free.
-    HGDIOBJ owned[64];
-    int ownedCount = 0;
-    for (int i = 0; i < form.design.controls.count && ownedCount < 64; i++) {
+    std::vector<HGDIOBJ> owned;
+    for (int i = 0; i < form.design.controls.count; i++) {
         const ControlDesign &control = form.design.controls.entries[i];
         HWND controlWindow = form[i];
         if (control.font)
-            owned[ownedCount++] = (HGDIOBJ)SendMessageA(controlWindow, WM_GETFONT, 0, 0);
+            owned.push_back((HGDIOBJ)SendMessageA(controlWindow, WM_GETFONT, 0, 0));
         else if (control.kind == Image && (GetWindowLongA(controlWindow, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
-            owned[ownedCount++] = (HGDIOBJ)SendMessageA(controlWindow, STM_GETIMAGE, IMAGE_BITMAP, 0);
+            owned.push_back((HGDIOBJ)SendMessageA(controlWindow, STM_GETIMAGE, IMAGE_BITMAP, 0));
     }
     HWND owner = form.modalOwner;
     if (form.shortcuts)
@@ -352,8 +352,8 @@ void ReleaseForm(Form &form)
     DestroyWindow(window);
     if (owner)
         SetActiveWindow(owner);
-    for (int i = 0; i < ownedCount; i++)
-        DeleteObject(owned[i]);
+    for (HGDIOBJ object : owned)
+        DeleteObject(object);
 }
 
 // --- Running forms --------------------------------------------------------
