@@ -6,9 +6,6 @@
 
 #include <vector>
 
-// Control ids (ControlFirstId on, so GetDlgItem finds them) and menu command
-// ids (MenuFirstId on) stay clear of IDOK and IDCANCEL, which the dialog
-// manager sends for Enter and Escape.
 // Extra height of a drop-down list's window for its open list.
 static const int DropDownListHeight = 120;
 

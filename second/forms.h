@@ -20,6 +20,8 @@
 // Window ids: a form's control has the id ControlFirstId + its index in the
 // design table, a menu item the command id MenuFirstId + its index in the
 // menu table (so programs driving a form from outside can address them).
+// Both stay clear of IDOK and IDCANCEL, which the dialog manager sends for
+// Enter and Escape.
 const int ControlFirstId = 100;
 const int MenuFirstId = 1000;
 
