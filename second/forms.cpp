@@ -277,6 +277,16 @@ static void PlaceClientArea(Form &form)
 
 static INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The form whose message loop runs: the innermost modal form, or the main
+// form. Commands run in it, so it owns their new forms and message boxes,
+// also while another program is in the foreground.
+static Form *commandForm;
+
+static HWND CommandFormWindow()
+{
+    return commandForm && commandForm->hwnd ? commandForm->hwnd : GetActiveWindow();
+}
+
 static HWND CreateFormWindow(Form &form)
 {
     // An empty dialog template: the controls are created from the design.
@@ -287,9 +297,9 @@ static HWND CreateFormWindow(Form &form)
     empty.header.style = form.design.border == FixedSingle
                              ? WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
                              : WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    // The active window is the form that runs the current command: the new
-    // form's owner until ShowModal names one.
-    return CreateDialogIndirectParamA(ProgramInstance(), &empty.header, GetActiveWindow(), FormProc,
+    // The form that runs the current command owns the new form until
+    // ShowModal names its owner.
+    return CreateDialogIndirectParamA(ProgramInstance(), &empty.header, CommandFormWindow(), FormProc,
                                       reinterpret_cast<LPARAM>(&form));
 }
 
@@ -372,13 +382,17 @@ static void FocusFirstControl(Form &form)
 // was asked to quit first (the request is passed on to the outer loop).
 static bool RunUntilUnloaded(Form &form)
 {
+    Form *outerForm = commandForm;
+    commandForm = &form;
+    bool unloaded = true;
     MSG message;
     while (form.hwnd) {
         int got = GetMessageA(&message, nullptr, 0, 0);
         if (got <= 0) {
             if (got == 0)
                 PostQuitMessage((int)message.wParam);
-            return false;
+            unloaded = false;
+            break;
         }
         if (form.shortcuts && TranslateAcceleratorA(form.hwnd, form.shortcuts, &message))
             continue;
@@ -387,7 +401,8 @@ static bool RunUntilUnloaded(Form &form)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    return true;
+    commandForm = outerForm;
+    return unloaded;
 }
 
 void ShowModal(Form &form, Form &owner)
@@ -602,7 +617,7 @@ void SetMousePointer(Form &form, MousePointer pointer)
 
 int MsgBox(const std::string &text, UINT style, const std::string &caption)
 {
-    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), style);
+    return MessageBoxA(CommandFormWindow(), text.c_str(), caption.c_str(), style);
 }
 
 void SetSelection(HWND textBox, int start, int length)

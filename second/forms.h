@@ -172,7 +172,8 @@ void SetText(HWND window, const std::string &text);
 // The designed caption of a menu item (without its shortcut).
 std::string MenuCaption(const Form &form, int item);
 void SetMousePointer(Form &form, MousePointer pointer);
-// A message box owned by the active form; style takes the MB_ flags.
+// A message box owned by the form that runs the current command (the
+// innermost modal form, else the main form); style takes the MB_ flags.
 // Returns the button chosen (IDOK, IDYES, ...).
 int MsgBox(const std::string &text, UINT style, const std::string &caption);
 // Selects characters of a text box (start 0 and the text's length select all).
