@@ -24,12 +24,12 @@ static bool ShowTaskProperties(HWND window)
     std::string line = std::string(buffer, taskLength) + running;
     SetText(form[lblTaskName], TrimNulSpace(line.substr(0, TaskNameLength)));
     SetText(form[lblWndHandle], FormatWindowHandle((DWORD)(UINT_PTR)window));
-    // Class and title share one buffer; each is shown up to its own NUL.
-    char text[WindowTextLength] = {};
-    user32::GetClassNameA(window, text, WindowTextLength);
-    SetText(form[txtWndClass], TrimNulSpace(text));
-    user32::GetWindowTextA(window, text, WindowTextLength);
-    SetText(form[txtWndTitle], TrimNulSpace(text));
+    // Class and title go through the same buffer, not cleared in between;
+    // each is shown up to its own NUL.
+    user32::GetClassNameA(window, buffer, sizeof buffer);
+    SetText(form[txtWndClass], TrimNulSpace(buffer));
+    user32::GetWindowTextA(window, buffer, sizeof buffer);
+    SetText(form[txtWndTitle], TrimNulSpace(buffer));
     return true;
 }
 
