@@ -38,15 +38,16 @@ struct OpenSessionList {
     }
 };
 
-// Opens the connection list of the session list's line `index` with
-// "Clients...".
-HWND openConnections(StatusProgram &program, HWND sessionList, int index, const std::string &client)
-{
-    if (!StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, index, IDC_CLIENTS_BUTTON) ||
-        !ui::clickButton(sessionList, IDC_CLIENTS_BUTTON))
-        return NULL;
-    return program.waitForNestedDialog(sessionList, "Session " + client);
-}
+// A folder holding the program, the library and the stalled partner; the
+// partner's choice of list goes with it.
+struct StalledFolder {
+    std::string path = ui::makeScratchDirectory("stalled");
+    ~StalledFolder()
+    {
+        SetEnvironmentVariableA("STALLED_LIST", NULL);
+        ui::removeDirectory(path);
+    }
+};
 
 } // namespace
 
@@ -82,7 +83,7 @@ TEST_CASE("an agent without sessions gives an empty session list")
     CHECK_FALSE(ui::isEnabled(dialog, IDC_CLOSE_SESSION_BUTTON));
     CHECK(ui::isDefaultButton(dialog, IDC_CLIENTS_BUTTON));
 
-    SUBCASE("Enter on the disabled \"Clients...\" opens nothing and says nothing")
+    // Enter on the disabled "Clients..." opens nothing and says nothing.
     {
         // The dialog manager sends the default button's command for Enter.
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CLIENTS_BUTTON, BN_CLICKED), 0);
@@ -98,63 +99,47 @@ TEST_CASE("an agent without sessions gives an empty session list")
     CHECK(ui::waitUntil([&] { return sessions.program.titleSlot().empty(); }));
 }
 
-TEST_CASE("every session is a line of its client's name that keeps its own session id")
-{
-    nf::Agent agent;
-    REQUIRE(agent.start());
-    nf::ClientNode bravo, alpha, charlie1, charlie2;
-    REQUIRE(bravo.start("BRAVO"));
-    REQUIRE(alpha.start("ALPHA"));
-    REQUIRE(charlie1.start("CHARLIE"));
-    REQUIRE(charlie2.start("CHARLIE"));
-    REQUIRE(charlie1.sessionId() != charlie2.sessionId());
-
-    OpenSessionList sessions;
-    REQUIRE(sessions.open());
-    HWND dialog = sessions.dialog;
-
-    CHECK(nf::joined(ui::listLines(dialog, IDC_SESSION_LIST)) == "ALPHA|BRAVO|CHARLIE|CHARLIE");
-    CHECK((DWORD)ui::listData(dialog, IDC_SESSION_LIST, 0) == alpha.sessionId());
-    CHECK((DWORD)ui::listData(dialog, IDC_SESSION_LIST, 1) == bravo.sessionId());
-    std::vector<DWORD> charlieIds = {(DWORD)ui::listData(dialog, IDC_SESSION_LIST, 2),
-                                     (DWORD)ui::listData(dialog, IDC_SESSION_LIST, 3)};
-    std::sort(charlieIds.begin(), charlieIds.end());
-    std::vector<DWORD> expectedIds = {charlie1.sessionId(), charlie2.sessionId()};
-    std::sort(expectedIds.begin(), expectedIds.end());
-    CHECK(charlieIds == expectedIds);
-    CHECK(ui::listHorizontalExtent(dialog, IDC_SESSION_LIST) > GetSystemMetrics(SM_CXVSCROLL));
-
-    // Choosing a line makes both buttons usable; "Clients..." stays the
-    // default.
-    REQUIRE(StatusProgram::selectLine(dialog, IDC_SESSION_LIST, 1, IDC_CLOSE_SESSION_BUTTON));
-    CHECK(ui::isEnabled(dialog, IDC_CLIENTS_BUTTON));
-    CHECK(ui::isDefaultButton(dialog, IDC_CLIENTS_BUTTON));
-    REQUIRE(ui::clickButton(dialog, IDCANCEL));
-    CHECK(ui::waitForWindowToClose(dialog));
-}
-
-TEST_CASE("\"Clients...\" lists the shares of the chosen session under the caption Session <node>")
+TEST_CASE("every session is a line of its client that keeps its own id and opens its connections")
 {
     nf::TestShare first("SESSTEST_A$"), second("SESSTEST_B$");
     REQUIRE(first.isStored());
     REQUIRE(second.isStored());
     nf::Agent agent;
     REQUIRE(agent.start());
-    nf::ClientNode delta, echo;
-    REQUIRE(delta.start("DELTA", {"SESSTEST_B$", "SESSTEST_A$"}));
-    REQUIRE(echo.start("ECHO"));
+    nf::ClientNode bravo, alpha, charlie1, charlie2;
+    REQUIRE(bravo.start("BRAVO"));
+    REQUIRE(alpha.start("ALPHA", {"SESSTEST_B$", "SESSTEST_A$"}));
+    REQUIRE(charlie1.start("CHARLIE"));
+    REQUIRE(charlie2.start("CHARLIE"));
+    REQUIRE(charlie1.sessionId() != charlie2.sessionId());
 
     OpenSessionList sessions;
     REQUIRE(sessions.open());
     StatusProgram &program = sessions.program;
     HWND sessionList = sessions.dialog;
-    REQUIRE(nf::joined(ui::listLines(sessionList, IDC_SESSION_LIST)) == "DELTA|ECHO");
 
-    SUBCASE("a node with connections")
+    // Two client nodes give their lines; two sessions of one node give two
+    // lines of the same text, each with its own id.
+    REQUIRE(nf::joined(ui::listLines(sessionList, IDC_SESSION_LIST)) == "ALPHA|BRAVO|CHARLIE|CHARLIE");
+    CHECK((DWORD)ui::listData(sessionList, IDC_SESSION_LIST, 0) == alpha.sessionId());
+    CHECK((DWORD)ui::listData(sessionList, IDC_SESSION_LIST, 1) == bravo.sessionId());
+    std::vector<DWORD> charlieIds = {(DWORD)ui::listData(sessionList, IDC_SESSION_LIST, 2),
+                                     (DWORD)ui::listData(sessionList, IDC_SESSION_LIST, 3)};
+    std::sort(charlieIds.begin(), charlieIds.end());
+    std::vector<DWORD> expectedIds = {charlie1.sessionId(), charlie2.sessionId()};
+    std::sort(expectedIds.begin(), expectedIds.end());
+    CHECK(charlieIds == expectedIds);
+    CHECK(ui::listHorizontalExtent(sessionList, IDC_SESSION_LIST) > GetSystemMetrics(SM_CXVSCROLL));
+
+    // A node with connections: its shares under "Session <node>".
     {
-        HWND connections = openConnections(program, sessionList, 0, "DELTA");
+        REQUIRE(StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLOSE_SESSION_BUTTON));
+        CHECK(ui::isEnabled(sessionList, IDC_CLIENTS_BUTTON));
+        CHECK(ui::isDefaultButton(sessionList, IDC_CLIENTS_BUTTON));
+        REQUIRE(ui::clickButton(sessionList, IDC_CLIENTS_BUTTON));
+        HWND connections = program.waitForNestedDialog(sessionList, "Session ALPHA");
         REQUIRE(connections != NULL);
-        CHECK(program.titleSlot() == "Session DELTA");
+        CHECK(program.titleSlot() == "Session ALPHA");
         CHECK(nf::joined(ui::listLines(connections, IDC_CONNECTION_LIST)) == "SESSTEST_A$|SESSTEST_B$");
         CHECK(ui::listHorizontalExtent(connections, IDC_CONNECTION_LIST) > GetSystemMetrics(SM_CXVSCROLL));
         REQUIRE(ui::clickButton(connections, IDOK));
@@ -163,15 +148,16 @@ TEST_CASE("\"Clients...\" lists the shares of the chosen session under the capti
         CHECK(ui::waitUntil([&] { return program.titleSlot() == SessionListCaption; }));
         CHECK(IsWindowVisible(sessionList));
     }
-    SUBCASE("a node without connections, opened by a double-click")
+    // A node without connections, opened by a double-click: an empty list.
     {
         REQUIRE(ui::doubleClickListLine(sessionList, IDC_SESSION_LIST, 1));
-        HWND connections = program.waitForNestedDialog(sessionList, "Session ECHO");
+        HWND connections = program.waitForNestedDialog(sessionList, "Session BRAVO");
         REQUIRE(connections != NULL);
-        CHECK(program.titleSlot() == "Session ECHO");
+        CHECK(program.titleSlot() == "Session BRAVO");
         CHECK(ui::listCount(connections, IDC_CONNECTION_LIST) == 0);
         CHECK(ui::listHorizontalExtent(connections, IDC_CONNECTION_LIST) == 0);
-        REQUIRE(ui::clickButton(connections, IDOK));
+        // Escape: the dialog manager sends IDCANCEL.
+        PostMessageA(connections, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         CHECK(ui::waitForWindowToClose(connections));
         CHECK(ui::waitUntil([&] { return program.titleSlot() == SessionListCaption; }));
     }
@@ -263,12 +249,13 @@ TEST_CASE("without the agent the session list reports code 18 and does not open"
 
 TEST_CASE("a list that answers 2 without asking for more ends its retry with the report of code 2")
 {
-    std::string folder = ui::makeScratchDirectory("stalled");
+    StalledFolder stalled;
+    const std::string &folder = stalled.path;
     REQUIRE(ui::copyFileInto(ui::pathBeside("quorvstat.exe"), folder));
     REQUIRE(ui::copyFileInto(ui::pathBeside("Tessaflat.dll"), folder));
     REQUIRE(ui::copyFileInto(ui::pathBeside("stalled\\Tessaseg.dll"), folder));
 
-    SUBCASE("sessions: no entries, a total of one entry")
+    // Sessions: no entries, a total of one entry.
     {
         SetEnvironmentVariableA("STALLED_LIST", "sessions");
         StatusProgram program;
@@ -279,7 +266,7 @@ TEST_CASE("a list that answers 2 without asking for more ends its retry with the
         CHECK(ui::waitUntil([&] { return program.titleSlot().empty(); }));
         CHECK_FALSE(program.showsDialog(SessionListCaption));
     }
-    SUBCASE("connections: no entries, a total the buffer already holds")
+    // Connections: no entries, a total the buffer already holds.
     {
         SetEnvironmentVariableA("STALLED_LIST", "connections");
         StatusProgram program;
@@ -299,6 +286,4 @@ TEST_CASE("a list that answers 2 without asking for more ends its retry with the
         CHECK_FALSE(program.showsDialog("Session STALLED"));
         CHECK(IsWindowVisible(sessionList));
     }
-    SetEnvironmentVariableA("STALLED_LIST", NULL);
-    ui::removeDirectory(folder);
 }

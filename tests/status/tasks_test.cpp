@@ -163,7 +163,7 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
     CHECK(ui::listHorizontalExtent(dialog, IDC_TASK_LIST) > GetSystemMetrics(SM_CXVSCROLL));
     CHECK_FALSE(ui::isEnabled(dialog, IDC_PROPERTIES_BUTTON));
 
-    SUBCASE("\"Properties...\" shows the task, handle, class and title")
+    // "Properties..." shows the task, handle, class and title.
     {
         REQUIRE(StatusProgram::selectLine(dialog, IDC_TASK_LIST, line, IDC_PROPERTIES_BUTTON));
         REQUIRE(ui::clickButton(dialog, IDC_PROPERTIES_BUTTON));
@@ -179,7 +179,7 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
         CHECK(ui::isEnabled(dialog, IDC_PROPERTIES_BUTTON));
         CHECK(ui::listSelection(dialog, IDC_TASK_LIST) == line);
     }
-    SUBCASE("a double-click opens the properties of the line")
+    // A double-click opens the properties of the line.
     {
         REQUIRE(ui::doubleClickListLine(dialog, IDC_TASK_LIST, line));
         HWND properties = program.waitForNestedDialog(dialog, PropertiesCaption);
@@ -189,7 +189,7 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
         PostMessageA(properties, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         CHECK(ui::waitForWindowToClose(properties));
     }
-    SUBCASE("a window closed after the list was filled is no longer running")
+    // A window closed after the list was filled is no longer running.
     {
         std::string lineText = ui::listLine(dialog, IDC_TASK_LIST, line);
         int linesBefore = ui::listCount(dialog, IDC_TASK_LIST);
