@@ -329,12 +329,10 @@ void UnloadForm(Form &form)
         ReleaseForm(form);
 }
 
-void ReleaseForm(Form &form)
+// What the controls were given that the form must free: their own fonts
+// and pictures.
+static std::vector<HGDIOBJ> OwnedObjects(Form &form)
 {
-    HWND window = form.hwnd;
-    if (!window)
-        return;
-    // Fonts and bitmaps the controls were given are the form's to free.
     std::vector<HGDIOBJ> owned;
     for (int i = 0; i < form.design.controls.count; i++) {
         const ControlDesign &control = form.design.controls.entries[i];
@@ -344,6 +342,15 @@ void ReleaseForm(Form &form)
         else if (control.kind == Image && (GetWindowLongA(controlWindow, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
             owned.push_back((HGDIOBJ)SendMessageA(controlWindow, STM_GETIMAGE, IMAGE_BITMAP, 0));
     }
+    return owned;
+}
+
+// Frees what the form was given and forgets the instance, so the next use
+// loads a fresh form. Runs when the form's window is destroyed, by
+// ReleaseForm or otherwise (with its owner, or by another program).
+static void ForgetInstance(Form &form)
+{
+    std::vector<HGDIOBJ> owned = OwnedObjects(form);
     HWND owner = form.modalOwner;
     if (form.shortcuts)
         DestroyAcceleratorTable(form.shortcuts);
@@ -352,15 +359,25 @@ void ReleaseForm(Form &form)
     form.pointer = DefaultPointer;
     form.modalOwner = nullptr;
     form.shortcuts = nullptr;
+    if (owner)
+        EnableWindow(owner, TRUE);
+    for (HGDIOBJ object : owned)
+        DeleteObject(object);
+}
+
+void ReleaseForm(Form &form)
+{
+    HWND window = form.hwnd;
+    if (!window)
+        return;
     // The owner takes input again before the form goes, so activation
     // returns to it rather than to another program.
+    HWND owner = form.modalOwner;
     if (owner)
         EnableWindow(owner, TRUE);
     DestroyWindow(window);
     if (owner)
         SetActiveWindow(owner);
-    for (HGDIOBJ object : owned)
-        DeleteObject(object);
 }
 
 // --- Running forms --------------------------------------------------------
@@ -550,8 +567,13 @@ static INT_PTR CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARA
         OnCommand(*form, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
     case WM_CLOSE:
-        UnloadForm(*form);
+        // A form below a modal one takes no commands, not even posted ones.
+        if (IsWindowEnabled(window))
+            UnloadForm(*form);
         return TRUE;
+    case WM_DESTROY:
+        ForgetInstance(*form);
+        return FALSE;
     case WM_PAINT:
         if (!form->design.paint)
             return FALSE;

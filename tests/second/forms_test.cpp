@@ -486,6 +486,46 @@ TEST_CASE("a modal form disables its owner and runs until it unloads")
     }
 }
 
+TEST_CASE("a form whose window is destroyed without its unload step is unloaded all the same")
+{
+    SUBCASE("destroyed directly")
+    {
+        UnloadForm(sample::form);
+        sample::unloads = 0;
+        LoadForm(sample::form);
+        DestroyWindow(sample::form.hwnd);
+        CHECK(sample::form.hwnd == nullptr);
+        CHECK(sample::unloads == 0);
+        LoadForm(sample::form);
+        CHECK(sample::form.hwnd != nullptr);
+        UnloadForm(sample::form);
+    }
+    SUBCASE("a modal form's loop ends when its owner is destroyed")
+    {
+        SampleShown shown;
+        bool watched = WatchWhile("Modal", [](HWND) { DestroyWindow(sample::form.hwnd); },
+                                  [] { ShowModal(modal::form, sample::form); });
+        CHECK(watched);
+        CHECK(modal::form.hwnd == nullptr);
+        CHECK(sample::form.hwnd == nullptr);
+    }
+}
+
+TEST_CASE("a form below a modal one ignores a request to close")
+{
+    SampleShown shown;
+    bool ownerStayed = false;
+    bool watched = WatchWhile("Modal", [&](HWND) {
+        SendMessageA(sample::form.hwnd, WM_CLOSE, 0, 0);
+        ownerStayed = sample::form.hwnd != nullptr;
+        PostMessageA(modal::form.hwnd, WM_CLOSE, 0, 0);
+    }, [] { ShowModal(modal::form, sample::form); });
+    CHECK(watched);
+    CHECK(ownerStayed);
+    CHECK(modal::form.hwnd == nullptr);
+    CHECK(IsWindowEnabled(sample::form.hwnd));
+}
+
 TEST_CASE("the hourglass shows over a form and its controls until the pointer is set back")
 {
     SampleShown shown;
