@@ -25,14 +25,25 @@ extern Form form;
 
 // The dialogs of the share commands.
 namespace dlgListShares {
+enum Control { Label1, lbxShareList, btnAdd, btnEdit, btnDelete, btnCancel };
 extern Form form;
 }
 namespace dlgEditShare {
+enum Control {
+    Label1, txtShareName, Label2, txtAppName, Label3, txtTopic, Label4, txtFirstItem, Label5, lbxAddItems,
+    frmAccess1, Label6, txtPassword1, chkRequest1, chkAdvise1, chkPoke1, chkExecute1, chkStartApp1,
+    frmAccess2, Label7, txtPassword2, chkRequest2, chkAdvise2, chkPoke2, chkExecute2, chkStartApp2,
+    btnOK, btnCancel, btnAdd, btnEdit, btnDelete,
+};
 extern Form form;
 }
 namespace dlgEditItem {
+enum Control { Label1, txtItemName, Label2, cbxNextItem, frmAccess, chkRequest, chkAdvise, chkPoke, btnOK, btnCancel };
 extern Form form;
 }
+// The share editor and the item editor add when their caption (the caption
+// of the button that opened them) holds a capital "A", and edit otherwise.
+bool IsAddMode(const Form &editor);
 
 // The dialogs of the session and task commands.
 namespace dlgListSessions {

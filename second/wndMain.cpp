@@ -42,6 +42,11 @@ static void lblMenuCmd_Change()
         SetText(form[lblMenuCmd], title);
 }
 
+static void mnuListShares_Click()
+{
+    OpenCommandDialog(dlgListShares::form, form, MenuCaption(form, mnuListShares));
+}
+
 static void mnuShowName_Click()
 {
     SetCommandTitle(MenuCaption(form, mnuShowName));
@@ -107,7 +112,7 @@ static const EventBinding events[] = {
 
 static const MenuDesign menu[] = {
     {0, "mnuStatus", "&Status"},
-    {1, "mnuListShares", "&List Shares..."},
+    {1, "mnuListShares", "&List Shares...", mnuListShares_Click},
     {1, "mnuShowSessions", "List &Sessions...", mnuShowSessions_Click},
     {1, "mnuSeparator0", "-"},
     {1, "mnuShowName", "Show &Name", mnuShowName_Click},
