@@ -8,8 +8,6 @@
 
 namespace nf {
 
-const char ProgramFile[] = "quorvstat.exe";
-
 // ---- The library's view ----------------------------------------------------------------
 
 // One level-1 enumeration, grown until the library's total fits.
@@ -82,7 +80,7 @@ std::string taskName(HWND window)
 
 std::string handleText(DWORD handle)
 {
-    HMODULE program = ui::openResources(ui::pathBeside(ProgramFile));
+    HMODULE program = ui::openResources(ui::pathBeside(StatusProgramFile));
     std::string format;
     bool read = program && ui::readString(program, 7, format);
     if (program)
@@ -174,23 +172,9 @@ bool ClientNode::start(const std::string &node, const std::vector<std::string> &
 
 // ---- The program ----------------------------------------------------------------------------
 
-bool StatusProgram::start(const std::string &directory)
-{
-    std::string path = directory.empty() ? ui::pathBeside(ProgramFile) : directory + ProgramFile;
-    if (!program_.start(path))
-        return false;
-    mainWindow = ui::waitForWindow(program_.processId(), "Quorvane", NULL);
-    return mainWindow != NULL;
-}
-
-std::string StatusProgram::titleSlot() const
-{
-    return ui::text(mainWindow, 100);
-}
-
 HWND StatusProgram::open(int commandId, const std::string &caption)
 {
-    ui::chooseCommand(mainWindow, commandId);
+    ui::chooseCommand(main, commandId);
     return ui::waitForDialog(processId(), caption);
 }
 
@@ -239,7 +223,7 @@ int StatusProgram::lineWithData(HWND dialog, int listId, DWORD data)
 
 void checkDialogTemplate(const ExpectedDialog &expected)
 {
-    HMODULE program = ui::openResources(ui::pathBeside(ProgramFile));
+    HMODULE program = ui::openResources(ui::pathBeside(StatusProgramFile));
     REQUIRE(program != NULL);
     ui::DialogTemplate dialog;
     bool read = ui::readDialogTemplate(program, expected.id, dialog);

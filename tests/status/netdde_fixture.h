@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "resources.h"
+#include "status_program.h"
 #include "uidriver.h"
 
 namespace nf {
@@ -83,15 +84,11 @@ private:
 
 // ---- The program ----------------------------------------------------------------------------
 
-class StatusProgram {
+// The status program (status_program.h) with what the session and task
+// tests do with its dialogs.
+class StatusProgram : public ::StatusProgram {
 public:
-    // Starts quorvstat from the build's folder, or from `directory` (a
-    // scripted partner's folder), and waits for its main window.
-    bool start(const std::string &directory = "");
-    DWORD processId() const { return program_.processId(); }
-    DWORD threadId() const { return program_.threadId(); }
-    // The text of the title slot (the main window's control 100).
-    std::string titleSlot() const;
+    DWORD threadId() const { return program.threadId(); }
     // Chooses a menu command and waits for the dialog it opens.
     HWND open(int commandId, const std::string &caption);
     // A visible dialog owned by `owner` with that caption, waiting for it.
@@ -105,11 +102,6 @@ public:
     static bool selectLine(HWND dialog, int listId, int index, int followingButton);
     // The index of the line whose item data is `data`, or -1.
     static int lineWithData(HWND dialog, int listId, DWORD data);
-
-    HWND mainWindow = NULL;
-
-private:
-    ui::Program program_;
 };
 
 // Checks a dialog template of quorvstat.exe against what it must carry.

@@ -22,11 +22,9 @@ namespace {
 const char SessionListCaption[] = "List Sessions...";
 const char ClientsCaption[] = "Clients...";
 
-using nf::StatusProgram;
-
 // The session list of a freshly started program.
 struct OpenSessionList {
-    StatusProgram program;
+    nf::StatusProgram program;
     HWND dialog = NULL;
 
     bool open()
@@ -76,7 +74,7 @@ TEST_CASE("an agent without sessions gives an empty session list")
     REQUIRE(sessions.open());
     HWND dialog = sessions.dialog;
 
-    CHECK(sessions.program.titleSlot() == SessionListCaption);
+    CHECK(sessions.program.title() == SessionListCaption);
     CHECK(ui::listCount(dialog, IDC_SESSION_LIST) == 0);
     CHECK(ui::listHorizontalExtent(dialog, IDC_SESSION_LIST) == 0);
     CHECK_FALSE(ui::isEnabled(dialog, IDC_CLIENTS_BUTTON));
@@ -88,7 +86,7 @@ TEST_CASE("an agent without sessions gives an empty session list")
         // The dialog manager sends the default button's command for Enter.
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CLIENTS_BUTTON, BN_CLICKED), 0);
         ui::pump(1000);
-        CHECK(ui::waitUntil([&] { return sessions.program.titleSlot() == SessionListCaption; }));
+        CHECK(ui::waitUntil([&] { return sessions.program.title() == SessionListCaption; }));
         CHECK_FALSE(ui::hasMessageBox(sessions.program.processId()));
         CHECK_FALSE(sessions.program.showsDialog(ClientsCaption));
         CHECK(IsWindowVisible(dialog));
@@ -96,7 +94,7 @@ TEST_CASE("an agent without sessions gives an empty session list")
 
     REQUIRE(ui::clickButton(dialog, IDCANCEL));
     CHECK(ui::waitForWindowToClose(dialog));
-    CHECK(ui::waitUntil([&] { return sessions.program.titleSlot().empty(); }));
+    CHECK(ui::waitUntil([&] { return sessions.program.title().empty(); }));
 }
 
 TEST_CASE("every session is a line of its client that keeps its own id and opens its connections")
@@ -115,7 +113,7 @@ TEST_CASE("every session is a line of its client that keeps its own id and opens
 
     OpenSessionList sessions;
     REQUIRE(sessions.open());
-    StatusProgram &program = sessions.program;
+    nf::StatusProgram &program = sessions.program;
     HWND sessionList = sessions.dialog;
 
     // Two client nodes give their lines; two sessions of one node give two
@@ -133,19 +131,19 @@ TEST_CASE("every session is a line of its client that keeps its own id and opens
 
     // A node with connections: its shares under "Session <node>".
     {
-        REQUIRE(StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLOSE_SESSION_BUTTON));
+        REQUIRE(nf::StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLOSE_SESSION_BUTTON));
         CHECK(ui::isEnabled(sessionList, IDC_CLIENTS_BUTTON));
         CHECK(ui::isDefaultButton(sessionList, IDC_CLIENTS_BUTTON));
         REQUIRE(ui::clickButton(sessionList, IDC_CLIENTS_BUTTON));
         HWND connections = program.waitForNestedDialog(sessionList, "Session ALPHA");
         REQUIRE(connections != NULL);
-        CHECK(program.titleSlot() == "Session ALPHA");
+        CHECK(program.title() == "Session ALPHA");
         CHECK(nf::joined(ui::listLines(connections, IDC_CONNECTION_LIST)) == "SESSTEST_A$|SESSTEST_B$");
         CHECK(ui::listHorizontalExtent(connections, IDC_CONNECTION_LIST) > GetSystemMetrics(SM_CXVSCROLL));
         REQUIRE(ui::clickButton(connections, IDOK));
         CHECK(ui::waitForWindowToClose(connections));
         // The session list's own caption comes back to the title slot.
-        CHECK(ui::waitUntil([&] { return program.titleSlot() == SessionListCaption; }));
+        CHECK(ui::waitUntil([&] { return program.title() == SessionListCaption; }));
         CHECK(IsWindowVisible(sessionList));
     }
     // A node without connections, opened by a double-click: an empty list.
@@ -153,13 +151,13 @@ TEST_CASE("every session is a line of its client that keeps its own id and opens
         REQUIRE(ui::doubleClickListLine(sessionList, IDC_SESSION_LIST, 1));
         HWND connections = program.waitForNestedDialog(sessionList, "Session BRAVO");
         REQUIRE(connections != NULL);
-        CHECK(program.titleSlot() == "Session BRAVO");
+        CHECK(program.title() == "Session BRAVO");
         CHECK(ui::listCount(connections, IDC_CONNECTION_LIST) == 0);
         CHECK(ui::listHorizontalExtent(connections, IDC_CONNECTION_LIST) == 0);
         // Escape: the dialog manager sends IDCANCEL.
         PostMessageA(connections, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         CHECK(ui::waitForWindowToClose(connections));
-        CHECK(ui::waitUntil([&] { return program.titleSlot() == SessionListCaption; }));
+        CHECK(ui::waitUntil([&] { return program.title() == SessionListCaption; }));
     }
     REQUIRE(ui::clickButton(sessionList, IDCANCEL));
     CHECK(ui::waitForWindowToClose(sessionList));
@@ -180,11 +178,11 @@ TEST_CASE("\"Close\" ends the chosen session only when the question is answered 
 
     OpenSessionList sessions;
     REQUIRE(sessions.open());
-    StatusProgram &program = sessions.program;
+    nf::StatusProgram &program = sessions.program;
     HWND dialog = sessions.dialog;
     REQUIRE(nf::joined(ui::listLines(dialog, IDC_SESSION_LIST)) == "FOXTROT|GOLF");
     REQUIRE((DWORD)ui::listData(dialog, IDC_SESSION_LIST, 0) == foxtrot.sessionId());
-    REQUIRE(StatusProgram::selectLine(dialog, IDC_SESSION_LIST, 0, IDC_CLOSE_SESSION_BUTTON));
+    REQUIRE(nf::StatusProgram::selectLine(dialog, IDC_SESSION_LIST, 0, IDC_CLOSE_SESSION_BUTTON));
 
     // Answered No: nothing changes.
     REQUIRE(ui::clickButton(dialog, IDC_CLOSE_SESSION_BUTTON));
@@ -233,9 +231,9 @@ TEST_CASE("without the agent the session list reports code 18 and does not open"
 {
     nf::Agent agent;
     agent.stop();
-    StatusProgram program;
+    nf::StatusProgram program;
     REQUIRE(program.start());
-    ui::chooseCommand(program.mainWindow, IDM_LIST_SESSIONS);
+    ui::chooseCommand(program.main, IDM_LIST_SESSIONS);
     ui::MessageBoxView report;
     REQUIRE(ui::waitForMessageBox(program.processId(), report));
     CHECK_FALSE(program.showsDialog(SessionListCaption));
@@ -243,7 +241,7 @@ TEST_CASE("without the agent the session list reports code 18 and does not open"
     CHECK(report.caption == nf::SystemCaption);
     CHECK(report.icon == ui::Icon::Exclamation);
     REQUIRE(ui::answerMessageBox(report, IDOK));
-    CHECK(ui::waitUntil([&] { return program.titleSlot().empty(); }));
+    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
     CHECK_FALSE(program.showsDialog(SessionListCaption));
 }
 
@@ -258,31 +256,31 @@ TEST_CASE("a list that answers 2 without asking for more ends its retry with the
     // Sessions: no entries, a total of one entry.
     {
         SetEnvironmentVariableA("STALLED_LIST", "sessions");
-        StatusProgram program;
+        nf::StatusProgram program;
         REQUIRE(program.start(folder));
-        ui::chooseCommand(program.mainWindow, IDM_LIST_SESSIONS);
+        ui::chooseCommand(program.main, IDM_LIST_SESSIONS);
         ui::MessageBoxView report = program.answer(IDOK);
         CHECK(report.text == "NDDEAPI.DLL reports error #2.\r\nscripted code 2 after 1 list calls.");
-        CHECK(ui::waitUntil([&] { return program.titleSlot().empty(); }));
+        CHECK(ui::waitUntil([&] { return program.title().empty(); }));
         CHECK_FALSE(program.showsDialog(SessionListCaption));
     }
     // Connections: no entries, a total the buffer already holds.
     {
         SetEnvironmentVariableA("STALLED_LIST", "connections");
-        StatusProgram program;
+        nf::StatusProgram program;
         REQUIRE(program.start(folder));
         HWND sessionList = program.open(IDM_LIST_SESSIONS, SessionListCaption);
         REQUIRE(sessionList != NULL);
         REQUIRE(nf::joined(ui::listLines(sessionList, IDC_SESSION_LIST)) == "STALLED");
         CHECK((DWORD)ui::listData(sessionList, IDC_SESSION_LIST, 0) == 0x80000007);
-        REQUIRE(StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLIENTS_BUTTON));
+        REQUIRE(nf::StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLIENTS_BUTTON));
         REQUIRE(ui::clickButton(sessionList, IDC_CLIENTS_BUTTON));
         // Two session calls (no buffer, then one that fits), then a
         // connection call with no buffer and one with the buffer the answer
         // asked for, which it answers with the same total again.
         ui::MessageBoxView report = program.answer(IDOK);
         CHECK(report.text == "NDDEAPI.DLL reports error #2.\r\nscripted code 2 after 4 list calls.");
-        CHECK(ui::waitUntil([&] { return program.titleSlot() == SessionListCaption; }));
+        CHECK(ui::waitUntil([&] { return program.title() == SessionListCaption; }));
         CHECK_FALSE(program.showsDialog("Session STALLED"));
         CHECK(IsWindowVisible(sessionList));
     }

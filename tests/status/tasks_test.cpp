@@ -21,8 +21,6 @@ const char PropertiesCaption[] = "Properties...";
 const char CheckCaption[] = "Check NetDDE...";
 const char ProbeClass[] = "TessaTaskProbe";
 
-using nf::StatusProgram;
-
 // Windows of the test's own process, destroyed with the object.
 class ProbeWindows {
 public:
@@ -55,7 +53,7 @@ private:
 };
 
 struct OpenTaskList {
-    StatusProgram program;
+    nf::StatusProgram program;
     HWND dialog = NULL;
 
     bool open()
@@ -139,17 +137,17 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
 
     OpenTaskList tasks;
     REQUIRE(tasks.open());
-    StatusProgram &program = tasks.program;
+    nf::StatusProgram &program = tasks.program;
     HWND dialog = tasks.dialog;
-    CHECK(program.titleSlot() == TaskListCaption);
+    CHECK(program.title() == TaskListCaption);
 
     // The probe's line, named by the library's task name, not its title.
-    int line = StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)task);
+    int line = nf::StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)task);
     REQUIRE(line >= 0);
     CHECK(ui::listLine(dialog, IDC_TASK_LIST, line) == nf::taskName(task));
-    CHECK(StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)program.mainWindow) >= 0);
+    CHECK(nf::StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)program.main) >= 0);
     for (HWND window : hidden)
-        CHECK(StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)window) < 0);
+        CHECK(nf::StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)window) < 0);
     // Whatever else runs: every line is such a window, named by the library.
     int count = ui::listCount(dialog, IDC_TASK_LIST);
     for (int i = 0; i < count; ++i) {
@@ -165,17 +163,17 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
 
     // "Properties..." shows the task, handle, class and title.
     {
-        REQUIRE(StatusProgram::selectLine(dialog, IDC_TASK_LIST, line, IDC_PROPERTIES_BUTTON));
+        REQUIRE(nf::StatusProgram::selectLine(dialog, IDC_TASK_LIST, line, IDC_PROPERTIES_BUTTON));
         REQUIRE(ui::clickButton(dialog, IDC_PROPERTIES_BUTTON));
         HWND properties = program.waitForNestedDialog(dialog, PropertiesCaption);
         REQUIRE(properties != NULL);
-        CHECK(program.titleSlot() == PropertiesCaption);
+        CHECK(program.title() == PropertiesCaption);
         checkProperties(properties, task, (DWORD)(UINT_PTR)task);
         CHECK(ui::text(properties, IDC_WINDOW_CLASS) == ProbeClass);
         CHECK(ui::text(properties, IDC_WINDOW_TITLE) == "Tessa probe task");
         REQUIRE(ui::clickButton(properties, IDOK));
         CHECK(ui::waitForWindowToClose(properties));
-        CHECK(ui::waitUntil([&] { return program.titleSlot() == TaskListCaption; }));
+        CHECK(ui::waitUntil([&] { return program.title() == TaskListCaption; }));
         CHECK(ui::isEnabled(dialog, IDC_PROPERTIES_BUTTON));
         CHECK(ui::listSelection(dialog, IDC_TASK_LIST) == line);
     }
@@ -193,7 +191,7 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
     {
         std::string lineText = ui::listLine(dialog, IDC_TASK_LIST, line);
         int linesBefore = ui::listCount(dialog, IDC_TASK_LIST);
-        REQUIRE(StatusProgram::selectLine(dialog, IDC_TASK_LIST, line, IDC_PROPERTIES_BUTTON));
+        REQUIRE(nf::StatusProgram::selectLine(dialog, IDC_TASK_LIST, line, IDC_PROPERTIES_BUTTON));
         REQUIRE(DestroyWindow(task));
         REQUIRE(ui::clickButton(dialog, IDC_PROPERTIES_BUTTON));
         ui::MessageBoxView notice;
@@ -205,9 +203,9 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
         CHECK_FALSE(program.showsDialog(PropertiesCaption));
         REQUIRE(ui::answerMessageBox(notice, IDOK));
 
-        CHECK(ui::waitUntil([&] { return program.titleSlot() == TaskListCaption; }));
+        CHECK(ui::waitUntil([&] { return program.title() == TaskListCaption; }));
         CHECK(ui::listCount(dialog, IDC_TASK_LIST) == linesBefore - 1);
-        CHECK(StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)task) < 0);
+        CHECK(nf::StatusProgram::lineWithData(dialog, IDC_TASK_LIST, (DWORD)(UINT_PTR)task) < 0);
         CHECK(ui::listSelection(dialog, IDC_TASK_LIST) == LB_ERR);
         CHECK_FALSE(ui::isEnabled(dialog, IDC_PROPERTIES_BUTTON));
         CHECK(ui::isDefaultButton(dialog, IDCANCEL));
@@ -215,19 +213,19 @@ TEST_CASE("the task list holds the captioned, titled top-level windows and their
     }
     REQUIRE(ui::clickButton(dialog, IDCANCEL));
     CHECK(ui::waitForWindowToClose(dialog));
-    CHECK(ui::waitUntil([&] { return program.titleSlot().empty(); }));
+    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
 }
 
 TEST_CASE("\"Check NetDDE...\" shows the agent's window while the agent runs")
 {
     nf::Agent agent;
     REQUIRE(agent.start());
-    StatusProgram program;
+    nf::StatusProgram program;
     REQUIRE(program.start());
     HWND properties = program.open(IDM_CHECK_NETDDE, CheckCaption);
     REQUIRE(properties != NULL);
-    CHECK(ui::owner(properties) == program.mainWindow);
-    CHECK(program.titleSlot() == CheckCaption);
+    CHECK(ui::owner(properties) == program.main);
+    CHECK(program.title() == CheckCaption);
     // The program shows the handle as the library gives it.
     HWND reported = NDdeGetWindow();
     CHECK(LOWORD((UINT_PTR)reported) == LOWORD((UINT_PTR)agent.window()));
@@ -236,16 +234,16 @@ TEST_CASE("\"Check NetDDE...\" shows the agent's window while the agent runs")
     CHECK(ui::text(properties, IDC_WINDOW_TITLE) == "Network DDE Agent");
     REQUIRE(ui::clickButton(properties, IDOK));
     CHECK(ui::waitForWindowToClose(properties));
-    CHECK(ui::waitUntil([&] { return program.titleSlot().empty(); }));
+    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
 }
 
 TEST_CASE("\"Check NetDDE...\" without the agent shows only the report of code 18")
 {
     nf::Agent agent;
     agent.stop();
-    StatusProgram program;
+    nf::StatusProgram program;
     REQUIRE(program.start());
-    ui::chooseCommand(program.mainWindow, IDM_CHECK_NETDDE);
+    ui::chooseCommand(program.main, IDM_CHECK_NETDDE);
     ui::MessageBoxView report;
     REQUIRE(ui::waitForMessageBox(program.processId(), report));
     CHECK_FALSE(program.showsDialog(CheckCaption));
@@ -253,6 +251,6 @@ TEST_CASE("\"Check NetDDE...\" without the agent shows only the report of code 1
     CHECK(report.caption == nf::SystemCaption);
     CHECK(report.icon == ui::Icon::Exclamation);
     REQUIRE(ui::answerMessageBox(report, IDOK));
-    CHECK(ui::waitUntil([&] { return program.titleSlot().empty(); }));
+    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
     CHECK_FALSE(program.showsDialog(CheckCaption));
 }
