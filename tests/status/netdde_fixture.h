@@ -98,7 +98,7 @@ public:
     // Waits for a message box, reads it and presses `answer`.
     ui::MessageBoxView answer(int answer);
     // Selects line `index` as a click does and waits until the dialog has
-    // enabled `followingButton` in answer.
+    // enabled `followingButton` in answer (the last button it enables).
     static bool selectLine(HWND dialog, int listId, int index, int followingButton);
     // The index of the line whose item data is `data`, or -1.
     static int lineWithData(HWND dialog, int listId, DWORD data);

@@ -273,7 +273,7 @@ TEST_CASE("a list that answers 2 without asking for more ends its retry with the
         REQUIRE(sessionList != NULL);
         REQUIRE(nf::joined(ui::listLines(sessionList, IDC_SESSION_LIST)) == "STALLED");
         CHECK((DWORD)ui::listData(sessionList, IDC_SESSION_LIST, 0) == 0x80000007);
-        REQUIRE(nf::StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLIENTS_BUTTON));
+        REQUIRE(nf::StatusProgram::selectLine(sessionList, IDC_SESSION_LIST, 0, IDC_CLOSE_SESSION_BUTTON));
         REQUIRE(ui::clickButton(sessionList, IDC_CLIENTS_BUTTON));
         // Two session calls (no buffer, then one that fits), then a
         // connection call with no buffer and one with the buffer the answer
