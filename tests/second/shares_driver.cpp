@@ -85,21 +85,12 @@ bool press(HWND dialog, int button)
 
 bool typeText(HWND dialog, int control, const std::string &text)
 {
-    HWND box = GetDlgItem(dialog, id(control));
-    DWORD_PTR result;
-    if (!SendMessageTimeoutA(box, EM_SETSEL, 0, -1, SMTO_NORMAL, ReplyTimeout, &result) ||
-        !SendMessageTimeoutA(box, WM_CLEAR, 0, 0, SMTO_NORMAL, ReplyTimeout, &result))
-        return false;
-    for (char character : text)
-        if (!SendMessageTimeoutA(box, WM_CHAR, (BYTE)character, 1, SMTO_NORMAL, ReplyTimeout, &result))
-            return false;
-    return true;
+    return ui::typeText(dialog, id(control), text);
 }
 
 void allowLowerCase(HWND dialog, int control)
 {
-    HWND box = GetDlgItem(dialog, id(control));
-    SetWindowLongA(box, GWL_STYLE, GetWindowLongA(box, GWL_STYLE) & ~ES_UPPERCASE);
+    ui::allowLowerCase(dialog, id(control));
 }
 
 bool selectLine(HWND dialog, int list, const std::string &line)
@@ -111,9 +102,9 @@ bool selectLine(HWND dialog, int list, const std::string &line)
     return false;
 }
 
-std::vector<ListedItem> listedItems(HWND dialog, int list)
+std::vector<ShareItem> listedItems(HWND dialog, int list)
 {
-    std::vector<ListedItem> items;
+    std::vector<ShareItem> items;
     std::vector<std::string> lines = ui::listLines(dialog, id(list));
     for (size_t i = 0; i < lines.size(); ++i)
         items.push_back({lines[i], (DWORD)ui::listData(dialog, id(list), (int)i)});

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "marrowby.h"
+#include "share_store.h"
 #include "uidriver.h"
 
 namespace shares {
@@ -76,15 +77,7 @@ void allowLowerCase(HWND dialog, int control);
 bool selectLine(HWND dialog, int list, const std::string &line);
 
 // The lines of a list with their item values.
-struct ListedItem {
-    std::string name;
-    DWORD permissions;
-    bool operator==(const ListedItem &other) const
-    {
-        return name == other.name && permissions == other.permissions;
-    }
-};
-std::vector<ListedItem> listedItems(HWND dialog, int list);
+std::vector<ShareItem> listedItems(HWND dialog, int list);
 
 // The box of access entry `group` (1 or 2) for permission bit `bit`
 // (0 Request ... 4 StartApp) in the share editor.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sharestore.h"
+#include "share_store.h"
 #include "shares_driver.h"
 #include "status/resource.h"   // quorvstat's control ids
 #include "tessaflat.h"
@@ -17,109 +17,6 @@
 using namespace shares;
 
 namespace {
-
-// ---- The store, read and written through the library ---------------------------------
-
-struct ShareContents {
-    UINT result = NDDE_SHARE_NOT_EXIST;
-    std::string name, application, topic, firstItem;
-    std::string password1, password2;       // exactly their stored lengths
-    DWORD permissions1 = 0, permissions2 = 0;
-    std::vector<ListedItem> items;
-};
-
-ShareContents readStoredShare(const std::string &name)
-{
-    ShareContents share;
-    std::vector<BYTE> buffer(16384);
-    DWORD total = 0;
-    WORD itemCount = 0;
-    share.result = NDdeShareGetInfo(NULL, (LPSTR)name.c_str(), 2, buffer.data(), (DWORD)buffer.size(), &total,
-                                    &itemCount);
-    if (share.result != NDDE_NO_ERROR)
-        return share;
-    const ShareInfo *info = (const ShareInfo *)buffer.data();
-    share.name = info->shareName;
-    share.application = info->appName;
-    share.topic = info->topicName;
-    share.firstItem = info->firstItem;
-    share.password1.assign((const char *)info->password1, info->password1Length);
-    share.password2.assign((const char *)info->password2, info->password2Length);
-    share.permissions1 = info->permissions1;
-    share.permissions2 = info->permissions2;
-    for (WORD i = 0; i < itemCount; ++i)
-        share.items.push_back({info->addItems[i].itemName, info->addItems[i].permissions});
-    return share;
-}
-
-bool isStored(const std::string &name)
-{
-    return readStoredShare(name).result == NDDE_NO_ERROR;
-}
-
-// A share as a test puts it into the store before the program reads it.
-struct ShareSpec {
-    std::string name, application, topic, firstItem, password1, password2;
-    DWORD permissions1 = 0, permissions2 = 0;
-    std::vector<ListedItem> items;
-};
-
-UINT storeShare(const ShareSpec &spec)
-{
-    ShareInfo info = {};
-    lstrcpynA(info.shareName, spec.name.c_str(), sizeof info.shareName);
-    info.appName = (char *)spec.application.c_str();
-    info.topicName = (char *)spec.topic.c_str();
-    info.firstItem = (char *)spec.firstItem.c_str();
-    info.password1 = (BYTE *)spec.password1.c_str();
-    info.password1Length = (DWORD)spec.password1.size();
-    info.permissions1 = spec.permissions1;
-    info.password2 = (BYTE *)spec.password2.c_str();
-    info.password2Length = (DWORD)spec.password2.size();
-    info.permissions2 = spec.permissions2;
-    std::vector<AddItemInfo> items;
-    for (const ListedItem &item : spec.items)
-        items.push_back({(char *)item.name.c_str(), item.permissions});
-    info.addItemCount = (LONG)items.size();
-    info.addItems = items.empty() ? NULL : items.data();
-    return NDdeShareAdd(NULL, 2, (LPBYTE)&info, 16384);
-}
-
-// Removes the named shares when a test begins and again when it ends, so
-// no test depends on what another left.
-class StoreCleanup {
-public:
-    explicit StoreCleanup(std::vector<std::string> names) : names_(std::move(names)) { remove(); }
-    ~StoreCleanup() { remove(); }
-
-private:
-    void remove()
-    {
-        for (const std::string &name : names_)
-            NDdeShareDel(NULL, (LPSTR)name.c_str(), 0);
-    }
-    std::vector<std::string> names_;
-};
-
-// Writes a record the store cannot read back, under a share name.
-bool storeBrokenRecord(const std::string &name)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ShareStoreKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-        ERROR_SUCCESS)
-        return false;
-    const BYTE garbage[] = "not a share record";
-    bool written = RegSetValueExA(key, name.c_str(), 0, REG_BINARY, garbage, sizeof garbage) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return written;
-}
-
-std::string apiErrorText(UINT code)
-{
-    char text[128] = "";
-    NDdeGetErrorString(code, text, sizeof text);
-    return "NDDEAPI.DLL reports error #" + std::to_string(code) + ".\r\n" + text + ".";
-}
 
 int indexOf(const std::vector<std::string> &lines, const std::string &line)
 {
@@ -204,20 +101,7 @@ private:
     ui::Program program_;
 };
 
-// What a share editor of either program shows.
-struct ShownShare {
-    std::string name, application, topic, firstItem, password1, password2;
-    DWORD permissions1 = 0, permissions2 = 0;
-    std::vector<ListedItem> items;
-    bool operator==(const ShownShare &other) const
-    {
-        return name == other.name && application == other.application && topic == other.topic &&
-               firstItem == other.firstItem && password1 == other.password1 && password2 == other.password2 &&
-               permissions1 == other.permissions1 && permissions2 == other.permissions2 && items == other.items;
-    }
-};
-
-ShownShare shownByMarrowby(HWND editor)
+ShareValues shownByMarrowby(HWND editor)
 {
     using namespace dlgEditShare;
     return {ui::text(editor, id(txtShareName)), ui::text(editor, id(txtAppName)), ui::text(editor, id(txtTopic)),
@@ -226,9 +110,9 @@ ShownShare shownByMarrowby(HWND editor)
             listedItems(editor, lbxAddItems)};
 }
 
-ShownShare shownByQuorvstat(HWND editor)
+ShareValues shownByQuorvstat(HWND editor)
 {
-    ShownShare shown = {ui::text(editor, IDC_SHARE_NAME), ui::text(editor, IDC_APPLICATION),
+    ShareValues shown = {ui::text(editor, IDC_SHARE_NAME), ui::text(editor, IDC_APPLICATION),
                         ui::text(editor, IDC_TOPIC), ui::text(editor, IDC_FIRST_ITEM),
                         ui::text(editor, IDC_PASSWORD1), ui::text(editor, IDC_PASSWORD2), 0, 0, {}};
     for (int bit = 0; bit < 5; ++bit) {
@@ -400,8 +284,9 @@ TEST_CASE("editing keeps the name and updates the share; another name adds a sec
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
     REQUIRE(selectLine(shareList, dlgListShares::lbxShareList, "EDITED$"));
-    CHECK(ui::isEnabled(shareList, id(dlgListShares::btnEdit)));
-    CHECK(ui::isEnabled(shareList, id(dlgListShares::btnDelete)));
+    // The buttons follow the selection once the list's notification is handled.
+    CHECK(ui::waitUntil([&] { return ui::isEnabled(shareList, id(dlgListShares::btnEdit)); }));
+    CHECK(ui::waitUntil([&] { return ui::isEnabled(shareList, id(dlgListShares::btnDelete)); }));
 
     HWND editor = program.open(shareList, id(dlgListShares::btnEdit), EditCaption);
     REQUIRE(editor != NULL);
@@ -409,7 +294,7 @@ TEST_CASE("editing keeps the name and updates the share; another name adds a sec
     CHECK(ui::text(editor, id(dlgEditShare::txtAppName)) == "Before");
     CHECK(ui::text(editor, id(dlgEditShare::txtFirstItem)) == "First");
     CHECK(listedItems(editor, dlgEditShare::lbxAddItems) ==
-          std::vector<ListedItem>{{"ONE", 0xFF}, {"TWO", Request}, {"THREE", 0x1C}});
+          std::vector<ShareItem>{{"ONE", 0xFF}, {"TWO", Request}, {"THREE", 0x1C}});
     CHECK(ui::listSelection(editor, id(dlgEditShare::lbxAddItems)) == -1);
     CHECK_FALSE(ui::isEnabled(editor, id(dlgEditShare::btnEdit)));
     CHECK(ui::listHorizontalExtent(editor, id(dlgEditShare::lbxAddItems)) > 0);
@@ -424,7 +309,7 @@ TEST_CASE("editing keeps the name and updates the share; another name adds a sec
     CHECK(stored.firstItem == "First");
     CHECK(stored.permissions1 == Request);
     CHECK(stored.permissions2 == Advise);
-    CHECK(stored.items == std::vector<ListedItem>{{"ONE", 0x07}, {"TWO", Request}, {"THREE", Poke}});
+    CHECK(stored.items == std::vector<ShareItem>{{"ONE", 0x07}, {"TWO", Request}, {"THREE", Poke}});
     std::vector<std::string> lines = ui::listLines(shareList, id(dlgListShares::lbxShareList));
     CHECK(indexOf(lines, "COPY$") == -1);
 
@@ -437,7 +322,7 @@ TEST_CASE("editing keeps the name and updates the share; another name adds a sec
     stored = readStoredShare("COPY$");
     REQUIRE(stored.result == NDDE_NO_ERROR);
     CHECK(stored.application == "Copied");
-    CHECK(stored.items == std::vector<ListedItem>{{"ONE", 0x07}, {"TWO", Request}, {"THREE", Poke}});
+    CHECK(stored.items == std::vector<ShareItem>{{"ONE", 0x07}, {"TWO", Request}, {"THREE", Poke}});
     CHECK(readStoredShare("EDITED$").application == "After");
     lines = ui::listLines(shareList, id(dlgListShares::lbxShareList));
     CHECK(indexOf(lines, "COPY$") >= 0);
@@ -462,7 +347,7 @@ TEST_CASE("delete asks, removes the line and disables Edit and Delete; double-cl
     CHECK(box.icon == ui::Icon::Question);
     CHECK(box.buttons == std::vector<int>{IDYES, IDNO});
     CHECK(isStored("DELA$"));
-    CHECK(ui::isEnabled(shareList, id(dlgListShares::btnDelete)));
+    CHECK(ui::waitUntil([&] { return ui::isEnabled(shareList, id(dlgListShares::btnDelete)); }));
 
     int count = ui::listCount(shareList, id(dlgListShares::lbxShareList));
     REQUIRE(press(shareList, id(dlgListShares::btnDelete)));
@@ -579,7 +464,7 @@ TEST_CASE("a stored password longer than 15 characters shows its first 15")
     CHECK(ui::text(editor, id(dlgEditShare::txtAppName)) == "LONGAPP");
     CHECK(tickedPermissions(editor, 1) == (Request | Poke));
     CHECK(tickedPermissions(editor, 2) == (Advise | StartApp));
-    CHECK(listedItems(editor, dlgEditShare::lbxAddItems) == std::vector<ListedItem>{{"ONLYITEM", Advise}});
+    CHECK(listedItems(editor, dlgEditShare::lbxAddItems) == std::vector<ShareItem>{{"ONLYITEM", Advise}});
 
     // Read with 113 bytes first, then with one more than the 192 the
     // record needs; the 15 characters shown are what is stored back.
@@ -617,7 +502,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     REQUIRE(addItem(program, editor, "A", Request));
     REQUIRE(addItem(program, editor, "B", Advise));
     REQUIRE(addItem(program, editor, "C", Poke));
-    CHECK(listedItems(editor, itemList) == std::vector<ListedItem>{{"A", Request}, {"B", Advise}, {"C", Poke}});
+    CHECK(listedItems(editor, itemList) == std::vector<ShareItem>{{"A", Request}, {"B", Advise}, {"C", Poke}});
     CHECK(ui::listSelection(editor, id(itemList)) == -1);
 
     // A name that differs from an item's only in case is a duplicate.
@@ -652,7 +537,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     CHECK(ui::isChecked(itemEditor, id(chkRequest)));
     REQUIRE(ui::selectComboLine(itemEditor, id(cbxNextItem), 2));
     REQUIRE(program.confirm(itemEditor, id(btnOK)));
-    CHECK(listedItems(editor, itemList) == std::vector<ListedItem>{{"B", Advise}, {"A", Request}, {"C", Poke}});
+    CHECK(listedItems(editor, itemList) == std::vector<ShareItem>{{"B", Advise}, {"A", Request}, {"C", Poke}});
     CHECK(ui::listSelection(editor, id(itemList)) == -1);
     CHECK_FALSE(ui::isEnabled(editor, id(dlgEditShare::btnEdit)));
     CHECK_FALSE(ui::isEnabled(editor, id(dlgEditShare::btnDelete)));
@@ -677,7 +562,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     ui::setChecked(itemEditor, id(chkPoke), true);
     REQUIRE(program.confirm(itemEditor, id(btnOK)));
     CHECK(listedItems(editor, itemList) ==
-          std::vector<ListedItem>{{"B", Advise}, {"A", Advise | Poke}, {"C", Poke}});
+          std::vector<ShareItem>{{"B", Advise}, {"A", Advise | Poke}, {"C", Poke}});
     CHECK(ui::listSelection(editor, id(itemList)) == 1);
     CHECK(ui::isEnabled(editor, id(dlgEditShare::btnEdit)));
 
@@ -696,7 +581,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     ui::setChecked(itemEditor, id(chkRequest), true);
     REQUIRE(program.confirm(itemEditor, id(btnOK)));
     CHECK(listedItems(editor, itemList) ==
-          std::vector<ListedItem>{{"B", Advise}, {"C", Poke}, {"A", Request | Advise | Poke}});
+          std::vector<ShareItem>{{"B", Advise}, {"C", Poke}, {"A", Request | Advise | Poke}});
     CHECK(ui::listSelection(editor, id(itemList)) == 2);
 
     // Changing only the case of a name finds the old item as a duplicate.
@@ -724,7 +609,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     REQUIRE(program.confirm(editor, id(dlgEditShare::btnOK)));
     ShareContents stored = readStoredShare("ITEMS$");
     REQUIRE(stored.result == NDDE_NO_ERROR);
-    CHECK(stored.items == std::vector<ListedItem>{{"E", Advise}, {"B", Advise}, {"C", Poke},
+    CHECK(stored.items == std::vector<ShareItem>{{"E", Advise}, {"B", Advise}, {"C", Poke},
                                                   {"A", Request | Advise | Poke}, {"Z", Request | Advise | Poke},
                                                   {"(End of List)", Request}});
 }
@@ -734,9 +619,9 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
 TEST_CASE("quorvstat and Marrowby list and edit the same shares with the same contents")
 {
     StoreCleanup cleanup({"TWINM$", "TWINQ$"});
-    const ShownShare expectedM = {"TWINM$", "Server", "Topic", "First", "ONE", "TWO", Request | Execute,
+    const ShareValues expectedM = {"TWINM$", "Server", "Topic", "First", "ONE", "TWO", Request | Execute,
                                   Advise | StartApp, {{"X", Request}, {"Y", Advise | Poke}}};
-    const ShownShare expectedQ = {"TWINQ$", "QServer", "QTopic", "QFirst", "PASS", "", Poke, Request | StartApp,
+    const ShareValues expectedQ = {"TWINQ$", "QServer", "QTopic", "QFirst", "PASS", "", Poke, Request | StartApp,
                                   {{"Q1", Advise}, {"Q2", Request | Poke}}};
 
     // Added in Marrowby ...
@@ -754,7 +639,7 @@ TEST_CASE("quorvstat and Marrowby list and edit the same shares with the same co
     typeText(editor, dlgEditShare::txtPassword2, "two");
     tickPermissions(editor, 1, expectedM.permissions1);
     tickPermissions(editor, 2, expectedM.permissions2);
-    for (const ListedItem &item : expectedM.items)
+    for (const ShareItem &item : expectedM.items)
         REQUIRE(addItem(marrowby, editor, item.name, item.permissions));
     REQUIRE(marrowby.confirm(editor, id(dlgEditShare::btnOK)));
     REQUIRE(press(shareList, id(dlgListShares::btnCancel)));
@@ -782,7 +667,7 @@ TEST_CASE("quorvstat and Marrowby list and edit the same shares with the same co
         ui::setChecked(quorvstatEditor, IDC_ACCESS1_REQUEST + 2 * bit, (expectedQ.permissions1 >> bit) & 1);
         ui::setChecked(quorvstatEditor, IDC_ACCESS2_REQUEST + 2 * bit, (expectedQ.permissions2 >> bit) & 1);
     }
-    for (const ListedItem &item : expectedQ.items) {
+    for (const ShareItem &item : expectedQ.items) {
         HWND itemEditor = quorvstat.open(quorvstatEditor, IDC_ADD_BUTTON, AddCaption);
         REQUIRE(itemEditor != NULL);
         ui::setText(itemEditor, IDC_ITEM_NAME, item.name);

@@ -16,6 +16,7 @@
 
 #include "resource.h"
 #include "resources.h"
+#include "share_store.h"
 #include "sharestore.h"
 #include "tessaflat.h"
 #include "uidriver.h"
@@ -30,96 +31,6 @@ const char SystemCaption[] = "Error";   // the caption of a message box given no
 const DWORD ReplyTimeout = 5000;
 
 // ---- The store, read and written through the library -------------------------------
-
-struct StoredItem {
-    std::string name;
-    DWORD permissions;
-    bool operator==(const StoredItem &other) const
-    {
-        return name == other.name && permissions == other.permissions;
-    }
-};
-
-struct ShareContents {
-    UINT result = NDDE_SHARE_NOT_EXIST;
-    std::string name, application, topic, firstItem;
-    std::string password1, password2;       // exactly their stored lengths
-    DWORD permissions1 = 0, permissions2 = 0;
-    std::vector<StoredItem> items;
-};
-
-ShareContents readStoredShare(const std::string &name)
-{
-    ShareContents share;
-    std::vector<BYTE> buffer(16384);
-    DWORD total = 0;
-    WORD itemCount = 0;
-    share.result = NDdeShareGetInfo(NULL, (LPSTR)name.c_str(), 2, buffer.data(), (DWORD)buffer.size(), &total,
-                                    &itemCount);
-    if (share.result != NDDE_NO_ERROR)
-        return share;
-    const ShareInfo *info = (const ShareInfo *)buffer.data();
-    share.name = info->shareName;
-    share.application = info->appName;
-    share.topic = info->topicName;
-    share.firstItem = info->firstItem;
-    share.password1.assign((const char *)info->password1, info->password1Length);
-    share.password2.assign((const char *)info->password2, info->password2Length);
-    share.permissions1 = info->permissions1;
-    share.permissions2 = info->permissions2;
-    for (WORD i = 0; i < itemCount; ++i)
-        share.items.push_back({info->addItems[i].itemName, info->addItems[i].permissions});
-    return share;
-}
-
-bool isStored(const std::string &name)
-{
-    return readStoredShare(name).result == NDDE_NO_ERROR;
-}
-
-// A share as a test puts it into the store before the program reads it.
-struct ShareValues {
-    std::string name, application, topic, firstItem, password1, password2;
-    DWORD permissions1 = 0, permissions2 = 0;
-    std::vector<StoredItem> items;
-};
-
-UINT storeShare(const ShareValues &values)
-{
-    ShareInfo info = {};
-    lstrcpynA(info.shareName, values.name.c_str(), sizeof info.shareName);
-    info.appName = (char *)values.application.c_str();
-    info.topicName = (char *)values.topic.c_str();
-    info.firstItem = (char *)values.firstItem.c_str();
-    info.password1 = (BYTE *)values.password1.c_str();
-    info.password1Length = (DWORD)values.password1.size();
-    info.permissions1 = values.permissions1;
-    info.password2 = (BYTE *)values.password2.c_str();
-    info.password2Length = (DWORD)values.password2.size();
-    info.permissions2 = values.permissions2;
-    std::vector<AddItemInfo> items;
-    for (const StoredItem &item : values.items)
-        items.push_back({(char *)item.name.c_str(), item.permissions});
-    info.addItemCount = (LONG)items.size();
-    info.addItems = items.empty() ? NULL : items.data();
-    return NDdeShareAdd(NULL, 2, (LPBYTE)&info, 16384);
-}
-
-// Removes the named shares when a test begins and again when it ends, so
-// no test depends on what another left.
-class StoreCleanup {
-public:
-    explicit StoreCleanup(std::vector<std::string> names) : names_(std::move(names)) { remove(); }
-    ~StoreCleanup() { remove(); }
-
-private:
-    void remove()
-    {
-        for (const std::string &name : names_)
-            NDdeShareDel(NULL, (LPSTR)name.c_str(), 0);
-    }
-    std::vector<std::string> names_;
-};
 
 // Takes every share out of the store for one test and puts them back
 // afterwards, value by value, as they were stored.
@@ -162,19 +73,6 @@ private:
     HKEY key_ = NULL;
     std::vector<Value> saved_;
 };
-
-// Writes a record the store cannot read back, under a share name.
-bool storeBrokenRecord(const std::string &name)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ShareStoreKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-        ERROR_SUCCESS)
-        return false;
-    const BYTE garbage[] = "not a share record";
-    bool written = RegSetValueExA(key, name.c_str(), 0, REG_BINARY, garbage, sizeof garbage) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return written;
-}
 
 // ---- The program -----------------------------------------------------------------------
 
@@ -271,38 +169,15 @@ private:
     ui::Program program_;
 };
 
-// Types `text` into an edit control key by key, as the keyboard does, so
-// the control's upper-case style applies.
-bool typeText(HWND dialog, int editId, const std::string &text)
-{
-    HWND edit = GetDlgItem(dialog, editId);
-    DWORD_PTR result;
-    if (!SendMessageTimeoutA(edit, EM_SETSEL, 0, -1, SMTO_NORMAL, ReplyTimeout, &result) ||
-        !SendMessageTimeoutA(edit, WM_CLEAR, 0, 0, SMTO_NORMAL, ReplyTimeout, &result))
-        return false;
-    for (char character : text)
-        if (!SendMessageTimeoutA(edit, WM_CHAR, (BYTE)character, 1, SMTO_NORMAL, ReplyTimeout, &result))
-            return false;
-    return true;
-}
-
-// Takes the upper-case style off an edit control, so that it keeps lower
-// case and the program's own upper-casing is what the store sees.
-void allowLowerCase(HWND dialog, int editId)
-{
-    HWND edit = GetDlgItem(dialog, editId);
-    SetWindowLongA(edit, GWL_STYLE, GetWindowLongA(edit, GWL_STYLE) & ~ES_UPPERCASE);
-}
-
 // Fills the share editor's texts; passwords and names are typed.
 void fillShareEditor(HWND editor, const ShareValues &values)
 {
-    typeText(editor, IDC_SHARE_NAME, values.name);
+    ui::typeText(editor, IDC_SHARE_NAME, values.name);
     ui::setText(editor, IDC_APPLICATION, values.application);
     ui::setText(editor, IDC_TOPIC, values.topic);
     ui::setText(editor, IDC_FIRST_ITEM, values.firstItem);
-    typeText(editor, IDC_PASSWORD1, values.password1);
-    typeText(editor, IDC_PASSWORD2, values.password2);
+    ui::typeText(editor, IDC_PASSWORD1, values.password1);
+    ui::typeText(editor, IDC_PASSWORD2, values.password2);
 }
 
 const int PermissionBits = 5;
@@ -342,20 +217,13 @@ bool addItem(StatusProgram &program, HWND editor, const std::string &name, DWORD
     return program.confirm(itemEditor);
 }
 
-std::vector<StoredItem> listedItems(HWND editor)
+std::vector<ShareItem> listedItems(HWND editor)
 {
-    std::vector<StoredItem> items;
+    std::vector<ShareItem> items;
     std::vector<std::string> lines = ui::listLines(editor, IDC_ADDITIONAL_ITEMS);
     for (size_t i = 0; i < lines.size(); ++i)
         items.push_back({lines[i], (DWORD)ui::listData(editor, IDC_ADDITIONAL_ITEMS, (int)i)});
     return items;
-}
-
-std::string apiErrorText(UINT code)
-{
-    char text[128] = "";
-    NDdeGetErrorString(code, text, sizeof text);
-    return "NDDEAPI.DLL reports error #" + std::to_string(code) + ".\r\n" + text + ".";
 }
 
 // A folder with the program, the library and the scripted partner as
@@ -525,7 +393,7 @@ TEST_CASE("a new share's name is completed with $ and stays completed after a re
     CHECK(readStoredShare("ABC$").application == "Server");
 
     // An empty name becomes "$", which the library's check refuses.
-    typeText(editor, IDC_SHARE_NAME, "");
+    ui::typeText(editor, IDC_SHARE_NAME, "");
     ui::setText(editor, IDC_TOPIC, "Topic");
     REQUIRE(ui::clickButton(editor, IDOK));
     box = program.answer(IDOK);
@@ -551,7 +419,7 @@ TEST_CASE("names the program refuses itself never reach the library")
     ui::setText(editor, IDC_TOPIC, "Topic");
 
     // A $ in the middle.
-    typeText(editor, IDC_SHARE_NAME, "a$b");
+    ui::typeText(editor, IDC_SHARE_NAME, "a$b");
     REQUIRE(ui::clickButton(editor, IDOK));
     ui::MessageBoxView box = program.answer(IDOK);
     CHECK(box.text == "Share name 'A$B' is invalid !");
@@ -563,7 +431,7 @@ TEST_CASE("names the program refuses itself never reach the library")
     // 63 characters leave no room for the $ and the terminator in the
     // record's name: refused, and the field keeps what was typed.
     std::string tooLong(63, 'N');
-    typeText(editor, IDC_SHARE_NAME, tooLong);
+    ui::typeText(editor, IDC_SHARE_NAME, tooLong);
     REQUIRE(ui::clickButton(editor, IDOK));
     box = program.answer(IDOK);
     CHECK(box.text == "Share name '" + tooLong + "' is invalid !");
@@ -571,7 +439,7 @@ TEST_CASE("names the program refuses itself never reach the library")
 
     // 62 characters take the $ and reach the library whole.
     std::string longest(62, 'N');
-    typeText(editor, IDC_SHARE_NAME, longest);
+    ui::typeText(editor, IDC_SHARE_NAME, longest);
     REQUIRE(ui::clickButton(editor, IDOK));
     box = program.answer(IDOK);
     CHECK(box.text.find("error #23.") != std::string::npos);
@@ -593,7 +461,7 @@ TEST_CASE("passwords are stored upper-case with their length, permissions round-
     HWND editor = program.open(shareList, IDC_ADD_BUTTON, AddCaption);
     REQUIRE(editor != NULL);
     fillShareEditor(editor, {"perma", "App", "Topic", "", "secret", "", 0, 0, {}});
-    allowLowerCase(editor, IDC_PASSWORD2);
+    ui::allowLowerCase(editor, IDC_PASSWORD2);
     ui::setText(editor, IDC_PASSWORD2, "mixed7");
     CHECK(ui::text(editor, IDC_PASSWORD1) == "SECRET");
     CHECK(ui::text(editor, IDC_PASSWORD2) == "mixed7");
@@ -672,14 +540,14 @@ TEST_CASE("edit mode reads a share, updates it under its name, and adds one unde
     REQUIRE(program.confirm(editor));
     ShareContents stored = readStoredShare("LARGE$");
     REQUIRE(stored.result == NDDE_NO_ERROR);
-    CHECK(stored.items == std::vector<StoredItem>{{"Alpha", Request | Advise | Poke}, {"Beta", Advise},
+    CHECK(stored.items == std::vector<ShareItem>{{"Alpha", Request | Advise | Poke}, {"Beta", Advise},
                                                   {"Gamma", 0}, {"Delta", Request | Poke}});
     CHECK(stored.application == large.application);
 
     // The name changed only in case: the same share is updated.
     editor = program.openShare(shareList, "CASED$");
     REQUIRE(editor != NULL);
-    allowLowerCase(editor, IDC_SHARE_NAME);
+    ui::allowLowerCase(editor, IDC_SHARE_NAME);
     ui::setText(editor, IDC_SHARE_NAME, "cased$");
     ui::setText(editor, IDC_APPLICATION, "After");
     REQUIRE(program.confirm(editor));
@@ -690,7 +558,7 @@ TEST_CASE("edit mode reads a share, updates it under its name, and adds one unde
     // stays as it was.
     editor = program.openShare(shareList, "CASED$");
     REQUIRE(editor != NULL);
-    typeText(editor, IDC_SHARE_NAME, "copy");
+    ui::typeText(editor, IDC_SHARE_NAME, "copy");
     ui::setText(editor, IDC_APPLICATION, "Copied");
     REQUIRE(program.confirm(editor));
     CHECK(readStoredShare("CASED$").application == "After");
@@ -846,7 +714,7 @@ TEST_CASE("a stored password longer than 15 bytes shows its first 15")
     CHECK(ui::text(editor, IDC_FIRST_ITEM) == "FIRST");
     CHECK(shownPermissions(editor, 0) == (Request | Poke));
     CHECK(shownPermissions(editor, 1) == (Advise | StartApp));
-    CHECK(listedItems(editor) == std::vector<StoredItem>{{"ONLYITEM", Advise}});
+    CHECK(listedItems(editor) == std::vector<ShareItem>{{"ONLYITEM", Advise}});
 
     // Storing it fails behind this partner; its report tells the sizes the
     // record was read with: 113 bytes first, then one more than the 192 the
@@ -881,7 +749,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     REQUIRE(program.confirm(itemEditor));
     REQUIRE(addItem(program, editor, "B", Advise));
     REQUIRE(addItem(program, editor, "C", Poke));
-    CHECK(listedItems(editor) == std::vector<StoredItem>{{"A", Request}, {"B", Advise}, {"C", Poke}});
+    CHECK(listedItems(editor) == std::vector<ShareItem>{{"A", Request}, {"B", Advise}, {"C", Poke}});
     CHECK(ui::listHorizontalExtent(editor, IDC_ADDITIONAL_ITEMS) > 0);
 
     // A name differing only in case is a duplicate.
@@ -931,7 +799,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     CHECK_FALSE(ui::isChecked(itemEditor, IDC_ITEM_ADVISE));
     REQUIRE(ui::selectComboLine(itemEditor, IDC_INSERT_BEFORE, 2));
     REQUIRE(program.confirm(itemEditor));
-    CHECK(listedItems(editor) == std::vector<StoredItem>{{"B", Advise}, {"A", Request}, {"C", Poke}});
+    CHECK(listedItems(editor) == std::vector<ShareItem>{{"B", Advise}, {"A", Request}, {"C", Poke}});
 
     // A, now between B and C: before itself is refused, before C (where it
     // stands) changes only its permissions.
@@ -952,7 +820,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     ui::setChecked(itemEditor, IDC_ITEM_REQUEST, false);
     ui::setChecked(itemEditor, IDC_ITEM_POKE, true);
     REQUIRE(program.confirm(itemEditor));
-    CHECK(listedItems(editor) == std::vector<StoredItem>{{"B", Advise}, {"A", Poke}, {"C", Poke}});
+    CHECK(listedItems(editor) == std::vector<ShareItem>{{"B", Advise}, {"A", Poke}, {"C", Poke}});
     CHECK(ui::listSelection(editor, IDC_ADDITIONAL_ITEMS) == 1);
     CHECK(ui::isEnabled(editor, IDC_EDIT_BUTTON));
 
@@ -964,7 +832,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     CHECK(ui::comboSelection(itemEditor, IDC_INSERT_BEFORE) == 3);
     ui::setChecked(itemEditor, IDC_ITEM_ADVISE, true);
     REQUIRE(program.confirm(itemEditor));
-    CHECK(listedItems(editor) == std::vector<StoredItem>{{"B", Advise}, {"A", Poke}, {"C", Advise | Poke}});
+    CHECK(listedItems(editor) == std::vector<ShareItem>{{"B", Advise}, {"A", Poke}, {"C", Advise | Poke}});
 
     // Renaming B to b only in case finds B as a duplicate.
     REQUIRE(StatusProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 0));
@@ -988,6 +856,6 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     REQUIRE(program.confirm(editor));
     ShareContents stored = readStoredShare("ITEMS$");
     REQUIRE(stored.result == NDDE_NO_ERROR);
-    CHECK(stored.items == std::vector<StoredItem>{{"B", Advise}, {"A", Poke}, {"C", Advise | Poke},
+    CHECK(stored.items == std::vector<ShareItem>{{"B", Advise}, {"A", Poke}, {"C", Advise | Poke},
                                                   {"Z", Request | Advise | Poke}, {"(end of list)", Request}});
 }

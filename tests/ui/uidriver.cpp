@@ -364,6 +364,25 @@ bool setText(HWND parent, int controlId, const std::string &value)
     return control && sendWithTimeout(control, WM_SETTEXT, 0, (LPARAM)value.c_str(), 0) != 0;
 }
 
+bool typeText(HWND parent, int controlId, const std::string &text)
+{
+    HWND edit = GetDlgItem(parent, controlId);
+    DWORD_PTR result;
+    if (!edit || !SendMessageTimeoutA(edit, EM_SETSEL, 0, -1, SMTO_NORMAL, ReplyTimeout, &result) ||
+        !SendMessageTimeoutA(edit, WM_CLEAR, 0, 0, SMTO_NORMAL, ReplyTimeout, &result))
+        return false;
+    for (char character : text)
+        if (!SendMessageTimeoutA(edit, WM_CHAR, (BYTE)character, 1, SMTO_NORMAL, ReplyTimeout, &result))
+            return false;
+    return true;
+}
+
+void allowLowerCase(HWND parent, int controlId)
+{
+    HWND edit = GetDlgItem(parent, controlId);
+    SetWindowLongA(edit, GWL_STYLE, GetWindowLongA(edit, GWL_STYLE) & ~ES_UPPERCASE);
+}
+
 bool setChecked(HWND parent, int controlId, bool checked)
 {
     if (isChecked(parent, controlId) == checked)

@@ -111,6 +111,12 @@ bool pressKey(HWND window, WORD virtualKey, bool withAlt = false);
 bool clickButton(HWND parent, int controlId);
 // Replaces the text of an edit control, as typing would.
 bool setText(HWND parent, int controlId, const std::string &value);
+// Types `text` into an edit control key by key, as the keyboard does, after
+// clearing it, so that the control's upper-case style applies.
+bool typeText(HWND parent, int controlId, const std::string &text);
+// Takes the upper-case style off an edit control: what is typed then stays
+// as typed, and only the program's own upper-casing reaches the library.
+void allowLowerCase(HWND parent, int controlId);
 // Sets an automatic check box (as a click would leave it).
 bool setChecked(HWND parent, int controlId, bool checked);
 // Asks the window to close (the close box).
