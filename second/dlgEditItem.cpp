@@ -138,8 +138,7 @@ static void Form_Unload()
 
 static void txtItemName_GotFocus()
 {
-    HWND window = form[txtItemName];
-    SetSelection(window, 0, (int)GetText(window).size());
+    SelectWholeText(form[txtItemName]);
 }
 
 static const ControlDesign controls[] = {

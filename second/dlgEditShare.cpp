@@ -331,20 +331,6 @@ static bool LoadSelectedShare()
 
 // --- Additional items -----------------------------------------------------
 
-static bool DeleteSelectedItem()
-{
-    HWND itemList = form[lbxAddItems];
-    int selected = ListIndex(itemList);
-    if (selected < 0)
-        return false;
-    if (MsgBox("Delete item '" + ListText(itemList, selected) + "' ?", MB_YESNO | MB_ICONQUESTION,
-               GetText(form.hwnd)) != IDYES)
-        return false;
-    ListRemoveItem(itemList, selected);
-    FitListHorizontalExtent(itemList);
-    return true;
-}
-
 static void EnableItemButtons(BOOL enable)
 {
     EnableWindow(form[btnEdit], enable);
@@ -355,9 +341,8 @@ static void EnableItemButtons(BOOL enable)
 
 static void SetWaitPointer(MousePointer pointer)
 {
-    SetMousePointer(form, pointer);
+    SetBusyPointer(form, pointer);
     SetMousePointer(dlgListShares::form, pointer);
-    SetMousePointer(wndMain::form, pointer);
 }
 
 static void Form_Load()
@@ -380,9 +365,7 @@ static void lbxAddItems_Click()
 
 static void btnAdd_Click()
 {
-    SetCommandTitle(GetText(form[btnAdd]));
-    ShowModal(dlgEditItem::form, form);
-    SetCommandTitle(GetText(form.hwnd));
+    OpenAddDialog(dlgEditItem::form, form, GetText(form[btnAdd]));
 }
 
 // A moved item is no longer selected: its buttons go off with it.
@@ -400,7 +383,7 @@ static void lbxAddItems_DblClick()
 
 static void btnDelete_Click()
 {
-    if (DeleteSelectedItem())
+    if (RemoveSelectedLine(form, form[lbxAddItems], "Delete item", nullptr))
         EnableItemButtons(FALSE);
 }
 
@@ -423,41 +406,34 @@ static void Form_Unload()
     ReleaseForm(form);
 }
 
-// Entering a text box selects its whole text.
-static void SelectWholeText(int textBox)
-{
-    HWND window = form[textBox];
-    SetSelection(window, 0, (int)GetText(window).size());
-}
-
 static void txtShareName_GotFocus()
 {
-    SelectWholeText(txtShareName);
+    SelectWholeText(form[txtShareName]);
 }
 
 static void txtAppName_GotFocus()
 {
-    SelectWholeText(txtAppName);
+    SelectWholeText(form[txtAppName]);
 }
 
 static void txtTopic_GotFocus()
 {
-    SelectWholeText(txtTopic);
+    SelectWholeText(form[txtTopic]);
 }
 
 static void txtFirstItem_GotFocus()
 {
-    SelectWholeText(txtFirstItem);
+    SelectWholeText(form[txtFirstItem]);
 }
 
 static void txtPassword1_GotFocus()
 {
-    SelectWholeText(txtPassword1);
+    SelectWholeText(form[txtPassword1]);
 }
 
 static void txtPassword2_GotFocus()
 {
-    SelectWholeText(txtPassword2);
+    SelectWholeText(form[txtPassword2]);
 }
 
 static const ControlDesign controls[] = {

@@ -46,26 +46,10 @@ static bool FillSessionList()
     return true;
 }
 
-// Asks before ending the selected session; true when it has ended and its
-// line is gone.
-static bool CloseSelectedSession()
+// Ends the session of a line: the client's name and the session id.
+static UINT CloseSession(std::string &clientName, DWORD sessionId)
 {
-    HWND sessionList = form[lbxSessList];
-    int selected = ListIndex(sessionList);
-    if (selected < 0)
-        return false;
-    std::string name = ListText(sessionList, selected);
-    LONG sessionId = (LONG)ListItemData(sessionList, selected);
-    if (MsgBox("Close session '" + name + "' ?", MB_YESNO | MB_ICONQUESTION, GetText(form.hwnd)) != IDYES)
-        return false;
-    UINT result = Tessaflat::NDdeSessionClose(nullptr, &name[0], sessionId);
-    if (result != NDDE_NO_ERROR) {
-        ReportApiError(result);
-        return false;
-    }
-    ListRemoveItem(sessionList, selected);
-    FitListHorizontalExtent(sessionList);
-    return true;
+    return Tessaflat::NDdeSessionClose(nullptr, &clientName[0], (LONG)sessionId);
 }
 
 static void Form_Load()
@@ -93,14 +77,7 @@ static void lbxSessList_DblClick()
 
 static void btnClose_Click()
 {
-    SetMousePointer(form, Hourglass);
-    SetMousePointer(wndMain::form, Hourglass);
-    if (CloseSelectedSession()) {
-        EnableWindow(form[btnClients], FALSE);
-        EnableWindow(form[btnClose], FALSE);
-    }
-    SetMousePointer(form, DefaultPointer);
-    SetMousePointer(wndMain::form, DefaultPointer);
+    RemoveSelectedLineWithButtons(form, lbxSessList, "Close session", CloseSession, btnClients, btnClose);
 }
 
 static void btnCancel_Click()

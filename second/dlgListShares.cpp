@@ -57,23 +57,9 @@ static bool FillShareList()
     return true;
 }
 
-static bool DeleteSelectedShare()
+static UINT DeleteShare(std::string &name, DWORD)
 {
-    HWND list = form[lbxShareList];
-    int selected = ListIndex(list);
-    if (selected < 0)
-        return false;
-    std::string name = ListText(list, selected);
-    if (MsgBox("Delete share '" + name + "' ?", MB_YESNO | MB_ICONQUESTION, GetText(form.hwnd)) != IDYES)
-        return false;
-    UINT result = Tessaflat::NDdeShareDel(nullptr, &name[0], 0);
-    if (result != NDDE_NO_ERROR) {
-        ReportApiError(result);
-        return false;
-    }
-    ListRemoveItem(list, selected);
-    FitListHorizontalExtent(list);
-    return true;
+    return Tessaflat::NDdeShareDel(nullptr, &name[0], 0);
 }
 
 static void Form_Load()
@@ -91,9 +77,7 @@ static void lbxShareList_Click()
 
 static void btnAdd_Click()
 {
-    SetCommandTitle(GetText(form[btnAdd]));
-    ShowModal(dlgEditShare::form, form);
-    SetCommandTitle(GetText(form.hwnd));
+    OpenAddDialog(dlgEditShare::form, form, GetText(form[btnAdd]));
 }
 
 // The editor reads the selected share when it loads; it is shown only when
@@ -110,14 +94,7 @@ static void lbxShareList_DblClick()
 
 static void btnDelete_Click()
 {
-    SetMousePointer(form, Hourglass);
-    SetMousePointer(wndMain::form, Hourglass);
-    if (DeleteSelectedShare()) {
-        EnableWindow(form[btnEdit], FALSE);
-        EnableWindow(form[btnDelete], FALSE);
-    }
-    SetMousePointer(form, DefaultPointer);
-    SetMousePointer(wndMain::form, DefaultPointer);
+    RemoveSelectedLineWithButtons(form, lbxShareList, "Delete share", DeleteShare, btnEdit, btnDelete);
 }
 
 static void btnCancel_Click()

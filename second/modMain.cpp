@@ -117,6 +117,11 @@ void ShowInvalidField(int kind, const std::string &text)
     MsgBox(std::string(fieldNames[kind - 1]) + " '" + text + " ' is invalid !", MB_OK | MB_ICONEXCLAMATION, "Error");
 }
 
+void SelectWholeText(HWND textBox)
+{
+    SetSelection(textBox, 0, (int)GetText(textBox).size());
+}
+
 void FitListHorizontalExtent(HWND list)
 {
     HDC dc = GetDC(list);
@@ -210,18 +215,61 @@ void SetCommandTitle(const std::string &title)
     SetText(wndMain::form[wndMain::lblMenuCmd], title);
 }
 
+void SetBusyPointer(Form &dialog, MousePointer pointer)
+{
+    SetMousePointer(dialog, pointer);
+    SetMousePointer(wndMain::form, pointer);
+}
+
+bool RemoveSelectedLine(Form &dialog, HWND list, const std::string &question, LineCall call)
+{
+    int selected = ListIndex(list);
+    if (selected < 0)
+        return false;
+    std::string text = ListText(list, selected);
+    DWORD value = ListItemData(list, selected);
+    if (MsgBox(question + " '" + text + "' ?", MB_YESNO | MB_ICONQUESTION, GetText(dialog.hwnd)) != IDYES)
+        return false;
+    if (call) {
+        UINT result = call(text, value);
+        if (result != NDDE_NO_ERROR) {
+            ReportApiError(result);
+            return false;
+        }
+    }
+    ListRemoveItem(list, selected);
+    FitListHorizontalExtent(list);
+    return true;
+}
+
+void RemoveSelectedLineWithButtons(Form &dialog, int list, const std::string &question, LineCall call,
+                                   int selectionButton1, int selectionButton2)
+{
+    SetBusyPointer(dialog, Hourglass);
+    if (RemoveSelectedLine(dialog, dialog[list], question, call)) {
+        EnableWindow(dialog[selectionButton1], FALSE);
+        EnableWindow(dialog[selectionButton2], FALSE);
+    }
+    SetBusyPointer(dialog, DefaultPointer);
+}
+
 void OpenCommandDialog(Form &dialog, Form &opener, const std::string &caption)
 {
     bool fromMain = &opener == &wndMain::form;
-    SetMousePointer(opener, Hourglass);
-    SetMousePointer(wndMain::form, Hourglass);
+    SetBusyPointer(opener, Hourglass);
     SetCommandTitle(caption);
     LoadForm(dialog);
-    SetMousePointer(opener, DefaultPointer);
-    SetMousePointer(wndMain::form, DefaultPointer);
+    SetBusyPointer(opener, DefaultPointer);
     if (dialog.bError)
         UnloadForm(dialog);
     else
         ShowModal(dialog, opener);
     SetCommandTitle(fromMain ? "" : GetText(opener.hwnd));
+}
+
+void OpenAddDialog(Form &dialog, Form &opener, const std::string &caption)
+{
+    SetCommandTitle(caption);
+    ShowModal(dialog, opener);
+    SetCommandTitle(GetText(opener.hwnd));
 }

@@ -75,6 +75,8 @@ LONG MakeInt32(BYTE b0, BYTE b1, BYTE b2, BYTE b3);
 // The message for a refused value: kind 1 share name, 2 topic, 3 password
 // #1, 4 password #2; any other kind shows nothing.
 void ShowInvalidField(int kind, const std::string &text);
+// Selects the whole text of a text box: what entering one does.
+void SelectWholeText(HWND textBox);
 // Gives the list box a horizontal scroll range as wide as its widest line.
 void FitListHorizontalExtent(HWND list);
 // Moves a dialog to its designed offset from owner, kept on the screen to
@@ -90,10 +92,35 @@ bool ShowNodeName();
 std::string CommandTitle();
 void SetCommandTitle(const std::string &title);
 
+// The pointer over a dialog and over wndMain, which stays usable behind
+// it: the hourglass while a command of the dialog works.
+void SetBusyPointer(Form &dialog, MousePointer pointer);
+
+// A library call for a list line, given the line's text and value: 0 on
+// success, otherwise the code to report.
+typedef UINT (*LineCall)(std::string &text, DWORD value);
+
+// Asks "<question> '<line>' ?", captioned with the dialog's caption, about
+// the selected line of list; on Yes makes call for it when there is one (a
+// failure is reported and the line stays), then the line goes. True when
+// it has gone.
+bool RemoveSelectedLine(Form &dialog, HWND list, const std::string &question, LineCall call);
+
+// RemoveSelectedLine for the dialog's list control with the hourglass on
+// the dialog and wndMain throughout; once the line has gone, the two
+// buttons that act on a selection go off.
+void RemoveSelectedLineWithButtons(Form &dialog, int list, const std::string &question, LineCall call,
+                                   int selectionButton1, int selectionButton2);
+
 // Opens a dialog that fills itself when it loads: hourglass on opener and
 // wndMain while it loads, caption as the command title, shown modal owned
 // by opener unless its bError is set; afterwards the command title is the
 // opener's caption again (empty for wndMain).
 void OpenCommandDialog(Form &dialog, Form &opener, const std::string &caption);
+
+// Opens a dialog that starts empty ("Add..."): caption as the command
+// title while it is shown modal owned by the dialog opener, whose caption
+// is the command title again afterwards.
+void OpenAddDialog(Form &dialog, Form &opener, const std::string &caption);
 
 #endif
