@@ -566,21 +566,24 @@ TEST_CASE("library functions are bound by name at their first call")
         CHECK(std::string(copy) == "abc");
         CHECK(kernel32::lstrcpynA.IsBound());
     }
+    // The message of a resolution that must fail.
+    auto failedResolution = [](LibraryModule &module, const char *function) {
+        std::string problem;
+        bool resolved = ResolveByName(module, function, problem) != nullptr;
+        CHECK_FALSE(resolved);
+        return problem;
+    };
     SUBCASE("a module that cannot be loaded is named in the message")
     {
         LibraryModule missing = {"NoSuchLibraryAnywhere", nullptr};
-        std::string problem;
-        bool resolved = ResolveByName(missing, "AnyFunction", problem) != nullptr;
-        CHECK_FALSE(resolved);
-        CHECK(problem == "The library 'NoSuchLibraryAnywhere' cannot be loaded.");
+        CHECK(failedResolution(missing, "AnyFunction") == "The library 'NoSuchLibraryAnywhere' cannot be loaded.");
     }
     SUBCASE("a function the module lacks is named in the message")
     {
         LibraryModule kernel = {"kernel32", nullptr};
+        CHECK(failedResolution(kernel, "NoSuchFunctionAnywhere") ==
+              "The function 'NoSuchFunctionAnywhere' cannot be found in the library 'kernel32'.");
         std::string problem;
-        bool resolved = ResolveByName(kernel, "NoSuchFunctionAnywhere", problem) != nullptr;
-        CHECK_FALSE(resolved);
-        CHECK(problem == "The function 'NoSuchFunctionAnywhere' cannot be found in the library 'kernel32'.");
         CHECK(reinterpret_cast<void *>(ResolveByName(kernel, "lstrlenA", problem)) ==
               reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32"), "lstrlenA")));
     }

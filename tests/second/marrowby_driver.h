@@ -78,6 +78,17 @@ private:
     bool ready_ = false;
 };
 
+// A copy of the program beside the scripted library with `script`; the
+// folder outlives the program.
+struct ScriptedMarrowby {
+    explicit ScriptedMarrowby(const std::string &script) : folder(script) {}
+    // Prepares the folder and starts the program from it.
+    bool start() { return folder.isReady() && program.start(folder.path()); }
+
+    ScriptedFolder folder;
+    Marrowby program;
+};
+
 } // namespace md
 
 #endif

@@ -55,12 +55,17 @@ void checkOnlyReport(md::Marrowby &program, const std::string &report, const std
 void checkSessionListReport(const char *script, const std::string &report)
 {
     CAPTURE(script);
-    md::ScriptedFolder folder(script);
-    REQUIRE(folder.isReady());
-    md::Marrowby program;
-    REQUIRE(program.start(folder.path()));
-    REQUIRE(program.choose(wndMain::mnuShowSessions));
-    checkOnlyReport(program, report, SessionListCaption);
+    md::ScriptedMarrowby scripted(script);
+    REQUIRE(scripted.start());
+    REQUIRE(scripted.program.choose(wndMain::mnuShowSessions));
+    checkOnlyReport(scripted.program, report, SessionListCaption);
+}
+
+// Starts the program beside the scripted library and opens its session
+// list; NULL when either fails.
+HWND openSessionList(md::ScriptedMarrowby &scripted)
+{
+    return scripted.start() ? scripted.program.open(wndMain::mnuShowSessions, SessionListCaption) : NULL;
 }
 
 } // namespace
@@ -208,11 +213,8 @@ TEST_CASE("sessions of client nodes: their lines, their connections, and closing
 
 TEST_CASE("a client name of 18 characters gives an 18-character line")
 {
-    md::ScriptedFolder folder("long-name");
-    REQUIRE(folder.isReady());
-    md::Marrowby program;
-    REQUIRE(program.start(folder.path()));
-    HWND dialog = program.open(wndMain::mnuShowSessions, SessionListCaption);
+    md::ScriptedMarrowby scripted("long-name");
+    HWND dialog = openSessionList(scripted);
     REQUIRE(dialog != NULL);
     const int list = controlId(lbxSessList);
     // The name ends where its 18 bytes end, before the sessionWord bytes.
@@ -237,11 +239,9 @@ TEST_CASE("connection lists the program cannot read are reported and not shown")
 {
     SUBCASE("a share name placed outside the buffer is never followed")
     {
-        md::ScriptedFolder folder("stray-connection");
-        REQUIRE(folder.isReady());
-        md::Marrowby program;
-        REQUIRE(program.start(folder.path()));
-        HWND dialog = program.open(wndMain::mnuShowSessions, SessionListCaption);
+        md::ScriptedMarrowby scripted("stray-connection");
+        HWND dialog = openSessionList(scripted);
+        md::Marrowby &program = scripted.program;
         REQUIRE(dialog != NULL);
         REQUIRE(ui::doubleClickListLine(dialog, controlId(lbxSessList), 0));
         ui::MessageBoxView box = program.answer(IDOK);
@@ -253,11 +253,9 @@ TEST_CASE("connection lists the program cannot read are reported and not shown")
 
     SUBCASE("a connection list without entries that asks for more ends with the report of code 2")
     {
-        md::ScriptedFolder folder("stalled-connections");
-        REQUIRE(folder.isReady());
-        md::Marrowby program;
-        REQUIRE(program.start(folder.path()));
-        HWND dialog = program.open(wndMain::mnuShowSessions, SessionListCaption);
+        md::ScriptedMarrowby scripted("stalled-connections");
+        HWND dialog = openSessionList(scripted);
+        md::Marrowby &program = scripted.program;
         REQUIRE(dialog != NULL);
         REQUIRE(ui::selectListLine(dialog, controlId(lbxSessList), 0));
         REQUIRE(ui::waitUntil([&] { return ui::isEnabled(dialog, controlId(btnClients)); }));

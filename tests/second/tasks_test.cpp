@@ -9,6 +9,7 @@
 
 #include "marrowby_driver.h"
 #include "partnertest.h"
+#include "probe_windows.h"
 
 namespace {
 
@@ -21,36 +22,6 @@ using dlgListTasks::btnCancel;
 using dlgListTasks::btnProperties;
 using dlgListTasks::lbxTaskList;
 using md::controlId;
-
-// Hidden windows of the test's own process, destroyed with the object.
-class ProbeWindows {
-public:
-    ProbeWindows()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = ProbeClass;
-        RegisterClassA(&windowClass);
-    }
-    ~ProbeWindows()
-    {
-        for (auto window = windows_.rbegin(); window != windows_.rend(); ++window)
-            if (IsWindow(*window))
-                DestroyWindow(*window);
-    }
-    HWND create(const char *title, DWORD style, HWND parent = nullptr)
-    {
-        HWND window = CreateWindowExA(0, ProbeClass, title, style, 40, 40, 200, 100, parent, nullptr,
-                                      GetModuleHandleA(nullptr), nullptr);
-        if (window)
-            windows_.push_back(window);
-        return window;
-    }
-
-private:
-    std::vector<HWND> windows_;
-};
 
 // The task name the library gives for a window.
 std::string taskName(HWND window)
@@ -77,7 +48,7 @@ TEST_SUITE("tasks")
 
 TEST_CASE("the task list shows titled, captioned top-level windows and their properties")
 {
-    ProbeWindows probes;
+    ui::ProbeWindows probes(ProbeClass);
     HWND one = probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW);
     HWND two = probes.create("Marrowby Probe Two", WS_OVERLAPPEDWINDOW);
     REQUIRE(one != NULL);
@@ -176,13 +147,12 @@ TEST_CASE("the task list shows titled, captioned top-level windows and their pro
 TEST_CASE("a failing NDdeGetClientInfo stops the task listing with one report")
 {
     // At least three windows to list: the program's own and two probes.
-    ProbeWindows probes;
+    ui::ProbeWindows probes(ProbeClass);
     REQUIRE(probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW) != NULL);
     REQUIRE(probes.create("Marrowby Probe Two", WS_OVERLAPPEDWINDOW) != NULL);
-    md::ScriptedFolder folder("client-info-fails");
-    REQUIRE(folder.isReady());
-    md::Marrowby program;
-    REQUIRE(program.start(folder.path()));
+    md::ScriptedMarrowby scripted("client-info-fails");
+    REQUIRE(scripted.start());
+    md::Marrowby &program = scripted.program;
 
     REQUIRE(program.choose(wndMain::mnuListTasks));
     ui::MessageBoxView box = program.answer(IDOK);
@@ -195,13 +165,12 @@ TEST_CASE("a failing NDdeGetClientInfo stops the task listing with one report")
 
 TEST_CASE("a failing NDdeGetClientInfo for the properties keeps the task list as it was")
 {
-    ProbeWindows probes;
+    ui::ProbeWindows probes(ProbeClass);
     HWND probe = probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW);
     REQUIRE(probe != NULL);
-    md::ScriptedFolder folder("properties-fail");
-    REQUIRE(folder.isReady());
-    md::Marrowby program;
-    REQUIRE(program.start(folder.path()));
+    md::ScriptedMarrowby scripted("properties-fail");
+    REQUIRE(scripted.start());
+    md::Marrowby &program = scripted.program;
     HWND dialog = program.open(wndMain::mnuListTasks, TaskListCaption);
     REQUIRE(dialog != NULL);
     const int list = controlId(lbxTaskList);
