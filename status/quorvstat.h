@@ -42,6 +42,10 @@ void setTitleFromMenu(HWND window, UINT commandId);
 void setTitleFromControl(HWND window);
 // Puts `text` into the title slot as it is (an empty string clears it).
 void setTitleText(LPCSTR text);
+// Runs a nested dialog opened by one of `dialog`'s buttons: the button's
+// text titles the nested dialog (and so gives its mode), and `dialog`'s own
+// caption is the title again afterwards.
+void runNestedDialog(HWND dialog, int buttonId, int templateId, DLGPROC procedure);
 // Makes the title slot's text the dialog's caption.
 void captionFromTitle(HWND dialog);
 // Removes every '&' from `text` in place.
@@ -140,5 +144,9 @@ typedef UINT (*EnumerationCall)(EnumerationBuffer *buffer, const void *request);
 BOOL readWithGrowingBuffer(EnumerationBuffer *buffer, BufferSizeRule rule, EnumerationCall call,
                            const void *request);
 void releaseEnumerationBuffer(EnumerationBuffer *buffer);
+// The entries of `entrySize` bytes the buffer's counter claims, bounded by
+// what the buffer holds, so a loop over them stays inside the block whatever
+// the library answers.
+DWORD entriesInBuffer(const EnumerationBuffer *buffer, DWORD entrySize);
 
 #endif

@@ -37,11 +37,7 @@ static BOOL fillSessionList(HWND dialog)
         return FALSE;
 
     HWND list = GetDlgItem(dialog, IDC_SESSION_LIST);
-    // The library never claims more entries than the buffer holds; the bound
-    // keeps the loop inside the block whatever it answers.
-    DWORD count = sessions.entriesRead;
-    if (count > sessions.size / sizeof(SessionEntry))
-        count = sessions.size / sizeof(SessionEntry);
+    DWORD count = entriesInBuffer(&sessions, sizeof(SessionEntry));
     const SessionEntry *entries = (const SessionEntry *)sessions.data;
     for (DWORD i = 0; i < count; i++) {
         // The name field is 18 bytes: copy it out so an unterminated name
@@ -89,16 +85,6 @@ static void closeSessionCommand(HWND dialog)
     endWaitCursor();
 }
 
-// "Clients...": the connection list runs under the button's title and the
-// session list's own caption comes back to the title slot afterwards.
-static void showClientsCommand(HWND dialog)
-{
-    setTitleFromControl(GetDlgItem(dialog, IDC_CLIENTS_BUTTON));
-    DialogBoxParamA(programInstance, MAKEINTRESOURCEA(IDD_CONNECTION_LIST), dialog,
-                    connectionListDialog, 0);
-    setTitleFromControl(dialog);
-}
-
 INT_PTR CALLBACK sessionListDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
@@ -109,7 +95,9 @@ INT_PTR CALLBACK sessionListDialog(HWND dialog, UINT message, WPARAM wParam, LPA
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDC_CLIENTS_BUTTON: showClientsCommand(dialog); return TRUE;
+        case IDC_CLIENTS_BUTTON:
+            runNestedDialog(dialog, IDC_CLIENTS_BUTTON, IDD_CONNECTION_LIST, connectionListDialog);
+            return TRUE;
         case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
         case IDC_CLOSE_SESSION_BUTTON: closeSessionCommand(dialog); return TRUE;
         case IDC_SESSION_LIST:
@@ -170,9 +158,7 @@ static BOOL fillConnectionList(HWND dialog)
         return FALSE;
 
     HWND list = GetDlgItem(dialog, IDC_CONNECTION_LIST);
-    DWORD count = connections.entriesRead;
-    if (count > connections.size / sizeof(ConnectionEntry))
-        count = connections.size / sizeof(ConnectionEntry);
+    DWORD count = entriesInBuffer(&connections, sizeof(ConnectionEntry));
     const ConnectionEntry *entries = (const ConnectionEntry *)connections.data;
     for (DWORD i = 0; i < count; i++) {
         LPCSTR share = connectedShareName(&connections, &entries[i]);

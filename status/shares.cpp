@@ -104,16 +104,6 @@ void disableSelectionButtons(HWND dialog)
         enableDialogButton(dialog, SelectionButtons[i], FALSE);
 }
 
-// Runs a nested dialog opened by one of this dialog's buttons: the button's
-// text titles the nested dialog (and so gives its mode), and this dialog's
-// own caption is the title again afterwards.
-void runNestedDialog(HWND dialog, int buttonId, int templateId, DLGPROC procedure)
-{
-    setTitleFromControl(GetDlgItem(dialog, buttonId));
-    DialogBoxParamA(programInstance, MAKEINTRESOURCEA(templateId), dialog, procedure, 0);
-    setTitleFromControl(dialog);
-}
-
 // ---- Reading a share into the editor -------------------------------------------
 
 UINT readShareRecord(EnumerationBuffer *buffer, const void *shareName)

@@ -60,10 +60,7 @@ static BOOL fillTaskList(HWND dialog)
 // gone has lost its line, so the button follows the selection afterwards.
 static void showPropertiesCommand(HWND dialog)
 {
-    setTitleFromControl(GetDlgItem(dialog, IDC_PROPERTIES_BUTTON));
-    DialogBoxParamA(programInstance, MAKEINTRESOURCEA(IDD_TASK_PROPERTIES), dialog,
-                    taskPropertiesDialog, 0);
-    setTitleFromControl(dialog);
+    runNestedDialog(dialog, IDC_PROPERTIES_BUTTON, IDD_TASK_PROPERTIES, taskPropertiesDialog);
     if (!hasListSelection(dialog, IDC_TASK_LIST))
         enableDialogButton(dialog, IDC_PROPERTIES_BUTTON, FALSE);
 }

@@ -59,6 +59,13 @@ void setTitleText(LPCSTR text)
     SetDlgItemTextA(mainWindow, IDC_TITLE_SLOT, text);
 }
 
+void runNestedDialog(HWND dialog, int buttonId, int templateId, DLGPROC procedure)
+{
+    setTitleFromControl(GetDlgItem(dialog, buttonId));
+    DialogBoxParamA(programInstance, MAKEINTRESOURCEA(templateId), dialog, procedure, 0);
+    setTitleFromControl(dialog);
+}
+
 void captionFromTitle(HWND dialog)
 {
     char title[TitleBufferSize] = "";
@@ -332,6 +339,12 @@ void releaseEnumerationBuffer(EnumerationBuffer *buffer)
     }
     buffer->block = NULL;
     buffer->data = NULL;
+}
+
+DWORD entriesInBuffer(const EnumerationBuffer *buffer, DWORD entrySize)
+{
+    DWORD held = buffer->size / entrySize;
+    return buffer->entriesRead < held ? buffer->entriesRead : held;
 }
 
 // Holds a zero-filled block of `size` bytes (none for 0).
