@@ -9,17 +9,7 @@
 // every other code gets the text "scripted text <code>".
 #include <windows.h>
 
-#include "partnerlink.h"
-
-static WORD WINAPI notImplemented(const DWORD *)
-{
-    return NDDE_NOT_IMPLEMENTED;
-}
-
-static WORD WINAPI invalid(const DWORD *)
-{
-    return 0;
-}
+#include "scripted_partner.h"
 
 static UINT decimal(const char *text)
 {
@@ -55,16 +45,15 @@ static WORD WINAPI errorString(const DWORD *args)
         return (WORD)(code + 1);
     char text[64];
     wsprintfA(text, "scripted text %u", code);
-    if (args[1] && args[2] > 0)
-        lstrcpynA((LPSTR)args[1], text, (int)args[2]);
+    copyErrorText(args, text);
     return NDDE_NO_ERROR;
 }
 
-static const PartnerOperation operations[PartnerOperationCount] = {
-    invalid,          // IsValidTopic
-    invalid,          // IsValidPassword
-    invalid,          // IsValidShareName
-    invalid,          // GetWindow: no agent
+const PartnerOperation scriptedOperations[PartnerOperationCount] = {
+    answerZero,       // IsValidTopic
+    answerZero,       // IsValidPassword
+    answerZero,       // IsValidShareName
+    answerZero,       // GetWindow: no agent
     errorString,      // GetErrorString
     nodeName,         // GetNodeName
     notImplemented,   // GetClientInfo
@@ -77,9 +66,3 @@ static const PartnerOperation operations[PartnerOperationCount] = {
     notImplemented,   // ShareDel
     notImplemented,   // ShareAdd
 };
-
-extern "C" {
-__declspec(dllexport) PartnerThunkBlock thk_ThunkData16 = {
-    {'L', 'S', '0', '1'}, ThunkChecksum, PartnerOperationCount, operations,
-};
-}

@@ -17,15 +17,9 @@
 // test that reads the program's error report sees what the program asked.
 #include <windows.h>
 
-#include "partnerlink.h"
+#include "scripted_partner.h"
 
-static BOOL scriptIs(const char *script)
-{
-    char chosen[32] = "";
-    GetEnvironmentVariableA("SHARE_SCRIPT", chosen, sizeof chosen);
-    return lstrcmpA(chosen, script) == 0;
-}
-
+static const char ScriptVariable[] = "SHARE_SCRIPT";
 const WORD ScriptedError = NDDE_REGISTRY_ERROR;
 static const char LongPasswordShare[] = "LONGPASS$";
 static const char LongPassword1[] = "ABCDEFGHIJKLMNOPQRST";
@@ -38,29 +32,13 @@ static char recordSizes[128];
 static char storedPasswords[64];
 static char addedName[ShareNameSize];
 
-static WORD WINAPI notImplemented(const DWORD *)
-{
-    return NDDE_NOT_IMPLEMENTED;
-}
-
-static WORD WINAPI valid(const DWORD *)
-{
-    return 1;
-}
-
-static WORD WINAPI noWindow(const DWORD *)
-{
-    return 0;
-}
-
 // args: errorCode, buffer, size.
 static WORD WINAPI errorString(const DWORD *args)
 {
     char text[256];
     wsprintfA(text, "code %u; lists %d; reads %s; stored %s; added %s", (unsigned)args[0], listCalls,
               recordSizes, storedPasswords, addedName);
-    if (args[1] && args[2] > 0)
-        lstrcpynA((LPSTR)args[1], text, (int)args[2]);
+    copyErrorText(args, text);
     return NDDE_NO_ERROR;
 }
 
@@ -73,21 +51,21 @@ static WORD WINAPI shareEnum(const DWORD *args)
     DWORD *entriesRead = (DWORD *)args[4];
     DWORD *totalAvailable = (DWORD *)args[5];
     const char *name = NULL;
-    if (scriptIs("list-error"))
+    if (variableIs(ScriptVariable, "list-error"))
         return ScriptedError;
-    if (scriptIs("stalled-names")) {
+    if (variableIs(ScriptVariable, "stalled-names")) {
         *entriesRead = 0;
         *totalAvailable = 40;
         return NDDE_BUF_TOO_SMALL;
     }
-    if (scriptIs("growing-names")) {
+    if (variableIs(ScriptVariable, "growing-names")) {
         if (listCalls <= 3) {
             *entriesRead = 0;
             *totalAvailable = size + 10;
             return NDDE_BUF_TOO_SMALL;
         }
         name = "GROWN$";
-    } else if (scriptIs("long-password")) {
+    } else if (variableIs(ScriptVariable, "long-password")) {
         name = LongPasswordShare;
     }
     DWORD total = name ? lstrlenA(name) + 1 : 0;
@@ -138,7 +116,7 @@ static DWORD longPasswordRecord(BYTE *block)
 // args: server, shareName, level, block, size, totalAvailable, itemCount.
 static WORD WINAPI shareGetInfo(const DWORD *args)
 {
-    if (!scriptIs("long-password"))
+    if (!variableIs(ScriptVariable, "long-password"))
         return NDDE_SHARE_NOT_EXIST;
     BYTE record[512];
     DWORD size = longPasswordRecord(record);
@@ -172,11 +150,11 @@ static WORD WINAPI shareAdd(const DWORD *args)
     return ScriptedError;
 }
 
-static const PartnerOperation operations[PartnerOperationCount] = {
-    valid,            // IsValidTopic
-    valid,            // IsValidPassword
-    valid,            // IsValidShareName
-    noWindow,         // GetWindow
+const PartnerOperation scriptedOperations[PartnerOperationCount] = {
+    answerOne,        // IsValidTopic
+    answerOne,        // IsValidPassword
+    answerOne,        // IsValidShareName
+    answerZero,       // GetWindow
     errorString,      // GetErrorString
     notImplemented,   // GetNodeName
     notImplemented,   // GetClientInfo
@@ -189,9 +167,3 @@ static const PartnerOperation operations[PartnerOperationCount] = {
     notImplemented,   // ShareDel
     shareAdd,         // ShareAdd
 };
-
-extern "C" {
-__declspec(dllexport) PartnerThunkBlock thk_ThunkData16 = {
-    {'L', 'S', '0', '1'}, ThunkChecksum, PartnerOperationCount, operations,
-};
-}

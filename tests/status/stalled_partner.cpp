@@ -10,42 +10,19 @@
 // the program's error report can tell that the retry ended at once.
 #include <windows.h>
 
-#include "partnerlink.h"
+#include "scripted_partner.h"
 
 static const char StalledClient[] = "STALLED";
 const DWORD StalledSessionId = 0x80000007;
 
-static BOOL stalledListIs(const char *list)
-{
-    char chosen[32] = "";
-    GetEnvironmentVariableA("STALLED_LIST", chosen, sizeof chosen);
-    return lstrcmpA(chosen, list) == 0;
-}
-
 static int listCalls;
-
-static WORD WINAPI notImplemented(const DWORD *)
-{
-    return NDDE_NOT_IMPLEMENTED;
-}
-
-static WORD WINAPI invalid(const DWORD *)
-{
-    return 0;
-}
-
-static WORD WINAPI noWindow(const DWORD *)
-{
-    return 0;
-}
 
 // args: errorCode, buffer, size.
 static WORD WINAPI errorString(const DWORD *args)
 {
     char text[64];
     wsprintfA(text, "scripted code %u after %d list calls", (unsigned)args[0], listCalls);
-    if (args[1] && args[2] > 0)
-        lstrcpynA((LPSTR)args[1], text, (int)args[2]);
+    copyErrorText(args, text);
     return NDDE_NO_ERROR;
 }
 
@@ -56,7 +33,7 @@ static WORD WINAPI sessionEnum(const DWORD *args)
     DWORD size = args[3];
     DWORD *totalAvailable = (DWORD *)args[4];
     DWORD *entriesRead = (DWORD *)args[5];
-    if (stalledListIs("sessions")) {
+    if (variableIs("STALLED_LIST", "sessions")) {
         *totalAvailable = sizeof(SessionEntry);
         *entriesRead = 0;
         return NDDE_BUF_TOO_SMALL;
@@ -81,11 +58,11 @@ static WORD WINAPI connectionEnum(const DWORD *args)
     return NDDE_BUF_TOO_SMALL;
 }
 
-static const PartnerOperation operations[PartnerOperationCount] = {
-    invalid,          // IsValidTopic
-    invalid,          // IsValidPassword
-    invalid,          // IsValidShareName
-    noWindow,         // GetWindow
+const PartnerOperation scriptedOperations[PartnerOperationCount] = {
+    answerZero,       // IsValidTopic
+    answerZero,       // IsValidPassword
+    answerZero,       // IsValidShareName
+    answerZero,       // GetWindow
     errorString,      // GetErrorString
     notImplemented,   // GetNodeName
     notImplemented,   // GetClientInfo
@@ -98,9 +75,3 @@ static const PartnerOperation operations[PartnerOperationCount] = {
     notImplemented,   // ShareDel
     notImplemented,   // ShareAdd
 };
-
-extern "C" {
-__declspec(dllexport) PartnerThunkBlock thk_ThunkData16 = {
-    {'L', 'S', '0', '1'}, ThunkChecksum, PartnerOperationCount, operations,
-};
-}
