@@ -68,6 +68,22 @@ HWND openSessionList(md::ScriptedMarrowby &scripted)
     return scripted.start() ? scripted.program.open(wndMain::mnuShowSessions, SessionListCaption) : NULL;
 }
 
+// Asks for the connections of the first session, as `askForConnections`
+// does, in a program beside the scripted library `script`, and expects the
+// report `report`, the session list still shown and no connection list.
+void checkConnectionListReport(const char *script, bool (*askForConnections)(HWND dialog), const std::string &report)
+{
+    md::ScriptedMarrowby scripted(script);
+    HWND dialog = openSessionList(scripted);
+    REQUIRE(dialog != NULL);
+    REQUIRE(askForConnections(dialog));
+    ui::MessageBoxView box = scripted.program.answer(IDOK);
+    CHECK(box.text == report);
+    CHECK(scripted.program.waitForCommandTitle(SessionListCaption));
+    CHECK_FALSE(scripted.program.showsDialog("Session NODEA"));
+    CHECK(ui::isEnabled(dialog, controlId(btnClients)));
+}
+
 } // namespace
 
 TEST_SUITE("sessions")
@@ -239,31 +255,18 @@ TEST_CASE("connection lists the program cannot read are reported and not shown")
 {
     SUBCASE("a share name placed outside the buffer is never followed")
     {
-        md::ScriptedMarrowby scripted("stray-connection");
-        HWND dialog = openSessionList(scripted);
-        md::Marrowby &program = scripted.program;
-        REQUIRE(dialog != NULL);
-        REQUIRE(ui::doubleClickListLine(dialog, controlId(lbxSessList), 0));
-        ui::MessageBoxView box = program.answer(IDOK);
-        CHECK(box.text == md::errorReport(NDDE_INTERNAL_ERROR, "code 11; calls 2/2/0; offered 25"));
-        CHECK(program.waitForCommandTitle(SessionListCaption));
-        CHECK_FALSE(program.showsDialog("Session NODEA"));
-        CHECK(ui::isEnabled(dialog, controlId(btnClients)));
+        checkConnectionListReport("stray-connection", [](HWND dialog) {
+            return ui::doubleClickListLine(dialog, controlId(lbxSessList), 0);
+        }, md::errorReport(NDDE_INTERNAL_ERROR, "code 11; calls 2/2/0; offered 25"));
     }
 
     SUBCASE("a connection list without entries that asks for more ends with the report of code 2")
     {
-        md::ScriptedMarrowby scripted("stalled-connections");
-        HWND dialog = openSessionList(scripted);
-        md::Marrowby &program = scripted.program;
-        REQUIRE(dialog != NULL);
-        REQUIRE(ui::selectListLine(dialog, controlId(lbxSessList), 0));
-        REQUIRE(ui::waitUntil([&] { return ui::isEnabled(dialog, controlId(btnClients)); }));
-        REQUIRE(ui::clickButton(dialog, controlId(btnClients)));
-        ui::MessageBoxView box = program.answer(IDOK);
-        CHECK(box.text == md::errorReport(NDDE_BUF_TOO_SMALL, "code 2; calls 2/1/0; offered 25"));
-        CHECK(program.waitForCommandTitle(SessionListCaption));
-        CHECK_FALSE(program.showsDialog("Session NODEA"));
+        checkConnectionListReport("stalled-connections", [](HWND dialog) {
+            return ui::selectListLine(dialog, controlId(lbxSessList), 0) &&
+                   ui::waitUntil([&] { return ui::isEnabled(dialog, controlId(btnClients)); }) &&
+                   ui::clickButton(dialog, controlId(btnClients));
+        }, md::errorReport(NDDE_BUF_TOO_SMALL, "code 2; calls 2/1/0; offered 25"));
     }
 }
 

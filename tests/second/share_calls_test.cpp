@@ -49,6 +49,13 @@ public:
         return true;
     }
 
+    // Starts the forms and opens the share list from the main window; NULL
+    // when either fails.
+    HWND startWithShareList()
+    {
+        return start() ? program.openShareList() : NULL;
+    }
+
     // Makes `answer` the partner's answer to every call from now on, and
     // starts a new record. Called while the forms wait for input.
     void answerWith(const PartnerAnswer &answer)
@@ -120,12 +127,11 @@ std::string blockText(const RecordedCall &call, DWORD offset)
 TEST_CASE("a new share reaches the library as a record with its completed name and the size of its texts")
 {
     FormsThread forms;
-    REQUIRE(forms.start());
+    HWND shareList = forms.startWithShareList();
+    REQUIRE(shareList != NULL);
     Marrowby &program = forms.program;
 
     // No shares: an empty list, Edit and Delete disabled.
-    HWND shareList = program.openShareList();
-    REQUIRE(shareList != NULL);
     CHECK(ui::listCount(shareList, id(dlgListShares::lbxShareList)) == 0);
     CHECK(ui::listHorizontalExtent(shareList, id(dlgListShares::lbxShareList)) == 0);
     CHECK_FALSE(ui::isEnabled(shareList, id(dlgListShares::btnEdit)));
@@ -209,10 +215,9 @@ TEST_CASE("a new share reaches the library as a record with its completed name a
 TEST_CASE("names the program refuses never reach the library; the library's refusal names the completed name")
 {
     FormsThread forms;
-    REQUIRE(forms.start());
-    Marrowby &program = forms.program;
-    HWND shareList = program.openShareList();
+    HWND shareList = forms.startWithShareList();
     REQUIRE(shareList != NULL);
+    Marrowby &program = forms.program;
     HWND editor = program.open(shareList, id(dlgListShares::btnAdd), AddCaption);
     REQUIRE(editor != NULL);
     ui::setText(editor, id(dlgEditShare::txtTopic), "Topic");
@@ -298,10 +303,9 @@ TEST_CASE("the share list asks with no buffer, then for one byte more than the t
 TEST_CASE("reading a share asks with 113 bytes, then for one byte more than the total, and reports a stall")
 {
     FormsThread forms;
-    REQUIRE(forms.start());
-    Marrowby &program = forms.program;
-    HWND shareList = program.openShareList();
+    HWND shareList = forms.startWithShareList();
     REQUIRE(shareList != NULL);
+    Marrowby &program = forms.program;
     // A share the list learns of after it was filled (the list is read
     // once); the partner then answers for it.
     DWORD_PTR added = 0;
