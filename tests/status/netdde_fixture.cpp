@@ -58,18 +58,6 @@ std::vector<std::string> listConnections(const std::string &client, DWORD sessio
     return shares;
 }
 
-std::string errorText(UINT code)
-{
-    char text[128] = "";
-    NDdeGetErrorString(code, text, sizeof text);
-    return text;
-}
-
-std::string errorReport(UINT code)
-{
-    return "NDDEAPI.DLL reports error #" + std::to_string(code) + ".\r\n" + errorText(code) + ".";
-}
-
 std::string taskName(HWND window)
 {
     char client[16] = "", task[256] = "";
@@ -249,6 +237,7 @@ void checkDialogTemplate(const ExpectedDialog &expected)
         CHECK(item.className == want.className);
         CHECK(item.text == want.text);
         CHECK(item.style == want.style);
+        CHECK(item.extendedStyle == 0);
         CHECK(item.x == want.x);
         CHECK(item.y == want.y);
         CHECK(item.width == want.width);

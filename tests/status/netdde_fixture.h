@@ -1,7 +1,8 @@
 // What the driver tests of quorvstat's session and task dialogs share: the
 // program started and worked from outside, the Network DDE agent, client
 // nodes that hold sessions with it, and the library's own view of them (read
-// through Tessaflat.dll and the real Tessaseg.dll beside the test).
+// through Tessaflat.dll and the real Tessaseg.dll beside the test). The
+// share dialogs' tests use its dialog template check.
 #ifndef NETDDE_FIXTURE_H
 #define NETDDE_FIXTURE_H
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "resources.h"
+#include "share_store.h"
 #include "status_program.h"
 #include "uidriver.h"
 
@@ -29,9 +31,6 @@ struct ListedSession {
 std::vector<ListedSession> listSessions();
 // The share names of one session's connections.
 std::vector<std::string> listConnections(const std::string &client, DWORD sessionId);
-// The library's text for a code, and the program's report of that code.
-std::string errorText(UINT code);
-std::string errorReport(UINT code);
 // The task name the library gives for a window.
 std::string taskName(HWND window);
 // A window handle formatted with the program's string 7 ("%#08lx") by

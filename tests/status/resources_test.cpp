@@ -75,21 +75,29 @@ static void checkItem(const ui::DialogItemTemplate *item, const char *className,
     CHECK(item->height == height);
 }
 
+// What every template of the program has in common: placed at 20,20, no
+// menu, 8-point MS Sans Serif; and its own style, size, class and title.
+static void checkDialogHeader(const ui::DialogTemplate &dialog, DWORD style, int width, int height,
+                              const char *className, const char *title)
+{
+    CHECK(dialog.style == style);
+    CHECK(dialog.x == 20);
+    CHECK(dialog.y == 20);
+    CHECK(dialog.width == width);
+    CHECK(dialog.height == height);
+    CHECK(dialog.menu == "");
+    CHECK(dialog.className == className);
+    CHECK(dialog.title == title);
+    CHECK(dialog.pointSize == 8);
+    CHECK(dialog.fontName == "MS Sans Serif");
+}
+
 TEST_CASE("dialog template 1 makes the main window of class Quorvane")
 {
     StatusResources resources;
     ui::DialogTemplate dialog;
     REQUIRE(ui::readDialogTemplate(resources.module, IDD_MAIN_WINDOW, dialog));
-    CHECK(dialog.style == 0x00CA0040);
-    CHECK(dialog.x == 20);
-    CHECK(dialog.y == 20);
-    CHECK(dialog.width == 270);
-    CHECK(dialog.height == 240);
-    CHECK(dialog.menu == "");
-    CHECK(dialog.className == "Quorvane");
-    CHECK(dialog.title == "32-bit Network DDE Status");
-    CHECK(dialog.pointSize == 8);
-    CHECK(dialog.fontName == "MS Sans Serif");
+    checkDialogHeader(dialog, 0x00CA0040, 270, 240, "Quorvane", "32-bit Network DDE Status");
     REQUIRE(dialog.items.size() == 1);
     checkItem(dialog.item(IDC_TITLE_SLOT), "static", 0x50020000, 0, 0, 0, 0);
     CHECK(dialog.items[0].text == "");
@@ -100,15 +108,7 @@ TEST_CASE("dialog template 20 is the About box")
     StatusResources resources;
     ui::DialogTemplate dialog;
     REQUIRE(ui::readDialogTemplate(resources.module, IDD_ABOUT, dialog));
-    CHECK(dialog.style == 0x80C800C0);
-    CHECK(dialog.x == 20);
-    CHECK(dialog.y == 20);
-    CHECK(dialog.width == 166);
-    CHECK(dialog.height == 68);
-    CHECK(dialog.title == "");
-    CHECK(dialog.className == "");
-    CHECK(dialog.pointSize == 8);
-    CHECK(dialog.fontName == "MS Sans Serif");
+    checkDialogHeader(dialog, 0x80C800C0, 166, 68, "", "");
     REQUIRE(dialog.items.size() == 4);
 
     const ui::DialogItemTemplate &icon = dialog.items[0];

@@ -237,7 +237,7 @@ TEST_CASE("without the agent the session list reports code 18 and does not open"
     ui::MessageBoxView report;
     REQUIRE(ui::waitForMessageBox(program.processId(), report));
     CHECK_FALSE(program.showsDialog(SessionListCaption));
-    CHECK(report.text == nf::errorReport(NDDE_NOT_RUNNING));
+    CHECK(report.text == apiErrorText(NDDE_NOT_RUNNING));
     CHECK(report.caption == nf::SystemCaption);
     CHECK(report.icon == ui::Icon::Exclamation);
     REQUIRE(ui::answerMessageBox(report, IDOK));

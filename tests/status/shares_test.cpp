@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "resource.h"
+#include "netdde_fixture.h"
 #include "resources.h"
 #include "share_store.h"
 #include "sharestore.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-const char ProgramFile[] = "quorvstat.exe";
 const char ShareListCaption[] = "List Shares...";
 const char AddCaption[] = "Add...";
 const char EditCaption[] = "Edit...";
@@ -76,26 +76,12 @@ private:
 
 // ---- The program -----------------------------------------------------------------------
 
-class StatusProgram {
+// The status program (status_program.h, netdde_fixture.h) with what the
+// share tests do with its share dialogs.
+class ShareProgram : public nf::StatusProgram {
 public:
-    // Starts quorvstat from the build's folder, or from `directory` (a
-    // scripted partner's folder).
-    bool start(const std::string &directory = "")
-    {
-        std::string path = directory.empty() ? ui::pathBeside(ProgramFile) : directory + ProgramFile;
-        if (!program_.start(path))
-            return false;
-        mainWindow = ui::waitForWindow(program_.processId(), "Quorvane", NULL);
-        return mainWindow != NULL;
-    }
-    DWORD processId() const { return program_.processId(); }
-    DWORD threadId() const { return program_.threadId(); }
-
-    HWND openShareList()
-    {
-        ui::chooseCommand(mainWindow, IDM_LIST_SHARES);
-        return ui::waitForDialog(processId(), ShareListCaption);
-    }
+    HWND openShareList() { return open(IDM_LIST_SHARES, ShareListCaption); }
+    using nf::StatusProgram::open;
     // Clicks a button that opens a nested dialog and waits for it.
     HWND open(HWND dialog, int buttonId, const char *caption)
     {
@@ -104,30 +90,16 @@ public:
         return waitForNestedDialog(dialog, caption);
     }
     // A dialog owned by `dialog`, with that caption (the share editor and
-    // the item editor it opens share their captions).
+    // the item editor it opens share their captions), once its buttons are
+    // there.
     HWND waitForNestedDialog(HWND dialog, const char *caption, DWORD timeout = ui::DefaultTimeout)
     {
-        HWND found = NULL;
-        ui::waitUntil([&] {
-            for (HWND window : ui::topLevelWindows(processId()))
-                if (ui::owner(window) == dialog && ui::className(window) == "#32770" &&
-                    ui::text(window) == caption && GetDlgItem(window, IDCANCEL) != NULL)
-                    found = window;
-            return found != NULL;
-        }, timeout);
-        return found;
+        HWND found = nf::StatusProgram::waitForNestedDialog(dialog, caption, timeout);
+        return found && ui::waitUntil([&] { return GetDlgItem(found, IDCANCEL) != NULL; }, timeout) ? found : NULL;
     }
     HWND openShare(HWND shareList, const std::string &name)
     {
         return selectLine(shareList, IDC_SHARE_LIST, name) ? open(shareList, IDC_EDIT_BUTTON, EditCaption) : NULL;
-    }
-    // Waits for a message box, reads it and presses `answer`.
-    ui::MessageBoxView answer(int answer)
-    {
-        ui::MessageBoxView box;
-        if (ui::waitForMessageBox(processId(), box))
-            ui::answerMessageBox(box, answer);
-        return box;
     }
     // Presses a button that closes a nested dialog, and waits until its
     // owner has finished what follows (it puts its own caption back into
@@ -136,8 +108,7 @@ public:
     {
         HWND owner = ui::owner(dialog);
         return ui::clickButton(dialog, buttonId) && ui::waitForWindowToClose(dialog) &&
-               ui::waitUntil([&] { return ui::text(mainWindow, IDC_TITLE_SLOT) == ui::text(owner); }) &&
-               settle(owner);
+               titleBecomes(ui::text(owner), ui::DefaultTimeout) && settle(owner);
     }
     bool confirm(HWND dialog) { return close(dialog, IDOK); }
     // Waits until the dialog's thread has finished the message it is
@@ -151,8 +122,7 @@ public:
     // dialog has enabled its "Edit..." and "Delete" buttons in answer.
     static bool selectLine(HWND dialog, int listId, int index)
     {
-        return ui::selectListLine(dialog, listId, index) &&
-               ui::waitUntil([&] { return ui::isEnabled(dialog, IDC_EDIT_BUTTON); }) && settle(dialog);
+        return nf::StatusProgram::selectLine(dialog, listId, index, IDC_EDIT_BUTTON) && settle(dialog);
     }
     static bool selectLine(HWND dialog, int listId, const std::string &line)
     {
@@ -162,11 +132,6 @@ public:
                 return selectLine(dialog, listId, (int)i);
         return false;
     }
-
-    HWND mainWindow = NULL;
-
-private:
-    ui::Program program_;
 };
 
 // Fills the share editor's texts; passwords and names are typed.
@@ -204,7 +169,7 @@ DWORD shownPermissions(HWND editor, int group)
 
 // Adds an item through the item editor opened with the share editor's
 // "Add..." button, placed before combo entry `before` (-1: as preset).
-bool addItem(StatusProgram &program, HWND editor, const std::string &name, DWORD permissions, int before = -1)
+bool addItem(ShareProgram &program, HWND editor, const std::string &name, DWORD permissions, int before = -1)
 {
     HWND itemEditor = program.open(editor, IDC_ADD_BUTTON, AddCaption);
     if (!itemEditor)
@@ -234,7 +199,7 @@ public:
     {
         SetEnvironmentVariableA("SHARE_SCRIPT", script);
         directory = ui::makeScratchDirectory("share-script");
-        ready = !directory.empty() && ui::copyFileInto(ui::pathBeside(ProgramFile), directory) &&
+        ready = !directory.empty() && ui::copyFileInto(ui::pathBeside(StatusProgramFile), directory) &&
                 ui::copyFileInto(ui::pathBeside("Tessaflat.dll"), directory) &&
                 CopyFileA(ui::pathBeside("share-script\\Tessaseg.dll").c_str(),
                           (directory + "Tessaseg.dll").c_str(), FALSE);
@@ -252,58 +217,17 @@ public:
 
 // ---- Templates ---------------------------------------------------------------------------
 
-struct ExpectedControl {
-    int id;
-    const char *className;
-    const char *text;
-    DWORD style;
-    int x, y, width, height;
-};
-
-static void checkTemplate(HMODULE module, int templateId, int width, int height,
-                          const std::vector<ExpectedControl> &controls)
-{
-    ui::DialogTemplate dialog;
-    REQUIRE(ui::readDialogTemplate(module, templateId, dialog));
-    CHECK(dialog.style == 0x80C800C0);
-    CHECK(dialog.x == 20);
-    CHECK(dialog.y == 20);
-    CHECK(dialog.width == width);
-    CHECK(dialog.height == height);
-    CHECK(dialog.title == "");
-    CHECK(dialog.pointSize == 8);
-    CHECK(dialog.fontName == "MS Sans Serif");
-    REQUIRE(dialog.items.size() == controls.size());
-    for (size_t i = 0; i < controls.size(); ++i) {
-        const ui::DialogItemTemplate &item = dialog.items[i];
-        const ExpectedControl &expected = controls[i];
-        CAPTURE(templateId);
-        CAPTURE(i);
-        CHECK(item.id == expected.id);
-        CHECK(item.className == expected.className);
-        CHECK(item.text == expected.text);
-        CHECK(item.style == expected.style);
-        CHECK(item.extendedStyle == 0);
-        CHECK(item.x == expected.x);
-        CHECK(item.y == expected.y);
-        CHECK(item.width == expected.width);
-        CHECK(item.height == expected.height);
-    }
-}
-
 TEST_CASE("templates 10, 11 and 12 carry their controls, styles, rectangles and texts")
 {
-    HMODULE module = ui::openResources(ui::pathBeside(ProgramFile));
-    REQUIRE(module != NULL);
-    checkTemplate(module, IDD_SHARE_LIST, 180, 104, {
+    nf::checkDialogTemplate({IDD_SHARE_LIST, 180, 104, {
         {-1, "static", "My Shares:", 0x50020000, 8, 8, 104, 8},
         {110, "listbox", "", 0x50B10103, 8, 16, 104, 80},
         {111, "button", "Add...", 0x50030001, 124, 8, 48, 14},
         {112, "button", "Edit...", 0x58010000, 124, 26, 48, 14},
         {113, "button", "Delete", 0x58010000, 124, 44, 48, 14},
         {2, "button", "Cancel", 0x50010000, 124, 62, 48, 14},
-    });
-    checkTemplate(module, IDD_SHARE_EDITOR, 244, 234, {
+    }});
+    nf::checkDialogTemplate({IDD_SHARE_EDITOR, 244, 234, {
         {-1, "static", "Share Name:", 0x50020002, 8, 10, 60, 8},
         {120, "edit", "", 0x50810088, 72, 8, 104, 12},
         {-1, "static", "Application:", 0x50020002, 8, 30, 60, 8},
@@ -335,8 +259,8 @@ TEST_CASE("templates 10, 11 and 12 carry their controls, styles, rectangles and 
         {136, "button", "Start app.", 0x50000003, 188, 198, 42, 10},
         {1, "button", "OK", 0x50030001, 188, 8, 48, 14},
         {2, "button", "Cancel", 0x50010000, 188, 26, 48, 14},
-    });
-    checkTemplate(module, IDD_ITEM_EDITOR, 180, 124, {
+    }});
+    nf::checkDialogTemplate({IDD_ITEM_EDITOR, 180, 124, {
         {-1, "static", "Item Name:", 0x50020000, 8, 8, 104, 8},
         {123, "edit", "", 0x50810080, 8, 16, 104, 12},
         {-1, "static", "Insert Before:", 0x50020000, 8, 32, 104, 8},
@@ -347,8 +271,7 @@ TEST_CASE("templates 10, 11 and 12 carry their controls, styles, rectangles and 
         {143, "button", "Poke", 0x50000003, 38, 100, 45, 10},
         {1, "button", "OK", 0x50030001, 124, 8, 48, 14},
         {2, "button", "Cancel", 0x50010000, 124, 26, 48, 14},
-    });
-    FreeLibrary(module);
+    }});
 }
 
 // ---- Adding shares ------------------------------------------------------------------------
@@ -356,7 +279,7 @@ TEST_CASE("templates 10, 11 and 12 carry their controls, styles, rectangles and 
 TEST_CASE("a new share's name is completed with $ and stays completed after a refusal")
 {
     StoreCleanup cleanup({"ABC$"});
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -410,7 +333,7 @@ TEST_CASE("names the program refuses itself never reach the library")
     // as an error naming what was handed over.
     ScriptedPartnerFolder partner("accept-all");
     REQUIRE(partner.ready);
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start(partner.directory));
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -451,7 +374,7 @@ TEST_CASE("names the program refuses itself never reach the library")
 TEST_CASE("passwords are stored upper-case with their length, permissions round-trip through every box")
 {
     StoreCleanup cleanup({"PERMA$", "PERMB$"});
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -514,7 +437,7 @@ TEST_CASE("edit mode reads a share, updates it under its name, and adds one unde
                     {{"Alpha", Request | Advise | Poke | Execute | StartApp}, {"Beta", Advise}, {"Gamma", 0}}};
     REQUIRE(storeShare(large) == NDDE_NO_ERROR);
     REQUIRE(storeShare({"CASED$", "Before", "Topic", "", "", "", 0, 0, {}}) == NDDE_NO_ERROR);
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -571,7 +494,7 @@ TEST_CASE("deleting a share asks first; a double-click opens the editor")
     StoreCleanup cleanup({"DELA$", "DELB$"});
     REQUIRE(storeShare({"DELA$", "App", "Topic", "", "", "", 0, 0, {}}) == NDDE_NO_ERROR);
     REQUIRE(storeShare({"DELB$", "AppB", "TopicB", "", "", "", 0, 0, {}}) == NDDE_NO_ERROR);
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -579,7 +502,7 @@ TEST_CASE("deleting a share asks first; a double-click opens the editor")
     CHECK_FALSE(ui::isEnabled(shareList, IDC_EDIT_BUTTON));
     CHECK_FALSE(ui::isEnabled(shareList, IDC_DELETE_BUTTON));
 
-    REQUIRE(StatusProgram::selectLine(shareList, IDC_SHARE_LIST, "DELA$"));
+    REQUIRE(ShareProgram::selectLine(shareList, IDC_SHARE_LIST, "DELA$"));
     CHECK(ui::isEnabled(shareList, IDC_EDIT_BUTTON));
     CHECK(ui::isEnabled(shareList, IDC_DELETE_BUTTON));
 
@@ -603,7 +526,7 @@ TEST_CASE("deleting a share asks first; a double-click opens the editor")
     box = program.answer(IDYES);
     CHECK(box.text == "Delete share 'DELA$' ?");
     REQUIRE(ui::waitUntil([&] { return !ui::isEnabled(shareList, IDC_DELETE_BUTTON); }));
-    REQUIRE(StatusProgram::settle(shareList));
+    REQUIRE(ShareProgram::settle(shareList));
     CHECK(ui::listLines(shareList, IDC_SHARE_LIST) == std::vector<std::string>{"DELB$"});
     CHECK_FALSE(isStored("DELA$"));
     CHECK(isStored("DELB$"));
@@ -627,7 +550,7 @@ TEST_CASE("an empty store shows an empty list with Edit and Delete disabled")
 {
     EmptiedStore emptied;
     REQUIRE(emptied.isReady());
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -643,18 +566,18 @@ TEST_CASE("a share the store cannot read is reported and the editor never shows"
 {
     StoreCleanup cleanup({"BROKEN$"});
     REQUIRE(storeBrokenRecord("BROKEN$"));
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
-    REQUIRE(StatusProgram::selectLine(shareList, IDC_SHARE_LIST, "BROKEN$"));
+    REQUIRE(ShareProgram::selectLine(shareList, IDC_SHARE_LIST, "BROKEN$"));
     REQUIRE(ui::clickButton(shareList, IDC_EDIT_BUTTON));
     ui::MessageBoxView box = program.answer(IDOK);
     CHECK(box.text == apiErrorText(NDDE_SHARE_DATA_CORRUPTED));
     CHECK(box.owner == NULL);
     CHECK(program.waitForNestedDialog(shareList, EditCaption, 1000) == NULL);
     CHECK(IsWindowVisible(shareList));
-    CHECK(ui::text(program.mainWindow, IDC_TITLE_SLOT) == ShareListCaption);
+    CHECK(ui::text(program.main, IDC_TITLE_SLOT) == ShareListCaption);
 }
 
 TEST_CASE("library errors in the share list end it after the report")
@@ -663,21 +586,21 @@ TEST_CASE("library errors in the share list end it after the report")
     {
         ScriptedPartnerFolder partner("list-error");
         REQUIRE(partner.ready);
-        StatusProgram program;
+        ShareProgram program;
         REQUIRE(program.start(partner.directory));
-        REQUIRE(ui::chooseCommand(program.mainWindow, IDM_LIST_SHARES));
+        REQUIRE(ui::chooseCommand(program.main, IDM_LIST_SHARES));
         ui::MessageBoxView box = program.answer(IDOK);
         CHECK(box.text.find("NDDEAPI.DLL reports error #23.\r\ncode 23; lists 1;") == 0);
         CHECK(ui::waitForDialog(program.processId(), ShareListCaption, 1000) == NULL);
-        CHECK(ui::waitUntil([&] { return ui::text(program.mainWindow, IDC_TITLE_SLOT).empty(); }));
+        CHECK(ui::waitUntil([&] { return ui::text(program.main, IDC_TITLE_SLOT).empty(); }));
     }
     SUBCASE("a list that never asks for more than it was offered")
     {
         ScriptedPartnerFolder partner("stalled-names");
         REQUIRE(partner.ready);
-        StatusProgram program;
+        ShareProgram program;
         REQUIRE(program.start(partner.directory));
-        REQUIRE(ui::chooseCommand(program.mainWindow, IDM_LIST_SHARES));
+        REQUIRE(ui::chooseCommand(program.main, IDM_LIST_SHARES));
         ui::MessageBoxView box = program.answer(IDOK);
         // Offered nothing, then the 40 bytes asked for; asked for 40 again,
         // the list stops there.
@@ -688,7 +611,7 @@ TEST_CASE("library errors in the share list end it after the report")
     {
         ScriptedPartnerFolder partner("growing-names");
         REQUIRE(partner.ready);
-        StatusProgram program;
+        ShareProgram program;
         REQUIRE(program.start(partner.directory));
         HWND shareList = program.openShareList();
         REQUIRE(shareList != NULL);
@@ -701,7 +624,7 @@ TEST_CASE("a stored password longer than 15 bytes shows its first 15")
 {
     ScriptedPartnerFolder partner("long-password");
     REQUIRE(partner.ready);
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start(partner.directory));
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -731,7 +654,7 @@ TEST_CASE("a stored password longer than 15 bytes shows its first 15")
 TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
 {
     StoreCleanup cleanup({"ITEMS$"});
-    StatusProgram program;
+    ShareProgram program;
     REQUIRE(program.start());
     HWND shareList = program.openShareList();
     REQUIRE(shareList != NULL);
@@ -773,7 +696,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     CHECK(ui::listLines(editor, IDC_ADDITIONAL_ITEMS) == std::vector<std::string>{"A", "D", "B", "C"});
 
     // Deleting an item asks, captioned with the share editor's caption.
-    REQUIRE(StatusProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 1));
+    REQUIRE(ShareProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 1));
     REQUIRE(ui::clickButton(editor, IDC_DELETE_BUTTON));
     box = program.answer(IDNO);
     CHECK(box.text == "Delete item 'D' ?");
@@ -784,13 +707,13 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     REQUIRE(ui::clickButton(editor, IDC_DELETE_BUTTON));
     box = program.answer(IDYES);
     REQUIRE(ui::waitUntil([&] { return !ui::isEnabled(editor, IDC_DELETE_BUTTON); }));
-    REQUIRE(StatusProgram::settle(editor));
+    REQUIRE(ShareProgram::settle(editor));
     CHECK(ui::listLines(editor, IDC_ADDITIONAL_ITEMS) == std::vector<std::string>{"A", "B", "C"});
     CHECK_FALSE(ui::isEnabled(editor, IDC_EDIT_BUTTON));
     CHECK_FALSE(ui::isEnabled(editor, IDC_DELETE_BUTTON));
 
     // Editing A of A, B, C: preset to stay before B; moved before C.
-    REQUIRE(StatusProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 0));
+    REQUIRE(ShareProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 0));
     itemEditor = program.open(editor, IDC_EDIT_BUTTON, EditCaption);
     REQUIRE(itemEditor != NULL);
     CHECK(ui::text(itemEditor, IDC_ITEM_NAME) == "A");
@@ -803,7 +726,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
 
     // A, now between B and C: before itself is refused, before C (where it
     // stands) changes only its permissions.
-    REQUIRE(StatusProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 1));
+    REQUIRE(ShareProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 1));
     itemEditor = program.open(editor, IDC_EDIT_BUTTON, EditCaption);
     REQUIRE(itemEditor != NULL);
     CHECK(ui::comboSelection(itemEditor, IDC_INSERT_BEFORE) == 2);
@@ -835,7 +758,7 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     CHECK(listedItems(editor) == std::vector<ShareItem>{{"B", Advise}, {"A", Poke}, {"C", Advise | Poke}});
 
     // Renaming B to b only in case finds B as a duplicate.
-    REQUIRE(StatusProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 0));
+    REQUIRE(ShareProgram::selectLine(editor, IDC_ADDITIONAL_ITEMS, 0));
     itemEditor = program.open(editor, IDC_EDIT_BUTTON, EditCaption);
     REQUIRE(itemEditor != NULL);
     ui::setText(itemEditor, IDC_ITEM_NAME, "b");

@@ -247,7 +247,7 @@ TEST_CASE("\"Check NetDDE...\" without the agent shows only the report of code 1
     ui::MessageBoxView report;
     REQUIRE(ui::waitForMessageBox(program.processId(), report));
     CHECK_FALSE(program.showsDialog(CheckCaption));
-    CHECK(report.text == nf::errorReport(NDDE_NOT_RUNNING));
+    CHECK(report.text == apiErrorText(NDDE_NOT_RUNNING));
     CHECK(report.caption == nf::SystemCaption);
     CHECK(report.icon == ui::Icon::Exclamation);
     REQUIRE(ui::answerMessageBox(report, IDOK));
