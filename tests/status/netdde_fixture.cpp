@@ -209,6 +209,24 @@ int StatusProgram::lineWithData(HWND dialog, int listId, DWORD data)
     return -1;
 }
 
+void checkReportsAgentNotRunning(int commandId, const std::string &caption)
+{
+    Agent agent;
+    agent.stop();
+    StatusProgram program;
+    REQUIRE(program.start());
+    ui::chooseCommand(program.main, commandId);
+    ui::MessageBoxView report;
+    REQUIRE(ui::waitForMessageBox(program.processId(), report));
+    CHECK_FALSE(program.showsDialog(caption));
+    CHECK(report.text == apiErrorText(NDDE_NOT_RUNNING));
+    CHECK(report.caption == SystemCaption);
+    CHECK(report.icon == ui::Icon::Exclamation);
+    REQUIRE(ui::answerMessageBox(report, IDOK));
+    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
+    CHECK_FALSE(program.showsDialog(caption));
+}
+
 void checkDialogTemplate(const ExpectedDialog &expected)
 {
     HMODULE program = ui::openResources(ui::pathBeside(StatusProgramFile));

@@ -103,6 +103,12 @@ public:
     static int lineWithData(HWND dialog, int listId, DWORD data);
 };
 
+// With the agent stopped, chooses the menu command `commandId` and checks
+// that the program reports code 18 in a box of the system's caption, never
+// opens the dialog captioned `caption`, and clears the title slot after the
+// report.
+void checkReportsAgentNotRunning(int commandId, const std::string &caption);
+
 // Checks a dialog template of quorvstat.exe against what it must carry.
 struct ExpectedItem {
     int id;

@@ -229,20 +229,7 @@ TEST_CASE("\"Close\" ends the chosen session only when the question is answered 
 
 TEST_CASE("without the agent the session list reports code 18 and does not open")
 {
-    nf::Agent agent;
-    agent.stop();
-    nf::StatusProgram program;
-    REQUIRE(program.start());
-    ui::chooseCommand(program.main, IDM_LIST_SESSIONS);
-    ui::MessageBoxView report;
-    REQUIRE(ui::waitForMessageBox(program.processId(), report));
-    CHECK_FALSE(program.showsDialog(SessionListCaption));
-    CHECK(report.text == apiErrorText(NDDE_NOT_RUNNING));
-    CHECK(report.caption == nf::SystemCaption);
-    CHECK(report.icon == ui::Icon::Exclamation);
-    REQUIRE(ui::answerMessageBox(report, IDOK));
-    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
-    CHECK_FALSE(program.showsDialog(SessionListCaption));
+    nf::checkReportsAgentNotRunning(IDM_LIST_SESSIONS, SessionListCaption);
 }
 
 TEST_CASE("a list that answers 2 without asking for more ends its retry with the report of code 2")

@@ -239,18 +239,5 @@ TEST_CASE("\"Check NetDDE...\" shows the agent's window while the agent runs")
 
 TEST_CASE("\"Check NetDDE...\" without the agent shows only the report of code 18")
 {
-    nf::Agent agent;
-    agent.stop();
-    nf::StatusProgram program;
-    REQUIRE(program.start());
-    ui::chooseCommand(program.main, IDM_CHECK_NETDDE);
-    ui::MessageBoxView report;
-    REQUIRE(ui::waitForMessageBox(program.processId(), report));
-    CHECK_FALSE(program.showsDialog(CheckCaption));
-    CHECK(report.text == apiErrorText(NDDE_NOT_RUNNING));
-    CHECK(report.caption == nf::SystemCaption);
-    CHECK(report.icon == ui::Icon::Exclamation);
-    REQUIRE(ui::answerMessageBox(report, IDOK));
-    CHECK(ui::waitUntil([&] { return program.title().empty(); }));
-    CHECK_FALSE(program.showsDialog(CheckCaption));
+    nf::checkReportsAgentNotRunning(IDM_CHECK_NETDDE, CheckCaption);
 }
