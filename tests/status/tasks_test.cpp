@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "netdde_fixture.h"
+#include "probe_windows.h"
 #include "resource.h"
 #include "tessaflat.h"
 
@@ -20,37 +21,6 @@ const char TaskListCaption[] = "List Tasks...";
 const char PropertiesCaption[] = "Properties...";
 const char CheckCaption[] = "Check NetDDE...";
 const char ProbeClass[] = "TessaTaskProbe";
-
-// Windows of the test's own process, destroyed with the object.
-class ProbeWindows {
-public:
-    ProbeWindows()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(NULL);
-        windowClass.lpszClassName = ProbeClass;
-        RegisterClassA(&windowClass);
-    }
-    ~ProbeWindows()
-    {
-        // Children and owned windows go with the windows that hold them.
-        for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
-            if (IsWindow(*it))
-                DestroyWindow(*it);
-    }
-    HWND create(const char *title, DWORD style, HWND parent = NULL)
-    {
-        HWND window = CreateWindowExA(0, ProbeClass, title, style, 40, 40, 200, 100, parent, NULL,
-                                      GetModuleHandleA(NULL), NULL);
-        if (window)
-            windows_.push_back(window);
-        return window;
-    }
-
-private:
-    std::vector<HWND> windows_;
-};
 
 struct OpenTaskList {
     nf::StatusProgram program;
@@ -122,7 +92,7 @@ TEST_CASE("the task list and task properties templates carry their controls")
 
 TEST_CASE("the task list holds the captioned, titled top-level windows and their properties")
 {
-    ProbeWindows windows;
+    ui::ProbeWindows windows(ProbeClass);
     HWND task = windows.create("Tessa probe task", WS_OVERLAPPEDWINDOW | WS_VISIBLE);
     REQUIRE(task != NULL);
     std::vector<HWND> hidden = {
