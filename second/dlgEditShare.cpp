@@ -23,9 +23,6 @@ static const size_t MaxShareNameLength = ShareNameSize - 1;
 // passwords from buffers of PasswordTextLength.
 static const int RecordTextLength = 256;
 static const int PasswordTextLength = 16;
-// No share record of the machine comes near this size; a library asking
-// for more is not believed and its code 2 is reported.
-static const DWORD ShareRecordSizeLimit = 0x100000;
 
 // The check boxes of each access entry, in the order of the permission
 // bits Request 0x01, Advise 0x02, Poke 0x04, Execute 0x08, StartApp 0x10.
@@ -276,7 +273,7 @@ static bool LoadSelectedShare()
         size++;
         buffer.assign(size + 1, 0);
         result = Tessaflat::NDdeShareGetInfo(nullptr, LibraryText(name), 2, buffer.data(), size, &total, &itemCount);
-    } while (result == NDDE_BUF_TOO_SMALL && total > size && total < ShareRecordSizeLimit);
+    } while (result == NDDE_BUF_TOO_SMALL && total > size && total < LibraryBufferLimit);
     if (result != NDDE_NO_ERROR) {
         ReportApiError(result);
         return false;

@@ -9,10 +9,6 @@
 
 namespace dlgListShares {
 
-// No share list of the machine comes near this size; a library asking for
-// more is not believed and its code 2 is reported.
-static const DWORD ShareListSizeLimit = 0x100000;
-
 // Reads the share names into lbxShareList. The library is first asked with
 // no buffer; after each code 2 it is asked again with a buffer one byte
 // larger than the total it gave, until it answers something else or stops
@@ -28,7 +24,7 @@ static bool FillShareList()
         result = Tessaflat::NDdeShareEnum(nullptr, 0, offered > 0 ? buffer.data() : nullptr, offered, &entriesRead,
                                           &totalAvailable);
         size = totalAvailable;
-    } while (result == NDDE_BUF_TOO_SMALL && totalAvailable > offered && totalAvailable < ShareListSizeLimit);
+    } while (result == NDDE_BUF_TOO_SMALL && totalAvailable > offered && totalAvailable < LibraryBufferLimit);
     if (result != NDDE_NO_ERROR) {
         ReportApiError(result);
         return false;

@@ -10,9 +10,6 @@
 // tries; the machine's lists take at most two (a session or connection that
 // appears between the calls).
 static const int ListTryLimit = 8;
-// No session or connection list of the machine comes near this size; a
-// library asking for more is not believed.
-static const DWORD ListSizeLimit = 0x100000;
 
 bool ReadList(DWORD entrySize, ListBuffer &list, const ListCall &call)
 {
@@ -34,7 +31,7 @@ bool ReadList(DWORD entrySize, ListBuffer &list, const ListCall &call)
         if (result != NDDE_BUF_TOO_SMALL || list.count == 0 || list.total <= list.size ||
             attempt == ListTryLimit)
             break;
-        if ((ULONGLONG)entrySize * list.count >= ListSizeLimit || list.total >= ListSizeLimit)
+        if ((ULONGLONG)entrySize * list.count >= LibraryBufferLimit || list.total >= LibraryBufferLimit)
             break;
     }
     if (result != NDDE_NO_ERROR) {

@@ -54,6 +54,10 @@ const int ErrorTextLength = 128;
 const int WindowTextLength = 256;
 const int ClientNameLength = 16;
 const int TaskNameLength = 256;
+// No share list, share record, session list or connection list of the
+// machine comes near this size; a library asking for more is not believed
+// and its code 2 is reported.
+const DWORD LibraryBufferLimit = 0x100000;
 
 // --- Placement flags of PlaceDialog --------------------------------------
 const BYTE PlaceBesideMain = 25;    // 0x19: dialog frame, caption and menu: owner is wndMain

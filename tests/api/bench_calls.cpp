@@ -80,14 +80,14 @@ int main()
 {
     QueryPerformanceFrequency(&frequency);
     HMODULE partner = GetModuleHandleA("Tessaseg.dll");
-    void *scripted = partner ? (void *)GetProcAddress(partner, "scriptedPartner") : nullptr;
+    PartnerScript *scripted = loadedPartnerScript();
     const PartnerThunkBlock *partnerBlock =
         partner ? (const PartnerThunkBlock *)GetProcAddress(partner, "thk_ThunkData16") : nullptr;
     if (!scripted || !partnerBlock) {
         printf("bench_calls: the scripted Tessaseg.dll is not beside this program\n");
         return 1;
     }
-    PartnerScript &script = *((ScriptedPartnerFunction)scripted)();
+    PartnerScript &script = *scripted;
     memset(&script, 0, sizeof script);
     const PartnerOperation *operations = partnerBlock->operations;
 

@@ -48,11 +48,9 @@ const Tessaflat &tessaflat()
 PartnerScript &resetPartner()
 {
     tessaflat();
-    HMODULE partner = GetModuleHandleA("Tessaseg.dll");
-    REQUIRE(partner != nullptr);
-    void *scripted = (void *)GetProcAddress(partner, "scriptedPartner");
+    PartnerScript *scripted = loadedPartnerScript();
     REQUIRE_MESSAGE(scripted != nullptr, "the loaded Tessaseg.dll is not the scripted partner");
-    PartnerScript &script = *((ScriptedPartnerFunction)scripted)();
+    PartnerScript &script = *scripted;
     memset(&script, 0, sizeof script);
     script.recording = true;
     return script;

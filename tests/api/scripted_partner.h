@@ -52,4 +52,13 @@ struct PartnerScript {
 
 typedef PartnerScript *(*ScriptedPartnerFunction)(void);
 
+// The script of the scripted partner this process has loaded, or null when
+// the loaded Tessaseg.dll is another partner or none is loaded.
+inline PartnerScript *loadedPartnerScript()
+{
+    HMODULE partner = GetModuleHandleA("Tessaseg.dll");
+    void *scriptOf = partner ? (void *)GetProcAddress(partner, "scriptedPartner") : nullptr;
+    return scriptOf ? ((ScriptedPartnerFunction)scriptOf)() : nullptr;
+}
+
 #endif

@@ -19,15 +19,6 @@ using namespace shares;
 
 namespace {
 
-// The scripted partner's script, once the library has loaded it.
-PartnerScript *partnerScript()
-{
-    HMODULE partner = GetModuleHandleA("Tessaseg.dll");
-    ScriptedPartnerFunction scriptOf =
-        partner ? (ScriptedPartnerFunction)GetProcAddress(partner, "scriptedPartner") : NULL;
-    return scriptOf ? scriptOf() : NULL;
-}
-
 // Marrowby's forms, run from the main window on a thread of their own.
 class FormsThread {
 public:
@@ -39,7 +30,7 @@ public:
         HWND mainWindow = thread_ ? ui::waitForWindow(GetCurrentProcessId(), NULL, MainCaption) : NULL;
         if (mainWindow)
             program.attach(mainWindow);
-        script = partnerScript();
+        script = loadedPartnerScript();
         if (!mainWindow || !script)
             return false;
         // The script outlives a test: each begins with the partner
