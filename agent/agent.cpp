@@ -1,254 +1,93 @@
 // nddeagent.exe: the Network DDE agent of the local machine.
 //
-//   nddeagent.exe [/port:N] [/firstsession:HEX]
+//   nddeagent.exe [/port:N] [/firstsession:HEX] [/node:NAME] [/bind:ADDRESS]
 //
-// One thread and one window. Client nodes open sessions over TCP on
-// 127.0.0.1 (port N, AgentDefaultPort by default); the sockets report to the
-// window through WSAAsyncSelect. The partner library asks for the sessions,
-// a session's connections, or the end of a session with WM_COPYDATA
-// (agentlink.h). The window lists the open sessions. At most one agent runs.
+// One thread and one window. It carries DDE conversations between nodes: a
+// DDE client here that initiates to application \\NODE\NDDE$ with a share
+// name as topic talks through this agent and the agent of NODE to the DDE
+// server that share names there (conversations.cpp), over one TCP session
+// per pair of nodes (netsessions.cpp, netdde_wire.h). It listens on port N
+// (AgentDefaultPort by default) of every interface, or of ADDRESS only.
+// NAME is this node's name (default: the computer name, upper-case).
+//
+// The partner library asks for the served sessions, a session's connections
+// (the shares it has conversations on), or the end of a session with
+// WM_COPYDATA (agentlink.h). The window shows the node, the sessions, the
+// conversations and the last events. At most one agent runs.
 //
 // Exit codes: 0 after the window is closed, 1 when another agent runs,
 // 2 when the port cannot be opened, 3 when the window cannot be made.
-#include "agentlink.h"
-#include "sharestore.h"
-#include <winsock.h>
+#include "agent.h"
+#include "conversations.h"
+#include <stdarg.h>
+#include <stdlib.h>
 
-enum AgentMessage {
-    WM_LISTEN_SOCKET = WM_APP + 1,     // FD_ACCEPT on the listening socket
-    WM_SESSION_SOCKET = WM_APP + 2,    // FD_READ / FD_CLOSE; wParam: the socket
-};
+const UINT_PTR CheckTimer = 1;
+const UINT CheckInterval = 1000;          // ms between checks of sessions and conversations
+const int EventCount = 12;                // last events shown
+const int EventLength = 160;
 
-struct Connection {
-    char shareName[ShareNameSize];
-    WORD passwordNumber;               // connectionWord1
-    WORD permissions;                  // connectionWord2
-};
+HWND AgentWindowHandle;
+char OwnNodeName[MaxNodeNameLength + 1];
+unsigned short OwnPort = AgentDefaultPort;
+DWORD OwnAddress = INADDR_ANY;
 
-struct Session {
-    SOCKET socket;
-    bool named;                        // HELLO received: listed from then on
-    DWORD id;
-    char clientName[MaxNodeNameLength + 1];
-    char line[MaxLineLength + 1];      // the request being received
-    int lineLength;
-    Connection connections[AgentMaxConnections];
-    int connectionCount;
-};
+static HWND stateList;
+static char events[EventCount][EventLength];
+static int eventTotal;
 
-// The agent's program-wide state.
-static Session sessions[AgentMaxSessions];
-static int sessionCount;
-static DWORD nextSessionId = AgentDefaultFirstSession;
-static SOCKET listenSocket = INVALID_SOCKET;
-static HWND agentWindow, sessionList;
+// ---- The window's view -----------------------------------------------------
 
-// ---- The window's list of sessions -----------------------------------------
-
-static void showSessions()
+void LogEvent(const char *format, ...)
 {
-    SendMessageA(sessionList, LB_RESETCONTENT, 0, 0);
-    for (int i = 0; i < sessionCount; i++) {
-        const Session &session = sessions[i];
-        if (!session.named)
-            continue;
-        char line[128];
-        wsprintfA(line, "%s    session %08lX    %d connection(s)", session.clientName,
-                  session.id, session.connectionCount);
-        SendMessageA(sessionList, LB_ADDSTRING, 0, (LPARAM)line);
-    }
-}
-
-// ---- Sessions --------------------------------------------------------------
-
-static Session *sessionOfSocket(SOCKET socket)
-{
-    for (int i = 0; i < sessionCount; i++)
-        if (sessions[i].socket == socket)
-            return &sessions[i];
-    return 0;
-}
-
-static Session *findSession(const char *clientName, DWORD id)
-{
-    for (int i = 0; i < sessionCount; i++)
-        if (sessions[i].named && sessions[i].id == id &&
-            lstrcmpiA(sessions[i].clientName, clientName) == 0)
-            return &sessions[i];
-    return 0;
-}
-
-static bool isSessionIdInUse(DWORD id)
-{
-    for (int i = 0; i < sessionCount; i++)
-        if (sessions[i].named && sessions[i].id == id)
-            return true;
-    return false;
-}
-
-// The next free session id; 0 is never one.
-static DWORD newSessionId()
-{
-    while (nextSessionId == 0 || isSessionIdInUse(nextSessionId))
-        nextSessionId++;
-    return nextSessionId++;
-}
-
-// Closes the client's connection: the client sees its session end.
-static void endSession(Session *session)
-{
-    closesocket(session->socket);
-    *session = sessions[--sessionCount];
-    showSessions();
-}
-
-static void sendLine(Session *session, const char *format, ...)
-{
-    char line[MaxLineLength + 2];
+    char text[512];
     va_list arguments;
     va_start(arguments, format);
-    int length = wvsprintfA(line, format, arguments);
+    wvsprintfA(text, format, arguments);
     va_end(arguments);
-    line[length++] = '\n';
-    send(session->socket, line, length, 0);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char *event = events[eventTotal++ % EventCount];
+    wsprintfA(event, "%02u:%02u:%02u ", now.wHour, now.wMinute, now.wSecond);
+    lstrcpynA(event + 9, text, EventLength - 9);
+    ShowAgentState();
 }
 
-// A node name: 1 to MaxNodeNameLength visible characters.
-static bool isValidNodeName(const char *name)
+static void addLine(const char *line)
 {
-    int length = lstrlenA(name);
-    for (int i = 0; i < length; i++)
-        if ((BYTE)name[i] <= ' ' || (BYTE)name[i] == 0x7F)
-            return false;
-    return length >= 1 && length <= MaxNodeNameLength;
+    SendMessageA(stateList, LB_ADDSTRING, 0, (LPARAM)line);
 }
 
-static void greetClient(Session *session, const char *nodeName)
+void ShowAgentState()
 {
-    if (session->named || !isValidNodeName(nodeName)) {
-        sendLine(session, "REFUSED\t%u", NDDE_INVALID_PARAMETER);
+    if (!stateList)
         return;
+    SendMessageA(stateList, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(stateList, LB_RESETCONTENT, 0, 0);
+    char line[256];
+    in_addr address;
+    address.s_addr = OwnAddress;
+    wsprintfA(line, "Node %s    port %u on %s", OwnNodeName, OwnPort,
+              OwnAddress == INADDR_ANY ? "every interface" : inet_ntoa(address));
+    addLine(line);
+    addLine("Sessions:");
+    for (int i = 0; i < SessionCount(); i++) {
+        const Session *session = SessionAt(i);
+        if (session->incoming && session->state != SessionReady)
+            continue;
+        wsprintfA(line, "  %s %s    session %08lX    %d conversation(s)%s",
+                  session->incoming ? "from" : "to", session->node, session->id,
+                  ConversationCountOn(session), session->state == SessionReady ? "" : " (opening)");
+        addLine(line);
     }
-    lstrcpyA(session->clientName, nodeName);
-    CharUpperBuffA(session->clientName, lstrlenA(session->clientName));
-    session->id = newSessionId();
-    session->named = true;
-    sendLine(session, "SESSION\t%08lX", session->id);
-    showSessions();
-}
-
-// Grants a connection to `shareName` when `password` is one of its passwords.
-static UINT grantConnection(const char *shareName, const char *password, Connection *connection)
-{
-    if (!IsValidShareName(shareName))
-        return NDDE_INVALID_SHARE;
-    if (!IsValidPassword(password))
-        return NDDE_INVALID_PASSWORD;
-    StoredShare share;
-    UINT result = StoreReadShare(shareName, &share);
-    if (result != NDDE_NO_ERROR)
-        return result;
-    const ShareView &view = share.view;
-    lstrcpyA(connection->shareName, view.shareName);
-    if (lstrcmpA(password, view.password1) == 0) {
-        connection->passwordNumber = 1;
-        connection->permissions = (WORD)view.permissions1;
-    } else if (lstrcmpA(password, view.password2) == 0) {
-        connection->passwordNumber = 2;
-        connection->permissions = (WORD)view.permissions2;
-    } else {
-        result = NDDE_ACCESS_DENIED;
-    }
-    ReleaseStoredShare(&share);
-    return result;
-}
-
-static void connectClient(Session *session, const char *shareName, const char *password)
-{
-    Connection connection;
-    UINT result = session->named ? grantConnection(shareName, password, &connection)
-                                 : NDDE_INVALID_SESSION;
-    // A share the session holds already keeps its place.
-    int slot = 0;
-    while (result == NDDE_NO_ERROR && slot < session->connectionCount &&
-           lstrcmpA(session->connections[slot].shareName, connection.shareName) != 0)
-        slot++;
-    if (result == NDDE_NO_ERROR && slot == AgentMaxConnections)
-        result = NDDE_OUT_OF_MEMORY;
-    if (result != NDDE_NO_ERROR) {
-        sendLine(session, "REFUSED\t%u", result);
-        return;
-    }
-    session->connections[slot] = connection;
-    if (slot == session->connectionCount)
-        session->connectionCount++;
-    sendLine(session, "GRANTED\t%u\t%u", connection.passwordNumber, connection.permissions);
-    showSessions();
-}
-
-// One request line: its fields are separated by tabs.
-static void handleRequest(Session *session, char *line)
-{
-    static char none[] = "";
-    char *fields[3] = {line, none, none};
-    for (int i = 1; i < 3; i++) {
-        char *tab = fields[i - 1];
-        while (*tab && *tab != '\t')
-            tab++;
-        if (!*tab)
-            break;
-        *tab = 0;
-        fields[i] = tab + 1;
-    }
-    if (lstrcmpA(fields[0], "HELLO") == 0)
-        greetClient(session, fields[1]);
-    else if (lstrcmpA(fields[0], "CONNECT") == 0)
-        connectClient(session, fields[1], fields[2]);
-    else
-        sendLine(session, "REFUSED\t%u", NDDE_INVALID_PARAMETER);
-}
-
-// Reads what the client sent and handles each complete line. A line longer
-// than any request ends the session.
-static void receiveFromClient(Session *session)
-{
-    char received[512];
-    int count = recv(session->socket, received, sizeof received, 0);
-    if (count <= 0) {
-        if (count == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
-            endSession(session);
-        return;
-    }
-    for (int i = 0; i < count; i++) {
-        char c = received[i];
-        if (c == '\n') {
-            session->line[session->lineLength] = 0;
-            if (session->lineLength > 0 && session->line[session->lineLength - 1] == '\r')
-                session->line[session->lineLength - 1] = 0;
-            session->lineLength = 0;
-            handleRequest(session, session->line);
-        } else if (session->lineLength == MaxLineLength) {
-            endSession(session);
-            return;
-        } else {
-            session->line[session->lineLength++] = c;
-        }
-    }
-}
-
-static void acceptClient()
-{
-    SOCKET socket = accept(listenSocket, 0, 0);
-    if (socket == INVALID_SOCKET)
-        return;
-    if (sessionCount == AgentMaxSessions ||
-        WSAAsyncSelect(socket, agentWindow, WM_SESSION_SOCKET, FD_READ | FD_CLOSE) != 0) {
-        closesocket(socket);
-        return;
-    }
-    Session &session = sessions[sessionCount++];
-    ZeroMemory(&session, sizeof session);
-    session.socket = socket;
+    addLine("Conversations:");
+    for (int i = 0; DescribeConversation(i, line, sizeof line); i++)
+        addLine(line);
+    addLine("Last events:");
+    for (int i = eventTotal > EventCount ? eventTotal - EventCount : 0; i < eventTotal; i++)
+        addLine(events[i % EventCount]);
+    SendMessageA(stateList, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(stateList, 0, TRUE);
 }
 
 // ---- Requests of the partner library ---------------------------------------
@@ -260,7 +99,7 @@ static UINT sendReply(HWND replyWindow, const void *entries, DWORD size)
     COPYDATASTRUCT data = {AgentReply, size, (void *)entries};
     DWORD_PTR answer = 0;
     if (!IsWindow(replyWindow) ||
-        !SendMessageTimeoutA(replyWindow, WM_COPYDATA, (WPARAM)agentWindow, (LPARAM)&data,
+        !SendMessageTimeoutA(replyWindow, WM_COPYDATA, (WPARAM)AgentWindowHandle, (LPARAM)&data,
                              SMTO_ABORTIFHUNG, AgentReplyTimeout, &answer) || !answer)
         return NDDE_INTERNAL_ERROR;
     return NDDE_NO_ERROR;
@@ -269,15 +108,17 @@ static UINT sendReply(HWND replyWindow, const void *entries, DWORD size)
 static UINT listSessions(HWND replyWindow)
 {
     AgentSession list[AgentMaxSessions];
+    AgentConnection connections[AgentMaxConnections];
     DWORD count = 0;
-    for (int i = 0; i < sessionCount; i++) {
-        if (!sessions[i].named)
+    for (int i = 0; i < SessionCount() && count < AgentMaxSessions; i++) {
+        const Session *session = SessionAt(i);
+        if (!session->incoming || session->state != SessionReady)
             continue;
         AgentSession &entry = list[count++];
         ZeroMemory(&entry, sizeof entry);
-        lstrcpyA(entry.clientName, sessions[i].clientName);
-        entry.sessionWord = (WORD)sessions[i].connectionCount;
-        entry.sessionId = sessions[i].id;
+        lstrcpyA(entry.clientName, session->node);
+        entry.sessionWord = (WORD)ConnectionsOf(session, connections, AgentMaxConnections);
+        entry.sessionId = session->id;
     }
     return sendReply(replyWindow, list, count * sizeof(AgentSession));
 }
@@ -285,14 +126,8 @@ static UINT listSessions(HWND replyWindow)
 static UINT listConnections(HWND replyWindow, const Session *session)
 {
     AgentConnection list[AgentMaxConnections];
-    for (int i = 0; i < session->connectionCount; i++) {
-        const Connection &connection = session->connections[i];
-        ZeroMemory(&list[i], sizeof list[i]);
-        lstrcpyA(list[i].shareName, connection.shareName);
-        list[i].connectionWord1 = connection.passwordNumber;
-        list[i].connectionWord2 = connection.permissions;
-    }
-    return sendReply(replyWindow, list, session->connectionCount * sizeof(AgentConnection));
+    int count = ConnectionsOf(session, list, AgentMaxConnections);
+    return sendReply(replyWindow, list, count * sizeof(AgentConnection));
 }
 
 static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
@@ -306,12 +141,12 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
         return listSessions(replyWindow);
     if (data->dwData != AgentListConnections && data->dwData != AgentCloseSession)
         return NDDE_INVALID_PARAMETER;
-    Session *session = findSession(request.clientName, request.sessionId);
+    Session *session = FindServedSession(request.clientName, request.sessionId);
     if (!session)
         return NDDE_INVALID_SESSION;
     if (data->dwData == AgentListConnections)
         return listConnections(replyWindow, session);
-    endSession(session);
+    EndSession(session, "closed on this node");
     return NDDE_NO_ERROR;
 }
 
@@ -321,30 +156,39 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
 {
     switch (message) {
     case WM_CREATE:
-        sessionList = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL |
-                                    LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0, window, 0,
-                                    ((CREATESTRUCTA *)lParam)->hInstance, 0);
-        SendMessageA(sessionList, WM_SETFONT, (WPARAM)GetStockObject(ANSI_FIXED_FONT), 0);
-        return sessionList ? 0 : -1;
+        stateList = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL |
+                                  LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 0, 0, 0, 0, window, 0,
+                                  ((CREATESTRUCTA *)lParam)->hInstance, 0);
+        SendMessageA(stateList, WM_SETFONT, (WPARAM)GetStockObject(ANSI_FIXED_FONT), 0);
+        return stateList && SetTimer(window, CheckTimer, CheckInterval, 0) ? 0 : -1;
     case WM_SIZE:
-        MoveWindow(sessionList, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        MoveWindow(stateList, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        return 0;
+    case WM_TIMER:
+        CheckSessions();
+        CheckConversations();
         return 0;
     case WM_COPYDATA:
         return answerPartner((HWND)wParam, (const COPYDATASTRUCT *)lParam);
+    case WM_DDE_INITIATE:
+        AnswerInitiate((HWND)wParam, lParam);
+        return 0;
     case WM_LISTEN_SOCKET:
-        acceptClient();
+        AcceptSession();
         return 0;
-    case WM_SESSION_SOCKET: {
-        Session *session = sessionOfSocket((SOCKET)wParam);
-        if (session && WSAGETSELECTEVENT(lParam) == FD_READ)
-            receiveFromClient(session);
-        else if (session)
-            endSession(session);
+    case WM_SESSION_SOCKET:
+        HandleSessionSocket((SOCKET)wParam, lParam);
         return 0;
-    }
+    case WM_END_FAILED_SESSIONS:
+        EndFailedSessions();
+        return 0;
+    case WM_ASK_PASSWORD:
+        AskPasswordFor((DWORD)wParam);
+        return 0;
     case WM_DESTROY:
-        while (sessionCount > 0)
-            endSession(&sessions[0]);
+        KillTimer(window, CheckTimer);
+        EndAllSessions();
+        stateList = 0;
         PostQuitMessage(0);
         return 0;
     }
@@ -353,8 +197,17 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
 
 // ---- Start-up --------------------------------------------------------------
 
-// Reads "/port:N" and "/firstsession:HEX" from the command line.
-static void readOptions(const char *commandLine, unsigned short *port)
+// This node's name by default: the computer name, upper-case, at most 15 characters.
+static void readComputerName()
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof name;
+    GetComputerNameA(name, &size);
+    lstrcpynA(OwnNodeName, IsValidNodeName(name) ? name : "NODE", MaxNodeNameLength + 1);
+}
+
+// Reads the options of the command line; false for one that is not sound.
+static bool readOptions(const char *commandLine)
 {
     for (const char *c = commandLine; *c; c++) {
         if (*c != '/')
@@ -364,33 +217,22 @@ static void readOptions(const char *commandLine, unsigned short *port)
         while (c[1 + length] && c[1 + length] != ' ' && length < 63)
             length++;
         lstrcpynA(option, c + 1, length + 1);
-        if (startsWith(option, "port:"))
-            *port = (unsigned short)strtoul(option + 5, 0, 10);
-        else if (startsWith(option, "firstsession:"))
-            nextSessionId = strtoul(option + 13, 0, 16);
+        if (startsWith(option, "port:")) {
+            OwnPort = (unsigned short)strtoul(option + 5, 0, 10);
+        } else if (startsWith(option, "firstsession:")) {
+            SetFirstSessionId(strtoul(option + 13, 0, 16));
+        } else if (startsWith(option, "node:")) {
+            if (!IsValidNodeName(option + 5))
+                return false;
+            lstrcpyA(OwnNodeName, option + 5);
+        } else if (startsWith(option, "bind:")) {
+            OwnAddress = inet_addr(option + 5);
+            if (OwnAddress == INADDR_NONE)
+                return false;
+        }
     }
-}
-
-// Listens on 127.0.0.1:port; the window is told of clients once it exists.
-static bool openPort(unsigned short port)
-{
-    WSADATA winsock;
-    if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0)
-        return false;
-    listenSocket = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenSocket == INVALID_SOCKET)
-        return false;
-    // Sessions this agent ended may linger in the system for a while; a new
-    // agent must still be able to take the port. The running-mutex keeps it
-    // to one agent.
-    BOOL reuse = TRUE;
-    setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return bind(listenSocket, (sockaddr *)&address, sizeof address) == 0 &&
-           listen(listenSocket, SOMAXCONN) == 0;
+    CharUpperBuffA(OwnNodeName, lstrlenA(OwnNodeName));
+    return true;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
@@ -398,9 +240,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     HANDLE running = CreateMutexA(0, FALSE, AgentRunningMutex);
     if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
         return 1;
-    unsigned short port = AgentDefaultPort;
-    readOptions(commandLine, &port);
-    if (!openPort(port))
+    SetFirstSessionId(AgentDefaultFirstSession);
+    readComputerName();
+    if (!readOptions(commandLine))
         return 2;
 
     WNDCLASSA windowClass = {};
@@ -410,21 +252,24 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     windowClass.hIcon = LoadIconA(0, (LPCSTR)IDI_APPLICATION);
     windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
     windowClass.lpszClassName = AgentWindowClass;
-    if (!RegisterClassA(&windowClass))
+    if (!RegisterClassA(&windowClass) || !RegisterConversationClass(instance))
         return 3;
-    agentWindow = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 420, 200, 0, 0, instance, 0);
-    if (!agentWindow ||
-        WSAAsyncSelect(listenSocket, agentWindow, WM_LISTEN_SOCKET, FD_ACCEPT) != 0)
+    AgentWindowHandle = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, 560, 300, 0, 0, instance, 0);
+    if (!AgentWindowHandle)
         return 3;
-    ShowWindow(agentWindow, show);
+    if (!OpenListener(OwnAddress, OwnPort)) {
+        DestroyWindow(AgentWindowHandle);
+        return 2;
+    }
+    ShowAgentState();
+    ShowWindow(AgentWindowHandle, show);
 
     MSG message;
     while (GetMessageA(&message, 0, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    closesocket(listenSocket);
     WSACleanup();
     CloseHandle(running);
     return (int)message.wParam;

@@ -1,10 +1,12 @@
-// nddeclient.exe: a Network DDE client node.
+// nddeclient.exe: a Network DDE client node that holds shares without DDE
+// conversations, speaking the agents' wire protocol (netdde_wire.h).
 //
 //   nddeclient.exe [/port:N] NODE SHARE[:PASSWORD]...
 //
 // Opens a session with the agent on 127.0.0.1 as node NODE, connects to each
 // share (the password, upper-cased as the front ends store it, follows the
-// first colon; none means an empty password), and reports on stdout:
+// first colon; none means an empty password) by answering the agent's
+// challenge, and reports on stdout:
 //   session <id> opened as <NODE>
 //   granted <SHARE> by password #<1|2> with permissions 0x<hex>
 //   refused <SHARE> with code <code>
@@ -12,8 +14,12 @@
 // It then stays until the agent ends the session ("session closed", exit
 // code 0) or it is stopped. Exit code 1: no session; 2: wrong command line.
 #include "agentlink.h"
+#include "netdde_wire.h"
 #include <winsock.h>
 #include <stdlib.h>
+
+static SOCKET agent = INVALID_SOCKET;
+static ByteBuffer received;
 
 static void print(const char *format, ...)
 {
@@ -26,79 +32,116 @@ static void print(const char *format, ...)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, length, &written, 0);
 }
 
-static bool sendLine(SOCKET agent, const char *line)
+static bool sendFrame(const Frame *frame)
 {
-    int length = lstrlenA(line);
-    return send(agent, line, length, 0) == length;
+    ByteBuffer bytes = {};
+    bool sent = AppendFrame(&bytes, frame) &&
+                send(agent, (const char *)bytes.bytes, bytes.length, 0) == (int)bytes.length;
+    FreeBuffer(&bytes);
+    return sent;
 }
 
-// Reads one answer line, without its '\n'; false when the agent has gone.
-static bool readLine(SOCKET agent, char *line)
+// Reads the next frame that is not a Ping; false when the agent has gone or
+// sent something malformed. The frame's data stays valid until the next read.
+static bool readFrame(Frame *frame)
 {
-    for (int length = 0; length < MaxLineLength; length++) {
-        if (recv(agent, &line[length], 1, 0) != 1)
+    for (;;) {
+        DWORD size;
+        FrameRead read = ReadFrame(received.bytes + received.start,
+                                   received.length - received.start, frame, &size);
+        if (read == FrameMalformed)
             return false;
-        if (line[length] == '\n') {
-            line[length] = 0;
-            return true;
+        if (read == FrameComplete) {
+            ConsumeBytes(&received, size);
+            if (frame->kind != FramePing)
+                return true;
+            continue;
         }
+        char chunk[4096];
+        int count = recv(agent, chunk, sizeof chunk, 0);
+        if (count <= 0 || !AppendBytes(&received, chunk, count))
+            return false;
     }
-    return false;
 }
 
-// The answer's code behind "REFUSED\t", or NDDE_INTERNAL_ERROR for nonsense.
-static UINT refusalCode(const char *answer)
+static bool openSession(const char *node)
 {
-    if (!startsWith(answer, "REFUSED\t"))
-        return NDDE_INTERNAL_ERROR;
-    return strtoul(answer + 8, 0, 10);
-}
-
-static bool openSession(SOCKET agent, const char *node)
-{
-    char line[MaxLineLength + 1];
-    if (lstrlenA(node) > MaxNodeNameLength)
-        node = "";                      // the agent refuses it
-    wsprintfA(line, "HELLO\t%s\n", node);
-    if (!sendLine(agent, line) || !readLine(agent, line)) {
+    Frame frame;
+    InitFrame(&frame, FrameHello, 0);
+    lstrcpynA(frame.name, node, sizeof frame.name);
+    if (!sendFrame(&frame) || !readFrame(&frame)) {
         print("no answer from the Network DDE agent\r\n");
         return false;
     }
-    if (!startsWith(line, "SESSION\t")) {
-        print("session refused with code %u\r\n", refusalCode(line));
+    if (frame.kind != FrameWelcome) {
+        print("session refused with code %u\r\n",
+              frame.kind == FrameRefused ? (UINT)frame.word : (UINT)NDDE_INTERNAL_ERROR);
         return false;
     }
-    print("session %s opened as %s\r\n", line + 8, node);
+    DWORD id = frame.data[0] | frame.data[1] << 8 | frame.data[2] << 16 |
+               (DWORD)frame.data[3] << 24;
+    print("session %08lX opened as %s\r\n", id, node);
     return true;
 }
 
-// Asks for a connection to "SHARE[:PASSWORD]"; false when the agent has gone.
-static bool connectShare(SOCKET agent, const char *argument)
+// Connects to "SHARE[:PASSWORD]" as conversation `conversation`; false when
+// the agent has gone.
+static bool connectShare(const char *argument, DWORD conversation)
 {
-    char share[ShareNameSize + 1], password[MaxLineLength + 1] = "";
+    char share[ShareNameSize + 1], password[16] = "";  // a password slot holds 14 bytes
     int nameLength = 0;
     while (argument[nameLength] && argument[nameLength] != ':')
         nameLength++;
     lstrcpynA(share, argument, (nameLength < ShareNameSize ? nameLength : ShareNameSize) + 1);
     if (argument[nameLength] == ':')
-        lstrcpynA(password, argument + nameLength + 1, 64);
+        lstrcpynA(password, argument + nameLength + 1, sizeof password);
     CharUpperBuffA(password, lstrlenA(password));
 
-    char line[MaxLineLength + 1];
-    wsprintfA(line, "CONNECT\t%s\t%s\n", share, password);
-    if (!sendLine(agent, line) || !readLine(agent, line))
-        return false;
-    unsigned passwordNumber, permissions;
-    char *end;
-    if (startsWith(line, "GRANTED\t")) {
-        passwordNumber = strtoul(line + 8, &end, 10);
-        permissions = strtoul(end, 0, 10);
-        print("granted %s by password #%u with permissions 0x%04X\r\n", share, passwordNumber,
-              permissions);
-    } else {
-        print("refused %s with code %u\r\n", share, refusalCode(line));
+    Frame frame;
+    InitFrame(&frame, FrameOpen, conversation);
+    frame.word = OpenConnectOnly;
+    lstrcpyA(frame.name, share);
+    if (!share[0]) {
+        print("refused %s with code %u\r\n", share, NDDE_INVALID_SHARE);
+        return true;
     }
+    if (!sendFrame(&frame) || !readFrame(&frame))
+        return false;
+    if (frame.kind == FrameChallenge) {
+        BYTE proof[ProofLength];
+        ProvePassword(password, frame.data, proof);
+        InitFrame(&frame, FrameProof, conversation);
+        frame.data = proof;
+        frame.dataLength = ProofLength;
+        if (!sendFrame(&frame) || !readFrame(&frame))
+            return false;
+    }
+    if (frame.kind == FrameOpened)
+        print("granted %s by password #%u with permissions 0x%04X\r\n", share,
+              frame.data[0] | frame.data[1] << 8, frame.data[2] | frame.data[3] << 8);
+    else
+        print("refused %s with code %u\r\n", share,
+              frame.kind == FrameRefused ? (UINT)frame.word : (UINT)NDDE_INTERNAL_ERROR);
     return true;
+}
+
+// Holds the session, pinging the agent, until the agent ends it.
+static void holdSession()
+{
+    Frame ping;
+    InitFrame(&ping, FramePing, 0);
+    for (;;) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(agent, &readable);
+        timeval wait = {3, 0};
+        int ready = select(0, &readable, 0, 0, &wait);
+        if (ready < 0 || (ready == 0 && !sendFrame(&ping)))
+            return;
+        char ignored[512];
+        if (ready > 0 && recv(agent, ignored, sizeof ignored, 0) <= 0)
+            return;
+    }
 }
 
 static SOCKET connectAgent(unsigned short port)
@@ -106,16 +149,16 @@ static SOCKET connectAgent(unsigned short port)
     WSADATA winsock;
     if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0)
         return INVALID_SOCKET;
-    SOCKET agent = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (agent != INVALID_SOCKET && connect(agent, (sockaddr *)&address, sizeof address) != 0) {
-        closesocket(agent);
-        agent = INVALID_SOCKET;
+    if (socket != INVALID_SOCKET && connect(socket, (sockaddr *)&address, sizeof address) != 0) {
+        closesocket(socket);
+        socket = INVALID_SOCKET;
     }
-    return agent;
+    return socket;
 }
 
 int main(int argc, char **argv)
@@ -130,22 +173,19 @@ int main(int argc, char **argv)
         print("usage: nddeclient [/port:N] NODE SHARE[:PASSWORD]...\r\n");
         return 2;
     }
-    SOCKET agent = connectAgent(port);
+    agent = connectAgent(port);
     if (agent == INVALID_SOCKET) {
         print("cannot reach the Network DDE agent on port %u\r\n", port);
         return 1;
     }
-    if (!openSession(agent, argv[first]))
+    if (!openSession(argv[first]))
         return 1;
     bool open = true;
     for (int i = first + 1; open && i < argc; i++)
-        open = connectShare(agent, argv[i]);
+        open = connectShare(argv[i], i - first);
     if (open) {
         print("ready\r\n");
-        // Nothing more to send: wait for the agent to end the session.
-        char ignored;
-        while (recv(agent, &ignored, 1, 0) == 1) {
-        }
+        holdSession();
     }
     print("session closed\r\n");
     closesocket(agent);

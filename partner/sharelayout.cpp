@@ -146,7 +146,7 @@ UINT ReadShareBlock(const BYTE *block, DWORD size, ShareView *share)
 
 // ---- Laying a share out ----------------------------------------------------
 
-static const char *itemName(const ShareView *share, LONG i)
+const char *ShareItemName(const ShareView *share, LONG i)
 {
     return (const char *)share->block + share->addItems[i].nameOffset;
 }
@@ -157,7 +157,7 @@ DWORD ShareBlockSize(const ShareView *share)
                  lstrlenA(share->topicName) + 1 + share->password1Length + 1 +
                  share->password2Length + 1 + lstrlenA(share->firstItem) + 1;
     for (LONG i = 0; i < share->addItemCount; i++)
-        size += sizeof(AddItemEntry) + lstrlenA(itemName(share, i)) + 1;
+        size += sizeof(AddItemEntry) + lstrlenA(ShareItemName(share, i)) + 1;
     return size + 1;
 }
 
@@ -200,7 +200,7 @@ void WriteShareBlock(const ShareView *share, BYTE *block)
     AddItemEntry *table = (AddItemEntry *)(block + position);
     position += share->addItemCount * sizeof(AddItemEntry);
     for (LONG i = 0; i < share->addItemCount; i++) {
-        const char *name = itemName(share, i);
+        const char *name = ShareItemName(share, i);
         table[i].permissions = share->addItems[i].permissions;
         position = placeString(block, position, name, lstrlenA(name) + 1, &table[i].nameOffset);
     }

@@ -64,6 +64,9 @@ struct ShareView {
     const AddItemEntry *addItems;   // null when addItemCount is 0
 };
 
+// The name of additional item `i` of `share`.
+const char *ShareItemName(const ShareView *share, LONG i);
+
 // Reads a transfer block of at most `size` bytes by its own offsets and
 // checks it against the rules above: NDDE_INVALID_PARAMETER when a field
 // lies outside the block, otherwise the code of the first rule broken

@@ -1,0 +1,33 @@
+// DDE conversations carried between nodes. On the client's node, a
+// conversation window of this agent stands in for the remote DDE server; on
+// the serving node, one stands in for the remote DDE client. Both relay every
+// DDE message as a frame (netdde_wire.h) through their session.
+#ifndef CONVERSATIONS_H
+#define CONVERSATIONS_H
+
+#include "netsessions.h"
+
+bool RegisterConversationClass(HINSTANCE instance);
+
+// WM_DDE_INITIATE to the agent's window: answers one for \\NODE\NDDE$ and a
+// share name at once, then opens the conversation with that node.
+void AnswerInitiate(HWND client, LPARAM atoms);
+
+// A frame of a conversation; false when it breaks the protocol.
+bool HandleConversationFrame(Session *session, const Frame *frame);
+void SessionReadyForConversations(Session *session);
+// Ends every conversation of the session (its DDE partners get WM_DDE_TERMINATE).
+void EndConversationsOf(Session *session, const char *reason);
+int ConversationCountOn(const Session *session);
+
+// WM_ASK_PASSWORD: asks the user for a share's password on the conversation's behalf.
+void AskPasswordFor(DWORD serial);
+// Once a second: conversations that cannot open in time, servers started for a share.
+void CheckConversations();
+
+// The shares a served session has open conversations on (connections).
+int ConnectionsOf(const Session *session, AgentConnection *list, int size);
+// One line per conversation, for the agent's window.
+int DescribeConversation(int index, char *line, int size);
+
+#endif

@@ -1,0 +1,256 @@
+// Frames of the Network DDE wire protocol (netdde_wire.h): laying them out,
+// reading them back, and checking every rule before anything is trusted.
+#include "netdde_wire.h"
+
+void InitFrame(Frame *frame, BYTE kind, DWORD conversation)
+{
+    ZeroMemory(frame, sizeof *frame);
+    frame->kind = kind;
+    frame->conversation = conversation;
+}
+
+char AsciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+bool IsSameName(const char *left, const char *right)
+{
+    for (; *left && AsciiUpper(*left) == AsciiUpper(*right); left++, right++) {
+    }
+    return AsciiUpper(*left) == AsciiUpper(*right);
+}
+
+// ---- Byte buffers ----------------------------------------------------------
+
+// Makes room for `count` more bytes: moves the unread bytes to the front, or grows.
+static bool makeRoom(ByteBuffer *buffer, DWORD count)
+{
+    if (buffer->start > 0 && buffer->start == buffer->length)
+        buffer->start = buffer->length = 0;
+    if (buffer->length + count > buffer->capacity && buffer->start > 0) {
+        MoveMemory(buffer->bytes, buffer->bytes + buffer->start, buffer->length - buffer->start);
+        buffer->length -= buffer->start;
+        buffer->start = 0;
+    }
+    if (buffer->length + count > buffer->capacity) {
+        DWORD capacity = buffer->capacity ? buffer->capacity : 4096;
+        while (capacity < buffer->length + count)
+            capacity *= 2;
+        BYTE *grown = buffer->bytes ? (BYTE *)HeapReAlloc(GetProcessHeap(), 0, buffer->bytes, capacity)
+                                    : (BYTE *)HeapAlloc(GetProcessHeap(), 0, capacity);
+        if (!grown)
+            return false;
+        buffer->bytes = grown;
+        buffer->capacity = capacity;
+    }
+    return true;
+}
+
+bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count)
+{
+    if (!makeRoom(buffer, count))
+        return false;
+    CopyMemory(buffer->bytes + buffer->length, bytes, count);
+    buffer->length += count;
+    return true;
+}
+
+void ConsumeBytes(ByteBuffer *buffer, DWORD count)
+{
+    buffer->start += count;
+    if (buffer->start == buffer->length)
+        buffer->start = buffer->length = 0;
+}
+
+void FreeBuffer(ByteBuffer *buffer)
+{
+    if (buffer->bytes)
+        HeapFree(GetProcessHeap(), 0, buffer->bytes);
+    ZeroMemory(buffer, sizeof *buffer);
+}
+
+// ---- Rules -----------------------------------------------------------------
+
+DWORD MaxDataOfKind(BYTE kind)
+{
+    switch (kind) {
+    case FrameWelcome:
+    case FrameOpened:
+        return 4;
+    case FrameChallenge:
+        return ChallengeLength;
+    case FrameProof:
+        return ProofLength;
+    case FramePoke:
+    case FrameExecute:
+    case FrameData:
+        return MaxFrameData;
+    }
+    return 0;
+}
+
+// Kinds whose data has one exact length.
+static bool hasFixedData(BYTE kind)
+{
+    return kind == FrameWelcome || kind == FrameOpened || kind == FrameChallenge ||
+           kind == FrameProof;
+}
+
+static bool carriesFormat(BYTE kind)
+{
+    return kind == FrameRequest || kind == FramePoke || kind == FrameAdvise ||
+           kind == FrameUnadvise || kind == FrameData;
+}
+
+static bool needsName(BYTE kind)
+{
+    return kind == FrameHello || kind == FrameOpen || kind == FrameRequest ||
+           kind == FramePoke || kind == FrameAdvise || kind == FrameData ||
+           kind == FrameDataAck;
+}
+
+static bool mayHaveName(BYTE kind)
+{
+    return needsName(kind) || kind == FrameUnadvise || kind == FrameAck;
+}
+
+static bool isSessionKind(BYTE kind)
+{
+    return kind == FrameHello || kind == FrameWelcome || kind == FramePing;
+}
+
+struct HeaderFields {
+    BYTE version, kind;
+    WORD word;
+    DWORD conversation;
+    WORD format;
+    BYTE formatNameLength, nameLength;
+    DWORD dataLength;
+};
+
+static DWORD readNumber(const BYTE *bytes, int size)
+{
+    DWORD value = 0;
+    for (int i = size - 1; i >= 0; i--)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+static void writeNumber(BYTE *bytes, DWORD value, int size)
+{
+    for (int i = 0; i < size; i++, value >>= 8)
+        bytes[i] = (BYTE)value;
+}
+
+static void readHeader(const BYTE *bytes, HeaderFields *header)
+{
+    header->version = bytes[0];
+    header->kind = bytes[1];
+    header->word = (WORD)readNumber(bytes + 2, 2);
+    header->conversation = readNumber(bytes + 4, 4);
+    header->format = (WORD)readNumber(bytes + 8, 2);
+    header->formatNameLength = bytes[10];
+    header->nameLength = bytes[11];
+    header->dataLength = readNumber(bytes + 12, 4);
+}
+
+static void writeHeader(const HeaderFields *header, BYTE *bytes)
+{
+    bytes[0] = header->version;
+    bytes[1] = header->kind;
+    writeNumber(bytes + 2, header->word, 2);
+    writeNumber(bytes + 4, header->conversation, 4);
+    writeNumber(bytes + 8, header->format, 2);
+    bytes[10] = header->formatNameLength;
+    bytes[11] = header->nameLength;
+    writeNumber(bytes + 12, header->dataLength, 4);
+}
+
+// Every rule the header alone can break.
+static bool isSoundHeader(const HeaderFields *header)
+{
+    BYTE kind = header->kind;
+    if (header->version != WireVersion || kind == 0 || kind >= FrameKindCount)
+        return false;
+    if (isSessionKind(kind) != (header->conversation == 0) && kind != FrameRefused)
+        return false;
+    if (carriesFormat(kind)) {
+        bool registered = header->format >= 0xC000;
+        if (registered != (header->formatNameLength > 0))
+            return false;
+        if (header->format == 0 && kind != FrameUnadvise)
+            return false;
+    } else if (header->format != 0 || header->formatNameLength != 0) {
+        return false;
+    }
+    if (needsName(kind) ? header->nameLength == 0 : !mayHaveName(kind) && header->nameLength)
+        return false;
+    if (hasFixedData(kind) ? header->dataLength != MaxDataOfKind(kind)
+                           : header->dataLength > MaxDataOfKind(kind))
+        return false;
+    return !(kind == FrameData && (header->word & DataWarm) && header->dataLength != 0);
+}
+
+// A name on the wire: no control characters, and so no zero byte. (Whether
+// a node name is a proper one is the greeting's question.)
+static bool isSoundName(const BYTE *bytes, DWORD length)
+{
+    for (DWORD i = 0; i < length; i++)
+        if (bytes[i] < 0x20)
+            return false;
+    return true;
+}
+
+// ---- Reading and writing ---------------------------------------------------
+
+FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *frameSize)
+{
+    if (available < FrameHeaderSize)
+        return FrameIncomplete;
+    HeaderFields header;
+    readHeader(bytes, &header);
+    if (!isSoundHeader(&header))
+        return FrameMalformed;
+    DWORD size = FrameHeaderSize + header.formatNameLength + header.nameLength + header.dataLength;
+    if (available < size)
+        return FrameIncomplete;
+    const BYTE *formatName = bytes + FrameHeaderSize;
+    const BYTE *name = formatName + header.formatNameLength;
+    if (!isSoundName(formatName, header.formatNameLength) ||
+        !isSoundName(name, header.nameLength))
+        return FrameMalformed;
+    InitFrame(frame, header.kind, header.conversation);
+    frame->word = header.word;
+    frame->format = header.format;
+    CopyMemory(frame->formatName, formatName, header.formatNameLength);
+    CopyMemory(frame->name, name, header.nameLength);
+    frame->data = name + header.nameLength;
+    frame->dataLength = header.dataLength;
+    *frameSize = size;
+    return FrameComplete;
+}
+
+bool AppendFrame(ByteBuffer *buffer, const Frame *frame)
+{
+    int formatNameLength = lstrlenA(frame->formatName), nameLength = lstrlenA(frame->name);
+    if (formatNameLength > MaxWireName || nameLength > MaxWireName)
+        return false;
+    HeaderFields header = {WireVersion, frame->kind, frame->word, frame->conversation,
+                           frame->format, (BYTE)formatNameLength, (BYTE)nameLength,
+                           frame->dataLength};
+    if (!isSoundHeader(&header) ||
+        !isSoundName((const BYTE *)frame->formatName, formatNameLength) ||
+        !isSoundName((const BYTE *)frame->name, nameLength))
+        return false;
+    // Room for the whole frame first, so that the appends below cannot fail.
+    if (!makeRoom(buffer, FrameHeaderSize + formatNameLength + nameLength + frame->dataLength))
+        return false;
+    BYTE bytes[FrameHeaderSize];
+    writeHeader(&header, bytes);
+    AppendBytes(buffer, bytes, FrameHeaderSize);
+    AppendBytes(buffer, frame->formatName, formatNameLength);
+    AppendBytes(buffer, frame->name, nameLength);
+    AppendBytes(buffer, frame->data, frame->dataLength);
+    return true;
+}

@@ -1,0 +1,141 @@
+// The Network DDE wire protocol: how two agents carry DDE conversations over
+// one TCP connection (a session) per pair of nodes.
+//
+// Every message is a frame: a 16-byte header, then three byte strings whose
+// lengths the header gives, in this order: the format name, the name, the
+// data. Numbers are little-endian. Nothing ends with a zero byte on the wire.
+//
+//   offset size  field
+//   0      1     version            WireVersion; any other value ends the session
+//   1      1     kind               FrameKind
+//   2      2     word               flags or status, by kind (below)
+//   4      4     conversation       chosen by the client's agent, unique in its session; 0 for the session
+//   8      2     format             clipboard format; 0 where the kind carries none
+//   10     1     formatNameLength   registered formats (>= 0xC000) travel by name: 1..255, else 0
+//   11     1     nameLength         item, share or node name
+//   12     4     dataLength         at most MaxFrameData (16 MB), less by kind
+//
+// Session (conversation 0):
+//   Hello    c->s  name: the client's node name (refused unless 1..15 visible characters)
+//   Welcome  s->c  data: the session id (4 bytes)
+//   Refused  s->c  word: an NDde code; conversation 0 refuses the Hello and the session ends
+//   Ping     both  sent after 3 s without sending; a side that hears nothing for 10 s ends the session
+// Opening a conversation on a share (the password never travels):
+//   Open      c->s  name: the share; word: OpenConnectOnly to hold the share without a DDE server
+//   Challenge s->c  data: ChallengeLength fresh random bytes
+//   Proof     c->s  data: HMAC-SHA1 keyed with the password over the challenge (ProofLength bytes)
+//   Opened    s->c  data: access number (2 bytes: 1 or 2) and its permission bits (2 bytes);
+//                   sent once the serving node's DDE server has answered
+//   Refused   s->c  word: NDde code (SHARE_NOT_EXIST, ACCESS_DENIED, CANT_ACCESS_SERVER, ...)
+// DDE transactions, relayed as the DDE messages of the same name (DDE flag bits unchanged):
+//   Request   c->s  format, name: item
+//   Poke      c->s  format, name: item, data
+//   Execute   c->s  data: the command bytes
+//   Advise    c->s  format, name: item; word: DDEADVISE bits (AdviseAckReq, AdviseDeferUpd)
+//   Unadvise  c->s  format, name: item (format 0 and no name: every link)
+//   Data      s->c  format, name: item, data; word: DataResponse, DataAckReq, DataWarm (no data)
+//   Ack       s->c  word: DDEACK status (fAck, fBusy, bAppReturnCode); name: item; the answer to the
+//                   oldest unanswered transaction of the conversation (a Request answered by Data
+//                   counts as answered)
+//   DataAck   c->s  word: DDEACK status; name: item; the client's answer to Data sent with DataAckReq
+//   Terminate both  the conversation ends
+// A frame that breaks any rule here ends its session, and with it every
+// conversation of the session; the agent goes on serving everyone else.
+#ifndef NETDDE_WIRE_H
+#define NETDDE_WIRE_H
+
+#include <windows.h>
+
+const BYTE WireVersion = 1;
+const DWORD FrameHeaderSize = 16;
+const DWORD MaxFrameData = 16 * 1024 * 1024;
+const int MaxWireName = 255;
+const DWORD ChallengeLength = 16;
+const DWORD ProofLength = 20;
+
+enum FrameKind : BYTE {
+    FrameHello = 1,
+    FrameWelcome,
+    FrameRefused,
+    FramePing,
+    FrameOpen,
+    FrameChallenge,
+    FrameProof,
+    FrameOpened,
+    FrameRequest,
+    FramePoke,
+    FrameExecute,
+    FrameAdvise,
+    FrameUnadvise,
+    FrameData,
+    FrameAck,
+    FrameDataAck,
+    FrameTerminate,
+    FrameKindCount
+};
+
+// Word bits by kind.
+const WORD OpenConnectOnly = 0x0001;
+const WORD AdviseDeferUpd = 0x4000;     // as in DDEADVISE
+const WORD AdviseAckReq = 0x8000;
+const WORD DataResponse = 0x1000;       // as in DDEDATA
+const WORD DataAckReq = 0x8000;
+const WORD DataWarm = 0x0001;           // a warm link's notice: no data
+const WORD AckPositive = 0x8000;        // as in DDEACK
+const WORD AckBusy = 0x4000;
+
+// A frame, decoded or to be sent. Names end with a zero byte here.
+struct Frame {
+    BYTE kind;
+    WORD word;
+    DWORD conversation;
+    WORD format;
+    char formatName[MaxWireName + 1];
+    char name[MaxWireName + 1];
+    const BYTE *data;
+    DWORD dataLength;
+};
+
+// A frame of `kind` for `conversation`, every other field empty.
+void InitFrame(Frame *frame, BYTE kind, DWORD conversation);
+
+// Node, share and item names compare ignoring ASCII case only, never by a
+// locale's collation.
+char AsciiUpper(char c);
+bool IsSameName(const char *left, const char *right);
+
+// ---- Byte buffers ----------------------------------------------------------
+// Bytes waiting to be sent or read: taken from `start`, added at `length`.
+struct ByteBuffer {
+    BYTE *bytes;
+    DWORD start, length, capacity;
+};
+
+bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count);
+void ConsumeBytes(ByteBuffer *buffer, DWORD count);
+void FreeBuffer(ByteBuffer *buffer);
+
+// ---- Frames ----------------------------------------------------------------
+
+enum FrameRead { FrameIncomplete, FrameComplete, FrameMalformed };
+
+// Appends `frame` laid out for the wire; false when it breaks a rule or
+// memory runs out (nothing appended then).
+bool AppendFrame(ByteBuffer *buffer, const Frame *frame);
+
+// Reads the frame at the start of `bytes` (`available` of them): complete
+// (its size in *frameSize, its data pointing into `bytes`), incomplete (more
+// bytes are needed; the header read so far is sound), or malformed.
+FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *frameSize);
+
+// The largest data a frame of `kind` may carry.
+DWORD MaxDataOfKind(BYTE kind);
+
+// ---- Passwords -------------------------------------------------------------
+// Fresh random bytes from the system's CryptoAPI provider.
+bool MakeChallenge(BYTE challenge[ChallengeLength]);
+// HMAC-SHA1 keyed with `password` (its bytes as given) over the challenge.
+bool ProvePassword(const char *password, const BYTE challenge[ChallengeLength],
+                   BYTE proof[ProofLength]);
+
+#endif

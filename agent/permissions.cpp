@@ -1,0 +1,86 @@
+// Share access decisions of the serving agent (permissions.h).
+#include "permissions.h"
+
+// Byte for byte, so that no two passwords compare equal by locale collation;
+// every byte is looked at, so the time taken tells nothing.
+static bool sameProof(const BYTE *left, const BYTE *right)
+{
+    BYTE difference = 0;
+    for (DWORD i = 0; i < ProofLength; i++)
+        difference |= left[i] ^ right[i];
+    return difference == 0;
+}
+
+UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLength],
+                      const BYTE proof[ProofLength], ShareGrant *grant)
+{
+    const char *passwords[2] = {share->password1, share->password2};
+    const SharePermissions permissions[2] = {share->permissions1, share->permissions2};
+    for (int access = 0; access < 2; access++) {
+        BYTE expected[ProofLength];
+        if (!ProvePassword(passwords[access], challenge, expected))
+            return NDDE_INTERNAL_ERROR;
+        if (sameProof(expected, proof)) {
+            grant->access = (WORD)(access + 1);
+            grant->permissions = (WORD)permissions[access];
+            return NDDE_NO_ERROR;
+        }
+    }
+    return NDDE_ACCESS_DENIED;
+}
+
+DWORD PermissionOfKind(BYTE kind)
+{
+    switch (kind) {
+    case FrameRequest:
+        return Request;
+    case FramePoke:
+        return Poke;
+    case FrameExecute:
+        return Execute;
+    case FrameAdvise:
+    case FrameUnadvise:
+        return Advise;
+    }
+    return 0;
+}
+
+// The bits `item` carries on `share` before the access's mask; all of them
+// when the share lists no items.
+static DWORD itemPermissions(const ShareView *share, const char *item)
+{
+    if (!share->firstItem[0] && share->addItemCount == 0)
+        return ~0u;
+    if (share->firstItem[0] && IsSameName(share->firstItem, item))
+        return ~0u;
+    for (LONG i = 0; i < share->addItemCount; i++)
+        if (IsSameName(ShareItemName(share, i), item))
+            return share->addItems[i].permissions;
+    return 0;
+}
+
+bool AllowsTransaction(const ShareView *share, const ShareGrant *grant, BYTE kind,
+                       const char *item)
+{
+    DWORD needed = PermissionOfKind(kind);
+    if (!(grant->permissions & needed))
+        return false;
+    // An execute and the end of every link name no item.
+    if (kind == FrameExecute || (kind == FrameUnadvise && !item[0]))
+        return true;
+    return (itemPermissions(share, item) & needed) != 0;
+}
+
+void DescribePermissions(DWORD bits, char *text, int size)
+{
+    static const char *const names[] = {"Request", "Advise", "Poke", "Execute", "StartApp"};
+    text[0] = 0;
+    for (int i = 0; i < 5; i++) {
+        if (!(bits & (1u << i)))
+            continue;
+        if (text[0] && lstrlenA(text) + 2 < size)
+            lstrcatA(text, ", ");
+        if (lstrlenA(text) + lstrlenA(names[i]) < size)
+            lstrcatA(text, names[i]);
+    }
+}

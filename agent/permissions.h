@@ -1,0 +1,34 @@
+// What a client of a share may do: the access its password opens and the
+// transactions that access grants, decided from the share as stored.
+#ifndef PERMISSIONS_H
+#define PERMISSIONS_H
+
+#include "netdde_wire.h"
+#include "sharestore.h"
+
+struct ShareGrant {
+    WORD access;                   // 1 or 2: the password that opened it
+    WORD permissions;              // that access's permission bits
+};
+
+// The access whose password made `proof` from `challenge`: password #1 is
+// tried first, each compared as its exact bytes. NDDE_ACCESS_DENIED when
+// neither did, NDDE_INTERNAL_ERROR when no proof can be made here.
+UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLength],
+                      const BYTE proof[ProofLength], ShareGrant *grant);
+
+// The permission a relayed transaction needs; 0 for frames that need none.
+DWORD PermissionOfKind(BYTE kind);
+
+// Whether `grant` lets a transaction of `kind` use `item`. A share that lists
+// no items allows every item with the access's bits; one that lists items
+// allows only those: the first item with the access's bits, each additional
+// item with its own bits masked by them. Items compare ignoring ASCII case,
+// as DDE atoms do. An execute names no item.
+bool AllowsTransaction(const ShareView *share, const ShareGrant *grant, BYTE kind,
+                       const char *item);
+
+// The permission names of `bits` ("Request, Poke"), for the agent's events.
+void DescribePermissions(DWORD bits, char *text, int size);
+
+#endif
