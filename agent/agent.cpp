@@ -242,7 +242,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         return 1;
     SetFirstSessionId(AgentDefaultFirstSession);
     readComputerName();
-    if (!readOptions(commandLine))
+    if (!readOptions(commandLine) || !OpenListener(OwnAddress, OwnPort))
         return 2;
 
     WNDCLASSA windowClass = {};
@@ -256,12 +256,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         return 3;
     AgentWindowHandle = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,
                                       CW_USEDEFAULT, CW_USEDEFAULT, 560, 300, 0, 0, instance, 0);
-    if (!AgentWindowHandle)
+    if (!AgentWindowHandle || !WatchListener())
         return 3;
-    if (!OpenListener(OwnAddress, OwnPort)) {
-        DestroyWindow(AgentWindowHandle);
-        return 2;
-    }
     ShowAgentState();
     ShowWindow(AgentWindowHandle, show);
 

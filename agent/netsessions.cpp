@@ -358,8 +358,12 @@ bool OpenListener(DWORD address, unsigned short port)
     local.sin_port = htons(port);
     local.sin_addr.s_addr = address;
     return bind(listenSocket, (sockaddr *)&local, sizeof local) == 0 &&
-           listen(listenSocket, SOMAXCONN) == 0 &&
-           WSAAsyncSelect(listenSocket, AgentWindowHandle, WM_LISTEN_SOCKET, FD_ACCEPT) == 0;
+           listen(listenSocket, SOMAXCONN) == 0;
+}
+
+bool WatchListener()
+{
+    return WSAAsyncSelect(listenSocket, AgentWindowHandle, WM_LISTEN_SOCKET, FD_ACCEPT) == 0;
 }
 
 // The served connection that has waited longest without a greeting, or null.

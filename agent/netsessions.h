@@ -30,7 +30,10 @@ struct Session {
 };
 
 void SetFirstSessionId(DWORD id);
+// Listens on the port (before the window exists, so that clients that find
+// the window find the port open); the window is told of clients once watched.
 bool OpenListener(DWORD address, unsigned short port);
+bool WatchListener();
 void AcceptSession();
 void HandleSessionSocket(SOCKET socket, LPARAM event);
 // Once a second: greetings, silence, pings and idle sessions.

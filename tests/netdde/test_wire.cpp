@@ -1,0 +1,201 @@
+// The agents' wire protocol: frames laid out and read back, every rule a
+// frame can break, and the password proofs.
+#include "netdde_wire.h"
+#include <doctest/doctest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<BYTE> laidOut(const Frame &frame)
+{
+    ByteBuffer buffer = {};
+    std::vector<BYTE> bytes;
+    if (AppendFrame(&buffer, &frame))
+        bytes.assign(buffer.bytes + buffer.start, buffer.bytes + buffer.length);
+    FreeBuffer(&buffer);
+    return bytes;
+}
+
+Frame frameOf(BYTE kind, DWORD conversation, const char *name = "", WORD format = 0)
+{
+    Frame frame;
+    InitFrame(&frame, kind, conversation);
+    lstrcpyA(frame.name, name);
+    frame.format = format;
+    return frame;
+}
+
+FrameRead readBack(const std::vector<BYTE> &bytes, Frame *frame, DWORD *size)
+{
+    return ReadFrame(bytes.data(), (DWORD)bytes.size(), frame, size);
+}
+
+// A sound Request frame with one header byte changed.
+std::vector<BYTE> requestWith(int offset, BYTE value)
+{
+    std::vector<BYTE> bytes = laidOut(frameOf(FrameRequest, 7, "Price", CF_TEXT));
+    bytes[offset] = value;
+    return bytes;
+}
+
+std::string hex(const BYTE *bytes, int count)
+{
+    std::string text;
+    char digits[3];
+    for (int i = 0; i < count; i++) {
+        wsprintfA(digits, "%02x", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST_CASE("frames read back as they were laid out, and only once complete")
+{
+    std::string payload(70000, 'x');
+    Frame poke = frameOf(FramePoke, 0x01020304, "Registered item", 0xC123);
+    lstrcpyA(poke.formatName, "Tessa Format");
+    poke.data = (const BYTE *)payload.data();
+    poke.dataLength = (DWORD)payload.size();
+    std::vector<BYTE> bytes = laidOut(poke);
+    REQUIRE(bytes.size() == FrameHeaderSize + 12 + 15 + payload.size());
+    CHECK(bytes[0] == WireVersion);
+    CHECK(bytes[1] == FramePoke);
+    CHECK(bytes[4] == 0x04);       // little-endian conversation id
+    CHECK(bytes[7] == 0x01);
+
+    Frame read;
+    DWORD size = 0;
+    for (size_t cut : {size_t(0), size_t(15), size_t(16), bytes.size() - 1})
+        CHECK(ReadFrame(bytes.data(), (DWORD)cut, &read, &size) == FrameIncomplete);
+    bytes.push_back(0xEE);          // the next frame's first byte stays unread
+    REQUIRE(readBack(bytes, &read, &size) == FrameComplete);
+    CHECK(size == bytes.size() - 1);
+    CHECK(read.kind == FramePoke);
+    CHECK(read.conversation == 0x01020304);
+    CHECK(read.format == 0xC123);
+    CHECK(std::string(read.formatName) == "Tessa Format");
+    CHECK(std::string(read.name) == "Registered item");
+    CHECK(std::string((const char *)read.data, read.dataLength) == payload);
+
+    Frame data = frameOf(FrameData, 9, "Counter", CF_TEXT);
+    data.word = DataResponse | DataAckReq;
+    REQUIRE(readBack(laidOut(data), &read, &size) == FrameComplete);
+    CHECK(read.word == (DataResponse | DataAckReq));
+    CHECK(read.dataLength == 0);
+}
+
+TEST_CASE("a malformed frame is told from its header, before its data arrives")
+{
+    Frame frame;
+    DWORD size;
+    SUBCASE("another version") { CHECK(readBack(requestWith(0, 2), &frame, &size) == FrameMalformed); }
+    SUBCASE("no kind") { CHECK(readBack(requestWith(1, 0), &frame, &size) == FrameMalformed); }
+    SUBCASE("an unknown kind") { CHECK(readBack(requestWith(1, FrameKindCount), &frame, &size) == FrameMalformed); }
+    SUBCASE("a transaction outside any conversation") {
+        std::vector<BYTE> bytes = requestWith(4, 0);
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+    SUBCASE("a registered format without its name") {
+        std::vector<BYTE> bytes = requestWith(9, 0xC0);
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+    SUBCASE("a request without an item") {
+        std::vector<BYTE> bytes = laidOut(frameOf(FrameRequest, 7, "Price", CF_TEXT));
+        bytes[11] = 0;
+        bytes.resize(FrameHeaderSize);
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+    SUBCASE("data beyond 16 MB, with only the header sent") {
+        std::vector<BYTE> bytes = laidOut(frameOf(FramePoke, 7, "Price", CF_TEXT));
+        DWORD tooMuch = MaxFrameData + 1;
+        memcpy(&bytes[12], &tooMuch, 4);
+        bytes.resize(FrameHeaderSize);
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+    SUBCASE("data where the kind carries none") {
+        std::vector<BYTE> bytes = requestWith(12, 1);
+        bytes.push_back('x');
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+    SUBCASE("a challenge of the wrong length") {
+        BYTE challenge[ChallengeLength] = {};
+        Frame sound = frameOf(FrameChallenge, 3);
+        sound.data = challenge;
+        sound.dataLength = ChallengeLength;
+        std::vector<BYTE> bytes = laidOut(sound);
+        bytes[12] = ChallengeLength - 1;
+        bytes.pop_back();
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+    SUBCASE("a control character in a name") {
+        std::vector<BYTE> bytes = laidOut(frameOf(FrameRequest, 7, "Price", CF_TEXT));
+        bytes[FrameHeaderSize + 2] = '\n';
+        CHECK(readBack(bytes, &frame, &size) == FrameMalformed);
+    }
+}
+
+TEST_CASE("a frame that breaks a rule is never laid out")
+{
+    std::vector<Frame> broken = {
+        frameOf(FrameRequest, 0, "Price", CF_TEXT),   // no conversation
+        frameOf(FrameRequest, 7, "", CF_TEXT),        // no item
+        frameOf(FrameRequest, 7, "Price", 0),         // no format
+        frameOf(FrameRequest, 7, "Price", 0xC001),    // registered, without a name
+        frameOf(FrameHello, 7, "NODE"),               // a session frame in a conversation
+        frameOf(FrameExecute, 7, "Price"),            // an execute names no item
+        frameOf(FrameChallenge, 7),                   // a challenge without its bytes
+    };
+    Frame warm = frameOf(FrameData, 7, "Price", CF_TEXT);
+    warm.word = DataWarm;
+    warm.data = (const BYTE *)"x";
+    warm.dataLength = 1;
+    broken.push_back(warm);
+    for (const Frame &frame : broken) {
+        ByteBuffer buffer = {};
+        CHECK_FALSE(AppendFrame(&buffer, &frame));
+        CHECK(buffer.length == 0);
+        FreeBuffer(&buffer);
+    }
+}
+
+TEST_CASE("byte buffers keep what is not yet consumed, in order")
+{
+    ByteBuffer buffer = {};
+    std::string expected;
+    for (int i = 0; i < 200; i++) {
+        std::string piece(1000 + i, char('a' + i % 26));
+        REQUIRE(AppendBytes(&buffer, piece.data(), (DWORD)piece.size()));
+        expected += piece;
+        ConsumeBytes(&buffer, 700);
+        expected.erase(0, 700);
+        REQUIRE(std::string((const char *)buffer.bytes + buffer.start,
+                            buffer.length - buffer.start) == expected);
+    }
+    FreeBuffer(&buffer);
+}
+
+TEST_CASE("a password proof is HMAC-SHA1 of the challenge keyed with the password's bytes")
+{
+    BYTE challenge[ChallengeLength];
+    for (DWORD i = 0; i < ChallengeLength; i++)
+        challenge[i] = (BYTE)i;
+    BYTE proof[ProofLength];
+    // Reference values from Python's hmac module.
+    REQUIRE(ProvePassword("", challenge, proof));
+    CHECK(hex(proof, ProofLength) == "7eccef867c23c0130708adfd2989fdac5a9d508d");
+    REQUIRE(ProvePassword("KEY", challenge, proof));
+    CHECK(hex(proof, ProofLength) == "738f1a79535390d13482d7de0737dacaccdd9eb6");
+    REQUIRE(ProvePassword("K\xAD" "EY", challenge, proof));
+    CHECK(hex(proof, ProofLength) == "bd6fcb2f57c95264d46df1a3b15ee040815f3206");
+    REQUIRE(ProvePassword("ABCDEFGHIJKLMN", challenge, proof));
+    CHECK(hex(proof, ProofLength) == "36fc2747783cadc9fc645a95c9701a7c813d6574");
+
+    BYTE first[ChallengeLength], second[ChallengeLength];
+    REQUIRE(MakeChallenge(first));
+    REQUIRE(MakeChallenge(second));
+    CHECK(memcmp(first, second, ChallengeLength) != 0);
+}
