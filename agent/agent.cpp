@@ -157,7 +157,8 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
     switch (message) {
     case WM_CREATE:
         stateList = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL |
-                                  LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 0, 0, 0, 0, window, 0,
+                                  LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 0, 0, 0, 0, window,
+                                  (HMENU)AgentStateListId,
                                   ((CREATESTRUCTA *)lParam)->hInstance, 0);
         SendMessageA(stateList, WM_SETFONT, (WPARAM)GetStockObject(ANSI_FIXED_FONT), 0);
         return stateList && SetTimer(window, CheckTimer, CheckInterval, 0) ? 0 : -1;

@@ -29,6 +29,7 @@ const char AgentRunningMutex[] = "NDdeAgent.Running";     // held while one runs
 const unsigned short AgentDefaultPort = 7391;             // TCP, 127.0.0.1
 const DWORD AgentDefaultFirstSession = 0x80000001;
 
+const int AgentStateListId = 100;                         // the window's list of what it does
 const int MaxNodeNameLength = 15;
 const int AgentMaxSessions = 128;
 const int AgentMaxConnections = 64;                       // per session

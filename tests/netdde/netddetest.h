@@ -1,0 +1,46 @@
+// Support for the tests of conversations carried by the Network DDE agent:
+// one node on loopback whose DDE clients reach the node's own shares through
+// \\NODEA\NDDE$, so that every conversation crosses the agent's client side,
+// a TCP session and its serving side, as between two nodes.
+#ifndef NETDDETEST_H
+#define NETDDETEST_H
+
+#include "ddetooltest.h"
+#include "uidriver.h"
+
+#include <string>
+#include <vector>
+
+namespace nt {
+
+const char Node[] = "NODEA";
+const char Server[] = "NTSRV";          // the DDE server's service name
+const char Topic[] = "QUOTES";
+const char PasswordCaption[] = "Network DDE Password";
+
+// The agent as node NODEA on a free port of 127.0.0.1.
+bool startNode(pt::RunningAgent &agent);
+
+// A share of Server|Topic giving `permissions` to password #1.
+pt::TestShare serverShare(const std::string &name, DWORD permissions,
+                          const std::string &password = "");
+
+// ddecmd \\NODEA\NDDE$ SHARE <arguments>
+std::string shareArguments(const std::string &share, const std::string &arguments);
+dt::CommandRun onShare(const std::string &share, const std::string &arguments);
+
+// The lines the agent's window shows, and a wait until one of them holds `text`.
+std::vector<std::string> agentLines(pt::RunningAgent &agent);
+bool agentShows(pt::RunningAgent &agent, const std::string &text);
+
+// The password dialog the agent shows, or null when none comes in time.
+HWND waitForPasswordDialog(pt::RunningAgent &agent);
+
+// The sessions the serving node lists, and the connections of one, as
+// "SHARE word1 word2".
+std::vector<SessionEntry> listedSessions();
+std::vector<std::string> listedConnections(const SessionEntry &session);
+
+} // namespace nt
+
+#endif
