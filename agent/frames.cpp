@@ -179,7 +179,9 @@ static bool isSoundHeader(const HeaderFields *header)
         bool registered = header->format >= 0xC000;
         if (registered != (header->formatNameLength > 0))
             return false;
-        if (header->format == 0 && kind != FrameUnadvise)
+        // Only an unadvise of every link, and a warm link's notice, name no format.
+        bool warm = kind == FrameData && (header->word & DataWarm);
+        if (header->format == 0 && kind != FrameUnadvise && !warm)
             return false;
     } else if (header->format != 0 || header->formatNameLength != 0) {
         return false;

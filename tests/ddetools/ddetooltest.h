@@ -6,6 +6,7 @@
 #include "partnertest.h"
 
 #include <string>
+#include <vector>
 
 namespace dt {
 
@@ -45,6 +46,22 @@ public:
 private:
     pt::ChildProcess process_;
 };
+
+// A file of the temporary folder; a whole file's bytes; a file written whole.
+std::string tempPath(const char *name);
+std::string fileText(const std::string &path);
+bool writeText(const std::string &path, const std::string &bytes);
+
+// The summary of "advise ... /count".
+struct Summary {
+    bool read = false;
+    unsigned long count = 0, first = 0, last = 0;
+    bool inOrder = false;
+};
+Summary summaryOf(const std::string &output);
+
+// The update lines "HH:MM:SS.mmm VALUE" of an advise, as their values.
+std::vector<std::string> updateValues(const std::string &output);
 
 } // namespace dt
 

@@ -7,6 +7,12 @@
 
 using dt::CommandRun;
 using dt::runCommand;
+using dt::tempPath;
+using dt::fileText;
+using dt::writeText;
+using dt::Summary;
+using dt::summaryOf;
+using dt::updateValues;
 
 namespace {
 
@@ -17,73 +23,6 @@ const char Topic[] = "QUOTES";
 CommandRun ask(const std::string &arguments)
 {
     return runCommand(std::string(Service) + " " + Topic + " " + arguments);
-}
-
-std::string tempPath(const char *name)
-{
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
-}
-
-std::string fileText(const std::string &path)
-{
-    std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file)
-        return text;
-    char chunk[65536];
-    size_t count;
-    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, count);
-    fclose(file);
-    return text;
-}
-
-bool writeText(const std::string &path, const std::string &bytes)
-{
-    FILE *file = fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && written;
-}
-
-// The summary of "advise ... /count".
-struct Summary {
-    bool read = false;
-    unsigned long count = 0, first = 0, last = 0;
-    bool inOrder = false;
-};
-
-Summary summaryOf(const std::string &output)
-{
-    Summary summary;
-    char inOrder[8] = "";
-    summary.read = sscanf(output.c_str(), "updates %lu first %lu last %lu inorder %7s", &summary.count,
-                          &summary.first, &summary.last, inOrder) == 4;
-    summary.inOrder = std::string(inOrder) == "yes";
-    return summary;
-}
-
-// The update lines "HH:MM:SS.mmm VALUE" of an advise, as their values.
-std::vector<std::string> updateValues(const std::string &output)
-{
-    std::vector<std::string> values;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find("\r\n", start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
-        unsigned hours, minutes, seconds, milliseconds;
-        char separator;
-        if (line.size() > 13 && sscanf(line.c_str(), "%2u:%2u:%2u.%3u%c", &hours, &minutes, &seconds,
-                                       &milliseconds, &separator) == 5 && separator == ' ')
-            values.push_back(line.substr(13));
-        start = end + 2;
-    }
-    return values;
 }
 
 } // namespace

@@ -1,0 +1,199 @@
+// DDE conversations carried by the agent: an unchanged DDE client (ddecmd)
+// talks to a DDE server (ddeserver) through \\NODEA\NDDE$ and a share, and
+// everything it does reaches the server and comes back as with a local one.
+#include "netddetest.h"
+
+#include <doctest/doctest.h>
+
+using namespace nt;
+using dt::CommandRun;
+
+TEST_CASE("request, poke and execute reach the share's server and come back")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare share = serverShare(cleanup("NT_PRICES$"), Request | Advise | Poke | Execute);
+    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    dt::RunningServer server;
+    REQUIRE(server.start(Server, Topic, "/rate:0 /item:Price=41.50"));
+
+    CommandRun price = onShare("NT_PRICES$", "request Price");
+    CHECK(price.exitCode == 0);
+    CHECK(price.output == "41.50\r\n");
+    CHECK(onShare("nt_prices$", "poke Price 42.00").exitCode == 0);
+    CHECK(onShare("NT_PRICES$", "request price").output == "42.00\r\n");
+    CHECK(onShare("NT_PRICES$", "request Missing").exitCode == 3);
+    CHECK(onShare("NT_PRICES$", "execute \"[buy(10)]\"").exitCode == 0);
+    CHECK(onShare("NT_PRICES$", "execute [fail]").exitCode == 3);
+    CHECK(onShare("NT_PRICES$", "request Executed").output == "[buy(10)]\r\n[fail]\r\n");
+
+    // The server ends a conversation: the next one opens as before.
+    CHECK(onShare("NT_PRICES$", "execute [terminate]").exitCode == 0);
+    CHECK(onShare("NT_PRICES$", "request Price").output == "42.00\r\n");
+
+    // The agent's window names the node, its port and what it did.
+    std::vector<std::string> lines = agentLines(agent);
+    REQUIRE(!lines.empty());
+    CHECK(lines[0].find("Node NODEA") != std::string::npos);
+    CHECK(lines[0].find("port " + std::to_string(agent.port())) != std::string::npos);
+    CHECK(agentShows(agent, "NODEA opened share NT_PRICES$ with access #1"));
+    CHECK(server.close());
+}
+
+TEST_CASE("a registered clipboard format and a 4 MB item travel unchanged")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare share = serverShare(cleanup("NT_DATA$"), Request | Poke);
+    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    dt::RunningServer server;
+    REQUIRE(server.start(Server, Topic, "/rate:0"));
+
+    CHECK(onShare("NT_DATA$", "poke Blob AB+ TessaNetFormat").exitCode == 0);
+    CHECK(onShare("NT_DATA$", "request Blob TessaNetFormat").output == "41 42 2B\r\n");
+    CHECK(onShare("NT_DATA$", "request Blob").exitCode == 3);    // stored in the other format
+
+    std::string big(4 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = (char)(i * 7 + i / 4096);
+    std::string pokedPath = dt::tempPath("netdde-poked.bin"), readPath = dt::tempPath("netdde-read.bin");
+    REQUIRE(dt::writeText(pokedPath, big));
+    CHECK(onShare("NT_DATA$", "poke Big @" + pokedPath + " TessaNetBinary /timeout:30000").exitCode == 0);
+    CHECK(onShare("NT_DATA$", "request Big TessaNetBinary /timeout:30000 /out:" + readPath).exitCode == 0);
+    CHECK(dt::fileText(readPath) == big);
+    DeleteFileA(pokedPath.c_str());
+    DeleteFileA(readPath.c_str());
+    CHECK(server.close());
+}
+
+TEST_CASE("hot and warm links deliver every update in order, then end")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare share = serverShare(cleanup("NT_LINKS$"), Request | Advise | Poke);
+    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    dt::RunningServer server;
+    REQUIRE(server.start(Server, Topic, "/rate:50 /item:Greeting=hello"));
+
+    dt::Summary hot = dt::summaryOf(onShare("NT_LINKS$", "advise Counter 2 /count").output);
+    REQUIRE(hot.read);
+    CHECK(hot.count >= 20);
+    CHECK(hot.inOrder);
+    CHECK(hot.last - hot.first + 1 == hot.count);
+
+    dt::Summary acknowledged =
+        dt::summaryOf(onShare("NT_LINKS$", "advise Counter 2 /ackreq /count").output);
+    CHECK(acknowledged.count >= 20);
+    CHECK(acknowledged.inOrder);
+
+    std::vector<std::string> warm = dt::updateValues(onShare("NT_LINKS$", "advise Counter 2 /warm").output);
+    CHECK(warm.size() >= 20);
+    for (const std::string &value : warm)
+        CHECK(value == "changed");
+
+    // A poke of a linked item reaches the link's client through both agents.
+    dt::RunningCommand watching;
+    REQUIRE(watching.start(shareArguments("NT_LINKS$", "advise Greeting 6")));
+    CHECK(pt::waitUntil([&] {
+        onShare("NT_LINKS$", "poke Greeting first");
+        return watching.process().output().find("first") != std::string::npos;
+    }, 10000));
+    CHECK(onShare("NT_LINKS$", "poke Greeting second").exitCode == 0);
+    CommandRun watched = watching.finish();
+    CHECK(watched.exitCode == 0);     // the link ended with an unadvise the server took
+    std::vector<std::string> values = dt::updateValues(watched.output);
+    REQUIRE(values.size() >= 2);
+    CHECK(values.back() == "second");
+
+    // The server leaves: the remote link's client sees its conversation end.
+    dt::RunningCommand abandoned;
+    REQUIRE(abandoned.start(shareArguments("NT_LINKS$", "advise Counter 20")));
+    CHECK(pt::waitUntil([&] { return !dt::updateValues(abandoned.process().output()).empty(); }, 10000));
+    CHECK(server.close());
+    CHECK(abandoned.finish().exitCode == 5);
+}
+
+TEST_CASE("the share decides which transactions and items reach the server")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare narrow = serverShare(cleanup("NT_NARROW$"), Request);
+    pt::TestShare items = serverShare(cleanup("NT_ITEMS$"), Request | Advise | Poke | Execute);
+    items.firstItem = "Price";
+    items.items = {{"Volume", Request}};
+    REQUIRE(pt::addShare(narrow) == NDDE_NO_ERROR);
+    REQUIRE(pt::addShare(items) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    std::string logPath = dt::tempPath("netdde-executed.log");
+    DeleteFileA(logPath.c_str());
+    dt::RunningServer server;
+    REQUIRE(server.start(Server, Topic,
+                         "/rate:0 /item:Price=1 /item:Volume=2 /item:Other=3 /log:" + logPath));
+
+    // Each bit not granted: a negative acknowledgement, and the server never hears of it.
+    CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
+    CHECK(onShare("NT_NARROW$", "poke Price 5").exitCode == 3);
+    CHECK(onShare("NT_NARROW$", "execute [refused]").exitCode == 3);
+    CHECK(onShare("NT_NARROW$", "advise Price 1").exitCode == 3);
+    CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
+    CHECK(agentShows(agent, "refused: Poke \"Price\" on share NT_NARROW$ for NODEA: permission"));
+
+    // Items listed: the first with the access's bits, the others with their own.
+    CHECK(onShare("NT_ITEMS$", "poke Price 6").exitCode == 0);
+    CHECK(onShare("NT_ITEMS$", "request Volume").output == "2\r\n");
+    CHECK(onShare("NT_ITEMS$", "poke Volume 7").exitCode == 3);
+    CHECK(onShare("NT_ITEMS$", "request Other").exitCode == 3);
+    CHECK(onShare("NT_ITEMS$", "request Price").output == "6\r\n");
+    CHECK(onShare("NT_ITEMS$", "execute [allowed]").exitCode == 0);
+    CHECK(server.close());
+    CHECK(dt::fileText(logPath) == "[allowed]\r\n");
+    DeleteFileA(logPath.c_str());
+}
+
+TEST_CASE("a conversation that cannot stand ends with its reason shown")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare share = serverShare(cleanup("NT_NOSERVER$"), Request);
+    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+
+    CHECK(onShare("NT_NOSERVER$", "request Price").exitCode == 3);
+    CHECK(agentShows(agent, "share NT_NOSERVER$ on \\\\NODEA: no server"));
+    // Ended before or after the request reached the agent: refused or ended.
+    DWORD missing = onShare("NT_MISSING$", "request Price").exitCode;
+    CHECK((missing == 3 || missing == 5));
+    CHECK(agentShows(agent, "share NT_MISSING$ on \\\\NODEA: no such share"));
+    DWORD nowhere = dt::runCommand("\\\\NOWHERE-NODE\\NDDE$ NT_NOSERVER$ request Price").exitCode;
+    CHECK((nowhere == 3 || nowhere == 5));
+    CHECK(agentShows(agent, "node NOWHERE-NODE is unknown"));
+    // Not a Network DDE name: nobody answers.
+    CHECK(dt::runCommand("\\\\NODEA\\OTHER NT_NOSERVER$ request Price").exitCode == 2);
+}
+
+TEST_CASE("StartApp starts the share's application when no server answers")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare share = serverShare(cleanup("NT_START$"), Request | StartApp);
+    share.app = "NTSTARTSRV";     // netdde_startsrv.exe: starts ddeserver NTSTARTSRV QUOTES
+    pt::TestShare noStart = serverShare(cleanup("NT_NOSTART$"), Request);
+    noStart.app = "NTSTARTSRV";
+    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
+    REQUIRE(pt::addShare(noStart) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+
+    CHECK(onShare("NT_NOSTART$", "request Greeting").exitCode == 3);
+    CHECK(FindWindowA(dt::ServerWindowClass, "ddeserver NTSTARTSRV|QUOTES") == nullptr);
+    CommandRun started = onShare("NT_START$", "request Greeting /timeout:20000");
+    CHECK(started.exitCode == 0);
+    CHECK(started.output == "started\r\n");
+    CHECK(agentShows(agent, "started NTSTARTSRV for share NT_START$"));
+    HWND server = FindWindowA(dt::ServerWindowClass, "ddeserver NTSTARTSRV|QUOTES");
+    REQUIRE(server != nullptr);
+    PostMessageA(server, WM_CLOSE, 0, 0);
+    CHECK(ui::waitForWindowToClose(server));
+}

@@ -1,0 +1,191 @@
+// The serving node's sessions and connections are the conversations the
+// agent carries; Close ends them. Faults of other connections (malformed
+// frames, silent connections) never disturb them.
+#include "netddetest.h"
+#include "agentlink.h"
+#include "netdde_wire.h"
+
+#include <doctest/doctest.h>
+#include <algorithm>
+#include <winsock.h>
+
+using namespace nt;
+
+namespace {
+
+SOCKET connectTo(unsigned short port)
+{
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(connection, (sockaddr *)&address, sizeof address) != 0) {
+        closesocket(connection);
+        return INVALID_SOCKET;
+    }
+    return connection;
+}
+
+bool sendBytes(SOCKET connection, const std::string &bytes)
+{
+    return send(connection, bytes.data(), (int)bytes.size(), 0) == (int)bytes.size();
+}
+
+std::string frameBytes(const Frame &frame)
+{
+    ByteBuffer buffer = {};
+    std::string bytes;
+    if (AppendFrame(&buffer, &frame))
+        bytes.assign((const char *)buffer.bytes + buffer.start, buffer.length - buffer.start);
+    FreeBuffer(&buffer);
+    return bytes;
+}
+
+std::string helloFrom(const char *node)
+{
+    Frame hello;
+    InitFrame(&hello, FrameHello, 0);
+    lstrcpyA(hello.name, node);
+    return frameBytes(hello);
+}
+
+// Whether the agent closes the connection within `timeout` ms (what it sends
+// before is read and dropped).
+bool closedByAgent(SOCKET connection, DWORD timeout)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(connection, &readable);
+        timeval wait = {0, 200000};
+        if (select(0, &readable, nullptr, nullptr, &wait) <= 0)
+            continue;
+        char ignored[4096];
+        if (recv(connection, ignored, sizeof ignored, 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+struct Winsock {
+    Winsock()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(1, 1), &data);
+    }
+    ~Winsock() { WSACleanup(); }
+};
+
+} // namespace
+
+TEST_CASE("the serving node lists the client node's session and shares; Close ends them")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare first = serverShare(cleanup("NT_FIRST$"), Request | Advise);
+    pt::TestShare second = serverShare(cleanup("NT_SECOND$"), Request | Advise | Poke);
+    REQUIRE(pt::addShare(first) == NDDE_NO_ERROR);
+    REQUIRE(pt::addShare(second) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    dt::RunningServer server;
+    REQUIRE(server.start(Server, Topic, "/rate:20 /item:Price=3"));
+    CHECK(listedSessions().empty());
+
+    dt::RunningCommand watchFirst, watchSecond;
+    REQUIRE(watchFirst.start(shareArguments("NT_FIRST$", "advise Counter 30")));
+    REQUIRE(watchSecond.start(shareArguments("NT_SECOND$", "advise Counter 30")));
+    REQUIRE(pt::waitUntil([&] {
+        return !dt::updateValues(watchFirst.process().output()).empty() &&
+               !dt::updateValues(watchSecond.process().output()).empty();
+    }));
+
+    std::vector<SessionEntry> sessions = listedSessions();
+    REQUIRE(sessions.size() == 1);
+    CHECK(std::string(sessions[0].clientName) == "NODEA");
+    CHECK(sessions[0].sessionId == AgentDefaultFirstSession);
+    CHECK(sessions[0].sessionWord == 2);
+    std::vector<std::string> connections = listedConnections(sessions[0]);
+    std::sort(connections.begin(), connections.end());
+    CHECK(connections == std::vector<std::string>{"NT_FIRST$ 1 3", "NT_SECOND$ 1 7"});
+    CHECK(agentShows(agent, "from NODEA    session 80000001    2 conversation(s)"));
+
+    DWORD start = GetTickCount();
+    REQUIRE(NDdeSessionClose(nullptr, sessions[0].clientName, sessions[0].sessionId) ==
+            NDDE_NO_ERROR);
+    CHECK(watchFirst.finish().exitCode == 5);
+    CHECK(watchSecond.finish().exitCode == 5);
+    CHECK(GetTickCount() - start < 15000);
+    CHECK(agentShows(agent, "closed on this node"));
+
+    // A new conversation opens a new session.
+    CHECK(onShare("NT_FIRST$", "request Price").output == "3\r\n");
+    sessions = listedSessions();
+    REQUIRE(sessions.size() == 1);
+    CHECK(sessions[0].sessionId == AgentDefaultFirstSession + 1);
+    CHECK(server.close());
+}
+
+TEST_CASE("malformed frames and silent connections never disturb other sessions")
+{
+    pt::ShareCleanup cleanup;
+    pt::TestShare share = serverShare(cleanup("NT_STEADY$"), Request | Advise);
+    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    dt::RunningServer server;
+    REQUIRE(server.start(Server, Topic, "/rate:50 /item:Price=4"));
+    Winsock winsock;
+
+    dt::RunningCommand watching;
+    REQUIRE(watching.start(shareArguments("NT_STEADY$", "advise Counter 14 /count")));
+
+    // Silent connections, more than the agent serves at once.
+    std::vector<SOCKET> silent;
+    for (int i = 0; i < AgentMaxSessions + 40; i++) {
+        SOCKET connection = connectTo(agent.port());
+        if (connection != INVALID_SOCKET)
+            silent.push_back(connection);
+    }
+    CHECK(silent.size() == (size_t)AgentMaxSessions + 40);
+
+    // Each malformed frame ends its own session only.
+    Frame unknown;
+    InitFrame(&unknown, FramePing, 0);
+    std::string unknownKind = frameBytes(unknown);
+    unknownKind[1] = (char)FrameKindCount;
+    std::string tooLong = frameBytes(unknown);
+    tooLong[1] = FramePoke;
+    tooLong[4] = 1;                                 // conversation 1
+    tooLong[8] = CF_TEXT;
+    tooLong[11] = 1;                                // a one-byte item
+    tooLong[15] = 0x02;                             // 32 MB of data
+    std::vector<std::string> faults = {
+        std::string(16, '\xFF'),                   // not a frame at all
+        helloFrom("EVIL") + unknownKind,
+        helloFrom("EVIL") + tooLong,
+        helloFrom("EVIL") + helloFrom("EVIL"),     // a second greeting
+    };
+    for (const std::string &fault : faults) {
+        SOCKET connection = connectTo(agent.port());
+        REQUIRE(connection != INVALID_SOCKET);
+        CHECK(sendBytes(connection, fault));
+        CHECK(closedByAgent(connection, 5000));
+        closesocket(connection);
+    }
+    CHECK(agentShows(agent, "malformed frame"));
+
+    // A new client is served at once, and the link's updates all arrived.
+    CHECK(onShare("NT_STEADY$", "request Price").output == "4\r\n");
+    dt::Summary summary = dt::summaryOf(watching.finish().output);
+    CHECK(summary.count >= 100);
+    CHECK(summary.inOrder);
+    CHECK(summary.last - summary.first + 1 == summary.count);
+
+    // Silent connections end once their greeting is 10 s late.
+    CHECK(closedByAgent(silent.back(), 15000));
+    for (SOCKET connection : silent)
+        closesocket(connection);
+    CHECK(server.close());
+}
