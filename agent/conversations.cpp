@@ -20,7 +20,7 @@ const char ConversationClass[] = "NDdeConversation";
 const int MaxConversations = 1024;
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
 const DWORD StartAppTimeout = 10000;      // ms a started application has to answer
-const UINT InitiateTimeout = 1000;        // ms any one window has to answer an initiate
+const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
 const UINT WM_CONVERSATION_START = WM_APP + 20;
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
 // Wine's DDEML server conversations: their windows send one stray positive
@@ -732,13 +732,39 @@ static void openShare(Session *session, const Frame *open)
     SendFrame(session, &challenge);
 }
 
-static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
+// The window that last answered for an application and topic: asked first,
+// so that a server is found without asking every window (some of which may
+// be slow to answer) again.
+struct KnownServer {
+    char application[MaxAppNameLength + 1];
+    char topic[MaxTopicLength + 1];
+    HWND window;
+};
+static KnownServer knownServers[16];
+static int knownServerCount;
+
+static KnownServer *knownServerOf(const ShareView *share)
 {
-    Conversation *conversation = (Conversation *)lParam;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId())
-        return TRUE;
+    for (int i = 0; i < knownServerCount; i++)
+        if (IsSameName(knownServers[i].application, share->appName) &&
+            IsSameName(knownServers[i].topic, share->topicName))
+            return &knownServers[i];
+    return 0;
+}
+
+static void rememberServer(const ShareView *share, HWND window)
+{
+    KnownServer *known = knownServerOf(share);
+    if (!known)
+        known = &knownServers[knownServerCount < 16 ? knownServerCount++ : 15];
+    lstrcpynA(known->application, share->appName, sizeof known->application);
+    lstrcpynA(known->topic, share->topicName, sizeof known->topic);
+    known->window = window;
+}
+
+// Asks one window to take the conversation; true once a server has.
+static bool initiateTo(HWND window, Conversation *conversation)
+{
     const ShareView &share = conversation->stored.view;
     ATOM application = GlobalAddAtomA(share.appName), topic = GlobalAddAtomA(share.topicName);
     DWORD_PTR ignored;
@@ -747,14 +773,27 @@ static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
                         &ignored);
     GlobalDeleteAtom(application);
     GlobalDeleteAtom(topic);
-    return conversation->partner == 0;
+    if (!conversation->partner)
+        return false;
+    rememberServer(&share, window);
+    return true;
+}
+
+static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process == GetCurrentProcessId() || !initiateTo(window, (Conversation *)lParam);
 }
 
 // Initiates to the share's application and topic; the first server to
 // answer holds the conversation.
 static bool findServer(Conversation *conversation)
 {
-    EnumWindows(initiateToWindow, (LPARAM)conversation);
+    const ShareView *share = &conversation->stored.view;
+    KnownServer *known = knownServerOf(share);
+    if (!(known && IsWindow(known->window) && initiateTo(known->window, conversation)))
+        EnumWindows(initiateToWindow, (LPARAM)conversation);
     if (!conversation->partner)
         return false;
     char className[64];
