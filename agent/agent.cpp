@@ -19,6 +19,9 @@ enum AgentMessage {
     WM_SESSION_SOCKET = WM_APP + 2,    // FD_READ / FD_CLOSE; wParam: the socket
 };
 
+const UINT_PTR GreetingTimer = 1;      // looks for connections that did not greet
+const UINT GreetingCheckInterval = 500; // ms
+
 struct Connection {
     char shareName[ShareNameSize];
     WORD passwordNumber;               // connectionWord1
@@ -28,6 +31,7 @@ struct Connection {
 struct Session {
     SOCKET socket;
     bool named;                        // HELLO received: listed from then on
+    DWORD connectedAt;                 // GetTickCount when the connection was made
     DWORD id;
     char clientName[MaxNodeNameLength + 1];
     char line[MaxLineLength + 1];      // the request being received
@@ -73,7 +77,7 @@ static Session *findSession(const char *clientName, DWORD id)
 {
     for (int i = 0; i < sessionCount; i++)
         if (sessions[i].named && sessions[i].id == id &&
-            lstrcmpiA(sessions[i].clientName, clientName) == 0)
+            isSameNodeName(sessions[i].clientName, clientName))
             return &sessions[i];
     return 0;
 }
@@ -129,8 +133,8 @@ static void greetClient(Session *session, const char *nodeName)
         sendLine(session, "REFUSED\t%u", NDDE_INVALID_PARAMETER);
         return;
     }
-    lstrcpyA(session->clientName, nodeName);
-    CharUpperBuffA(session->clientName, lstrlenA(session->clientName));
+    for (int i = 0; i <= lstrlenA(nodeName); i++)
+        session->clientName[i] = asciiUpper(nodeName[i]);
     session->id = newSessionId();
     session->named = true;
     sendLine(session, "SESSION\t%08lX", session->id);
@@ -150,10 +154,10 @@ static UINT grantConnection(const char *shareName, const char *password, Connect
         return result;
     const ShareView &view = share.view;
     lstrcpyA(connection->shareName, view.shareName);
-    if (lstrcmpA(password, view.password1) == 0) {
+    if (IsSameText(password, view.password1)) {
         connection->passwordNumber = 1;
         connection->permissions = (WORD)view.permissions1;
-    } else if (lstrcmpA(password, view.password2) == 0) {
+    } else if (IsSameText(password, view.password2)) {
         connection->passwordNumber = 2;
         connection->permissions = (WORD)view.permissions2;
     } else {
@@ -171,7 +175,7 @@ static void connectClient(Session *session, const char *shareName, const char *p
     // A share the session holds already keeps its place.
     int slot = 0;
     while (result == NDDE_NO_ERROR && slot < session->connectionCount &&
-           lstrcmpA(session->connections[slot].shareName, connection.shareName) != 0)
+           !IsSameText(session->connections[slot].shareName, connection.shareName))
         slot++;
     if (result == NDDE_NO_ERROR && slot == AgentMaxConnections)
         result = NDDE_OUT_OF_MEMORY;
@@ -200,24 +204,25 @@ static void handleRequest(Session *session, char *line)
         *tab = 0;
         fields[i] = tab + 1;
     }
-    if (lstrcmpA(fields[0], "HELLO") == 0)
+    if (IsSameText(fields[0], "HELLO"))
         greetClient(session, fields[1]);
-    else if (lstrcmpA(fields[0], "CONNECT") == 0)
+    else if (IsSameText(fields[0], "CONNECT"))
         connectClient(session, fields[1], fields[2]);
     else
         sendLine(session, "REFUSED\t%u", NDDE_INVALID_PARAMETER);
 }
 
 // Reads what the client sent and handles each complete line. A line longer
-// than any request ends the session.
-static void receiveFromClient(Session *session)
+// than any request ends the session, and so does the client's close. True
+// when it read something and the session goes on.
+static bool receiveFromClient(Session *session)
 {
     char received[512];
     int count = recv(session->socket, received, sizeof received, 0);
     if (count <= 0) {
         if (count == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
             endSession(session);
-        return;
+        return false;
     }
     for (int i = 0; i < count; i++) {
         char c = received[i];
@@ -229,11 +234,35 @@ static void receiveFromClient(Session *session)
             handleRequest(session, session->line);
         } else if (session->lineLength == MaxLineLength) {
             endSession(session);
-            return;
+            return false;
         } else {
             session->line[session->lineLength++] = c;
         }
     }
+    return true;
+}
+
+// The connection without a session that has waited longest, or null.
+static Session *longestUngreeted()
+{
+    Session *oldest = 0;
+    DWORD now = GetTickCount();
+    for (int i = 0; i < sessionCount; i++)
+        if (!sessions[i].named &&
+            (!oldest || now - sessions[i].connectedAt > now - oldest->connectedAt))
+            oldest = &sessions[i];
+    return oldest;
+}
+
+// Closes the connections that did not open a session in time, so that
+// silent ones cannot hold the places of clients.
+static void closeUngreeted()
+{
+    DWORD now = GetTickCount();
+    // endSession moves the last session into the place it frees.
+    for (int i = sessionCount - 1; i >= 0; i--)
+        if (!sessions[i].named && now - sessions[i].connectedAt >= AgentGreetingTimeout)
+            endSession(&sessions[i]);
 }
 
 static void acceptClient()
@@ -241,6 +270,9 @@ static void acceptClient()
     SOCKET socket = accept(listenSocket, 0, 0);
     if (socket == INVALID_SOCKET)
         return;
+    Session *oldest = sessionCount == AgentMaxSessions ? longestUngreeted() : 0;
+    if (oldest)
+        endSession(oldest);
     if (sessionCount == AgentMaxSessions ||
         WSAAsyncSelect(socket, agentWindow, WM_SESSION_SOCKET, FD_READ | FD_CLOSE) != 0) {
         closesocket(socket);
@@ -249,6 +281,7 @@ static void acceptClient()
     Session &session = sessions[sessionCount++];
     ZeroMemory(&session, sizeof session);
     session.socket = socket;
+    session.connectedAt = GetTickCount();
 }
 
 // ---- Requests of the partner library ---------------------------------------
@@ -325,7 +358,10 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
                                     LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0, window, 0,
                                     ((CREATESTRUCTA *)lParam)->hInstance, 0);
         SendMessageA(sessionList, WM_SETFONT, (WPARAM)GetStockObject(ANSI_FIXED_FONT), 0);
-        return sessionList ? 0 : -1;
+        return sessionList && SetTimer(window, GreetingTimer, GreetingCheckInterval, 0) ? 0 : -1;
+    case WM_TIMER:
+        closeUngreeted();
+        return 0;
     case WM_SIZE:
         MoveWindow(sessionList, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
@@ -335,11 +371,16 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
         acceptClient();
         return 0;
     case WM_SESSION_SOCKET: {
+        // A report may be older than its socket: the agent may have closed
+        // it and given its handle to a new client. Reading tells whether the
+        // connection has data or has really ended; a closing client's last
+        // requests are read to the end.
         Session *session = sessionOfSocket((SOCKET)wParam);
-        if (session && WSAGETSELECTEVENT(lParam) == FD_READ)
-            receiveFromClient(session);
+        if (session && WSAGETSELECTEVENT(lParam) == FD_CLOSE)
+            while (receiveFromClient(session)) {
+            }
         else if (session)
-            endSession(session);
+            receiveFromClient(session);
         return 0;
     }
     case WM_DESTROY:
@@ -389,8 +430,11 @@ static bool openPort(unsigned short port)
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Room for a burst of connections while the agent takes them one by one:
+    // with a short queue the system drops connection attempts, and a client
+    // waits seconds before it tries again.
     return bind(listenSocket, (sockaddr *)&address, sizeof address) == 0 &&
-           listen(listenSocket, SOMAXCONN) == 0;
+           listen(listenSocket, AgentMaxSessions) == 0;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)

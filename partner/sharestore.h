@@ -30,6 +30,7 @@
 #define SHARESTORE_H
 
 #include "partnerlink.h"
+#include <string.h>
 
 const char ShareStoreKey[] = "Software\\Tessaseg\\DDE Shares";
 const char StoreMutexName[] = "Tessaseg.ShareStore";
@@ -41,6 +42,14 @@ const int MaxPasswordLength = 14;
 const int MaxAppNameLength = 255;
 const int MaxItemNameLength = 255;
 const LONG MaxAddItems = 65535;
+
+// Share names (as stored) and passwords are the same only when they have the
+// same length and the same bytes: never by a locale's collation, which
+// ignores some bytes (a soft hyphen) and folds others (Æ and AE).
+inline bool IsSameText(const char *a, const char *b)
+{
+    return strcmp(a, b) == 0;
+}
 
 bool IsValidShareName(const char *name);
 bool IsValidTopic(const char *topic);
