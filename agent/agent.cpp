@@ -204,7 +204,7 @@ static void readComputerName()
     char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
     DWORD size = sizeof name;
     GetComputerNameA(name, &size);
-    lstrcpynA(OwnNodeName, IsValidNodeName(name) ? name : "NODE", MaxNodeNameLength + 1);
+    CopyNodeName(OwnNodeName, IsValidNodeName(name) ? name : "NODE");
 }
 
 // Reads the options of the command line; false for one that is not sound.
@@ -225,14 +225,13 @@ static bool readOptions(const char *commandLine)
         } else if (startsWith(option, "node:")) {
             if (!IsValidNodeName(option + 5))
                 return false;
-            lstrcpyA(OwnNodeName, option + 5);
+            CopyNodeName(OwnNodeName, option + 5);
         } else if (startsWith(option, "bind:")) {
             OwnAddress = inet_addr(option + 5);
             if (OwnAddress == INADDR_NONE)
                 return false;
         }
     }
-    CharUpperBuffA(OwnNodeName, lstrlenA(OwnNodeName));
     return true;
 }
 

@@ -76,17 +76,45 @@ struct AgentConnection {
 // one request and reads its answer before the next.
 //   HELLO <node>               -> SESSION <sessionId, 8 hex digits> | REFUSED <code>
 //   CONNECT <share> <password> -> GRANTED <word1> <word2>          | REFUSED <code>
-// The agent ends a session by closing the connection.
+// Request words are matched byte for byte. The agent ends a session by
+// closing the connection. A connection that has no session
+// AgentGreetingTimeout after it was made is closed; while every place is
+// taken, a new connection takes the place of the longest-waiting one without
+// a session, never that of a session.
 
 const int MaxLineLength = 255;
+const DWORD AgentGreetingTimeout = 10000;   // ms from connecting to SESSION
 
-// Whether `text` begins with `prefix`, ignoring case (protocol words, options).
+// Protocol words, options and node names ignore the case of ASCII letters
+// only, the same on every machine: a locale's collation would also fold
+// other letters and ignore some bytes altogether (a soft hyphen).
+inline char asciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+// Whether the first `length` bytes of `a` and `b` match, ignoring ASCII case.
+inline bool matchesIgnoringAsciiCase(const char *a, const char *b, int length)
+{
+    for (int i = 0; i < length; i++)
+        if (asciiUpper(a[i]) != asciiUpper(b[i]))
+            return false;
+    return true;
+}
+
+// Whether `text` begins with `prefix`, ignoring ASCII case.
 inline bool startsWith(const char *text, const char *prefix)
 {
     int length = lstrlenA(prefix);
-    return lstrlenA(text) >= length &&
-           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text, length, prefix, length) ==
-               CSTR_EQUAL;
+    return lstrlenA(text) >= length && matchesIgnoringAsciiCase(text, prefix, length);
+}
+
+// Whether two node names are the same: the same length, the same bytes but
+// for the case of ASCII letters.
+inline bool isSameNodeName(const char *a, const char *b)
+{
+    int length = lstrlenA(a);
+    return lstrlenA(b) == length && matchesIgnoringAsciiCase(a, b, length);
 }
 
 #endif

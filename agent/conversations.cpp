@@ -353,7 +353,7 @@ static bool readNetworkApplication(const char *application, char *node)
     if (length < 1 || length > MaxNodeNameLength || *end != '\\')
         return false;
     lstrcpynA(node, start, length + 1);
-    return IsValidNodeName(node) && IsSameName(end + 1, "NDDE$");
+    return IsValidNodeName(node) && isSameDdeName(end + 1, "NDDE$");
 }
 
 void AnswerInitiate(HWND client, LPARAM atoms)
@@ -371,8 +371,7 @@ void AnswerInitiate(HWND client, LPARAM atoms)
         return;
     }
     conversation->partner = client;
-    lstrcpyA(conversation->node, node);
-    CharUpperBuffA(conversation->node, lstrlenA(node));
+    CopyNodeName(conversation->node, node);
     lstrcpyA(conversation->share, topic);
     SendMessageA(client, WM_DDE_ACK, (WPARAM)conversation->window,
                  MAKELPARAM(GlobalAddAtomA(application), GlobalAddAtomA(topic)));
@@ -746,8 +745,8 @@ static int knownServerCount;
 static KnownServer *knownServerOf(const ShareView *share)
 {
     for (int i = 0; i < knownServerCount; i++)
-        if (IsSameName(knownServers[i].application, share->appName) &&
-            IsSameName(knownServers[i].topic, share->topicName))
+        if (isSameDdeName(knownServers[i].application, share->appName) &&
+            isSameDdeName(knownServers[i].topic, share->topicName))
             return &knownServers[i];
     return 0;
 }
@@ -1142,7 +1141,7 @@ int ConnectionsOf(const Session *session, AgentConnection *list, int size)
             conversation->state != Standing)
             continue;
         int slot = 0;
-        while (slot < count && lstrcmpA(list[slot].shareName, conversation->share) != 0)
+        while (slot < count && !IsSameText(list[slot].shareName, conversation->share))
             slot++;
         if (slot == size)
             continue;

@@ -9,18 +9,6 @@ void InitFrame(Frame *frame, BYTE kind, DWORD conversation)
     frame->conversation = conversation;
 }
 
-char AsciiUpper(char c)
-{
-    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
-}
-
-bool IsSameName(const char *left, const char *right)
-{
-    for (; *left && AsciiUpper(*left) == AsciiUpper(*right); left++, right++) {
-    }
-    return AsciiUpper(*left) == AsciiUpper(*right);
-}
-
 // ---- Byte buffers ----------------------------------------------------------
 
 // Makes room for `count` more bytes: moves the unread bytes to the front, or grows.

@@ -19,7 +19,8 @@
 //   Hello    c->s  name: the client's node name (refused unless 1..15 visible characters)
 //   Welcome  s->c  data: the session id (4 bytes)
 //   Refused  s->c  word: an NDde code; conversation 0 refuses the Hello and the session ends
-//   Ping     both  sent after 3 s without sending; a side that hears nothing for 10 s ends the session
+//   Ping     both  sent after 3 s without sending; the client's agent ends a session it hears
+//                  nothing on for 10 s (the serving agent: 60 s, while it holds conversations)
 // Opening a conversation on a share (the password never travels):
 //   Open      c->s  name: the share; word: OpenConnectOnly to hold the share without a DDE server
 //   Challenge s->c  data: ChallengeLength fresh random bytes
@@ -44,7 +45,7 @@
 #ifndef NETDDE_WIRE_H
 #define NETDDE_WIRE_H
 
-#include <windows.h>
+#include "agentlink.h"
 
 const BYTE WireVersion = 1;
 const DWORD FrameHeaderSize = 16;
@@ -99,10 +100,12 @@ struct Frame {
 // A frame of `kind` for `conversation`, every other field empty.
 void InitFrame(Frame *frame, BYTE kind, DWORD conversation);
 
-// Node, share and item names compare ignoring ASCII case only, never by a
-// locale's collation.
-char AsciiUpper(char c);
-bool IsSameName(const char *left, const char *right);
+// DDE names (applications, topics, items) and share names compare as node
+// names do: ASCII letters in any case, every other byte as it is.
+inline bool isSameDdeName(const char *a, const char *b)
+{
+    return isSameNodeName(a, b);
+}
 
 // ---- Byte buffers ----------------------------------------------------------
 // Bytes waiting to be sent or read: taken from `start`, added at `length`.

@@ -23,11 +23,11 @@ bool IsValidNodeName(const char *name)
     return length >= 1 && length <= MaxNodeNameLength;
 }
 
-static void copyNodeName(char *to, const char *name)
+void CopyNodeName(char *to, const char *name)
 {
     int i = 0;
     for (; name[i] && i < MaxNodeNameLength; i++)
-        to[i] = AsciiUpper(name[i]);
+        to[i] = asciiUpper(name[i]);
     to[i] = 0;
 }
 
@@ -56,7 +56,7 @@ Session *FindServedSession(const char *node, DWORD id)
 {
     for (int i = 0; i < sessionCount; i++)
         if (sessions[i]->incoming && sessions[i]->state == SessionReady &&
-            sessions[i]->id == id && IsSameName(sessions[i]->node, node))
+            sessions[i]->id == id && isSameNodeName(sessions[i]->node, node))
             return sessions[i];
     return 0;
 }
@@ -218,7 +218,7 @@ static void greetClient(Session *session, const Frame *hello)
         refuseSession(session, NDDE_OUT_OF_MEMORY);
         return;
     }
-    copyNodeName(session->node, hello->name);
+    CopyNodeName(session->node, hello->name);
     session->id = newSessionId();
     session->state = SessionReady;
     Frame welcome;
@@ -407,7 +407,7 @@ static bool findNode(const char *node, sockaddr_in *address)
     ZeroMemory(address, sizeof *address);
     address->sin_family = AF_INET;
     address->sin_port = htons(AgentDefaultPort);
-    if (IsSameName(node, OwnNodeName)) {
+    if (isSameNodeName(node, OwnNodeName)) {
         address->sin_port = htons(OwnPort);
         address->sin_addr.s_addr = OwnAddress != INADDR_ANY ? OwnAddress : htonl(INADDR_LOOPBACK);
         return true;
@@ -447,7 +447,7 @@ static bool findNode(const char *node, sockaddr_in *address)
 Session *SessionToNode(const char *node)
 {
     for (int i = 0; i < sessionCount; i++)
-        if (!sessions[i]->incoming && !sessions[i]->failed && IsSameName(sessions[i]->node, node))
+        if (!sessions[i]->incoming && !sessions[i]->failed && isSameNodeName(sessions[i]->node, node))
             return sessions[i];
     sockaddr_in address;
     if (!IsValidNodeName(node) || !findNode(node, &address)) {
@@ -462,7 +462,7 @@ Session *SessionToNode(const char *node)
         LogEvent("refused: no room for a session to %s", node);
         return 0;
     }
-    copyNodeName(session->node, node);
+    CopyNodeName(session->node, node);
     if (WSAAsyncSelect(socket, AgentWindowHandle, WM_SESSION_SOCKET,
                        FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0 ||
         (connect(socket, (sockaddr *)&address, sizeof address) != 0 &&
@@ -489,8 +489,13 @@ void CheckSessions()
                                                       : "the node did not answer within 10 s");
             continue;
         }
-        if (now - session->lastReceived >= SilenceTimeout) {
-            EndSession(session, "nothing heard for 10 s");
+        // A node that stops answering ends the conversations through it in
+        // bounded time; a served node gets longer, and only while it holds
+        // conversations, since a client node need not send anything else.
+        DWORD silence = now - session->lastReceived;
+        if (session->incoming ? silence >= ServedSilenceTimeout && ConversationCountOn(session) > 0
+                              : silence >= SilenceTimeout) {
+            EndSession(session, "nothing heard from the node");
             continue;
         }
         if (!session->incoming) {

@@ -10,7 +10,8 @@
 #include <winsock.h>
 
 const DWORD GreetingTimeout = 10000;     // ms from connect to Hello/Welcome
-const DWORD SilenceTimeout = 10000;      // ms without a byte from the other node
+const DWORD SilenceTimeout = 10000;      // ms without a byte from the serving node
+const DWORD ServedSilenceTimeout = 60000; // ms without a byte from a client node with conversations
 const DWORD PingInterval = 3000;         // ms without sending before a Ping
 const DWORD IdleSessionTimeout = 60000;  // an outgoing session without conversations
 const DWORD MaxQueuedBytes = 64 * 1024 * 1024; // unsent bytes before the session fails
@@ -54,7 +55,8 @@ Session *SessionAt(int index);
 // A served session by its client's node name and id.
 Session *FindServedSession(const char *node, DWORD id);
 
-// Node names: 1 to 15 visible characters.
+// Node names: 1 to 15 visible characters, kept with ASCII letters upper-cased.
 bool IsValidNodeName(const char *name);
+void CopyNodeName(char *to, const char *name);
 
 #endif

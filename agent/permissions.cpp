@@ -55,10 +55,10 @@ static DWORD itemPermissions(const ShareView *share, const char *item)
 {
     if (!share->firstItem[0] && share->addItemCount == 0)
         return ~0u;
-    if (share->firstItem[0] && IsSameName(share->firstItem, item))
+    if (share->firstItem[0] && isSameDdeName(share->firstItem, item))
         return ~0u;
     for (LONG i = 0; i < share->addItemCount; i++)
-        if (IsSameName(ShareItemName(share, i), item))
+        if (isSameDdeName(ShareItemName(share, i), item))
             return share->addItems[i].permissions;
     return 0;
 }

@@ -18,7 +18,7 @@ static int rememberedCount;
 static RememberedEntry *findRemembered(const char *node, const char *share)
 {
     for (int i = 0; i < rememberedCount; i++)
-        if (IsSameName(remembered[i].node, node) && IsSameName(remembered[i].share, share))
+        if (isSameNodeName(remembered[i].node, node) && isSameDdeName(remembered[i].share, share))
             return &remembered[i];
     return 0;
 }

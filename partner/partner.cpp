@@ -8,6 +8,10 @@
 // machine (null) answers NDDE_INVALID_SERVER, an unknown level
 // NDDE_INVALID_LEVEL, a missing count pointer NDDE_INVALID_PARAMETER. A
 // missing result buffer counts as a buffer of size 0.
+//
+// A share to add or change comes as a transfer block that the library packed
+// into a global memory block. It is read by its own offsets within that
+// memory block's size; the size the caller named for its record has no say.
 #include "sharestore.h"
 #include "agentcall.h"
 #include "localinfo.h"
@@ -31,6 +35,14 @@ static DWORD bufferSize(DWORD buffer, DWORD size)
 static bool isLocalServer(DWORD server)
 {
     return server == 0;
+}
+
+// Reads the share of a transfer block handed over in a global memory block.
+static UINT readShareArgument(DWORD block, ShareView *share)
+{
+    const BYTE *data = pointerArgument<const BYTE>(block);
+    HGLOBAL memory = data ? GlobalHandle(data) : 0;
+    return ReadShareBlock(data, memory ? GlobalSize(memory) : 0, share);
 }
 
 // ---- Validity checks, window, texts, node and task -------------------------
@@ -172,7 +184,7 @@ static WORD WINAPI shareSetInfo(const DWORD *args)
     if (!IsValidShareName(shareName))
         return NDDE_INVALID_SHARE;
     ShareView share;
-    UINT result = ReadShareBlock(pointerArgument<const BYTE>(args[3]), args[4], &share);
+    UINT result = readShareArgument(args[3], &share);
     return result != NDDE_NO_ERROR ? result : StoreReplaceShare(shareName, &share);
 }
 
@@ -232,7 +244,7 @@ static WORD WINAPI shareAdd(const DWORD *args)
     if (args[1] != 2)
         return NDDE_INVALID_LEVEL;
     ShareView share;
-    UINT result = ReadShareBlock(pointerArgument<const BYTE>(args[2]), args[3], &share);
+    UINT result = readShareArgument(args[2], &share);
     return result != NDDE_NO_ERROR ? result : StoreAddShare(&share);
 }
 

@@ -19,7 +19,8 @@ static bool isPrintableText(const char *text, int minLength, int maxLength)
     return length >= minLength;
 }
 
-bool IsValidShareName(const char *name)
+// The share-name rules for one form of a name.
+static bool followsShareNameRules(const char *name)
 {
     if (!isPrintableText(name, 1, MaxShareNameLength))
         return false;
@@ -32,6 +33,23 @@ bool IsValidShareName(const char *name)
             return false;
     }
     return true;
+}
+
+void StoredShareName(const char *name, char *stored)
+{
+    lstrcpynA(stored, name, ShareNameSize);
+    CharUpperBuffA(stored, lstrlenA(stored));
+}
+
+// Upper-casing can turn a printable character into one that is not (ÿ into
+// Ÿ, 0x9F): such a name could be stored but never found again.
+bool IsValidShareName(const char *name)
+{
+    if (!followsShareNameRules(name))
+        return false;
+    char stored[ShareNameSize];
+    StoredShareName(name, stored);
+    return followsShareNameRules(stored);
 }
 
 bool IsValidTopic(const char *topic)

@@ -46,13 +46,12 @@ static void closeStore(OpenStore *store)
     ReleaseMutex(store->mutex);
 }
 
-// The registry value name of a share: its name upper-cased.
+// The registry value name of a share: its stored name.
 static UINT valueNameOf(const char *shareName, char *valueName)
 {
     if (!IsValidShareName(shareName))
         return NDDE_INVALID_SHARE;
-    lstrcpyA(valueName, shareName);
-    CharUpperBuffA(valueName, lstrlenA(valueName));
+    StoredShareName(shareName, valueName);
     return NDDE_NO_ERROR;
 }
 
@@ -111,7 +110,7 @@ static bool isSoundRecord(const Record *record, const char *valueName, ShareView
     memcpy(&checksum, record->data + sizeof RecordMagic, sizeof checksum);
     return checksum == crc32(block, blockSize) &&
            ReadShareBlock(block, blockSize, share) == NDDE_NO_ERROR &&
-           ShareBlockSize(share) == blockSize && lstrcmpA(share->shareName, valueName) == 0;
+           ShareBlockSize(share) == blockSize && IsSameText(share->shareName, valueName);
 }
 
 // ---- Store operations ------------------------------------------------------
@@ -157,7 +156,7 @@ UINT StoreReplaceShare(const char *shareName, const ShareView *share)
     if (result != NDDE_NO_ERROR)
         return result;
     // A share keeps its name: the record may change its case only.
-    if (lstrcmpA(valueName, newName) != 0)
+    if (!IsSameText(valueName, newName))
         return NDDE_INVALID_PARAMETER;
     return writeShare(valueName, share, true);
 }

@@ -18,7 +18,7 @@
 //   - printable: a byte from 0x20 to 0x7E or from 0xA0 to 0xFF;
 //   - share name: 1 to 63 printable characters, none of them `\`, `,` or
 //     `=`; at most one `$`, and only as the last character after at least
-//     one other;
+//     one other; the name as stored (upper-cased) follows the same rules;
 //   - topic: 1 to 255 printable characters;
 //   - password: 0 to 14 printable characters (a password slot holds at most
 //     14 bytes; the password ends at its first zero byte);
@@ -30,6 +30,7 @@
 #define SHARESTORE_H
 
 #include "partnerlink.h"
+#include <string.h>
 
 const char ShareStoreKey[] = "Software\\Tessaseg\\DDE Shares";
 const char StoreMutexName[] = "Tessaseg.ShareStore";
@@ -42,7 +43,18 @@ const int MaxAppNameLength = 255;
 const int MaxItemNameLength = 255;
 const LONG MaxAddItems = 65535;
 
+// Share names (as stored) and passwords are the same only when they have the
+// same length and the same bytes: never by a locale's collation, which
+// ignores some bytes (a soft hyphen) and folds others (Æ and AE).
+inline bool IsSameText(const char *a, const char *b)
+{
+    return strcmp(a, b) == 0;
+}
+
 bool IsValidShareName(const char *name);
+// The form a valid share name is stored, listed and found under: upper-cased
+// into `stored` (ShareNameSize bytes).
+void StoredShareName(const char *name, char *stored);
 bool IsValidTopic(const char *topic);
 bool IsValidPassword(const char *password);
 

@@ -1,6 +1,7 @@
 // Shares added, read, changed, listed and deleted through Tessaflat.dll and
 // the real Tessaseg.dll, and every refusal the store gives for them.
 #include "partnertest.h"
+#include "partnerlink.h"
 #include <doctest/doctest.h>
 
 #include <algorithm>
@@ -110,6 +111,10 @@ TEST_CASE("a share's record is replaced as a whole by NDdeShareSetInfo")
         renamed.name = cleanup("PT_OTHER$");
         CHECK(setShare("PT_EDIT$", renamed) == NDDE_INVALID_PARAMETER);
         CHECK_FALSE(hasShare("PT_OTHER$"));
+        // Nor to a name that only a collation takes for the same (0xAD is a soft hyphen).
+        renamed.name = cleanup("PT_EDIT\xAD$");
+        CHECK(setShare("PT_EDIT$", renamed) == NDDE_INVALID_PARAMETER);
+        CHECK_FALSE(hasShare("PT_EDIT\xAD$"));
         checkSameShare(readShare("PT_EDIT$"), changed);
     }
     SUBCASE("a missing share cannot be changed") {
@@ -144,6 +149,43 @@ TEST_CASE("shares are listed by name and deleted")
     CHECK(std::count(listed.begin(), listed.end(), "PT_LIST1$") == 1);
     CHECK(readShare("PT_LIST2$").result == NDDE_SHARE_NOT_EXIST);
     CHECK(deleteShare("PT_LIST2$") == NDDE_SHARE_NOT_EXIST);
+}
+
+// A share whose name holds `byte` is either refused when added, or found
+// under the name it was given for every operation and listed exactly once.
+TEST_CASE("every byte in a share name is refused when added or round-trips")
+{
+    const std::string prefix = "PT_BYTE";
+    int accepted = 0;
+    for (int byte = 0x01; byte <= 0xFF; byte++) {
+        CAPTURE(byte);
+        ShareCleanup cleanup;
+        TestShare share(cleanup(prefix + (char)byte));
+        UINT added = addShare(share);
+        std::vector<std::string> listed = listShares();
+        auto found = std::find_if(listed.begin(), listed.end(), [&](const std::string &name) {
+            return name.size() == share.name.size() && name.compare(0, prefix.size(), prefix) == 0;
+        });
+        if (added != NDDE_NO_ERROR) {
+            CHECK(added == NDDE_INVALID_SHARE);
+            CHECK_FALSE(NDdeIsValidShareName((LPSTR)share.name.c_str()));
+            CHECK(found == listed.end());
+            continue;
+        }
+        accepted++;
+        CHECK(NDdeIsValidShareName((LPSTR)share.name.c_str()));
+        REQUIRE(found != listed.end());
+        CHECK(std::count(listed.begin(), listed.end(), *found) == 1);
+        checkSameShare(readShare(share.name), share);
+        CHECK(readShare(*found).result == NDDE_NO_ERROR);
+        share.topic = "Changed";
+        CHECK(setShare(share.name, share) == NDDE_NO_ERROR);
+        checkSameShare(readShare(share.name), share);
+        CHECK(deleteShare(share.name) == NDDE_NO_ERROR);
+        CHECK_FALSE(hasShare(*found));
+    }
+    // Every printable ASCII character but `\`, `,` and `=` is one of them.
+    CHECK(accepted >= 0x7E - 0x20 + 1 - 3);
 }
 
 TEST_CASE("code 2 gives the size and item count a share needs")
@@ -338,15 +380,71 @@ TEST_CASE("the share operations check their other arguments")
         CHECK(NDdeShareAdd(nullptr, 2, (LPBYTE)record, 1024) == NDDE_INVALID_ITEM_LIST);
         CHECK_FALSE(hasShare("PT_ARGS$"));
     }
-    SUBCASE("a caller's size larger than the record is read by the record's offsets") {
-        CHECK(NDdeShareAdd(nullptr, 2, (LPBYTE)share.record(), share.packedSize() + 500) ==
-              NDDE_NO_ERROR);
-        checkSameShare(readShare("PT_ARGS$"), share);
+}
+
+// The caller's size is whatever the caller says; the record is read by its
+// own offsets, within the block the library packed it into.
+TEST_CASE("a share record is taken whole whatever size the caller names")
+{
+    ShareCleanup cleanup;
+    TestShare share = fullShare(cleanup("PT_SIZED$"));
+    DWORD size = 0;
+    SUBCASE("the size of the record's header") {
+        size = sizeof(ShareInfo);
     }
-    SUBCASE("a caller's size cutting into the record is refused") {
-        CHECK(NDdeShareAdd(nullptr, 2, (LPBYTE)share.record(), share.packedSize() - 3) ==
-              NDDE_INVALID_PARAMETER);
-        CHECK(NDdeShareAdd(nullptr, 2, (LPBYTE)share.record(), 100) == NDDE_INVALID_PARAMETER);
-        CHECK_FALSE(hasShare("PT_ARGS$"));
+    SUBCASE("a size cutting into the packed record") {
+        size = share.packedSize() - 3;
     }
+    SUBCASE("no size") {
+        size = 0;
+    }
+    SUBCASE("a size larger than the packed record") {
+        size = share.packedSize() + 500;
+    }
+    SUBCASE("the largest size") {
+        size = 0xFFFFFFFF;
+    }
+    CAPTURE(size);
+    CHECK(NDdeShareAdd(nullptr, 2, (LPBYTE)share.record(), size) == NDDE_NO_ERROR);
+    checkSameShare(readShare(share.name), share);
+    share.items.pop_back();
+    CHECK(NDdeShareSetInfo(nullptr, (LPSTR) "PT_SIZED$", 2, (LPBYTE)share.record(), size, 0) ==
+          NDDE_NO_ERROR);
+    checkSameShare(readShare(share.name), share);
+}
+
+// A block handed to the partner itself, as the library would hand it: a
+// global memory block, here one whose first item runs to the block's end.
+TEST_CASE("the partner reads a share block only within the block")
+{
+    ShareCleanup cleanup;
+    const PartnerThunkBlock *partner = (const PartnerThunkBlock *)GetProcAddress(
+        GetModuleHandleA("Tessaseg.dll"), "thk_ThunkData16");
+    REQUIRE(partner != nullptr);
+    const DWORD size = ShareInfoHeaderSize + 8 + 4;
+    HGLOBAL handle = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size);
+    REQUIRE(handle != nullptr);
+    BYTE *block = (BYTE *)GlobalLock(handle);
+    ShareTransferHeader *header = (ShareTransferHeader *)block;
+    lstrcpyA(header->shareName, cleanup("PT_RAGGED$").c_str());
+    // An empty application and passwords, topic "T", then "ITEM" without its end.
+    header->appName = header->password1 = header->password2 = ShareInfoHeaderSize;
+    header->topicName = ShareInfoHeaderSize + 1;
+    lstrcpyA((char *)block + header->topicName, "T");
+    header->firstItem = size - 4;
+    memcpy(block + header->firstItem, "ITEM", 4);
+
+    for (DWORD callerSize : {size, size + 4096, (DWORD)0xFFFFFFFF}) {
+        CAPTURE(callerSize);
+        DWORD args[] = {0, 2, (DWORD)(UINT_PTR)block, callerSize};
+        CHECK(partner->operations[PartnerShareAdd](args) == NDDE_INVALID_PARAMETER);
+        CHECK_FALSE(hasShare("PT_RAGGED$"));
+    }
+    // The same block with the item's end inside it is a share.
+    block[size - 1] = 0;
+    DWORD args[] = {0, 2, (DWORD)(UINT_PTR)block, 0};
+    CHECK(partner->operations[PartnerShareAdd](args) == NDDE_NO_ERROR);
+    CHECK(hasShare("PT_RAGGED$"));
+    GlobalUnlock(handle);
+    GlobalFree(handle);
 }

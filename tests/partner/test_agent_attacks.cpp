@@ -1,0 +1,371 @@
+// The agent nddeagent.exe against hostile and careless clients: passwords
+// and names that differ from the stored ones in ways a locale's collation
+// hides, and connections that never greet. The test speaks the agents' wire
+// protocol itself over 127.0.0.1, and runs the real client nddeclient.exe.
+#include "partnertest.h"
+#include "agentlink.h"
+#include "netdde_wire.h"
+#include <doctest/doctest.h>
+#include <winsock.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace pt;
+
+// Winsock for the whole test program.
+static const bool winsockStarted = [] {
+    WSADATA winsock;
+    return WSAStartup(MAKEWORD(1, 1), &winsock) == 0;
+}();
+
+// A TCP connection to the agent on 127.0.0.1, closed when destroyed.
+class AgentLine {
+public:
+    explicit AgentLine(unsigned short port)
+    {
+        socket_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (socket_ != INVALID_SOCKET &&
+            connect(socket_, (sockaddr *)&address, sizeof address) != 0) {
+            closesocket(socket_);
+            socket_ = INVALID_SOCKET;
+        }
+    }
+    ~AgentLine()
+    {
+        if (socket_ != INVALID_SOCKET)
+            closesocket(socket_);
+        FreeBuffer(&received_);
+    }
+    AgentLine(const AgentLine &) = delete;
+    AgentLine &operator=(const AgentLine &) = delete;
+
+    bool isConnected() const { return socket_ != INVALID_SOCKET; }
+
+    bool send(const std::string &bytes)
+    {
+        return ::send(socket_, bytes.data(), bytes.size(), 0) == (int)bytes.size();
+    }
+
+    bool sendFrame(const Frame &frame)
+    {
+        ByteBuffer bytes = {};
+        bool sent = AppendFrame(&bytes, &frame) &&
+                    send(std::string((const char *)bytes.bytes, bytes.length));
+        FreeBuffer(&bytes);
+        return sent;
+    }
+
+    // The next frame from the agent that is not a Ping; false when none
+    // comes within 5 seconds. Its data stays valid until the next read.
+    bool readFrame(Frame *frame)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            DWORD size;
+            FrameRead read = ReadFrame(received_.bytes + received_.start,
+                                       received_.length - received_.start, frame, &size);
+            if (read == FrameMalformed)
+                return false;
+            if (read == FrameComplete) {
+                ConsumeBytes(&received_, size);
+                if (frame->kind == FramePing)
+                    continue;
+                return true;
+            }
+            if (GetTickCount() - start >= 5000)
+                return false;
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(socket_, &readable);
+            timeval wait = {0, 100000};
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                continue;
+            char chunk[4096];
+            int count = recv(socket_, chunk, sizeof chunk, 0);
+            if (count <= 0 || !AppendBytes(&received_, chunk, count))
+                return false;
+        }
+    }
+
+    // Whether the agent has ended the connection (an orderly close or a
+    // reset), looking without waiting.
+    bool isClosedByAgent()
+    {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket_, &readable);
+        timeval none = {0, 0};
+        char c;
+        return select(0, &readable, nullptr, nullptr, &none) == 1 &&
+               recv(socket_, &c, 1, MSG_PEEK) <= 0;
+    }
+
+private:
+    SOCKET socket_ = INVALID_SOCKET;
+    ByteBuffer received_ = {};
+};
+
+// The Hello frame of node `node`.
+static std::string helloBytes(const std::string &node)
+{
+    Frame hello;
+    InitFrame(&hello, FrameHello, 0);
+    lstrcpynA(hello.name, node.c_str(), sizeof hello.name);
+    ByteBuffer bytes = {};
+    std::string laidOut;
+    if (AppendFrame(&bytes, &hello))
+        laidOut.assign((const char *)bytes.bytes, bytes.length);
+    FreeBuffer(&bytes);
+    return laidOut;
+}
+
+// Opens a session of node `node` over `line`: "SESSION" when welcomed,
+// "REFUSED\t<code>" when refused, "" when the agent does not answer.
+static std::string hello(AgentLine &line, const std::string &node)
+{
+    Frame answer;
+    if (!line.send(helloBytes(node)) || !line.readFrame(&answer))
+        return "";
+    if (answer.kind == FrameRefused)
+        return "REFUSED\t" + std::to_string(answer.word);
+    return answer.kind == FrameWelcome ? "SESSION" : "";
+}
+
+static bool greet(AgentLine &line, const std::string &node)
+{
+    return hello(line, node) == "SESSION";
+}
+
+// Connects the session to `share`, proving `password` against the agent's
+// challenge: "GRANTED\t<access>\t<permissions>" or "REFUSED\t<code>".
+static std::string connectShare(AgentLine &line, const std::string &share,
+                                const std::string &password)
+{
+    static DWORD conversation = 0;
+    Frame frame;
+    InitFrame(&frame, FrameOpen, ++conversation);
+    frame.word = OpenConnectOnly;
+    lstrcpynA(frame.name, share.c_str(), sizeof frame.name);
+    if (!line.sendFrame(frame) || !line.readFrame(&frame))
+        return "";
+    if (frame.kind == FrameChallenge) {
+        BYTE proof[ProofLength];
+        REQUIRE(ProvePassword(password.c_str(), frame.data, proof));
+        InitFrame(&frame, FrameProof, conversation);
+        frame.data = proof;
+        frame.dataLength = ProofLength;
+        if (!line.sendFrame(frame) || !line.readFrame(&frame))
+            return "";
+    }
+    if (frame.kind == FrameOpened)
+        return "GRANTED\t" + std::to_string(frame.data[0] | frame.data[1] << 8) + "\t" +
+               std::to_string(frame.data[2] | frame.data[3] << 8);
+    return frame.kind == FrameRefused ? "REFUSED\t" + std::to_string(frame.word) : "";
+}
+
+static std::vector<SessionEntry> sessions()
+{
+    std::vector<SessionEntry> list(AgentMaxSessions);
+    DWORD total = 0, entries = 0;
+    if (NDdeSessionEnum(nullptr, 1, (LPBYTE)list.data(), list.size() * sizeof list[0], &total,
+                        &entries) != NDDE_NO_ERROR)
+        entries = 0;
+    list.resize(entries);
+    return list;
+}
+
+static std::vector<std::string> sessionNames()
+{
+    std::vector<std::string> names;
+    for (auto &session : sessions())
+        names.push_back(session.clientName);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The id of the session of `node`, 0 when there is none.
+static DWORD sessionIdOf(const std::string &node)
+{
+    for (auto &session : sessions())
+        if (node == session.clientName)
+            return session.sessionId;
+    return 0;
+}
+
+static DWORD connectionCountOf(const std::string &node)
+{
+    DWORD total = 0, entries = 0;
+    std::vector<BYTE> buffer(4096);
+    if (NDdeConnectionEnum(nullptr, (LPSTR)node.c_str(), sessionIdOf(node), 1, buffer.data(),
+                           buffer.size(), &total, &entries) != NDDE_NO_ERROR)
+        return 0;
+    return entries;
+}
+
+const std::string Refused = "REFUSED\t1";      // NDDE_ACCESS_DENIED
+
+TEST_CASE("the agent grants a password only to exactly its bytes")
+{
+    closeStrayAgent();
+    ShareCleanup cleanup;
+    // 0xAD is a soft hyphen, 0xC6 and 0xE6 are Æ and æ.
+    TestShare hyphen(cleanup("PT_HYPHEN$")), ligature(cleanup("PT_AE$")),
+        hyphenOnly(cleanup("PT_SOFT$"));
+    hyphen.password1 = "K\xAD" "EY";
+    hyphen.permissions1 = Request;
+    hyphen.password2 = "SECOND";
+    hyphen.permissions2 = Advise;
+    ligature.password1 = "\xC6";
+    ligature.permissions1 = Poke;
+    hyphenOnly.password1 = "OTHER";
+    hyphenOnly.password2 = "\xAD";
+    hyphenOnly.permissions2 = Execute;
+    for (TestShare *share : {&hyphen, &ligature, &hyphenOnly})
+        REQUIRE(addShare(*share) == NDDE_NO_ERROR);
+
+    RunningAgent agent;
+    REQUIRE(agent.start());
+    AgentLine line(agent.port());
+    REQUIRE(line.isConnected());
+    REQUIRE(greet(line, "ATTACKER"));
+
+    // A collation twin, a prefix, an extension and a case variant of each
+    // stored password are refused; the password itself is granted.
+    CHECK(connectShare(line, "PT_HYPHEN$", "KEY") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "K\xAD" "E") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "K\xAD" "EYS") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "k\xAD" "ey") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "K\xAD" "EY") == "GRANTED\t1\t1");
+    CHECK(connectShare(line, "PT_HYPHEN$", "SECON") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "SECONDS") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "Second") == Refused);
+    CHECK(connectShare(line, "PT_HYPHEN$", "SECOND") == "GRANTED\t2\t2");
+    CHECK(connectShare(line, "PT_AE$", "AE") == Refused);
+    CHECK(connectShare(line, "PT_AE$", "\xE6") == Refused);
+    CHECK(connectShare(line, "PT_AE$", "\xC6") == "GRANTED\t1\t4");
+    CHECK(connectShare(line, "PT_SOFT$", "") == Refused);
+    CHECK(connectShare(line, "PT_SOFT$", "\xAD\xAD") == Refused);
+    CHECK(connectShare(line, "PT_SOFT$", "\xAD") == "GRANTED\t2\t8");
+
+    // The real client node, giving no password or the twins.
+    ChildProcess client;
+    REQUIRE(agent.startClient(client, "NODE PT_SOFT$ PT_HYPHEN$:KEY PT_AE$:AE"));
+    REQUIRE(client.waitForLine("ready"));
+    std::vector<std::string> lines = client.outputLines();
+    REQUIRE(lines.size() == 5);
+    CHECK(std::vector<std::string>(lines.begin() + 1, lines.end()) ==
+          std::vector<std::string>{"refused PT_SOFT$ with code 1",
+                                   "refused PT_HYPHEN$ with code 1",
+                                   "refused PT_AE$ with code 1", "ready"});
+}
+
+TEST_CASE("the agent tells names apart byte for byte")
+{
+    closeStrayAgent();
+    ShareCleanup cleanup;
+    TestShare plain(cleanup("PT_TWIN$")), twin(cleanup("PT_TWIN\xAD$"));
+    plain.permissions1 = twin.permissions1 = Request;
+    REQUIRE(addShare(plain) == NDDE_NO_ERROR);
+    REQUIRE(addShare(twin) == NDDE_NO_ERROR);
+
+    RunningAgent agent;
+    REQUIRE(agent.start());
+    AgentLine line(agent.port()), other(agent.port());
+    REQUIRE(line.isConnected());
+    REQUIRE(other.isConnected());
+
+    REQUIRE(greet(line, "NODE\xAD"));
+
+    // Two shares whose names differ by a soft hyphen are two connections.
+    CHECK(connectShare(line, "PT_TWIN$", "") == "GRANTED\t1\t1");
+    CHECK(connectShare(line, "PT_TWIN\xAD$", "") == "GRANTED\t1\t1");
+    CHECK(connectionCountOf("NODE\xAD") == 2);
+
+    // A session is named by its node: ASCII letters in any case, every
+    // other byte as it is.
+    REQUIRE(greet(other, "node\xE9"));
+    DWORD id = sessionIdOf("NODE\xAD");
+    REQUIRE(id != 0);
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "NODE", id) == NDDE_INVALID_SESSION);
+    DWORD otherId = sessionIdOf("NODE\xE9");
+    REQUIRE(otherId != 0);
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "NODE\xC9", otherId) == NDDE_INVALID_SESSION);
+    CHECK(sessionNames() == std::vector<std::string>{"NODE\xAD", "NODE\xE9"});
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "Node\xAD", id) == NDDE_NO_ERROR);
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "nOdE\xE9", otherId) == NDDE_NO_ERROR);
+    CHECK(sessionNames().empty());
+}
+
+TEST_CASE("a connection that does not greet is closed after ten seconds")
+{
+    closeStrayAgent();
+    RunningAgent agent;
+    REQUIRE(agent.start());
+    AgentLine silent(agent.port()), partial(agent.port()), refused(agent.port()),
+        greeted(agent.port());
+    REQUIRE(partial.send(helloBytes("NODE").substr(0, 10)));
+    REQUIRE(hello(refused, "TWO WORDS") == "REFUSED\t6");
+    REQUIRE(greet(greeted, "PATIENT"));
+    DWORD start = GetTickCount();
+
+    // A slow client has its time to greet.
+    Sleep(5000);
+    CHECK_FALSE(silent.isClosedByAgent());
+    CHECK_FALSE(partial.isClosedByAgent());
+    CHECK_FALSE(refused.isClosedByAgent());
+
+    CHECK(waitUntil([&] {
+        return silent.isClosedByAgent() && partial.isClosedByAgent() &&
+               refused.isClosedByAgent();
+    }, AgentGreetingTimeout + 4000));
+    CHECK(GetTickCount() - start >= AgentGreetingTimeout - 1000);
+    CHECK_FALSE(greeted.isClosedByAgent());
+    CHECK(sessionNames() == std::vector<std::string>{"PATIENT"});
+}
+
+TEST_CASE("a burst of silent connections neither locks clients out nor harms sessions")
+{
+    closeStrayAgent();
+    ShareCleanup cleanup;
+    TestShare share(cleanup("PT_BUSY$"));
+    share.permissions1 = Request;
+    REQUIRE(addShare(share) == NDDE_NO_ERROR);
+
+    RunningAgent agent;
+    REQUIRE(agent.start());
+    ChildProcess early;
+    REQUIRE(agent.startClient(early, "EARLY PT_BUSY$"));
+    REQUIRE(early.waitForLine("ready"));
+    AgentLine held(agent.port());
+    REQUIRE(greet(held, "HELD"));
+
+    const int burst = 200;
+    std::vector<std::unique_ptr<AgentLine>> silent;
+    DWORD start = GetTickCount();
+    for (int i = 0; i < burst; i++)
+        silent.emplace_back(new AgentLine(agent.port()));
+
+    // A new client is served while the silent connections are there.
+    ChildProcess late;
+    REQUIRE(agent.startClient(late, "LATE PT_BUSY$"));
+    CHECK(late.waitForLine("granted PT_BUSY$ by password #1 with permissions 0x0001",
+                           12000 - std::min<DWORD>(GetTickCount() - start, 12000)));
+
+    // The sessions from before are unharmed.
+    CHECK(early.isRunning());
+    CHECK(connectShare(held, "PT_BUSY$", "") == "GRANTED\t1\t1");
+    CHECK(sessionNames() == std::vector<std::string>{"EARLY", "HELD", "LATE"});
+
+    // Every silent connection is closed once its time to greet is over.
+    CHECK(waitUntil([&] {
+        return std::all_of(silent.begin(), silent.end(), [](std::unique_ptr<AgentLine> &line) {
+            return !line->isConnected() || line->isClosedByAgent();
+        });
+    }, AgentGreetingTimeout + 5000));
+    CHECK(sessionNames() == std::vector<std::string>{"EARLY", "HELD", "LATE"});
+}
