@@ -50,13 +50,21 @@ struct Options {
 // What an advise loop has seen.
 struct Updates {
     bool countOnly;
+    bool stopping;                     // the time is up: later updates are not shown
     DWORD count;
     DWORD first, last;
     bool inOrder;
 };
 
+// The answer to the asynchronous unadvise.
+struct Completion {
+    bool done;
+    bool accepted;
+};
+
 static DWORD ddeInstance;
 static Updates updates;
+static Completion unadvise;
 
 // ---- Output ------------------------------------------------------------------
 
@@ -316,11 +324,11 @@ static bool stillConnected(HCONV conversation)
 }
 
 static HDDEDATA transact(HCONV conversation, const Options &options, UINT type, const BYTE *bytes, DWORD size,
-                         DWORD *status)
+                         DWORD *status, DWORD timeout)
 {
     HSZ item = DdeCreateStringHandleA(ddeInstance, options.item.c_str(), CP_WINANSI);
-    HDDEDATA answer = DdeClientTransaction((LPBYTE)bytes, size, conversation, item, options.format, type,
-                                           options.timeout, status);
+    HDDEDATA answer = DdeClientTransaction((LPBYTE)bytes, size, conversation, item, options.format, type, timeout,
+                                           status);
     DdeFreeStringHandle(ddeInstance, item);
     return answer;
 }
@@ -334,7 +342,7 @@ static int request(HCONV conversation, const Options &options)
     std::vector<BYTE> bytes;
     for (DWORD round = 0; round < rounds; round++) {
         DWORD status = 0;
-        HDDEDATA answer = transact(conversation, options, XTYP_REQUEST, NULL, 0, &status);
+        HDDEDATA answer = transact(conversation, options, XTYP_REQUEST, NULL, 0, &status, options.timeout);
         if (!answer)
             return ddeFailure("request");
         if (round + 1 == rounds)
@@ -369,7 +377,8 @@ static int poke(HCONV conversation, const Options &options)
         bytes.assign((const BYTE *)options.value.c_str(), (const BYTE *)options.value.c_str() + size);
     }
     DWORD status = 0;
-    HDDEDATA answer = transact(conversation, options, XTYP_POKE, bytes.data(), (DWORD)bytes.size(), &status);
+    HDDEDATA answer = transact(conversation, options, XTYP_POKE, bytes.data(), (DWORD)bytes.size(), &status,
+                                options.timeout);
     return ackResult(answer, status, "poke");
 }
 
@@ -405,8 +414,14 @@ static void printUpdate(HDDEDATA data, UINT format)
 
 static HDDEDATA CALLBACK ddeCallback(UINT type, UINT format, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR, ULONG_PTR)
 {
+    if (type == XTYP_XACT_COMPLETE) {
+        unadvise = {true, data != 0};
+        return 0;
+    }
     if (type != XTYP_ADVDATA)
         return 0;
+    if (updates.stopping)
+        return (HDDEDATA)DDE_FACK;
     if (updates.countOnly)
         countUpdate(data);
     else
@@ -414,16 +429,16 @@ static HDDEDATA CALLBACK ddeCallback(UINT type, UINT format, HCONV, HSZ, HSZ, HD
     return (HDDEDATA)DDE_FACK;
 }
 
-// Handles messages (the updates) until the time is up or the server leaves.
-static bool receiveUpdates(HCONV conversation, DWORD seconds)
+// Handles messages (updates, answers) for `milliseconds` or until `*done`;
+// false when the server has left.
+static bool handleMessages(HCONV conversation, DWORD milliseconds, const bool *done)
 {
     DWORD start = GetTickCount(), lastCheck = start;
-    DWORD duration = seconds * 1000;
-    while (GetTickCount() - start < duration) {
-        DWORD remaining = duration - (GetTickCount() - start);
+    while (!*done && GetTickCount() - start < milliseconds) {
+        DWORD remaining = milliseconds - (GetTickCount() - start);
         MsgWaitForMultipleObjects(0, NULL, FALSE, std::min(remaining, ConnectionCheckPeriod), QS_ALLINPUT);
         MSG message;
-        while (GetTickCount() - start < duration && PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+        while (!*done && GetTickCount() - start < milliseconds && PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&message);
         if (GetTickCount() - lastCheck >= ConnectionCheckPeriod) {
             lastCheck = GetTickCount();
@@ -434,14 +449,34 @@ static bool receiveUpdates(HCONV conversation, DWORD seconds)
     return true;
 }
 
+// Ends the link. Wine's DDEML ends a synchronous transaction at the first DDE
+// message of any kind, so with updates still arriving the unadvise is sent
+// asynchronously and its answer awaited among them.
+static int stopAdvise(HCONV conversation, const Options &options)
+{
+    updates.stopping = true;
+    unadvise = {false, false};
+    DWORD transaction = 0;
+    if (!transact(conversation, options, XTYP_ADVSTOP, NULL, 0, &transaction, TIMEOUT_ASYNC))
+        return ddeFailure("unadvise");
+    if (!handleMessages(conversation, options.timeout, &unadvise.done))
+        return fail(ExitFailed, "the server ended the conversation");
+    if (!unadvise.done)
+        return fail(ExitTimeout, "unadvise: no answer from the server in time");
+    if (!unadvise.accepted)
+        return fail(ExitRefused, "unadvise refused by the server");
+    return ExitSuccess;
+}
+
 static int advise(HCONV conversation, const Options &options)
 {
-    updates = {options.countOnly, 0, 0, 0, true};
+    updates = {options.countOnly, false, 0, 0, 0, true};
     UINT type = XTYP_ADVSTART | (options.warm ? XTYPF_NODATA : 0) | (options.ackRequested ? XTYPF_ACKREQ : 0);
     DWORD status = 0;
-    if (!transact(conversation, options, type, NULL, 0, &status))
+    if (!transact(conversation, options, type, NULL, 0, &status, options.timeout))
         return ddeFailure("advise");
-    bool connected = receiveUpdates(conversation, options.seconds);
+    const bool never = false;
+    bool connected = handleMessages(conversation, options.seconds * 1000, &never);
     if (options.countOnly) {
         char line[128];
         wsprintfA(line, "updates %lu first %lu last %lu inorder %s\r\n", updates.count, updates.first,
@@ -450,9 +485,7 @@ static int advise(HCONV conversation, const Options &options)
     }
     if (!connected)
         return fail(ExitFailed, "the server ended the conversation");
-    if (!transact(conversation, options, XTYP_ADVSTOP, NULL, 0, &status))
-        return ddeFailure("unadvise");
-    return ExitSuccess;
+    return stopAdvise(conversation, options);
 }
 
 static int converse(HCONV conversation, const Options &options)
@@ -466,6 +499,16 @@ static int converse(HCONV conversation, const Options &options)
     return advise(conversation, options);
 }
 
+// A server that did not answer in time may never answer: the conversation
+// ends without waiting for its goodbye (DdeDisconnect would wait 10 s).
+static void abandonConversation(HCONV conversation)
+{
+    CONVINFO info = {};
+    info.cb = sizeof info;
+    if (DdeQueryConvInfo(conversation, QID_SYNC, &info))
+        PostMessageA(info.hwndPartner, WM_DDE_TERMINATE, (WPARAM)info.hwnd, 0);
+}
+
 static int run(const Options &options)
 {
     HSZ app = DdeCreateStringHandleA(ddeInstance, options.app.c_str(), CP_WINANSI);
@@ -476,7 +519,10 @@ static int run(const Options &options)
     if (!conversation)
         return fail(ExitNoServer, "no DDE server answered for " + options.app + "|" + options.topic);
     int result = converse(conversation, options);
-    DdeDisconnect(conversation);
+    if (result == ExitTimeout)
+        abandonConversation(conversation);
+    else
+        DdeDisconnect(conversation);
     return result;
 }
 
@@ -490,6 +536,8 @@ int main(int argc, char **argv)
     if (DdeInitializeA(&ddeInstance, ddeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
         return fail(ExitFailed, "DDE cannot be started");
     int result = run(options);
-    DdeUninitialize(ddeInstance);
+    // DdeUninitialize would wait for the goodbye of an abandoned conversation.
+    if (result != ExitTimeout)
+        DdeUninitialize(ddeInstance);
     return result;
 }
