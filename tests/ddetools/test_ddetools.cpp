@@ -66,6 +66,14 @@ Summary summaryOf(const std::string &output)
     return summary;
 }
 
+// Runs "advise ... /count" to its end; its summary.
+Summary countUpdates(const std::string &arguments)
+{
+    CommandRun run = ask(arguments + " /count");
+    CHECK(run.exitCode == 0);
+    return summaryOf(run.output);
+}
+
 // The update lines "HH:MM:SS.mmm VALUE" of an advise, as their values.
 std::vector<std::string> updateValues(const std::string &output)
 {
@@ -173,9 +181,7 @@ TEST_CASE("hot advise: every value in order, pokes reach the link, the server's 
     REQUIRE(server.start(Service, Topic, "/rate:1000 /item:Greeting=hello"));
 
     // Updates still arrive while the link is ended.
-    CommandRun counting = ask("advise Counter 2 /count /timeout:20000");
-    CHECK(counting.exitCode == 0);
-    Summary counted = summaryOf(counting.output);
+    Summary counted = countUpdates("advise Counter 2 /timeout:20000");
     REQUIRE(counted.read);
     CHECK(counted.count >= 20);
     CHECK(counted.inOrder);
@@ -217,9 +223,7 @@ TEST_CASE("warm advise and acknowledged updates")
     for (const std::string &value : warm)
         CHECK(value == "changed");
 
-    CommandRun acknowledged = ask("advise Counter 2 /ackreq /count");
-    CHECK(acknowledged.exitCode == 0);
-    Summary summary = summaryOf(acknowledged.output);
+    Summary summary = countUpdates("advise Counter 2 /ackreq");
     REQUIRE(summary.read);
     CHECK(summary.count >= 5);
     CHECK(summary.inOrder);
