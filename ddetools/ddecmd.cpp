@@ -5,7 +5,7 @@
 //   ddecmd APP TOPIC execute "COMMAND"
 //   ddecmd APP TOPIC advise ITEM [SECONDS]
 // Options anywhere: /timeout:MS (each transaction, default 5000), /repeat:N
-// (request N times, then print "mean_us X"), /out:FILE (request: the raw
+// (request once and then N times more, printing their "mean_us X"), /out:FILE (request: the raw
 // bytes to FILE), /warm, /ackreq, /count (advise: only the summary line
 // "updates N first F last L inorder yes|no", inorder meaning every value
 // greater than the one before).
@@ -37,6 +37,7 @@ static const DWORD MaxAdviseSeconds = 86400;
 static const DWORD MaxRepeat = 1000000;
 static const DWORD MaxPokeFileSize = 64 * 1024 * 1024;
 static const DWORD ConnectionCheckPeriod = 250;     // ms between checks that the server is still there
+static const DWORD StrayAckWait = 100;              // ms a stray ack may follow a DDEML server's answer
 
 struct Options {
     std::string app, topic, command, item, value, formatName = "CF_TEXT", outPath;
@@ -333,23 +334,58 @@ static HDDEDATA transact(HCONV conversation, const Options &options, UINT type, 
     return answer;
 }
 
+// Takes a WM_DDE_ACK that answers nothing, arriving within `milliseconds`.
+static bool takeStrayAck(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        if (PeekMessageA(&message, NULL, WM_DDE_ACK, WM_DDE_ACK, PM_REMOVE)) {
+            UINT_PTR status = 0, item = 0;
+            UnpackDDElParam(WM_DDE_ACK, message.lParam, &status, &item);
+            FreeDDElParam(WM_DDE_ACK, message.lParam);
+            if (item)
+                GlobalDeleteAtom((ATOM)item);
+            return true;
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_POSTMESSAGE);
+    } while (GetTickCount() - start < milliseconds);
+    return false;
+}
+
+static HDDEDATA requestOnce(HCONV conversation, const Options &options)
+{
+    DWORD status = 0;
+    return transact(conversation, options, XTYP_REQUEST, NULL, 0, &status, options.timeout);
+}
+
+// Requests the item once, or with /repeat:N once and then N timed times.
+// Under Wine a DDEML server follows each answered request with a stray
+// positive ack, which DDEML would take for the answer to the next request:
+// when one follows the first request, one is awaited after each.
 static int request(HCONV conversation, const Options &options)
 {
-    DWORD rounds = options.repeat ? options.repeat : 1;
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    std::vector<BYTE> bytes;
-    for (DWORD round = 0; round < rounds; round++) {
-        DWORD status = 0;
-        HDDEDATA answer = transact(conversation, options, XTYP_REQUEST, NULL, 0, &status, options.timeout);
-        if (!answer)
-            return ddeFailure("request");
-        if (round + 1 == rounds)
-            bytes = dataBytes(answer);
-        DdeFreeDataHandle(answer);
+    HDDEDATA answer = requestOnce(conversation, options);
+    if (!answer)
+        return ddeFailure("request");
+    std::vector<BYTE> bytes = dataBytes(answer);
+    DdeFreeDataHandle(answer);
+    ULONGLONG mean = 0;
+    if (options.repeat) {
+        bool strayAcks = takeStrayAck(StrayAckWait);
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        for (DWORD round = 0; round < options.repeat; round++) {
+            if (!(answer = requestOnce(conversation, options)))
+                return ddeFailure("request");
+            DdeFreeDataHandle(answer);
+            if (strayAcks)
+                takeStrayAck(options.timeout);
+        }
+        QueryPerformanceCounter(&end);
+        mean = (ULONGLONG)(end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart / options.repeat;
     }
-    QueryPerformanceCounter(&end);
     if (!options.outPath.empty()) {
         if (!writeFile(options.outPath, bytes))
             return fail(ExitFailed, "cannot write " + options.outPath);
@@ -358,7 +394,6 @@ static int request(HCONV conversation, const Options &options)
     }
     if (options.repeat) {
         char line[64];
-        ULONGLONG mean = (ULONGLONG)(end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart / rounds;
         wsprintfA(line, "mean_us %lu\r\n", (DWORD)mean);
         print(line);
     }

@@ -2,6 +2,7 @@
 // code and what it prints, driven as a user runs them.
 #include "ddetooltest.h"
 
+#include <ddeml.h>
 #include <doctest/doctest.h>
 #include <stdio.h>
 
@@ -228,4 +229,46 @@ TEST_CASE("warm advise and acknowledged updates")
     CHECK(summary.count >= 5);
     CHECK(summary.inOrder);
     CHECK(server.close());
+}
+
+namespace {
+
+// A DDEML server in this test program: DDEMLSRV|TOPIC answers every request
+// with "answer".
+DWORD ddemlInstance;
+
+HDDEDATA CALLBACK ddemlServer(UINT type, UINT format, HCONV, HSZ, HSZ item, HDDEDATA, ULONG_PTR, ULONG_PTR)
+{
+    if (type == XTYP_CONNECT)
+        return (HDDEDATA)TRUE;
+    if (type == XTYP_REQUEST && format == CF_TEXT)
+        return DdeCreateDataHandle(ddemlInstance, (LPBYTE) "answer", 7, 0, item, CF_TEXT, 0);
+    return NULL;
+}
+
+} // namespace
+
+TEST_CASE("repeated requests to a DDEML server")
+{
+    REQUIRE(DdeInitializeA(&ddemlInstance, ddemlServer, APPCLASS_STANDARD, 0) == DMLERR_NO_ERROR);
+    HSZ service = DdeCreateStringHandleA(ddemlInstance, "DDEMLSRV", CP_WINANSI);
+    REQUIRE(DdeNameService(ddemlInstance, service, NULL, DNS_REGISTER));
+
+    // The server runs on this thread: its messages are handled while ddecmd runs.
+    dt::RunningCommand requests;
+    REQUIRE(requests.start("DDEMLSRV TOPIC request Item /repeat:20"));
+    DWORD start = GetTickCount();
+    while (requests.process().isRunning() && GetTickCount() - start < pt::ProcessTimeout) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+    CommandRun run = requests.finish();
+    CHECK(run.exitCode == 0);
+    CHECK(run.output.find("answer\r\nmean_us ") == 0);
+
+    DdeNameService(ddemlInstance, service, NULL, DNS_UNREGISTER);
+    DdeFreeStringHandle(ddemlInstance, service);
+    DdeUninitialize(ddemlInstance);
 }
