@@ -5,10 +5,10 @@
 //   ddecmd APP TOPIC execute "COMMAND"
 //   ddecmd APP TOPIC advise ITEM [SECONDS]
 // Options anywhere: /timeout:MS (each transaction, default 5000), /repeat:N
-// (request once and then N times more, printing their "mean_us X"), /out:FILE (request: the raw
-// bytes to FILE), /warm, /ackreq, /count (advise: only the summary line
-// "updates N first F last L inorder yes|no", inorder meaning every value
-// greater than the one before).
+// (request once, then N times more, printing their "mean_us X"), /out:FILE
+// (request: the raw bytes to FILE), /warm, /ackreq, /count (advise: only the
+// summary line "updates N first F last L inorder yes|no", inorder meaning
+// every value greater than the one before).
 //
 // FORMAT: CF_TEXT (default), another CF_ name, a decimal number, or any other
 // name, which is registered. CF_TEXT data prints as text, other data as hex.

@@ -176,6 +176,21 @@ TEST_CASE("no server, a hung server and a wrong command line")
     CHECK(server.close());
 }
 
+TEST_CASE("started by name alone: service ddeserver, every topic asked for by name")
+{
+    pt::ChildProcess tooMany;
+    REQUIRE(tooMany.start("ddeserver.exe", "ONE TWO THREE"));
+    DWORD exitCode = 0;
+    CHECK((tooMany.waitForExit(&exitCode) && exitCode == 1));
+
+    dt::RunningServer server;
+    REQUIRE(server.start("", "", "/rate:0 /item:Greeting=hello"));
+    CHECK(runCommand("DDESERVER QUOTES request Greeting").output == "hello\r\n");
+    CHECK(runCommand("ddeserver PRICES execute [buy]").exitCode == 0);
+    CHECK(runCommand("ELSEWHERE QUOTES request Greeting").exitCode == 2);
+    CHECK(server.close());
+}
+
 TEST_CASE("hot advise: every value in order, pokes reach the link, the server's end ends it")
 {
     dt::RunningServer server;
