@@ -5,10 +5,10 @@
 //   ddecmd APP TOPIC execute "COMMAND"
 //   ddecmd APP TOPIC advise ITEM [SECONDS]
 // Options anywhere: /timeout:MS (each transaction, default 5000), /repeat:N
-// (request N times, then print "mean_us X"), /out:FILE (request: the raw
-// bytes to FILE), /warm, /ackreq, /count (advise: only the summary line
-// "updates N first F last L inorder yes|no", inorder meaning every value
-// greater than the one before).
+// (request once, then N times more, printing their "mean_us X"), /out:FILE
+// (request: the raw bytes to FILE), /warm, /ackreq, /count (advise: only the
+// summary line "updates N first F last L inorder yes|no", inorder meaning
+// every value greater than the one before).
 //
 // FORMAT: CF_TEXT (default), another CF_ name, a decimal number, or any other
 // name, which is registered. CF_TEXT data prints as text, other data as hex.
@@ -37,6 +37,7 @@ static const DWORD MaxAdviseSeconds = 86400;
 static const DWORD MaxRepeat = 1000000;
 static const DWORD MaxPokeFileSize = 64 * 1024 * 1024;
 static const DWORD ConnectionCheckPeriod = 250;     // ms between checks that the server is still there
+static const DWORD StrayAckWait = 100;              // ms a stray ack may follow a DDEML server's answer
 
 struct Options {
     std::string app, topic, command, item, value, formatName = "CF_TEXT", outPath;
@@ -50,13 +51,21 @@ struct Options {
 // What an advise loop has seen.
 struct Updates {
     bool countOnly;
+    bool stopping;                     // the time is up: later updates are not shown
     DWORD count;
     DWORD first, last;
     bool inOrder;
 };
 
+// The answer to the asynchronous unadvise.
+struct Completion {
+    bool done;
+    bool accepted;
+};
+
 static DWORD ddeInstance;
 static Updates updates;
+static Completion unadvise;
 
 // ---- Output ------------------------------------------------------------------
 
@@ -316,32 +325,67 @@ static bool stillConnected(HCONV conversation)
 }
 
 static HDDEDATA transact(HCONV conversation, const Options &options, UINT type, const BYTE *bytes, DWORD size,
-                         DWORD *status)
+                         DWORD *status, DWORD timeout)
 {
     HSZ item = DdeCreateStringHandleA(ddeInstance, options.item.c_str(), CP_WINANSI);
-    HDDEDATA answer = DdeClientTransaction((LPBYTE)bytes, size, conversation, item, options.format, type,
-                                           options.timeout, status);
+    HDDEDATA answer = DdeClientTransaction((LPBYTE)bytes, size, conversation, item, options.format, type, timeout,
+                                           status);
     DdeFreeStringHandle(ddeInstance, item);
     return answer;
 }
 
+// Takes a WM_DDE_ACK that answers nothing, arriving within `milliseconds`.
+static bool takeStrayAck(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        if (PeekMessageA(&message, NULL, WM_DDE_ACK, WM_DDE_ACK, PM_REMOVE)) {
+            UINT_PTR status = 0, item = 0;
+            UnpackDDElParam(WM_DDE_ACK, message.lParam, &status, &item);
+            FreeDDElParam(WM_DDE_ACK, message.lParam);
+            if (item)
+                GlobalDeleteAtom((ATOM)item);
+            return true;
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_POSTMESSAGE);
+    } while (GetTickCount() - start < milliseconds);
+    return false;
+}
+
+static HDDEDATA requestOnce(HCONV conversation, const Options &options)
+{
+    DWORD status = 0;
+    return transact(conversation, options, XTYP_REQUEST, NULL, 0, &status, options.timeout);
+}
+
+// Requests the item once, or with /repeat:N once and then N timed times.
+// Under Wine a DDEML server follows each answered request with a stray
+// positive ack, which DDEML would take for the answer to the next request:
+// when one follows the first request, one is awaited after each.
 static int request(HCONV conversation, const Options &options)
 {
-    DWORD rounds = options.repeat ? options.repeat : 1;
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    std::vector<BYTE> bytes;
-    for (DWORD round = 0; round < rounds; round++) {
-        DWORD status = 0;
-        HDDEDATA answer = transact(conversation, options, XTYP_REQUEST, NULL, 0, &status);
-        if (!answer)
-            return ddeFailure("request");
-        if (round + 1 == rounds)
-            bytes = dataBytes(answer);
-        DdeFreeDataHandle(answer);
+    HDDEDATA answer = requestOnce(conversation, options);
+    if (!answer)
+        return ddeFailure("request");
+    std::vector<BYTE> bytes = dataBytes(answer);
+    DdeFreeDataHandle(answer);
+    ULONGLONG mean = 0;
+    if (options.repeat) {
+        bool strayAcks = takeStrayAck(StrayAckWait);
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        for (DWORD round = 0; round < options.repeat; round++) {
+            if (!(answer = requestOnce(conversation, options)))
+                return ddeFailure("request");
+            DdeFreeDataHandle(answer);
+            if (strayAcks)
+                takeStrayAck(options.timeout);
+        }
+        QueryPerformanceCounter(&end);
+        mean = (ULONGLONG)(end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart / options.repeat;
     }
-    QueryPerformanceCounter(&end);
     if (!options.outPath.empty()) {
         if (!writeFile(options.outPath, bytes))
             return fail(ExitFailed, "cannot write " + options.outPath);
@@ -350,7 +394,6 @@ static int request(HCONV conversation, const Options &options)
     }
     if (options.repeat) {
         char line[64];
-        ULONGLONG mean = (ULONGLONG)(end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart / rounds;
         wsprintfA(line, "mean_us %lu\r\n", (DWORD)mean);
         print(line);
     }
@@ -369,7 +412,8 @@ static int poke(HCONV conversation, const Options &options)
         bytes.assign((const BYTE *)options.value.c_str(), (const BYTE *)options.value.c_str() + size);
     }
     DWORD status = 0;
-    HDDEDATA answer = transact(conversation, options, XTYP_POKE, bytes.data(), (DWORD)bytes.size(), &status);
+    HDDEDATA answer = transact(conversation, options, XTYP_POKE, bytes.data(), (DWORD)bytes.size(), &status,
+                                options.timeout);
     return ackResult(answer, status, "poke");
 }
 
@@ -405,8 +449,14 @@ static void printUpdate(HDDEDATA data, UINT format)
 
 static HDDEDATA CALLBACK ddeCallback(UINT type, UINT format, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR, ULONG_PTR)
 {
+    if (type == XTYP_XACT_COMPLETE) {
+        unadvise = {true, data != 0};
+        return 0;
+    }
     if (type != XTYP_ADVDATA)
         return 0;
+    if (updates.stopping)
+        return (HDDEDATA)DDE_FACK;
     if (updates.countOnly)
         countUpdate(data);
     else
@@ -414,16 +464,16 @@ static HDDEDATA CALLBACK ddeCallback(UINT type, UINT format, HCONV, HSZ, HSZ, HD
     return (HDDEDATA)DDE_FACK;
 }
 
-// Handles messages (the updates) until the time is up or the server leaves.
-static bool receiveUpdates(HCONV conversation, DWORD seconds)
+// Handles messages (updates, answers) for `milliseconds` or until `*done`;
+// false when the server has left.
+static bool handleMessages(HCONV conversation, DWORD milliseconds, const bool *done)
 {
     DWORD start = GetTickCount(), lastCheck = start;
-    DWORD duration = seconds * 1000;
-    while (GetTickCount() - start < duration) {
-        DWORD remaining = duration - (GetTickCount() - start);
+    while (!*done && GetTickCount() - start < milliseconds) {
+        DWORD remaining = milliseconds - (GetTickCount() - start);
         MsgWaitForMultipleObjects(0, NULL, FALSE, std::min(remaining, ConnectionCheckPeriod), QS_ALLINPUT);
         MSG message;
-        while (GetTickCount() - start < duration && PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+        while (!*done && GetTickCount() - start < milliseconds && PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&message);
         if (GetTickCount() - lastCheck >= ConnectionCheckPeriod) {
             lastCheck = GetTickCount();
@@ -434,14 +484,34 @@ static bool receiveUpdates(HCONV conversation, DWORD seconds)
     return true;
 }
 
+// Ends the link. Wine's DDEML ends a synchronous transaction at the first DDE
+// message of any kind, so with updates still arriving the unadvise is sent
+// asynchronously and its answer awaited among them.
+static int stopAdvise(HCONV conversation, const Options &options)
+{
+    updates.stopping = true;
+    unadvise = {false, false};
+    DWORD transaction = 0;
+    if (!transact(conversation, options, XTYP_ADVSTOP, NULL, 0, &transaction, TIMEOUT_ASYNC))
+        return ddeFailure("unadvise");
+    if (!handleMessages(conversation, options.timeout, &unadvise.done))
+        return fail(ExitFailed, "the server ended the conversation");
+    if (!unadvise.done)
+        return fail(ExitTimeout, "unadvise: no answer from the server in time");
+    if (!unadvise.accepted)
+        return fail(ExitRefused, "unadvise refused by the server");
+    return ExitSuccess;
+}
+
 static int advise(HCONV conversation, const Options &options)
 {
-    updates = {options.countOnly, 0, 0, 0, true};
+    updates = {options.countOnly, false, 0, 0, 0, true};
     UINT type = XTYP_ADVSTART | (options.warm ? XTYPF_NODATA : 0) | (options.ackRequested ? XTYPF_ACKREQ : 0);
     DWORD status = 0;
-    if (!transact(conversation, options, type, NULL, 0, &status))
+    if (!transact(conversation, options, type, NULL, 0, &status, options.timeout))
         return ddeFailure("advise");
-    bool connected = receiveUpdates(conversation, options.seconds);
+    const bool never = false;
+    bool connected = handleMessages(conversation, options.seconds * 1000, &never);
     if (options.countOnly) {
         char line[128];
         wsprintfA(line, "updates %lu first %lu last %lu inorder %s\r\n", updates.count, updates.first,
@@ -450,9 +520,7 @@ static int advise(HCONV conversation, const Options &options)
     }
     if (!connected)
         return fail(ExitFailed, "the server ended the conversation");
-    if (!transact(conversation, options, XTYP_ADVSTOP, NULL, 0, &status))
-        return ddeFailure("unadvise");
-    return ExitSuccess;
+    return stopAdvise(conversation, options);
 }
 
 static int converse(HCONV conversation, const Options &options)
@@ -466,6 +534,16 @@ static int converse(HCONV conversation, const Options &options)
     return advise(conversation, options);
 }
 
+// A server that did not answer in time may never answer: the conversation
+// ends without waiting for its goodbye (DdeDisconnect would wait 10 s).
+static void abandonConversation(HCONV conversation)
+{
+    CONVINFO info = {};
+    info.cb = sizeof info;
+    if (DdeQueryConvInfo(conversation, QID_SYNC, &info))
+        PostMessageA(info.hwndPartner, WM_DDE_TERMINATE, (WPARAM)info.hwnd, 0);
+}
+
 static int run(const Options &options)
 {
     HSZ app = DdeCreateStringHandleA(ddeInstance, options.app.c_str(), CP_WINANSI);
@@ -476,7 +554,10 @@ static int run(const Options &options)
     if (!conversation)
         return fail(ExitNoServer, "no DDE server answered for " + options.app + "|" + options.topic);
     int result = converse(conversation, options);
-    DdeDisconnect(conversation);
+    if (result == ExitTimeout)
+        abandonConversation(conversation);
+    else
+        DdeDisconnect(conversation);
     return result;
 }
 
@@ -490,6 +571,8 @@ int main(int argc, char **argv)
     if (DdeInitializeA(&ddeInstance, ddeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
         return fail(ExitFailed, "DDE cannot be started");
     int result = run(options);
-    DdeUninitialize(ddeInstance);
+    // DdeUninitialize would wait for the goodbye of an abandoned conversation.
+    if (result != ExitTimeout)
+        DdeUninitialize(ddeInstance);
     return result;
 }

@@ -1,7 +1,10 @@
 // ddeserver.exe: a small DDE server for tests and demonstrations.
 //
-//   ddeserver.exe SERVICE TOPIC [/rate:N] [/item:NAME=VALUE]... [/log:FILE]
+//   ddeserver.exe [SERVICE [TOPIC]] [/rate:N] [/item:NAME=VALUE]... [/log:FILE]
 //
+// Without a TOPIC it answers every topic asked for by name; without a SERVICE
+// its service is "ddeserver", so that a program starting it by name alone
+// (as Network DDE's StartApp does) reaches it.
 // Speaks raw DDE messages (WM_DDE_*), one hidden top-level window per
 // conversation. Items hold bytes with a clipboard format; /item: presets
 // CF_TEXT items. Item "Counter" (CF_TEXT, decimal) counts up N times a
@@ -11,7 +14,7 @@
 // "[terminate]" ends the conversation after its ack.
 //
 // The main window (class DdeServerWindowClass, title "ddeserver
-// SERVICE|TOPIC") answers WM_DDE_INITIATE; closing it ends every
+// SERVICE|TOPIC", "*" standing for every topic) answers WM_DDE_INITIATE; closing it ends every
 // conversation and the program (exit code 0). Exit code 1: a wrong command
 // line; 2: the window cannot be made.
 #include <windows.h>
@@ -27,6 +30,7 @@ static const char DdeServerWindowClass[] = "DdeToolsServer";
 static const char ConversationClass[] = "DdeToolsServerConversation";
 static const char CounterItem[] = "Counter";
 static const char ExecutedItem[] = "Executed";
+static const char DefaultService[] = "ddeserver";
 
 static const UINT CounterTimer = 1;
 static const UINT CounterTimerPeriod = 10;        // ms
@@ -57,7 +61,7 @@ struct Conversation {
 };
 
 // The server's program-wide state.
-static std::string serviceName, topicName, logPath;
+static std::string serviceName = DefaultService, topicName, logPath;     // no topic: every topic
 static std::vector<Item> items;
 static std::vector<Conversation> conversations;
 static std::vector<std::string> executedCommands;
@@ -422,7 +426,12 @@ static bool nameMatches(ATOM atom, const std::string &name)
 
 static void onInitiate(HWND client, LPARAM lParam)
 {
-    if (!nameMatches(LOWORD(lParam), serviceName) || !nameMatches(HIWORD(lParam), topicName))
+    ATOM askedTopic = HIWORD(lParam);
+    if (!nameMatches(LOWORD(lParam), serviceName))
+        return;
+    // A server of every topic answers only for a named one.
+    std::string topicAnswered = topicName.empty() ? (askedTopic ? atomName(askedTopic) : "") : topicName;
+    if (topicAnswered.empty() || !nameMatches(askedTopic, topicAnswered))
         return;
     HWND window = CreateWindowA(ConversationClass, "", WS_POPUP, 0, 0, 0, 0, NULL, NULL,
                                 GetModuleHandleA(NULL), NULL);
@@ -431,7 +440,7 @@ static void onInitiate(HWND client, LPARAM lParam)
     Conversation conversation = {window, client, {}};
     conversations.push_back(conversation);
     ATOM service = GlobalAddAtomA(serviceName.c_str());
-    ATOM topic = GlobalAddAtomA(topicName.c_str());
+    ATOM topic = GlobalAddAtomA(topicAnswered.c_str());
     SendMessageA(client, WM_DDE_ACK, (WPARAM)window, MAKELPARAM(service, topic));
 }
 
@@ -516,10 +525,15 @@ static bool readCommandLine(int argc, char **argv)
             names.push_back(argv[i]);
         }
     }
-    if (names.size() != 2 || !names[0][0] || !names[1][0] || lstrlenA(names[0]) > 255 || lstrlenA(names[1]) > 255)
+    if (names.size() > 2)
         return false;
-    serviceName = names[0];
-    topicName = names[1];
+    for (const char *name : names)
+        if (!name[0] || lstrlenA(name) > 255)
+            return false;
+    if (names.size() >= 1)
+        serviceName = names[0];
+    if (names.size() == 2)
+        topicName = names[1];
     return true;
 }
 
@@ -540,13 +554,13 @@ int main(int argc, char **argv)
     setTextItem(CounterItem, "0");
     setTextItem(ExecutedItem, "");
     if (!readCommandLine(argc, argv)) {
-        const char usage[] = "usage: ddeserver SERVICE TOPIC [/rate:N] [/item:NAME=VALUE]... [/log:FILE]\r\n";
+        const char usage[] = "usage: ddeserver [SERVICE [TOPIC]] [/rate:N] [/item:NAME=VALUE]... [/log:FILE]\r\n";
         DWORD written;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), usage, sizeof usage - 1, &written, NULL);
         return 1;
     }
     HINSTANCE instance = GetModuleHandleA(NULL);
-    std::string title = "ddeserver " + serviceName + "|" + topicName;
+    std::string title = "ddeserver " + serviceName + "|" + (topicName.empty() ? "*" : topicName);
     if (!registerClasses(instance) ||
         !(mainWindow = CreateWindowA(DdeServerWindowClass, title.c_str(), WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
                                      instance, NULL)))

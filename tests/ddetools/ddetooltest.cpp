@@ -6,7 +6,7 @@ namespace dt {
 
 bool RunningServer::start(const std::string &service, const std::string &topic, const std::string &options)
 {
-    title_ = "ddeserver " + service + "|" + topic;
+    title_ = "ddeserver " + (service.empty() ? "ddeserver" : service) + "|" + (topic.empty() ? "*" : topic);
     return process_.start("ddeserver.exe", service + " " + topic + " " + options) &&
            pt::waitUntil([this] { return window() != NULL || !process_.isRunning(); }) && window() != NULL;
 }

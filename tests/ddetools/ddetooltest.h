@@ -13,8 +13,8 @@ namespace dt {
 // The class of ddeserver's window, which answers the initiates.
 const char ServerWindowClass[] = "DdeToolsServer";
 
-// ddeserver.exe serving SERVICE|TOPIC with `options`; ready when its window
-// exists, closed through it (ended if it does not close) when destroyed.
+// ddeserver.exe serving SERVICE|TOPIC with `options` (without a service:
+// "ddeserver"; without a topic: every topic); ready when its window exists, closed through it (ended if it does not close) when destroyed.
 class RunningServer {
 public:
     ~RunningServer() { close(); }

@@ -2,6 +2,7 @@
 // code and what it prints, driven as a user runs them.
 #include "ddetooltest.h"
 
+#include <ddeml.h>
 #include <doctest/doctest.h>
 #include <stdio.h>
 
@@ -23,6 +24,14 @@ const char Topic[] = "QUOTES";
 CommandRun ask(const std::string &arguments)
 {
     return runCommand(std::string(Service) + " " + Topic + " " + arguments);
+}
+
+// Runs "advise ... /count" to its end; its summary.
+Summary countUpdates(const std::string &arguments)
+{
+    CommandRun run = ask(arguments + " /count");
+    CHECK(run.exitCode == 0);
+    return summaryOf(run.output);
 }
 
 } // namespace
@@ -95,22 +104,39 @@ TEST_CASE("no server, a hung server and a wrong command line")
 
     dt::RunningServer server;
     REQUIRE(server.start(Service, Topic, "/rate:0 /item:Greeting=hello"));
-    dt::RunningCommand hanging;
-    REQUIRE(hanging.start(std::string(Service) + " " + Topic + " execute [sleep:6000] /timeout:1000"));
-    CommandRun timedOut = hanging.finish();
+    // ddecmd gives up at its timeout, long before the server wakes.
+    DWORD start = GetTickCount();
+    CommandRun timedOut = ask("execute [sleep:10000] /timeout:1000");
     CHECK(timedOut.exitCode == 4);
     CHECK(timedOut.output.find("in time") != std::string::npos);
+    CHECK(GetTickCount() - start < 8000);
     // Awake again, the server answers as before.
-    CHECK(ask("request Greeting /timeout:20000").output == "hello\r\n");
+    CHECK(pt::waitUntil([] { return ask("request Greeting").output == "hello\r\n"; }, 20000));
+    CHECK(server.close());
+}
+
+TEST_CASE("started by name alone: service ddeserver, every topic asked for by name")
+{
+    pt::ChildProcess tooMany;
+    REQUIRE(tooMany.start("ddeserver.exe", "ONE TWO THREE"));
+    DWORD exitCode = 0;
+    CHECK((tooMany.waitForExit(&exitCode) && exitCode == 1));
+
+    dt::RunningServer server;
+    REQUIRE(server.start("", "", "/rate:0 /item:Greeting=hello"));
+    CHECK(runCommand("DDESERVER QUOTES request Greeting").output == "hello\r\n");
+    CHECK(runCommand("ddeserver PRICES execute [buy]").exitCode == 0);
+    CHECK(runCommand("ELSEWHERE QUOTES request Greeting").exitCode == 2);
     CHECK(server.close());
 }
 
 TEST_CASE("hot advise: every value in order, pokes reach the link, the server's end ends it")
 {
     dt::RunningServer server;
-    REQUIRE(server.start(Service, Topic, "/rate:200 /item:Greeting=hello"));
+    REQUIRE(server.start(Service, Topic, "/rate:1000 /item:Greeting=hello"));
 
-    Summary counted = summaryOf(ask("advise Counter 2 /count").output);
+    // Updates still arrive while the link is ended.
+    Summary counted = countUpdates("advise Counter 2 /timeout:20000");
     REQUIRE(counted.read);
     CHECK(counted.count >= 20);
     CHECK(counted.inOrder);
@@ -145,16 +171,58 @@ TEST_CASE("warm advise and acknowledged updates")
     dt::RunningServer server;
     REQUIRE(server.start(Service, Topic, "/rate:50"));
 
-    std::vector<std::string> warm = updateValues(ask("advise Counter 2 /warm").output);
+    CommandRun warmRun = ask("advise Counter 2 /warm");
+    CHECK(warmRun.exitCode == 0);
+    std::vector<std::string> warm = updateValues(warmRun.output);
     CHECK(warm.size() >= 5);
     for (const std::string &value : warm)
         CHECK(value == "changed");
 
-    CommandRun acknowledged = ask("advise Counter 2 /ackreq /count");
-    CHECK(acknowledged.exitCode == 0);
-    Summary summary = summaryOf(acknowledged.output);
+    Summary summary = countUpdates("advise Counter 2 /ackreq");
     REQUIRE(summary.read);
     CHECK(summary.count >= 5);
     CHECK(summary.inOrder);
     CHECK(server.close());
+}
+
+namespace {
+
+// A DDEML server in this test program: DDEMLSRV|TOPIC answers every request
+// with "answer".
+DWORD ddemlInstance;
+
+HDDEDATA CALLBACK ddemlServer(UINT type, UINT format, HCONV, HSZ, HSZ item, HDDEDATA, ULONG_PTR, ULONG_PTR)
+{
+    if (type == XTYP_CONNECT)
+        return (HDDEDATA)TRUE;
+    if (type == XTYP_REQUEST && format == CF_TEXT)
+        return DdeCreateDataHandle(ddemlInstance, (LPBYTE) "answer", 7, 0, item, CF_TEXT, 0);
+    return NULL;
+}
+
+} // namespace
+
+TEST_CASE("repeated requests to a DDEML server")
+{
+    REQUIRE(DdeInitializeA(&ddemlInstance, ddemlServer, APPCLASS_STANDARD, 0) == DMLERR_NO_ERROR);
+    HSZ service = DdeCreateStringHandleA(ddemlInstance, "DDEMLSRV", CP_WINANSI);
+    REQUIRE(DdeNameService(ddemlInstance, service, NULL, DNS_REGISTER));
+
+    // The server runs on this thread: its messages are handled while ddecmd runs.
+    dt::RunningCommand requests;
+    REQUIRE(requests.start("DDEMLSRV TOPIC request Item /repeat:20"));
+    DWORD start = GetTickCount();
+    while (requests.process().isRunning() && GetTickCount() - start < pt::ProcessTimeout) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+    CommandRun run = requests.finish();
+    CHECK(run.exitCode == 0);
+    CHECK(run.output.find("answer\r\nmean_us ") == 0);
+
+    DdeNameService(ddemlInstance, service, NULL, DNS_UNREGISTER);
+    DdeFreeStringHandle(ddemlInstance, service);
+    DdeUninitialize(ddemlInstance);
 }
