@@ -176,24 +176,25 @@ TEST_CASE("a conversation that cannot stand ends with its reason shown")
 
 TEST_CASE("StartApp starts the share's application when no server answers")
 {
+    const char started[] = "ddeserver ddeserver|*";   // ddeserver.exe started by its name alone
     pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_START$"), Request | StartApp);
-    share.app = "NTSTARTSRV";     // netdde_startsrv.exe: starts ddeserver NTSTARTSRV QUOTES
-    pt::TestShare noStart = serverShare(cleanup("NT_NOSTART$"), Request);
-    noStart.app = "NTSTARTSRV";
+    pt::TestShare share = serverShare(cleanup("NT_START$"), Request | Execute | StartApp);
+    share.app = "ddeserver";
+    pt::TestShare noStart = serverShare(cleanup("NT_NOSTART$"), Request | Execute);
+    noStart.app = "ddeserver";
     REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
     REQUIRE(pt::addShare(noStart) == NDDE_NO_ERROR);
     pt::RunningAgent agent;
     REQUIRE(startNode(agent));
 
-    CHECK(onShare("NT_NOSTART$", "request Greeting").exitCode == 3);
-    CHECK(FindWindowA(dt::ServerWindowClass, "ddeserver NTSTARTSRV|QUOTES") == nullptr);
-    CommandRun started = onShare("NT_START$", "request Greeting /timeout:20000");
-    CHECK(started.exitCode == 0);
-    CHECK(started.output == "started\r\n");
-    CHECK(agentShows(agent, "started NTSTARTSRV for share NT_START$"));
-    HWND server = FindWindowA(dt::ServerWindowClass, "ddeserver NTSTARTSRV|QUOTES");
+    CHECK(onShare("NT_NOSTART$", "execute [first]").exitCode == 3);
+    CHECK(FindWindowA(dt::ServerWindowClass, started) == nullptr);
+    CHECK(onShare("NT_START$", "execute [started] /timeout:20000").exitCode == 0);
+    CHECK(agentShows(agent, "started ddeserver for share NT_START$"));
+    HWND server = FindWindowA(dt::ServerWindowClass, started);
     REQUIRE(server != nullptr);
+    // The server started stays: the next conversation finds it.
+    CHECK(onShare("NT_NOSTART$", "request Executed").output == "[started]\r\n");
     PostMessageA(server, WM_CLOSE, 0, 0);
     CHECK(ui::waitForWindowToClose(server));
 }
