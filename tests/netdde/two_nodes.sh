@@ -1,0 +1,78 @@
+#!/bin/bash
+# Two nodes on this machine (tools/nodes: two Wine prefixes, two agents on
+# loopback ports): a client on node A uses a share of node B; the serving
+# agent is killed under a running advise link, which must end on node A in
+# bounded time, and once restarted, new conversations work again.
+set -u
+top=$(cd "$(dirname "$0")/../.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$top/build}
+. "$top/tools/env.sh"
+ROOT=$top
+# Ports of their own, so that other pairs on this machine are not disturbed.
+export NODE_A_PORT=$((21000 + $$ % 4000 * 2)) NODE_B_PORT=$((21001 + $$ % 4000 * 2))
+BIN=$BUILD_DIR/bin
+PREFIX_B=$BUILD_DIR/wineprefix-b
+STATE=$BUILD_DIR/nodes
+failures=0
+
+check() {   # check DESCRIPTION EXPECTED ACTUAL
+    if [ "$2" = "$3" ]; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1: expected '$2', got '$3'"
+        failures=$((failures + 1))
+    fi
+}
+
+on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
+on_a() { timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
+
+finish() {
+    [ -z "${server_pid:-}" ] || kill "$server_pid" 2>/dev/null
+    [ -z "${agent_pid:-}" ] || kill "$agent_pid" 2>/dev/null
+    "$ROOT/tools/nodes" stop >/dev/null
+}
+trap finish EXIT
+
+"$ROOT/tools/nodes" start || exit 1
+on_b addshare.exe 'NT_PAIR$' NTSRV QUOTES >/dev/null
+WINEPREFIX=$PREFIX_B wine "$BIN/ddeserver.exe" NTSRV QUOTES /rate:20 /item:Price=9 </dev/null >/dev/null 2>&1 &
+server_pid=$!
+remote='\\NODEB\NDDE$'
+price=$(on_a ddecmd.exe "$remote" 'NT_PAIR$' request Price /timeout:20000 | tr -d '\r')
+check "a request from node A reaches node B's server" 9 "$price"
+on_a ddecmd.exe "$remote" 'NT_PAIR$' poke Price 10 >/dev/null
+check "a poke from node A" 0 $?
+price=$(on_a ddecmd.exe "$remote" 'NT_PAIR$' request Price | tr -d '\r')
+check "the poked value comes back" 10 "$price"
+
+# The serving agent killed under a running link: node A's client sees its
+# conversation end within 10 s of the kill (ddecmd checks every half second).
+on_a ddecmd.exe "$remote" 'NT_PAIR$' advise Counter 40 >"$STATE/advise.out" 2>&1 &
+advise_pid=$!
+for _ in $(seq 50); do
+    grep -q '^[0-9][0-9]:' "$STATE/advise.out" && break
+    sleep 0.2
+done
+check "the link delivers updates" yes "$(grep -q '^[0-9][0-9]:' "$STATE/advise.out" && echo yes)"
+kill -9 "$(cat "$STATE/agent-B.pid")"
+killed=$(date +%s)
+wait "$advise_pid"
+advise_status=$?
+ended=$(( $(date +%s) - killed ))
+check "the client's conversation ends (exit code 5)" 5 "$advise_status"
+check "within 10 s of the kill" yes "$([ "$ended" -le 10 ] && echo yes || echo "no ($ended s)")"
+
+# Restarted, the serving agent serves new conversations.
+WINEPREFIX=$PREFIX_B wine "$BIN/nddeagent.exe" "/port:$NODE_B_PORT" /node:NODEB /bind:127.0.0.1 \
+    </dev/null >/dev/null 2>&1 &
+agent_pid=$!
+for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$NODE_B_PORT") 2>/dev/null && break
+    sleep 0.2
+done
+price=$(on_a ddecmd.exe "$remote" 'NT_PAIR$' request Price /timeout:20000 | tr -d '\r')
+check "a new conversation after the restart" 10 "$price"
+
+echo "$failures failure(s)"
+[ "$failures" = 0 ]
