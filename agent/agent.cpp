@@ -180,6 +180,9 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_SESSION_SOCKET:
         HandleSessionSocket((SOCKET)wParam, lParam);
         return 0;
+    case WM_FLUSH_SESSIONS:
+        FlushSessions();
+        return 0;
     case WM_END_FAILED_SESSIONS:
         EndFailedSessions();
         return 0;

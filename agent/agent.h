@@ -13,6 +13,7 @@ enum AgentMessage {
     WM_SESSION_SOCKET = WM_APP + 2,    // wParam: a session's socket; lParam: its event
     WM_END_FAILED_SESSIONS = WM_APP + 3, // a session could not send: end it from the top
     WM_ASK_PASSWORD = WM_APP + 4,      // wParam: a conversation's serial
+    WM_FLUSH_SESSIONS = WM_APP + 5,    // frames are queued to be sent
 };
 
 extern HWND AgentWindowHandle;

@@ -647,42 +647,6 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
     sendOrHold(conversation, &frame);
 }
 
-static bool clientFrame(Conversation *conversation, const Frame *frame)
-{
-    ConversationState state = conversation->state;
-    switch (frame->kind) {
-    case FrameChallenge:
-        if (state != Opening)
-            return false;
-        answerChallenge(conversation, frame);
-        return true;
-    case FrameOpened:
-        if (state != Proving)
-            return false;
-        conversationOpened(conversation, frame);
-        return true;
-    case FrameRefused:
-        if (state != Opening && state != Proving)
-            return false;
-        conversationRefused(conversation, frame->word);
-        return true;
-    case FrameData:
-        if (state != Standing)
-            return false;
-        deliverData(conversation, frame);
-        return true;
-    case FrameAck:
-        if (state != Standing)
-            return false;
-        answerFirstPending(conversation, frame->word);
-        return true;
-    case FrameTerminate:
-        endConversation(conversation, false);
-        return true;
-    }
-    return false;
-}
-
 // ---- Serving side ----------------------------------------------------------
 
 static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
@@ -1064,35 +1028,51 @@ static void relayDataAck(Conversation *conversation, const Frame *frame)
     ConsumeBytes(&conversation->dataAcks, sizeof(Pending));
 }
 
-static bool servingFrame(Conversation *conversation, const Frame *frame)
+// ---- Frames of a conversation ---------------------------------------------
+
+static void refusedByNode(Conversation *conversation, const Frame *frame)
 {
-    ConversationState state = conversation->state;
-    switch (frame->kind) {
-    case FrameProof:
-        if (state != Proving)
-            return false;
-        proveShare(conversation, frame);
-        return true;
-    case FrameRequest:
-    case FramePoke:
-    case FrameExecute:
-    case FrameAdvise:
-    case FrameUnadvise:
-        if (state != Standing)
-            return false;
-        queueTransaction(conversation, frame);
-        return true;
-    case FrameDataAck:
-        if (state != Standing)
-            return false;
-        relayDataAck(conversation, frame);
-        return true;
-    case FrameTerminate:
-        endConversation(conversation, false);
-        return true;
-    }
-    return false;
+    conversationRefused(conversation, frame->word);
 }
+
+static void answeredByNode(Conversation *conversation, const Frame *frame)
+{
+    answerFirstPending(conversation, frame->word);
+}
+
+static void endedByNode(Conversation *conversation, const Frame *)
+{
+    endConversation(conversation, false);
+}
+
+// Which frames a conversation takes in which states, and what they do.
+struct FrameRule {
+    bool serving;
+    BYTE kind;
+    int states;               // bits: 1 << ConversationState
+    void (*handle)(Conversation *, const Frame *);
+};
+
+const int Before = 1 << WaitingForSession | 1 << Opening | 1 << Proving | 1 << AskingPassword |
+                   1 << StartingServer;
+const int Open = 1 << Standing;
+
+static const FrameRule frameRules[] = {
+    {false, FrameChallenge, 1 << Opening, answerChallenge},
+    {false, FrameOpened, 1 << Proving, conversationOpened},
+    {false, FrameRefused, 1 << Opening | 1 << Proving, refusedByNode},
+    {false, FrameData, Open, deliverData},
+    {false, FrameAck, Open, answeredByNode},
+    {false, FrameTerminate, Before | Open, endedByNode},
+    {true, FrameProof, 1 << Proving, proveShare},
+    {true, FrameRequest, Open, queueTransaction},
+    {true, FramePoke, Open, queueTransaction},
+    {true, FrameExecute, Open, queueTransaction},
+    {true, FrameAdvise, Open, queueTransaction},
+    {true, FrameUnadvise, Open, queueTransaction},
+    {true, FrameDataAck, Open, relayDataAck},
+    {true, FrameTerminate, Before | Open, endedByNode},
+};
 
 bool HandleConversationFrame(Session *session, const Frame *frame)
 {
@@ -1104,8 +1084,14 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
     // A conversation this side has just ended may still hear from the other.
     if (!conversation)
         return true;
-    return conversation->serving ? servingFrame(conversation, frame)
-                                 : clientFrame(conversation, frame);
+    for (const FrameRule &rule : frameRules)
+        if (rule.serving == conversation->serving && rule.kind == frame->kind) {
+            if (!(rule.states & (1 << conversation->state)))
+                return false;
+            rule.handle(conversation, frame);
+            return true;
+        }
+    return false;
 }
 
 // ---- Time ------------------------------------------------------------------

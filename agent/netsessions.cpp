@@ -11,6 +11,7 @@ static Session *sessions[MaxSessionSlots];
 static int sessionCount;
 static SOCKET listenSocket = INVALID_SOCKET;
 static DWORD nextSessionId;
+static bool flushPosted;                // WM_FLUSH_SESSIONS is on its way
 
 // ---- Node names ------------------------------------------------------------
 
@@ -73,6 +74,10 @@ static Session *addSession(SOCKET socket, bool incoming, SessionState state)
 {
     if (sessionCount == MaxSessionSlots)
         return 0;
+    // Frames go out as soon as they are flushed: a request's answer never
+    // waits for the acknowledgement of the one before.
+    BOOL noDelay = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
     Session *session = (Session *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Session));
     if (!session)
         return 0;
@@ -155,9 +160,19 @@ bool SendFrame(Session *session, const Frame *frame)
         markFailed(session);
         return false;
     }
-    if (session->state != SessionConnecting)
-        sendQueued(session);
-    return !session->failed;
+    // Frames queued while the window handles the messages waiting now go
+    // out together, once those are done: fewer, fuller sends.
+    if (!flushPosted)
+        flushPosted = PostMessageA(AgentWindowHandle, WM_FLUSH_SESSIONS, 0, 0) != 0;
+    return true;
+}
+
+void FlushSessions()
+{
+    flushPosted = false;
+    for (int i = 0; i < sessionCount; i++)
+        if (sessions[i]->state != SessionConnecting)
+            sendQueued(sessions[i]);
 }
 
 // ---- Session frames --------------------------------------------------------
@@ -283,6 +298,8 @@ static void receiveFrames(Session *session)
             closing = "out of memory";
         else
             session->lastReceived = GetTickCount();
+        if (count != SOCKET_ERROR && count < (int)ReceiveChunk)
+            break;
     }
     ByteBuffer &buffer = session->received;
     while (!session->failed) {

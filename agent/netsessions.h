@@ -40,13 +40,16 @@ void HandleSessionSocket(SOCKET socket, LPARAM event);
 // Once a second: greetings, silence, pings and idle sessions.
 void CheckSessions();
 void EndFailedSessions();
+// WM_FLUSH_SESSIONS: sends what every session has queued.
+void FlushSessions();
 void EndAllSessions();
 
 // The outgoing session to `node`, opened when there is none; null (with the
 // reason logged) when the node cannot be found.
 Session *SessionToNode(const char *node);
-// Queues `frame` and sends what the socket takes. False when it cannot: the
-// session is then marked failed and ends soon, never inside this call.
+// Queues `frame`; it is sent once the window has handled the messages
+// waiting now. False when it cannot be: the session is then marked failed
+// and ends soon, never inside this call.
 bool SendFrame(Session *session, const Frame *frame);
 void EndSession(Session *session, const char *reason);
 

@@ -1,9 +1,16 @@
-// The DDE benchmark of tools/bench: ddecmd.exe against ddeserver.exe on this
-// node. Prints a small request's mean round trip and the hot-link updates a
-// client receives per second, with whether any were lost or reordered.
+// The DDE benchmark of tools/bench: ddecmd.exe against ddeserver.exe. Prints
+// a small request's mean round trip and the hot-link updates a client
+// receives per second, with whether any were lost or reordered.
+//
+//   bench_dde.exe                    against a ddeserver started here
+//   bench_dde.exe APP TOPIC PATH     against a server that runs (items Small,
+//                                    Counter at OFFERED/s), e.g. through
+//                                    \\NODE\NDDE$ and a share; with a 4 MB
+//                                    request's throughput
 #include "ddetooltest.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 namespace {
 
@@ -45,10 +52,33 @@ bool measure(const char *path, const std::string &app, const std::string &topic)
     return true;
 }
 
+// A 4 MB item poked once, then requested a few times: the throughput.
+bool measureBigRequest(const char *path, const std::string &app, const std::string &topic)
+{
+    const DWORD size = 4 * 1024 * 1024, rounds = 3;
+    std::string bytes(size, '\0');
+    for (DWORD i = 0; i < size; i++)
+        bytes[i] = (char)(i * 13);
+    std::string file = dt::tempPath("bench-dde-big.bin"), output;
+    bool measured = dt::writeText(file, bytes) &&
+                    ddecmd(app, topic, "poke Big @" + file + " BenchBinary /timeout:60000", &output) &&
+                    ddecmd(app, topic, "request Big BenchBinary /timeout:60000 /out:" + file +
+                           " /repeat:" + std::to_string(rounds), &output);
+    DeleteFileA(file.c_str());
+    size_t mean = output.find("mean_us ");
+    if (!measured || mean == std::string::npos)
+        return false;
+    double seconds = atof(output.c_str() + mean + 8) / 1e6;
+    printf("4 MB request (%s): %.0f ms, %.1f MB/s\n", path, seconds * 1000, 4 / seconds);
+    return true;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (argc == 4)
+        return measure(argv[3], argv[1], argv[2]) && measureBigRequest(argv[3], argv[1], argv[2]) ? 0 : 1;
     dt::RunningServer server;
     if (!server.start("BENCHSRV", "QUOTES", "/rate:" + std::to_string(OfferedRate) + " /item:Small=hello")) {
         printf("ddeserver.exe did not start\n");

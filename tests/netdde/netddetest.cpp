@@ -9,6 +9,16 @@ bool startNode(pt::RunningAgent &agent)
     return agent.start(std::string("/node:") + Node + " /bind:127.0.0.1");
 }
 
+bool ServedNode::start(std::vector<pt::TestShare> shares, const char *serverOptions)
+{
+    for (pt::TestShare &share : shares) {
+        pt::deleteShare(cleanup(share.name));     // one left by a run that did not finish
+        if (pt::addShare(share) != NDDE_NO_ERROR)
+            return false;
+    }
+    return startNode(agent) && (!serverOptions || server.start(Server, Topic, serverOptions));
+}
+
 pt::TestShare serverShare(const std::string &name, DWORD permissions, const std::string &password)
 {
     pt::TestShare share(name);

@@ -21,6 +21,17 @@ const char PasswordCaption[] = "Network DDE Password";
 // The agent as node NODEA on a free port of 127.0.0.1.
 bool startNode(pt::RunningAgent &agent);
 
+// Node NODEA with shares and a DDE server: the shares stored, the agent and
+// ddeserver Server|Topic started; all undone when it goes out of scope.
+struct ServedNode {
+    pt::ShareCleanup cleanup;
+    pt::RunningAgent agent;
+    dt::RunningServer server;
+    // Stores `shares`, starts the agent, and the server with `serverOptions`
+    // unless they are null.
+    bool start(std::vector<pt::TestShare> shares, const char *serverOptions);
+};
+
 // A share of Server|Topic giving `permissions` to password #1.
 pt::TestShare serverShare(const std::string &name, DWORD permissions,
                           const std::string &password = "");

@@ -10,13 +10,10 @@ using dt::CommandRun;
 
 TEST_CASE("request, poke and execute reach the share's server and come back")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_PRICES$"), Request | Advise | Poke | Execute);
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:0 /item:Price=41.50"));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_PRICES$", Request | Advise | Poke | Execute)},
+                       "/rate:0 /item:Price=41.50"));
+    pt::RunningAgent &agent = node.agent;
 
     CommandRun price = onShare("NT_PRICES$", "request Price");
     CHECK(price.exitCode == 0);
@@ -38,18 +35,13 @@ TEST_CASE("request, poke and execute reach the share's server and come back")
     CHECK(lines[0].find("Node NODEA") != std::string::npos);
     CHECK(lines[0].find("port " + std::to_string(agent.port())) != std::string::npos);
     CHECK(agentShows(agent, "NODEA opened share NT_PRICES$ with access #1"));
-    CHECK(server.close());
+    CHECK(node.server.close());
 }
 
 TEST_CASE("a registered clipboard format and a 4 MB item travel unchanged")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_DATA$"), Request | Poke);
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:0"));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_DATA$", Request | Poke)}, "/rate:0"));
 
     CHECK(onShare("NT_DATA$", "poke Blob AB+ TessaNetFormat").exitCode == 0);
     CHECK(onShare("NT_DATA$", "request Blob TessaNetFormat").output == "41 42 2B\r\n");
@@ -65,18 +57,14 @@ TEST_CASE("a registered clipboard format and a 4 MB item travel unchanged")
     CHECK(dt::fileText(readPath) == big);
     DeleteFileA(pokedPath.c_str());
     DeleteFileA(readPath.c_str());
-    CHECK(server.close());
+    CHECK(node.server.close());
 }
 
 TEST_CASE("hot and warm links deliver every update in order, then end")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_LINKS$"), Request | Advise | Poke);
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:50 /item:Greeting=hello"));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_LINKS$", Request | Advise | Poke)},
+                       "/rate:50 /item:Greeting=hello"));
 
     dt::Summary hot = dt::summaryOf(onShare("NT_LINKS$", "advise Counter 2 /count").output);
     REQUIRE(hot.read);
@@ -112,26 +100,21 @@ TEST_CASE("hot and warm links deliver every update in order, then end")
     dt::RunningCommand abandoned;
     REQUIRE(abandoned.start(shareArguments("NT_LINKS$", "advise Counter 20")));
     CHECK(pt::waitUntil([&] { return !dt::updateValues(abandoned.process().output()).empty(); }, 10000));
-    CHECK(server.close());
+    CHECK(node.server.close());
     CHECK(abandoned.finish().exitCode == 5);
 }
 
 TEST_CASE("the share decides which transactions and items reach the server")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare narrow = serverShare(cleanup("NT_NARROW$"), Request);
-    pt::TestShare items = serverShare(cleanup("NT_ITEMS$"), Request | Advise | Poke | Execute);
+    pt::TestShare items = serverShare("NT_ITEMS$", Request | Advise | Poke | Execute);
     items.firstItem = "Price";
     items.items = {{"Volume", Request}};
-    REQUIRE(pt::addShare(narrow) == NDDE_NO_ERROR);
-    REQUIRE(pt::addShare(items) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
     std::string logPath = dt::tempPath("netdde-executed.log");
     DeleteFileA(logPath.c_str());
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic,
-                         "/rate:0 /item:Price=1 /item:Volume=2 /item:Other=3 /log:" + logPath));
+    std::string options = "/rate:0 /item:Price=1 /item:Volume=2 /item:Other=3 /log:" + logPath;
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_NARROW$", Request), items}, options.c_str()));
+    pt::RunningAgent &agent = node.agent;
 
     // Each bit not granted: a negative acknowledgement, and the server never hears of it.
     CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
@@ -148,18 +131,16 @@ TEST_CASE("the share decides which transactions and items reach the server")
     CHECK(onShare("NT_ITEMS$", "request Other").exitCode == 3);
     CHECK(onShare("NT_ITEMS$", "request Price").output == "6\r\n");
     CHECK(onShare("NT_ITEMS$", "execute [allowed]").exitCode == 0);
-    CHECK(server.close());
+    CHECK(node.server.close());
     CHECK(dt::fileText(logPath) == "[allowed]\r\n");
     DeleteFileA(logPath.c_str());
 }
 
 TEST_CASE("a conversation that cannot stand ends with its reason shown")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_NOSERVER$"), Request);
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_NOSERVER$", Request)}, nullptr));
+    pt::RunningAgent &agent = node.agent;
 
     CHECK(onShare("NT_NOSERVER$", "request Price").exitCode == 3);
     CHECK(agentShows(agent, "share NT_NOSERVER$ on \\\\NODEA: no server"));
@@ -177,15 +158,13 @@ TEST_CASE("a conversation that cannot stand ends with its reason shown")
 TEST_CASE("StartApp starts the share's application when no server answers")
 {
     const char started[] = "ddeserver ddeserver|*";   // ddeserver.exe started by its name alone
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_START$"), Request | Execute | StartApp);
+    pt::TestShare share = serverShare("NT_START$", Request | Execute | StartApp);
     share.app = "ddeserver";
-    pt::TestShare noStart = serverShare(cleanup("NT_NOSTART$"), Request | Execute);
+    pt::TestShare noStart = serverShare("NT_NOSTART$", Request | Execute);
     noStart.app = "ddeserver";
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    REQUIRE(pt::addShare(noStart) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
+    ServedNode node;
+    REQUIRE(node.start({share, noStart}, nullptr));
+    pt::RunningAgent &agent = node.agent;
 
     CHECK(onShare("NT_NOSTART$", "execute [first]").exitCode == 3);
     CHECK(FindWindowA(dt::ServerWindowClass, started) == nullptr);

@@ -111,17 +111,12 @@ void mapNode(const char *node, const std::string &where)
 
 TEST_CASE("a share's password is asked for once, checked byte for byte, and remembered")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_LOCKED$"), Request, "KEY");
+    pt::TestShare share = serverShare("NT_LOCKED$", Request, "KEY");
     share.password2 = "OTHER";
     share.permissions2 = Advise;
-    pt::TestShare open = serverShare(cleanup("NT_OPEN$"), Request);
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    REQUIRE(pt::addShare(open) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:0 /item:Price=7"));
+    ServedNode node;
+    REQUIRE(node.start({share, serverShare("NT_OPEN$", Request)}, "/rate:0 /item:Price=7"));
+    pt::RunningAgent &agent = node.agent;
     std::string arguments = shareArguments("NT_LOCKED$", "request Price");
 
     // A share whose access needs no password is never asked about.
@@ -142,18 +137,15 @@ TEST_CASE("a share's password is asked for once, checked byte for byte, and reme
     CHECK(granted.output == "7\r\n");
     // Remembered for that share on that node: no question this time.
     CHECK(onShare("NT_LOCKED$", "request Price").output == "7\r\n");
-    CHECK(server.close());
+    CHECK(node.server.close());
 }
 
 TEST_CASE("a password never crosses the network")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_SECRET$"), Request, "SECRETWORD");
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:0 /item:Price=ItemValue"));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_SECRET$", Request, "SECRETWORD")},
+                       "/rate:0 /item:Price=ItemValue"));
+    pt::RunningAgent &agent = node.agent;
     WSADATA winsock;
     REQUIRE(WSAStartup(MAKEWORD(1, 1), &winsock) == 0);
     WireTap tap;
@@ -172,5 +164,5 @@ TEST_CASE("a password never crosses the network")
     CHECK(tap.bytes.find("ItemValue") != std::string::npos);
     CHECK(tap.bytes.find("SECRETWORD") == std::string::npos);
     CHECK(tap.bytes.find("secretword") == std::string::npos);
-    CHECK(server.close());
+    CHECK(node.server.close());
 }

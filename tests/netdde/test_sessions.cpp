@@ -82,15 +82,11 @@ struct Winsock {
 
 TEST_CASE("the serving node lists the client node's session and shares; Close ends them")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare first = serverShare(cleanup("NT_FIRST$"), Request | Advise);
-    pt::TestShare second = serverShare(cleanup("NT_SECOND$"), Request | Advise | Poke);
-    REQUIRE(pt::addShare(first) == NDDE_NO_ERROR);
-    REQUIRE(pt::addShare(second) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:20 /item:Price=3"));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_FIRST$", Request | Advise),
+                        serverShare("NT_SECOND$", Request | Advise | Poke)},
+                       "/rate:20 /item:Price=3"));
+    pt::RunningAgent &agent = node.agent;
     CHECK(listedSessions().empty());
 
     dt::RunningCommand watchFirst, watchSecond;
@@ -124,18 +120,14 @@ TEST_CASE("the serving node lists the client node's session and shares; Close en
     sessions = listedSessions();
     REQUIRE(sessions.size() == 1);
     CHECK(sessions[0].sessionId == AgentDefaultFirstSession + 1);
-    CHECK(server.close());
+    CHECK(node.server.close());
 }
 
 TEST_CASE("malformed frames and silent connections never disturb other sessions")
 {
-    pt::ShareCleanup cleanup;
-    pt::TestShare share = serverShare(cleanup("NT_STEADY$"), Request | Advise);
-    REQUIRE(pt::addShare(share) == NDDE_NO_ERROR);
-    pt::RunningAgent agent;
-    REQUIRE(startNode(agent));
-    dt::RunningServer server;
-    REQUIRE(server.start(Server, Topic, "/rate:50 /item:Price=4"));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_STEADY$", Request | Advise)}, "/rate:50 /item:Price=4"));
+    pt::RunningAgent &agent = node.agent;
     Winsock winsock;
 
     dt::RunningCommand watching;
@@ -187,5 +179,5 @@ TEST_CASE("malformed frames and silent connections never disturb other sessions"
     CHECK(closedByAgent(silent.back(), 15000));
     for (SOCKET connection : silent)
         closesocket(connection);
-    CHECK(server.close());
+    CHECK(node.server.close());
 }
