@@ -1,19 +1,22 @@
 // How the Network DDE agent (nddeagent.exe) is reached: by the partner
-// library through window messages, by client nodes over TCP.
+// library through window messages, by other nodes' agents and client nodes
+// over TCP (the wire protocol of netdde_wire.h).
 //
-// Sessions. A client node opens one session per TCP connection and names
-// itself; the agent gives it a sessionId, unique among the running agent's
+// Sessions. A node opens one session per TCP connection and names itself;
+// the agent gives it a sessionId, unique among the running agent's served
 // sessions, counting up from a start value (top bit set by default, so the
 // whole 32-bit range is in use) and skipping 0 and ids still in use.
 //   sessionWord     - the number of shares the session is connected to.
-// Within a session the client connects to shares by name, giving a password.
-// The agent grants a connection to an existing share whose password #1 or #2
-// equals the one given (an empty password is matched by giving none);
-// password #1 is tried first. Otherwise it refuses: NDDE_SHARE_NOT_EXIST,
-// NDDE_SHARE_DATA_CORRUPTED, NDDE_ACCESS_DENIED (no password matches),
-// NDDE_INVALID_SHARE or NDDE_INVALID_PASSWORD (malformed request).
-// A granted connection to a share the session holds already replaces that
-// connection; a refused one leaves it as it was.
+// Connections. Within a session the node opens conversations on shares by
+// name, proving a password against the agent's challenge (the password
+// itself never travels). The agent grants an existing share whose password
+// #1 or #2 made the proof, compared byte for byte (an access without any
+// permission bit is never granted); password #1 is tried first. Otherwise it
+// refuses: NDDE_SHARE_NOT_EXIST, NDDE_SHARE_DATA_CORRUPTED,
+// NDDE_ACCESS_DENIED (no password matches), NDDE_INVALID_SHARE, or
+// NDDE_CANT_ACCESS_SERVER (the share's DDE server does not answer). The
+// session's connections are the shares it has open conversations on, in the
+// order they were first opened; the latest grant of a share gives its words:
 //   connectionWord1 - the number of the password that granted it: 1 or 2;
 //   connectionWord2 - the permissions that password carries (SharePermissions).
 #ifndef AGENTLINK_H
@@ -26,7 +29,7 @@
 const char AgentWindowClass[] = "NDdeAgent";
 const char AgentWindowTitle[] = "Network DDE Agent";
 const char AgentRunningMutex[] = "NDdeAgent.Running";     // held while one runs
-const unsigned short AgentDefaultPort = 7391;             // TCP, 127.0.0.1
+const unsigned short AgentDefaultPort = 7391;             // TCP, every interface
 const DWORD AgentDefaultFirstSession = 0x80000001;
 
 const int AgentStateListId = 100;                         // the window's list of what it does
@@ -71,19 +74,12 @@ struct AgentConnection {
 
 #pragma pack(pop)
 
-// ---- Client node to agent: text lines over TCP ----------------------------
-// Every line ends with '\n'; fields are separated by a tab. The client sends
-// one request and reads its answer before the next.
-//   HELLO <node>               -> SESSION <sessionId, 8 hex digits> | REFUSED <code>
-//   CONNECT <share> <password> -> GRANTED <word1> <word2>          | REFUSED <code>
-// Request words are matched byte for byte. The agent ends a session by
-// closing the connection. A connection that has no session
-// AgentGreetingTimeout after it was made is closed; while every place is
-// taken, a new connection takes the place of the longest-waiting one without
-// a session, never that of a session.
+// ---- Connections over TCP ---------------------------------------------------
+// A connection that has no session AgentGreetingTimeout after it was made is
+// closed; while every place is taken, a new connection takes the place of
+// the longest-waiting one without a session, never that of a session.
 
-const int MaxLineLength = 255;
-const DWORD AgentGreetingTimeout = 10000;   // ms from connecting to SESSION
+const DWORD AgentGreetingTimeout = 10000;   // ms from connecting to the session
 
 // Protocol words, options and node names ignore the case of ASCII letters
 // only, the same on every machine: a locale's collation would also fold

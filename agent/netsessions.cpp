@@ -501,7 +501,7 @@ void CheckSessions()
             continue;
         Session *session = sessions[i];
         if (session->state != SessionReady) {
-            if (now - session->startedAt >= GreetingTimeout)
+            if (now - session->startedAt >= AgentGreetingTimeout)
                 EndSession(session, session->incoming ? "no greeting within 10 s"
                                                       : "the node did not answer within 10 s");
             continue;

@@ -9,7 +9,6 @@
 #include "netdde_wire.h"
 #include <winsock.h>
 
-const DWORD GreetingTimeout = 10000;     // ms from connect to Hello/Welcome
 const DWORD SilenceTimeout = 10000;      // ms without a byte from the serving node
 const DWORD ServedSilenceTimeout = 60000; // ms without a byte from a client node with conversations
 const DWORD PingInterval = 3000;         // ms without sending before a Ping
