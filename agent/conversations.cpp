@@ -23,9 +23,10 @@ const DWORD StartAppTimeout = 10000;      // ms a started application has to ans
 const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
 const UINT WM_CONVERSATION_START = WM_APP + 20;
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
-// Wine's DDEML server conversations: their windows send one stray positive
-// acknowledgement after every request they answer with data.
-const char DdemlServerClassPrefix[] = "WineDdeServer";
+// Wine's DDEML server conversations (windows of class DdeServerConvAnsi or
+// DdeServerConvUnicode) send one stray positive acknowledgement after every
+// request they answer with data.
+const char DdemlServerClassPrefix[] = "DdeServerConv";
 
 // DDE flag bits (dde.h bit-fields as words).
 const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
@@ -762,8 +763,7 @@ static bool findServer(Conversation *conversation)
     char className[64];
     GetClassNameA(conversation->partner, className, sizeof className);
     conversation->ddemlServer =
-        CompareStringA(LOCALE_SYSTEM_DEFAULT, 0, className, lstrlenA(DdemlServerClassPrefix),
-                       DdemlServerClassPrefix, lstrlenA(DdemlServerClassPrefix)) == CSTR_EQUAL;
+        strncmp(className, DdemlServerClassPrefix, sizeof DdemlServerClassPrefix - 1) == 0;
     return true;
 }
 

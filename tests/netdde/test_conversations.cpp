@@ -113,16 +113,19 @@ TEST_CASE("the share decides which transactions and items reach the server")
     DeleteFileA(logPath.c_str());
     std::string options = "/rate:0 /item:Price=1 /item:Volume=2 /item:Other=3 /log:" + logPath;
     ServedNode node;
-    REQUIRE(node.start({serverShare("NT_NARROW$", Request), items}, options.c_str()));
+    REQUIRE(node.start({serverShare("NT_NARROW$", Request), serverShare("NT_POKEONLY$", Poke), items},
+                       options.c_str()));
     pt::RunningAgent &agent = node.agent;
 
     // Each bit not granted: a negative acknowledgement, and the server never hears of it.
     CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
     CHECK(onShare("NT_NARROW$", "poke Price 5").exitCode == 3);
+    CHECK(agentShows(agent, "refused: Poke \"Price\" on share NT_NARROW$ for NODEA: permission"));
     CHECK(onShare("NT_NARROW$", "execute [refused]").exitCode == 3);
     CHECK(onShare("NT_NARROW$", "advise Price 1").exitCode == 3);
     CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
-    CHECK(agentShows(agent, "refused: Poke \"Price\" on share NT_NARROW$ for NODEA: permission"));
+    CHECK(onShare("NT_POKEONLY$", "request Price").exitCode == 3);
+    CHECK(onShare("NT_POKEONLY$", "poke Price 1").exitCode == 0);
 
     // Items listed: the first with the access's bits, the others with their own.
     CHECK(onShare("NT_ITEMS$", "poke Price 6").exitCode == 0);

@@ -181,3 +181,34 @@ TEST_CASE("malformed frames and silent connections never disturb other sessions"
         closesocket(connection);
     CHECK(node.server.close());
 }
+
+TEST_CASE("a hung DDE server holds up only its own conversations")
+{
+    ServedNode node;
+    pt::TestShare other = serverShare("NT_OTHER$", Request | Advise);
+    other.app = "NTSRV2";
+    REQUIRE(node.start({serverShare("NT_HUNG$", Request | Execute), other}, "/rate:0 /item:Price=5"));
+    dt::RunningServer second;
+    REQUIRE(second.start("NTSRV2", Topic, "/rate:20"));
+    dt::RunningCommand watching;
+    REQUIRE(watching.start(shareArguments("NT_OTHER$", "advise Counter 14")));
+    REQUIRE(pt::waitUntil([&] { return !dt::updateValues(watching.process().output()).empty(); }));
+
+    // The first server sleeps for 8 s inside an execute: its client gives up,
+    // while the agent answers and the other server's link goes on.
+    dt::RunningCommand hanging;
+    REQUIRE(hanging.start(shareArguments("NT_HUNG$", "execute [sleep:8000] /timeout:2000")));
+    Sleep(1000);
+    DWORD start = GetTickCount();
+    CHECK(listedSessions().size() == 1);
+    CHECK(GetTickCount() - start < 2000);
+    size_t before = dt::updateValues(watching.process().output()).size();
+    Sleep(4000);
+    CHECK(dt::updateValues(watching.process().output()).size() >= before + 40);
+    CHECK(hanging.finish().exitCode == 4);
+    CHECK(watching.finish().exitCode == 0);
+    // Awake again, the server serves new conversations.
+    CHECK(pt::waitUntil([] { return onShare("NT_HUNG$", "request Price").output == "5\r\n"; }, 20000));
+    CHECK(second.close());
+    CHECK(node.server.close());
+}

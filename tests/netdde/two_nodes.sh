@@ -74,5 +74,22 @@ done
 price=$(on_a ddecmd.exe "$remote" 'NT_PAIR$' request Price /timeout:20000 | tr -d '\r')
 check "a new conversation after the restart" 10 "$price"
 
+# A serving agent that stops answering (a node unplugged): the link ends on
+# node A once nothing was heard for 10 s.
+on_a ddecmd.exe "$remote" 'NT_PAIR$' advise Counter 60 >"$STATE/advise.out" 2>&1 &
+advise_pid=$!
+for _ in $(seq 50); do
+    grep -q '^[0-9][0-9]:' "$STATE/advise.out" && break
+    sleep 0.2
+done
+kill -STOP "$agent_pid"
+stopped=$(date +%s)
+wait "$advise_pid"
+advise_status=$?
+ended=$(( $(date +%s) - stopped ))
+kill -CONT "$agent_pid"
+check "a silent serving node ends the link (exit code 5)" 5 "$advise_status"
+check "within 15 s of its silence" yes "$([ "$ended" -le 15 ] && echo yes || echo "no ($ended s)")"
+
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
