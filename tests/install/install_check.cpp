@@ -1,0 +1,415 @@
+// Checks of what the setup program leaves behind, run by install_test.sh in
+// a Wine prefix of the test's own between the steps of an installation's
+// life (install, upgrade, an older setup run again, uninstall), and of the
+// version resources of the build's own binaries. The script picks one suite
+// (--test-suite=NAME) and says what to expect through the environment:
+//   CHECK_FOLDER           the program folder (a Windows path)
+//   CHECK_VERSION          the version the installed programs carry
+//   CHECK_LIBRARY_VERSION  the version the shared libraries carry
+//   CHECK_SHARE            the share added before the upgrade
+//   BIN_FOLDER             the build's bin folder (suite "binaries")
+// This program imports nothing of the product: it runs before the
+// installation, and loads Tessaflat.dll by name where a suite says so.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <doctest/doctest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "resource.h"
+#include "sharestore.h"
+#include "shipped.h"
+#include "status_program.h"
+#include "tessaflat.h"
+#include "uidriver.h"
+
+namespace {
+
+const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NetworkDdeShares";
+const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char AgentWindowClass[] = "NDdeAgent";
+const char ShareListCaption[] = "List Shares...";
+const char KeptShareTopic[] = "Kept over upgrades";
+
+// ---- Places and values -----------------------------------------------------------
+
+std::string environment(const char *name)
+{
+    char value[MAX_PATH] = "";
+    GetEnvironmentVariableA(name, value, sizeof value);
+    return value;
+}
+
+bool sameText(const std::string &a, const std::string &b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+bool exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD fileSize(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+std::string systemPath(const std::string &name)
+{
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof folder);
+    return std::string(folder) + "\\" + name;
+}
+
+std::string programPath(const std::string &name)
+{
+    return environment("CHECK_FOLDER") + "\\" + name;
+}
+
+std::string shellFolder(int folderId)
+{
+    char folder[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(NULL, folder, folderId, FALSE);
+    return folder;
+}
+
+std::string menuEntry(const std::string &linkName)
+{
+    return shellFolder(CSIDL_COMMON_PROGRAMS) + "\\" + ProductName + "\\" + linkName;
+}
+
+std::string startupEntry()
+{
+    return shellFolder(CSIDL_COMMON_STARTUP) + "\\Network DDE Agent.lnk";
+}
+
+bool isLibrary(const std::string &name)
+{
+    return sameText(name.substr(name.size() - 4), ".dll");
+}
+
+// The file a shortcut starts; empty when it cannot be read.
+std::string shortcutTarget(const std::string &linkPath)
+{
+    std::string target;
+    CoInitialize(NULL);
+    IShellLinkA *link = NULL;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link))) {
+        IPersistFile *file = NULL;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file))) {
+            WCHAR widePath[MAX_PATH];
+            MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH);
+            char path[MAX_PATH] = "";
+            if (SUCCEEDED(file->Load(widePath, STGM_READ)) && SUCCEEDED(link->GetPath(path, MAX_PATH, NULL, 0)))
+                target = path;
+            file->Release();
+        }
+        link->Release();
+    }
+    CoUninitialize();
+    return target;
+}
+
+// A value of the local machine's registry: a string, or a number as text;
+// empty when the key or value is missing.
+std::string machineValue(const char *keyName, const std::string &valueName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    BYTE data[MAX_PATH] = {};
+    DWORD type = 0, size = sizeof data - 1;
+    std::string value;
+    if (RegQueryValueExA(key, valueName.c_str(), NULL, &type, data, &size) == ERROR_SUCCESS)
+        value = type == REG_DWORD ? std::to_string(*(DWORD *)data) : std::string((const char *)data);
+    RegCloseKey(key);
+    return value;
+}
+
+bool keyExists(const char *keyName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool valueExists(const char *keyName, const std::string &valueName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    bool found = RegQueryValueExA(key, valueName.c_str(), NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+// How many installations count on a shared library ("" when none does).
+std::string sharedCount(const std::string &name)
+{
+    return machineValue(SharedLibrariesKey, systemPath(name));
+}
+
+// ---- Version resources -------------------------------------------------------------
+
+struct VersionInfo {
+    bool read = false;
+    DWORD fileMS = 0, fileLS = 0, productMS = 0, productLS = 0;
+    std::string fileVersion, productVersion, description, productName, originalName, internalName;
+};
+
+VersionInfo readVersion(const std::string &path)
+{
+    VersionInfo info;
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    std::vector<BYTE> block(size);
+    if (size == 0 || !GetFileVersionInfoA(path.c_str(), 0, size, block.data()))
+        return info;
+    VS_FIXEDFILEINFO *fixed = NULL;
+    WORD *translation = NULL;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), "\\", (void **)&fixed, &length) ||
+        !VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", (void **)&translation, &length))
+        return info;
+    info.read = true;
+    info.fileMS = fixed->dwFileVersionMS;
+    info.fileLS = fixed->dwFileVersionLS;
+    info.productMS = fixed->dwProductVersionMS;
+    info.productLS = fixed->dwProductVersionLS;
+    char table[64];
+    wsprintfA(table, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+    auto text = [&](const char *name) {
+        char *value = NULL;
+        UINT valueLength = 0;
+        return VerQueryValueA(block.data(), (std::string(table) + name).c_str(), (void **)&value, &valueLength)
+                   ? std::string(value)
+                   : std::string();
+    };
+    info.fileVersion = text("FileVersion");
+    info.productVersion = text("ProductVersion");
+    info.description = text("FileDescription");
+    info.productName = text("ProductName");
+    info.originalName = text("OriginalFilename");
+    info.internalName = text("InternalName");
+    return info;
+}
+
+// Checks the version resource of the file `name` at `path` against `version`
+// ("x.y.z"), in its numbers and its texts.
+void checkVersion(const std::string &path, const std::string &name, const std::string &version)
+{
+    CAPTURE(path);
+    VersionInfo info = readVersion(path);
+    REQUIRE(info.read);
+    unsigned major = 0, minor = 0, patch = 0;
+    REQUIRE(sscanf(version.c_str(), "%u.%u.%u", &major, &minor, &patch) == 3);
+    CHECK(info.fileMS == MAKELONG(minor, major));
+    CHECK(info.fileLS == MAKELONG(0, patch));
+    CHECK(info.productMS == info.fileMS);
+    CHECK(info.productLS == info.fileLS);
+    CHECK(info.fileVersion == version);
+    CHECK(info.productVersion == version);
+    CHECK(info.productName == ProductName);
+    CHECK(info.originalName == name);
+    CHECK(info.internalName == name.substr(0, name.size() - 4));
+    CHECK(info.description.size() > 8);
+}
+
+// ---- The library, loaded by name -----------------------------------------------------
+
+typedef UINT(WINAPI *ShareAddFunction)(LPSTR, UINT, LPBYTE, DWORD);
+typedef UINT(WINAPI *ShareGetInfoFunction)(LPSTR, LPSTR, UINT, LPBYTE, DWORD, LPDWORD, LPWORD);
+
+// Tessaflat.dll as the system's DLL search finds it for a program of
+// another folder.
+struct LibraryByName {
+    HMODULE module = LoadLibraryA("Tessaflat.dll");
+    ~LibraryByName()
+    {
+        if (module)
+            FreeLibrary(module);
+    }
+    std::string path() const
+    {
+        char path[MAX_PATH] = "";
+        GetModuleFileNameA(module, path, sizeof path);
+        return path;
+    }
+    // The topic of a stored share; empty when the library does not find it.
+    std::string topicOf(const std::string &shareName) const
+    {
+        auto getInfo = (ShareGetInfoFunction)GetProcAddress(module, "NDdeShareGetInfo");
+        std::vector<BYTE> buffer(4096);
+        DWORD total = 0;
+        WORD items = 0;
+        if (!getInfo || getInfo(NULL, (LPSTR)shareName.c_str(), 2, buffer.data(), (DWORD)buffer.size(), &total,
+                                &items) != NDDE_NO_ERROR)
+            return "";
+        return ((const ShareInfo *)buffer.data())->topicName;
+    }
+};
+
+} // namespace
+
+TEST_SUITE("binaries")
+{
+    TEST_CASE("every shipped binary of the build carries the product's version resource")
+    {
+        for (const char *name : ShippedFiles)
+            checkVersion(environment("BIN_FOLDER") + "\\" + name, name, ProductVersion);
+    }
+}
+
+TEST_SUITE("installed")
+{
+    TEST_CASE("the programs are in the program folder with their version")
+    {
+        for (const char *name : ShippedFiles)
+            if (!isLibrary(name))
+                checkVersion(programPath(name), name, environment("CHECK_VERSION"));
+        CHECK(exists(programPath("Uninstall.exe")));
+    }
+
+    TEST_CASE("the libraries are in the system folder, counted once as shared libraries")
+    {
+        for (const char *name : ShippedFiles)
+            if (isLibrary(name)) {
+                checkVersion(systemPath(name), name, environment("CHECK_LIBRARY_VERSION"));
+                CHECK(sharedCount(name) == "1");
+                CHECK_FALSE(exists(programPath(name)));
+            }
+    }
+
+    TEST_CASE("Start menu entries start the status program, Marrowby and the agent; the agent starts with Windows")
+    {
+        CHECK(sameText(shortcutTarget(menuEntry("Network DDE Status.lnk")), programPath("quorvstat.exe")));
+        CHECK(sameText(shortcutTarget(menuEntry("Marrowby.lnk")), programPath("Marrowby.exe")));
+        CHECK(sameText(shortcutTarget(menuEntry("Network DDE Agent.lnk")), programPath("nddeagent.exe")));
+        CHECK(sameText(shortcutTarget(startupEntry()), programPath("nddeagent.exe")));
+    }
+
+    TEST_CASE("Add/Remove Programs lists the product with its version, uninstall command and size")
+    {
+        std::string version = environment("CHECK_VERSION");
+        CHECK(machineValue(UninstallKey, "DisplayName") == std::string(ProductName) + " " + version);
+        CHECK(machineValue(UninstallKey, "DisplayVersion") == version);
+        CHECK(sameText(machineValue(UninstallKey, "UninstallString"), "\"" + programPath("Uninstall.exe") + "\""));
+        DWORD installedBytes = 0;
+        for (const char *name : ShippedFiles)
+            installedBytes += fileSize(isLibrary(name) ? systemPath(name) : programPath(name));
+        CHECK(std::stoul("0" + machineValue(UninstallKey, "EstimatedSize")) >= installedBytes / 1024);
+    }
+}
+
+TEST_SUITE("library_by_name")
+{
+    TEST_CASE("a program of another folder loads Tessaflat.dll from the system folder and adds a share")
+    {
+        REQUIRE_FALSE(exists(ui::pathBeside("Tessaflat.dll")));
+        LibraryByName library;
+        REQUIRE(library.module != NULL);
+        CHECK(sameText(library.path(), systemPath("Tessaflat.dll")));
+
+        auto shareAdd = (ShareAddFunction)GetProcAddress(library.module, "NDdeShareAdd");
+        REQUIRE(shareAdd != NULL);
+        std::string name = environment("CHECK_SHARE");
+        ShareInfo share = {};
+        lstrcpynA(share.shareName, name.c_str(), sizeof share.shareName);
+        share.appName = (char *)"KEPTAPP";
+        share.topicName = (char *)KeptShareTopic;
+        share.firstItem = (char *)"";
+        share.permissions1 = share.permissions2 = 0x01;   // Request
+        CHECK(shareAdd(NULL, 2, (LPBYTE)&share, sizeof share) == NDDE_NO_ERROR);
+        CHECK(library.topicOf(name) == KeptShareTopic);
+    }
+}
+
+TEST_SUITE("share_kept")
+{
+    TEST_CASE("the share added before is still there")
+    {
+        LibraryByName library;
+        REQUIRE(library.module != NULL);
+        CHECK(library.topicOf(environment("CHECK_SHARE")) == KeptShareTopic);
+    }
+}
+
+TEST_SUITE("status_program")
+{
+    TEST_CASE("the installed status program starts and lists the shares")
+    {
+        StatusProgram status;
+        REQUIRE(status.start(environment("CHECK_FOLDER") + "\\"));
+        REQUIRE(ui::chooseCommand(status.main, IDM_LIST_SHARES));
+        HWND shareList = ui::waitForDialog(status.processId(), ShareListCaption);
+        REQUIRE(shareList != NULL);
+        std::vector<std::string> lines;
+        ui::waitUntil([&] {
+            lines = ui::listLines(shareList, IDC_SHARE_LIST);
+            return !lines.empty();
+        });
+        CHECK(std::find(lines.begin(), lines.end(), environment("CHECK_SHARE")) != lines.end());
+    }
+}
+
+TEST_SUITE("agent")
+{
+    TEST_CASE("the installed agent runs")
+    {
+        CHECK(ui::waitUntil([] { return FindWindowA(AgentWindowClass, NULL) != NULL; }));
+    }
+}
+
+TEST_SUITE("agent_closed")
+{
+    TEST_CASE("the agent was asked to close before its files were replaced")
+    {
+        CHECK(FindWindowA(AgentWindowClass, NULL) == NULL);
+    }
+}
+
+TEST_SUITE("another_program_counts")
+{
+    TEST_CASE("another program's setup counts on Tessaflat.dll too")
+    {
+        std::string path = systemPath("Tessaflat.dll");
+        DWORD count = std::stoul("0" + sharedCount("Tessaflat.dll")) + 1;
+        HKEY key;
+        REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, SharedLibrariesKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
+                                NULL) == ERROR_SUCCESS);
+        CHECK(RegSetValueExA(key, path.c_str(), 0, REG_DWORD, (const BYTE *)&count, sizeof count) == ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+}
+
+TEST_SUITE("uninstalled")
+{
+    TEST_CASE("the program folder, its Start menu entries and the Add/Remove Programs entry are gone")
+    {
+        CHECK_FALSE(exists(environment("CHECK_FOLDER")));
+        CHECK_FALSE(exists(shellFolder(CSIDL_COMMON_PROGRAMS) + "\\" + ProductName));
+        CHECK_FALSE(exists(startupEntry()));
+        CHECK_FALSE(keyExists(UninstallKey));
+    }
+
+    TEST_CASE("a library is removed only when no other program counts on it")
+    {
+        CHECK_FALSE(exists(systemPath("Tessaseg.dll")));
+        CHECK(sharedCount("Tessaseg.dll").empty());
+        CHECK(exists(systemPath("Tessaflat.dll")));
+        CHECK(sharedCount("Tessaflat.dll") == "1");
+    }
+
+    TEST_CASE("the share store keeps the user's share")
+    {
+        CHECK(valueExists(ShareStoreKey, environment("CHECK_SHARE")));
+    }
+}
