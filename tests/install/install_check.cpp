@@ -34,6 +34,8 @@ const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\
 const char AgentWindowClass[] = "NDdeAgent";
 const char ShareListCaption[] = "List Shares...";
 const char KeptShareTopic[] = "Kept over upgrades";
+// Room for a share record and its strings when the library packs it.
+const DWORD ShareRecordRoom = 4096;
 
 // ---- Places and values -----------------------------------------------------------
 
@@ -237,6 +239,12 @@ struct LibraryByName {
         if (module)
             FreeLibrary(module);
     }
+    // A function of the library by name (the cast through a plain function
+    // pointer type is how GetProcAddress's result is meant to be cast).
+    template <typename Function> Function function(const char *name) const
+    {
+        return (Function)(void (*)())GetProcAddress(module, name);
+    }
     std::string path() const
     {
         char path[MAX_PATH] = "";
@@ -246,8 +254,8 @@ struct LibraryByName {
     // The topic of a stored share; empty when the library does not find it.
     std::string topicOf(const std::string &shareName) const
     {
-        auto getInfo = (ShareGetInfoFunction)GetProcAddress(module, "NDdeShareGetInfo");
-        std::vector<BYTE> buffer(4096);
+        auto getInfo = function<ShareGetInfoFunction>("NDdeShareGetInfo");
+        std::vector<BYTE> buffer(ShareRecordRoom);
         DWORD total = 0;
         WORD items = 0;
         if (!getInfo || getInfo(NULL, (LPSTR)shareName.c_str(), 2, buffer.data(), (DWORD)buffer.size(), &total,
@@ -318,7 +326,7 @@ TEST_SUITE("library_by_name")
         REQUIRE(library.module != NULL);
         CHECK(sameText(library.path(), systemPath("Tessaflat.dll")));
 
-        auto shareAdd = (ShareAddFunction)GetProcAddress(library.module, "NDdeShareAdd");
+        auto shareAdd = library.function<ShareAddFunction>("NDdeShareAdd");
         REQUIRE(shareAdd != NULL);
         std::string name = environment("CHECK_SHARE");
         ShareInfo share = {};
@@ -327,7 +335,7 @@ TEST_SUITE("library_by_name")
         share.topicName = (char *)KeptShareTopic;
         share.firstItem = (char *)"";
         share.permissions1 = share.permissions2 = 0x01;   // Request
-        CHECK(shareAdd(NULL, 2, (LPBYTE)&share, sizeof share) == NDDE_NO_ERROR);
+        CHECK(shareAdd(NULL, 2, (LPBYTE)&share, ShareRecordRoom) == NDDE_NO_ERROR);
         CHECK(library.topicOf(name) == KeptShareTopic);
     }
 }
@@ -394,6 +402,9 @@ TEST_SUITE("uninstalled")
 {
     TEST_CASE("the program folder, its Start menu entries and the Add/Remove Programs entry are gone")
     {
+        // The uninstaller runs on from a copy of itself; its last step
+        // removes the Add/Remove Programs entry.
+        REQUIRE(ui::waitUntil([] { return !keyExists(UninstallKey); }, 60000));
         CHECK_FALSE(exists(environment("CHECK_FOLDER")));
         CHECK_FALSE(exists(shellFolder(CSIDL_COMMON_PROGRAMS) + "\\" + ProductName));
         CHECK_FALSE(exists(startupEntry()));

@@ -20,24 +20,27 @@ const int MaxPages = 10;
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NetworkDdeShares";
 
 // The visible wizard window whose title ends with `suffix`.
+struct WizardSearch {
+    std::string suffix;
+    HWND found;
+};
+
+BOOL CALLBACK matchWizard(HWND window, LPARAM data)
+{
+    WizardSearch *search = (WizardSearch *)data;
+    std::string title = ui::text(window);
+    if (IsWindowVisible(window) && ui::className(window) == "#32770" && title.size() >= search->suffix.size() &&
+        title.compare(title.size() - search->suffix.size(), std::string::npos, search->suffix) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND findWizard(const std::string &suffix)
 {
-    struct Search {
-        std::string suffix;
-        HWND found;
-    } search = {suffix, NULL};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            Search *search = (Search *)data;
-            std::string title = ui::text(window);
-            if (IsWindowVisible(window) && ui::className(window) == "#32770" && title.size() >= search->suffix.size() &&
-                title.compare(title.size() - search->suffix.size(), std::string::npos, search->suffix) == 0) {
-                search->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        (LPARAM)&search);
+    WizardSearch search = {suffix, NULL};
+    EnumWindows(matchWizard, (LPARAM)&search);
     return search.found;
 }
 
