@@ -39,8 +39,9 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
-ShowInstDetails show
-ShowUninstDetails show
+; The list of steps stays behind "Show details": its long paths do not fit.
+ShowInstDetails hide
+ShowUninstDetails hide
 
 VIProductVersion "${VERSION}.0"
 VIFileVersion "${VERSION}.0"
@@ -68,6 +69,8 @@ Var AlreadyInstalled
 !define MUI_PAGE_HEADER_SUBTEXT "Choose whether the Network DDE agent starts with Windows."
 !define MUI_COMPONENTSPAGE_TEXT_TOP "The programs, the libraries and their Start menu entries are always installed. Tick the agent's Startup entry to start the agent every time Windows starts."
 !define MUI_COMPONENTSPAGE_TEXT_COMPLIST "Parts to install:"
+; The description below the list, so that the list has the page's width.
+!define MUI_COMPONENTSPAGE_SMALLDESC
 !define MUI_COMPONENTSPAGE_TEXT_DESCRIPTION_INFO "Point at a part to read what it does."
 !insertmacro MUI_PAGE_COMPONENTS
 
@@ -79,6 +82,8 @@ Var AlreadyInstalled
 
 !define MUI_PAGE_HEADER_TEXT "Installing"
 !define MUI_PAGE_HEADER_SUBTEXT "Setup copies the programs and libraries of ${PRODUCT}."
+; The page stays when done, so that its list of steps can be read.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
 !define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Installation Complete"
 !define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "${PRODUCT} ${VERSION} is installed."
 !define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Installation Stopped"
@@ -91,18 +96,19 @@ Var AlreadyInstalled
 !define MUI_FINISHPAGE_TITLE "${PRODUCT} ${VERSION} Is Installed"
 !define MUI_FINISHPAGE_TEXT "Start the programs from the Start menu, folder ${PRODUCT}. The status programs need the Network DDE agent running to show shares and sessions.$\r$\n$\r$\nClick Finish to close Setup."
 !define MUI_FINISHPAGE_RUN
-!define MUI_FINISHPAGE_RUN_TEXT "Start the agent and the Network DDE Status program now"
+!define MUI_FINISHPAGE_RUN_TEXT "Start Network DDE Status and the agent"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartProgramsNow
 !insertmacro MUI_PAGE_FINISH
 
 !define MUI_PAGE_HEADER_TEXT "Remove ${PRODUCT}"
 !define MUI_PAGE_HEADER_SUBTEXT "Remove the programs; your DDE shares are kept."
-!define MUI_UNCONFIRMPAGE_TEXT_TOP "Setup removes ${PRODUCT} ${VERSION} from the folder below, with its Start menu entries. The libraries Tessaflat.dll and Tessaseg.dll are removed only when no other program uses them.$\r$\n$\r$\nYour DDE shares are kept in the share store: they are your data, and a later installation finds them again."
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "Setup removes ${PRODUCT} ${VERSION} and its Start menu entries. Your DDE shares are kept in the share store. Tessaflat.dll and Tessaseg.dll are removed only when no other program uses them."
 !define MUI_UNCONFIRMPAGE_TEXT_LOCATION "Removing from:"
 !insertmacro MUI_UNPAGE_CONFIRM
 
 !define MUI_PAGE_HEADER_TEXT "Removing"
 !define MUI_PAGE_HEADER_SUBTEXT "Setup removes the programs of ${PRODUCT}."
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Removal Complete"
 !define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "${PRODUCT} is removed; your DDE shares are kept."
 !define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Removal Stopped"

@@ -19,9 +19,9 @@ const int FinishRunCheckBox = 1203;     // "Start ... now" on the last page
 const int MaxPages = 10;
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NetworkDdeShares";
 
-// The visible wizard window whose title ends with `suffix`.
+// The visible wizard window whose title holds `word` ("Setup", "Uninstall").
 struct WizardSearch {
-    std::string suffix;
+    std::string word;
     HWND found;
 };
 
@@ -29,25 +29,24 @@ BOOL CALLBACK matchWizard(HWND window, LPARAM data)
 {
     WizardSearch *search = (WizardSearch *)data;
     std::string title = ui::text(window);
-    if (IsWindowVisible(window) && ui::className(window) == "#32770" && title.size() >= search->suffix.size() &&
-        title.compare(title.size() - search->suffix.size(), std::string::npos, search->suffix) == 0) {
+    if (IsWindowVisible(window) && ui::className(window) == "#32770" && title.find(search->word) != std::string::npos) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-HWND findWizard(const std::string &suffix)
+HWND findWizard(const std::string &word)
 {
-    WizardSearch search = {suffix, NULL};
+    WizardSearch search = {word, NULL};
     EnumWindows(matchWizard, (LPARAM)&search);
     return search.found;
 }
 
-HWND waitForWizard(const std::string &suffix)
+HWND waitForWizard(const std::string &word)
 {
     HWND wizard = NULL;
-    ui::waitUntil([&] { return (wizard = findWizard(suffix)) != NULL; });
+    ui::waitUntil([&] { return (wizard = findWizard(word)) != NULL; });
     return wizard;
 }
 
@@ -79,7 +78,9 @@ bool walkPages(HWND wizard, const std::string &folder, const char *prefix)
             ui::setChecked(inner, FinishRunCheckBox, false);
         if (!ui::clickButton(wizard, NextButton))
             return false;
-        if (ui::waitForWindowToClose(wizard, 1500))
+        // The wizard hides itself for a moment while it changes pages: only
+        // a destroyed window means it has ended.
+        if (ui::waitUntil([&] { return !IsWindow(wizard); }, 1500))
             return true;
     }
     return false;
@@ -101,9 +102,11 @@ std::string uninstallerPath()
     return path;
 }
 
-int failed(const char *step)
+// Names the step that failed and keeps a picture of the screen then.
+int failed(const std::string &folder, const char *step)
 {
-    fprintf(stderr, "setup_walk: %s did not run to its end\n", step);
+    fprintf(stderr, "setup_walk: %s did not run to its end (screen in failed.bmp)\n", step);
+    ui::saveScreen(folder + "\\failed.bmp");
     return 1;
 }
 
@@ -118,13 +121,13 @@ int main(int argc, char **argv)
     std::string folder = argv[2];
     ui::Program setup;
     if (!setup.start(argv[1]) || !walkPages(waitForWizard(" Setup"), folder, "setup"))
-        return failed("the setup program");
+        return failed(folder, "the setup program");
     setup.waitForExit();
 
     // The uninstaller hands over to a copy of itself and ends.
     ui::Program uninstaller;
     std::string path = uninstallerPath();
     if (path.empty() || !uninstaller.start(path) || !walkPages(waitForWizard(" Uninstall"), folder, "uninstall"))
-        return failed("the uninstaller");
+        return failed(folder, "the uninstaller");
     return 0;
 }
