@@ -7,7 +7,10 @@
 //   CHECK_VERSION          the version the installed programs carry
 //   CHECK_LIBRARY_VERSION  the version the shared libraries carry
 //   CHECK_SHARE            the share added before the upgrade
-//   BIN_FOLDER             the build's bin folder (suite "binaries")
+//   CHECK_OTHER_USERS      how many other programs count on Tessaflat.dll
+//   CHECK_SYSTEM_HELP      the text of the Windows folder's own winhelp.hlp,
+//                          empty when Windows had none before Setup ran
+//   BIN_FOLDER             the build's bin folder
 // This program imports nothing of the product: it runs before the
 // installation, and loads Tessaflat.dll by name where a suite says so.
 #include <windows.h>
@@ -91,6 +94,57 @@ std::string startupEntry()
     return shellFolder(CSIDL_COMMON_STARTUP) + "\\Network DDE Agent.lnk";
 }
 
+// The help files the build made (*.hlp of its bin folder).
+std::vector<std::string> builtHelpFiles()
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((environment("BIN_FOLDER") + "\\*.hlp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::string windowsPath(const std::string &name)
+{
+    char folder[MAX_PATH] = "";
+    GetWindowsDirectoryA(folder, sizeof folder);
+    return std::string(folder) + "\\" + name;
+}
+
+// A file's contents; empty when it cannot be read.
+std::string fileText(const std::string &path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buffer[256];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0)
+        text.append(buffer, read);
+    CloseHandle(file);
+    return text;
+}
+
+// Checks help on help in the Windows folder: the system's own is never
+// replaced or removed; without one, Setup's is there while installed.
+void checkHelpOnHelp(bool installed)
+{
+    for (const std::string &name : builtHelpFiles())
+        if (sameText(name, "winhelp.hlp")) {
+            std::string systemHelp = environment("CHECK_SYSTEM_HELP");
+            if (!systemHelp.empty())
+                CHECK(fileText(windowsPath(name)) == systemHelp);
+            else
+                CHECK(exists(windowsPath(name)) == installed);
+        }
+}
+
 bool isLibrary(const std::string &name)
 {
     return sameText(name.substr(name.size() - 4), ".dll");
@@ -157,6 +211,13 @@ bool valueExists(const char *keyName, const std::string &valueName)
 std::string sharedCount(const std::string &name)
 {
     return machineValue(SharedLibrariesKey, systemPath(name));
+}
+
+// How many other programs count on a library, as the test arranged it
+// (only ever on Tessaflat.dll).
+int otherUsers(const std::string &name)
+{
+    return sameText(name, "Tessaflat.dll") ? atoi(environment("CHECK_OTHER_USERS").c_str()) : 0;
 }
 
 // ---- Version resources -------------------------------------------------------------
@@ -284,14 +345,19 @@ TEST_SUITE("installed")
             if (!isLibrary(name))
                 checkVersion(programPath(name), name, environment("CHECK_VERSION"));
         CHECK(exists(programPath("Uninstall.exe")));
+        // Help files beside the programs; help on help also where the help
+        // engine looks for it, when Windows has none of its own.
+        for (const std::string &name : builtHelpFiles())
+            CHECK(exists(programPath(name)));
+        checkHelpOnHelp(true);
     }
 
-    TEST_CASE("the libraries are in the system folder, counted once as shared libraries")
+    TEST_CASE("the libraries are in the system folder, counted once (beside other programs' counts)")
     {
         for (const char *name : ShippedFiles)
             if (isLibrary(name)) {
                 checkVersion(systemPath(name), name, environment("CHECK_LIBRARY_VERSION"));
-                CHECK(sharedCount(name) == "1");
+                CHECK(sharedCount(name) == std::to_string(1 + otherUsers(name)));
                 CHECK_FALSE(exists(programPath(name)));
             }
     }
@@ -413,10 +479,18 @@ TEST_SUITE("uninstalled")
 
     TEST_CASE("a library is removed only when no other program counts on it")
     {
-        CHECK_FALSE(exists(systemPath("Tessaseg.dll")));
-        CHECK(sharedCount("Tessaseg.dll").empty());
-        CHECK(exists(systemPath("Tessaflat.dll")));
-        CHECK(sharedCount("Tessaflat.dll") == "1");
+        for (const char *name : ShippedFiles)
+            if (isLibrary(name)) {
+                CAPTURE(name);
+                int others = otherUsers(name);
+                CHECK(exists(systemPath(name)) == (others > 0));
+                CHECK(sharedCount(name) == (others > 0 ? std::to_string(others) : ""));
+            }
+    }
+
+    TEST_CASE("help on help leaves the Windows folder only when Setup put it there")
+    {
+        checkHelpOnHelp(false);
     }
 
     TEST_CASE("the share store keeps the user's share")

@@ -6,7 +6,9 @@
 #      the agent is closed, the programs replaced, the share kept, and the
 #      installed status program lists it;
 #   4. the older setup run again: it must not downgrade the shared libraries;
-#   5. a silent uninstall while another program counts on Tessaflat.dll.
+#   5. a silent uninstall while another program counts on Tessaflat.dll;
+#   6. an install and uninstall on a Windows with help on help of its own,
+#      which stays as it is.
 # install_check.exe checks the state after each step (one test suite each).
 #   install_test.sh SETUP VERSION OLDER_SETUP OLDER_VERSION INSTALL_CHECK
 # Runs under CTest, whose environment carries the project's Wine settings.
@@ -16,6 +18,8 @@ setup=$1 version=$2 older_setup=$3 older_version=$4 check=$5
 work=$(dirname "$check")/lifecycle
 folder='C:\Tools\NetworkDde'
 share='KEPT$'
+system_help=''
+other_users=0
 failures=0
 
 rm -rf "$work"
@@ -34,6 +38,7 @@ trap 'wineserver -k >/dev/null 2>&1' EXIT
 check() {
     echo "== check: $1"
     CHECK_FOLDER=$folder CHECK_VERSION=$2 CHECK_LIBRARY_VERSION=$3 CHECK_SHARE=$share \
+        CHECK_SYSTEM_HELP=$system_help CHECK_OTHER_USERS=$other_users \
         wine "$check" --test-suite="$1" </dev/null || failures=$((failures + 1))
 }
 
@@ -47,7 +52,9 @@ run_setup "$older_setup" /S "/D=$folder"
 check installed "$older_version" "$older_version"
 check library_by_name "$older_version" "$older_version"
 
-wine "$unix_folder/nddeagent.exe" >/dev/null 2>&1 </dev/null &
+# The installed agent, listening on a port of the system's choosing so that
+# no other agent on this machine (other tests) keeps it from starting.
+wine "$unix_folder/nddeagent.exe" /port:0 >/dev/null 2>&1 </dev/null &
 check agent "$older_version" "$older_version"
 # No /D: the upgrade finds the installed folder itself.
 run_setup "$setup" /S
@@ -60,8 +67,16 @@ run_setup "$older_setup" /S
 check installed "$older_version" "$version"
 
 check another_program_counts "$older_version" "$version"
+other_users=1
 run_setup "$unix_folder/Uninstall.exe" /S
 check uninstalled "$older_version" "$version"
+
+system_help="the system's own help on help"
+printf '%s' "$system_help" >"$WINEPREFIX/drive_c/windows/winhelp.hlp"
+run_setup "$setup" /S "/D=$folder"
+check installed "$version" "$version"
+run_setup "$unix_folder/Uninstall.exe" /S
+check uninstalled "$version" "$version"
 
 echo "install_test: $failures failed check(s)"
 [ "$failures" = 0 ]
