@@ -21,6 +21,9 @@ RequestExecutionLevel admin
 !include LogicLib.nsh
 !include WinMessages.nsh
 
+!define SYNCHRONIZE 0x00100000
+!define WAIT_OBJECT_0 0
+
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\NetworkDdeShares"
 !define MENU_FOLDER "$SMPROGRAMS\${PRODUCT}"
 !define STATUS_LINK "Network DDE Status.lnk"
@@ -39,6 +42,9 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
+; A file that cannot be written stops the installation (Retry or Cancel;
+; silently: cancel) instead of leaving an old file behind.
+AllowSkipFiles off
 ; The list of steps stays behind "Show details": its long paths do not fit.
 ShowInstDetails hide
 ShowUninstDetails hide
@@ -123,29 +129,29 @@ Var AlreadyInstalled
 
 ; ---- Running programs ---------------------------------------------------------------
 ; Asks a running program (found by its main window) to close and waits up
-; to five seconds. When it stays, the user is told which program to close
-; and may retry; a silent run, or a user who cancels, stops here with exit
-; code 2, before any file is replaced.
+; to five seconds for its process to end: a program's files cannot be
+; replaced while it runs. When it stays, the user is told which program to
+; close and may retry; a silent run, or a user who cancels, stops here with
+; exit code 2, before any file is replaced.
 !macro CLOSE_PROGRAM CLASS TITLE NAME
     !define CLOSE_ID ${__LINE__}
     close_${CLOSE_ID}:
     FindWindow $0 "${CLASS}" "${TITLE}"
     ${If} $0 <> 0
         DetailPrint "Asking ${NAME} to close"
-        SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
-        StrCpy $1 0
-        ${Do}
-            IsWindow $0 0 closed_${CLOSE_ID}
-            Sleep 250
-            IntOp $1 $1 + 1
-        ${LoopUntil} $1 >= 20
+        System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r1)'
+        System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r2'
+        ; Posted, as a click on the close box is: a program waiting for its
+        ; next message may not look at its windows after a sent one.
+        System::Call 'user32::PostMessage(p r0, i ${WM_CLOSE}, i 0, i 0)'
+        System::Call 'kernel32::WaitForSingleObject(p r2, i 5000) i .r3'
+        System::Call 'kernel32::CloseHandle(p r2)'
+        ${If} $3 = ${WAIT_OBJECT_0}
+            Goto close_${CLOSE_ID}
+        ${EndIf}
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${NAME} is still running. Close it, then click Retry." /SD IDCANCEL IDRETRY close_${CLOSE_ID}
         SetErrorLevel 2
         Abort "${NAME} is still running."
-        closed_${CLOSE_ID}:
-        ; Its process ends after its window.
-        Sleep 500
-        Goto close_${CLOSE_ID}
     ${EndIf}
     !undef CLOSE_ID
 !macroend

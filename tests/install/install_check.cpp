@@ -10,6 +10,7 @@
 //   CHECK_OTHER_USERS      how many other programs count on Tessaflat.dll
 //   CHECK_SYSTEM_HELP      the text of the Windows folder's own winhelp.hlp,
 //                          empty when Windows had none before Setup ran
+//   CHECK_SETUP            the current setup program (a Windows path)
 //   BIN_FOLDER             the build's bin folder
 // This program imports nothing of the product: it runs before the
 // installation, and loads Tessaflat.dll by name where a suite says so.
@@ -34,7 +35,17 @@ namespace {
 
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NetworkDdeShares";
 const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const char AgentWindowClass[] = "NDdeAgent";
+// The main windows of the agent, the status program and Marrowby.
+struct ProgramWindow {
+    const char *className;
+    const char *title;
+    HWND find() const { return FindWindowA(className, title); }
+};
+const ProgramWindow ProgramWindows[] = {
+    {"NDdeAgent", NULL},
+    {MainWindowClass, MainWindowTitle},
+    {"#32770", MainWindowTitle},
+};
 const char ShareListCaption[] = "List Shares...";
 const char KeptShareTopic[] = "Kept over upgrades";
 // Room for a share record and its strings when the library packs it.
@@ -434,19 +445,58 @@ TEST_SUITE("status_program")
     }
 }
 
-TEST_SUITE("agent")
+TEST_SUITE("running")
 {
-    TEST_CASE("the installed agent runs")
+    TEST_CASE("the installed agent, status program and Marrowby run")
     {
-        CHECK(ui::waitUntil([] { return FindWindowA(AgentWindowClass, NULL) != NULL; }));
+        for (const ProgramWindow &program : ProgramWindows) {
+            CAPTURE(program.className);
+            CHECK(ui::waitUntil([&] { return program.find() != NULL; }));
+        }
     }
 }
 
-TEST_SUITE("agent_closed")
+TEST_SUITE("closed")
 {
-    TEST_CASE("the agent was asked to close before its files were replaced")
+    TEST_CASE("the running programs were asked to close before their files were replaced")
     {
-        CHECK(FindWindowA(AgentWindowClass, NULL) == NULL);
+        for (const ProgramWindow &program : ProgramWindows) {
+            CAPTURE(program.className);
+            CHECK(program.find() == NULL);
+        }
+    }
+}
+
+// An agent's main window that ignores requests to close, as a program busy
+// with a modal dialog may.
+LRESULT CALLBACK stubbornWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_SUITE("stays_open")
+{
+    TEST_CASE("a program that stays open stops a silent setup before any file is replaced")
+    {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = stubbornWindowProcedure;
+        windowClass.hInstance = GetModuleHandleA(NULL);
+        windowClass.lpszClassName = ProgramWindows[0].className;
+        REQUIRE(RegisterClassA(&windowClass));
+        HWND stubborn = CreateWindowA(windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                                      windowClass.hInstance, NULL);
+        REQUIRE(stubborn != NULL);
+
+        ui::Program setup;
+        REQUIRE(setup.start(environment("CHECK_SETUP"), "/S"));
+        DWORD exitCode = 0;
+        REQUIRE(setup.waitForExit(&exitCode, 60000));
+        CHECK(exitCode == 2);
+        CHECK(IsWindow(stubborn));
+        for (const char *name : ShippedFiles)
+            checkVersion(isLibrary(name) ? systemPath(name) : programPath(name), name,
+                         environment("CHECK_VERSION"));
+        DestroyWindow(stubborn);
     }
 }
 

@@ -2,9 +2,11 @@
 # An installation's life in a Wine prefix of its own (a copy of the build's):
 #   1. the older release installed silently into a chosen folder (/D=);
 #   2. a program of another folder loads Tessaflat.dll by name and adds a share;
-#   3. the current release installed silently over it while the agent runs:
-#      the agent is closed, the programs replaced, the share kept, and the
-#      installed status program lists it;
+#      the current setup, run while a program refuses to close, stops and
+#      leaves everything as it was;
+#   3. the current release installed silently over it while the agent and
+#      both front ends run: they are closed, the programs replaced, the share
+#      kept, and the installed status program lists it;
 #   4. the older setup run again: it must not downgrade the shared libraries;
 #   5. a silent uninstall while another program counts on Tessaflat.dll;
 #   6. an install and uninstall on a Windows with help on help of its own,
@@ -51,14 +53,19 @@ run_setup() {
 run_setup "$older_setup" /S "/D=$folder"
 check installed "$older_version" "$older_version"
 check library_by_name "$older_version" "$older_version"
+# The current setup, run by the check while a program refuses to close.
+CHECK_SETUP=$(printf 'Z:%s' "$setup" | tr / '\\') check stays_open "$older_version" "$older_version"
 
-# The installed agent, listening on a port of the system's choosing so that
-# no other agent on this machine (other tests) keeps it from starting.
+# The installed programs, the agent listening on a port of the system's
+# choosing so that no other agent on this machine (other tests) keeps it
+# from starting.
 wine "$unix_folder/nddeagent.exe" /port:0 >/dev/null 2>&1 </dev/null &
-check agent "$older_version" "$older_version"
+wine "$unix_folder/quorvstat.exe" >/dev/null 2>&1 </dev/null &
+wine "$unix_folder/Marrowby.exe" >/dev/null 2>&1 </dev/null &
+check running "$older_version" "$older_version"
 # No /D: the upgrade finds the installed folder itself.
 run_setup "$setup" /S
-check agent_closed "$version" "$version"
+check closed "$version" "$version"
 check installed "$version" "$version"
 check share_kept "$version" "$version"
 check status_program "$version" "$version"
