@@ -1,0 +1,59 @@
+// The DDE benchmark of tools/bench: ddecmd.exe against ddeserver.exe on this
+// node. Prints a small request's mean round trip and the hot-link updates a
+// client receives per second, with whether any were lost or reordered.
+#include "ddetooltest.h"
+
+#include <stdio.h>
+
+namespace {
+
+const DWORD Requests = 1000;
+const DWORD OfferedRate = 10000;       // Counter steps per second
+const DWORD AdviseSeconds = 5;
+
+// "ddecmd APP TOPIC <arguments>", its output when it succeeded.
+bool ddecmd(const std::string &app, const std::string &topic, const std::string &arguments, std::string *output)
+{
+    dt::CommandRun run = dt::runCommand(app + " " + topic + " " + arguments);
+    *output = run.output;
+    if (run.exitCode != 0)
+        printf("ddecmd %s failed with exit code %lu: %s", arguments.c_str(), run.exitCode, run.output.c_str());
+    return run.exitCode == 0;
+}
+
+// The figures of one DDE path to a server with items Small and Counter.
+bool measure(const char *path, const std::string &app, const std::string &topic)
+{
+    std::string output;
+    if (!ddecmd(app, topic, "request Small /repeat:" + std::to_string(Requests), &output))
+        return false;
+    size_t mean = output.find("mean_us ");
+    if (mean == std::string::npos)
+        return false;
+    printf("request round trip (%s, %lu requests): %s us\n", path, Requests,
+           output.substr(mean + 8, output.find_first_of("\r\n", mean) - mean - 8).c_str());
+
+    if (!ddecmd(app, topic, "advise Counter " + std::to_string(AdviseSeconds) + " /count /timeout:60000", &output))
+        return false;
+    unsigned long count = 0, first = 0, last = 0;
+    char inOrder[8] = "";
+    if (sscanf(output.c_str(), "updates %lu first %lu last %lu inorder %7s", &count, &first, &last, inOrder) != 4)
+        return false;
+    unsigned long expected = count ? last - first + 1 : 0;
+    printf("hot link (%s, Counter offered at %lu/s for %lu s): %lu updates/s, lost %lu, in order %s\n", path,
+           OfferedRate, AdviseSeconds, count / AdviseSeconds, expected - count, inOrder);
+    return true;
+}
+
+} // namespace
+
+int main()
+{
+    dt::RunningServer server;
+    if (!server.start("BENCHSRV", "QUOTES", "/rate:" + std::to_string(OfferedRate) + " /item:Small=hello")) {
+        printf("ddeserver.exe did not start\n");
+        return 1;
+    }
+    bool measured = measure("local", "BENCHSRV", "QUOTES");
+    return server.close() && measured ? 0 : 1;
+}
