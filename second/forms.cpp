@@ -363,6 +363,9 @@ static void ForgetInstance(Form &form)
         EnableWindow(owner, TRUE);
     for (HGDIOBJ object : owned)
         DeleteObject(object);
+    // A close sent by another program is handled inside GetMessageA, which
+    // would go on waiting: a posted message wakes the form's loop to see it end.
+    PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 void ReleaseForm(Form &form)

@@ -99,6 +99,11 @@ TEST_CASE("Exit and the close box end the program")
     {
         REQUIRE(ui::closeWindow(mainWindow));
     }
+    SUBCASE("a close sent by another program, as a setup program does")
+    {
+        DWORD_PTR answer = 0;
+        REQUIRE(SendMessageTimeoutA(mainWindow, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    }
     DWORD exitCode = 1;
     REQUIRE(program.waitForExit(&exitCode));
     CHECK(exitCode == 0);
