@@ -98,13 +98,14 @@ def check_product_sources(compiler, folder, scratch):
 
 def check_large_source(compiler, scratch):
     """Enough topics and keywords for several B+ tree pages (and an index
-    level) and topics spread over many topic blocks."""
+    level), topics spread over many topic blocks, and topic ids whose
+    hashes are negative as well as positive."""
     lines = ['@title A Large Help File', '']
     count = 400
     for n in range(count):
-        lines += ['# topic_%d: Topic number %d' % (n, n),
+        lines += ['# topic_%d_of_many: Topic number %d' % (n, n),
                   '@keywords keyword %03d; second word of topic %03d; third %03d' % (n, n, n),
-                  'Text of topic %d, with a **bold** part and a [[jump onward|topic_%d]].'
+                  'Text of topic %d, with a **bold** part and a [[jump onward|topic_%d_of_many]].'
                   % (n, (n + 1) % count),
                   '', '- a bullet of topic %d' % n, '']
     source = os.path.join(scratch, 'large.txt')
@@ -123,6 +124,8 @@ def check_large_source(compiler, scratch):
     check(hlpread.BTree(help_file.internal('|CONTEXT'), None).levels > 1,
           'large: context tree has an index level')
     check(len(help_file.internal('|TOPIC')) > 8 * 0x1000, 'large: topics fill many blocks')
+    hashes = help_file.context()
+    check(min(hashes) < 0 < max(hashes), 'large: negative and positive topic hashes')
 
 
 MALFORMED = [

@@ -177,8 +177,21 @@ std::set<std::string> sourceKeywords(const std::string &path)
 void picture(const char *name)
 {
     const char *folder = getenv("HELP_SCREENS");
-    if (folder && *folder)
-        ui::saveScreen(std::string(folder) + "\\" + name + ".bmp");
+    if (!folder || !*folder)
+        return;
+    ui::pump(500);  // the viewer's button bar paints last
+    ui::saveScreen(std::string(folder) + "\\" + name + ".bmp");
+}
+
+// The viewer opened by a front end: captioned with the help file's title,
+// showing its contents topic, with no question about the file's place.
+HelpWindow checkHelpOpened(const std::string &title)
+{
+    HelpWindow help = waitForHelp(title);
+    REQUIRE(help.window != NULL);
+    CHECK_FALSE(ui::hasMessageBox(help.processId));
+    CHECK(showsTopic(help.window, title));
+    return help;
 }
 
 // A front end started from a folder that is not its own.
@@ -211,10 +224,7 @@ TEST_CASE("F1 in quorvstat started elsewhere shows the contents; a jump, the ind
     REQUIRE(status.start("quorvstat.exe", "Quorvane"));
 
     REQUIRE(ui::pressKey(status.main, VK_F1));
-    HelpWindow help = waitForHelp(ProductHelpTitle);
-    REQUIRE(help.window != NULL);
-    CHECK_FALSE(ui::hasMessageBox(help.processId));  // no question about the file's place
-    REQUIRE(showsTopic(help.window, ProductHelpTitle));
+    HelpWindow help = checkHelpOpened(ProductHelpTitle);
     picture("contents");
 
     // A jump of the contents reaches the topic it names.
@@ -229,18 +239,16 @@ TEST_CASE("F1 in quorvstat started elsewhere shows the contents; a jump, the ind
     REQUIRE(index != NULL);
     REQUIRE(list != NULL);
     std::vector<std::string> lines = ui::listLines(GetParent(list), GetDlgCtrlID(list));
-    CHECK(std::set<std::string>(lines.begin(), lines.end()) == sourceKeywords(HELP_SOURCE_FOLDER "quorvhelp.txt"));
-    CHECK(lines.size() == sourceKeywords(HELP_SOURCE_FOLDER "quorvhelp.txt").size());
+    std::set<std::string> keywords = sourceKeywords(HELP_SOURCE_FOLDER "quorvhelp.txt");
+    CHECK(std::set<std::string>(lines.begin(), lines.end()) == keywords);
+    CHECK(lines.size() == keywords.size());
     picture("index");
     REQUIRE(ui::closeWindow(index));
     REQUIRE(ui::waitForWindowToClose(index));
 
     // Help on help opens the other file in the same viewer.
     REQUIRE(ui::chooseCommand(status.main, IDM_HELP_ON_HELP));
-    HelpWindow helpOnHelp = waitForHelp(HelpOnHelpTitle);
-    REQUIRE(helpOnHelp.window != NULL);
-    CHECK_FALSE(ui::hasMessageBox(helpOnHelp.processId));
-    CHECK(showsTopic(helpOnHelp.window, HelpOnHelpTitle));
+    checkHelpOpened(HelpOnHelpTitle);
 
     // Closing the program closes its help.
     REQUIRE(ui::closeWindow(status.main));
@@ -256,16 +264,10 @@ TEST_CASE("F1 and How To Use Help in Marrowby started elsewhere open the two hel
     REQUIRE(marrowby.start("Marrowby.exe", nullptr));
 
     REQUIRE(ui::pressKey(marrowby.main, VK_F1));
-    HelpWindow help = waitForHelp(ProductHelpTitle);
-    REQUIRE(help.window != NULL);
-    CHECK_FALSE(ui::hasMessageBox(help.processId));
-    CHECK(showsTopic(help.window, ProductHelpTitle));
+    checkHelpOpened(ProductHelpTitle);
 
     REQUIRE(ui::chooseCommand(marrowby.main, MenuFirstId + wndMain::mnuHelpOnHelp));
-    HelpWindow helpOnHelp = waitForHelp(HelpOnHelpTitle);
-    REQUIRE(helpOnHelp.window != NULL);
-    CHECK_FALSE(ui::hasMessageBox(helpOnHelp.processId));
-    CHECK(showsTopic(helpOnHelp.window, HelpOnHelpTitle));
+    HelpWindow helpOnHelp = checkHelpOpened(HelpOnHelpTitle);
 
     // The viewer closes when asked, like a user's close box.
     REQUIRE(ui::closeWindow(helpOnHelp.window));
