@@ -30,17 +30,27 @@ struct HelpWindow {
 
 BOOL CALLBACK collectHelpWindow(HWND window, LPARAM list)
 {
-    if (IsWindowVisible(window) && ui::className(window) == HelpWindowClass)
+    if (ui::className(window) == HelpWindowClass)
         ((std::vector<HWND> *)list)->push_back(window);
     return TRUE;
 }
 
-// Visible main windows of the help viewer, of any process.
-std::vector<HWND> helpWindows()
+// Main windows of the help viewer, of any process, hidden ones too.
+std::vector<HWND> allHelpWindows()
 {
     std::vector<HWND> found;
     EnumWindows(collectHelpWindow, (LPARAM)&found);
     return found;
+}
+
+// The visible ones.
+std::vector<HWND> helpWindows()
+{
+    std::vector<HWND> visible;
+    for (HWND window : allHelpWindows())
+        if (IsWindowVisible(window))
+            visible.push_back(window);
+    return visible;
 }
 
 // Waits for the viewer's window captioned with a help file's title.
@@ -63,16 +73,16 @@ bool noHelpWindowLeft()
     return ui::waitUntil([] { return helpWindows().empty(); });
 }
 
-// Closes every help viewer window at the end of a test, whatever happened:
-// a viewer left running would keep the test run's output open.
+// Ends the help viewer at the end of a test, whatever happened, also one
+// that waits in a message box: a viewer left running would keep the test
+// run's output open.
 struct ViewerCleanup {
     ~ViewerCleanup()
     {
         for (HWND window : helpWindows())
             PostMessageA(window, WM_CLOSE, 0, 0);
-        if (noHelpWindowLeft())
-            return;
-        for (HWND window : helpWindows()) {
+        ui::waitUntil([] { return allHelpWindows().empty(); }, 5000);
+        for (HWND window : allHelpWindows()) {
             DWORD processId = 0;
             GetWindowThreadProcessId(window, &processId);
             HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
