@@ -25,6 +25,7 @@ RequestExecutionLevel admin
 !define WAIT_OBJECT_0 0
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\NetworkDdeShares"
+!define HELP_KEY "Software\Microsoft\Windows\Help"
 !define MENU_FOLDER "$SMPROGRAMS\${PRODUCT}"
 !define STATUS_LINK "Network DDE Status.lnk"
 !define MARROWBY_LINK "Marrowby.lnk"
@@ -185,6 +186,20 @@ Section "Programs and libraries" SecPrograms
         ${EndIf}
     !endif
 
+    ; The help engine finds the product's help through Windows' list of help
+    ; folders. Wine's help viewer reads no such list and looks in the Windows
+    ; folder, so under Wine a copy goes there too.
+    !if /FileExists "${FILES_DIR}\quorvhelp.hlp"
+        WriteRegStr HKLM "${HELP_KEY}" "quorvhelp.hlp" "$INSTDIR"
+        ClearErrors
+        EnumRegKey $0 HKLM "Software\Wine" 0
+        ${IfNot} ${Errors}
+            SetOutPath "$WINDIR"
+            File "${FILES_DIR}\quorvhelp.hlp"
+            WriteRegDWORD HKLM "${UNINSTALL_KEY}" "InstalledHelpCopy" 1
+        ${EndIf}
+    !endif
+
     SetShellVarContext all
     CreateDirectory "${MENU_FOLDER}"
     CreateShortCut "${MENU_FOLDER}\${STATUS_LINK}" "$INSTDIR\quorvstat.exe" "" "" "" SW_SHOWNORMAL "" "Show and manage the Network DDE shares and sessions"
@@ -251,6 +266,14 @@ Section "Uninstall"
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "InstalledHelpOnHelp"
     ${If} $0 = 1
         Delete "$WINDIR\winhelp.hlp"
+    ${EndIf}
+    ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "InstalledHelpCopy"
+    ${If} $0 = 1
+        Delete "$WINDIR\quorvhelp.hlp"
+    ${EndIf}
+    ReadRegStr $0 HKLM "${HELP_KEY}" "quorvhelp.hlp"
+    ${If} $0 == "$INSTDIR"
+        DeleteRegValue HKLM "${HELP_KEY}" "quorvhelp.hlp"
     ${EndIf}
 
     SetShellVarContext all

@@ -35,6 +35,7 @@ namespace {
 
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NetworkDdeShares";
 const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char HelpFoldersKey[] = "Software\\Microsoft\\Windows\\Help";
 // The main windows of the agent, the status program and Marrowby.
 struct ProgramWindow {
     const char *className;
@@ -361,6 +362,10 @@ TEST_SUITE("installed")
         for (const std::string &name : builtHelpFiles())
             CHECK(exists(programPath(name)));
         checkHelpOnHelp(true);
+        // The help engine is told where the product's help lies; Wine's
+        // viewer, which reads no such list, finds a copy in the Windows folder.
+        CHECK(sameText(machineValue(HelpFoldersKey, "quorvhelp.hlp"), environment("CHECK_FOLDER")));
+        CHECK(fileText(windowsPath("quorvhelp.hlp")) == fileText(programPath("quorvhelp.hlp")));
     }
 
     TEST_CASE("the libraries are in the system folder, counted once (beside other programs' counts)")
@@ -541,6 +546,8 @@ TEST_SUITE("uninstalled")
     TEST_CASE("help on help leaves the Windows folder only when Setup put it there")
     {
         checkHelpOnHelp(false);
+        CHECK_FALSE(valueExists(HelpFoldersKey, "quorvhelp.hlp"));
+        CHECK_FALSE(exists(windowsPath("quorvhelp.hlp")));
     }
 
     TEST_CASE("the share store keeps the user's share")

@@ -28,12 +28,15 @@ rm -rf "$work"
 mkdir -p "$work"
 cp -a "$WINEPREFIX" "$work/prefix"
 export WINEPREFIX="$work/prefix"
+# A Windows without the build's help: no links to it in the Windows folder.
+find "$WINEPREFIX/drive_c/windows" -maxdepth 1 -name '*.hlp' -type l -delete
 unix_folder="$WINEPREFIX/drive_c/Tools/NetworkDde"
 
 # This prefix's server and desktop, detached from our output; stopped (with
 # every program left in the prefix) at the end.
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null
+wine reg delete 'HKLM\Software\Microsoft\Windows\Help' /f >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1' EXIT
 
 # check SUITE PROGRAMS_VERSION LIBRARIES_VERSION
