@@ -191,6 +191,21 @@ TEST_CASE("a failing NDdeGetClientInfo for the properties keeps the task list as
     CHECK(ui::isEnabled(dialog, controlId(btnProperties)));
 }
 
+TEST_CASE("a task name that fills the whole buffer is shown whole and no further")
+{
+    ui::ProbeWindows probes(ProbeClass);
+    HWND probe = probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW);
+    REQUIRE(probe != NULL);
+    md::ScriptedMarrowby scripted("full-task-name");
+    REQUIRE(scripted.start());
+    HWND dialog = scripted.program.open(wndMain::mnuListTasks, TaskListCaption);
+    REQUIRE(dialog != NULL);
+    const int list = controlId(lbxTaskList);
+    int line = md::Marrowby::lineWithData(dialog, list, (DWORD)(UINT_PTR)probe);
+    REQUIRE(line >= 0);
+    CHECK(ui::listLine(dialog, list, line) == std::string(256, 'T'));
+}
+
 TEST_CASE("Check NetDDE... shows the properties of the agent's window")
 {
     pt::closeStrayAgent();
@@ -210,6 +225,13 @@ TEST_CASE("Check NetDDE... shows the properties of the agent's window")
     CHECK(ui::text(dialog, controlId(dlgCheckTask::txtWndClass)) == "NDdeAgent");
     CHECK(ui::text(dialog, controlId(dlgCheckTask::txtWndTitle)) == "Network DDE Agent");
     REQUIRE(ui::clickButton(dialog, controlId(dlgCheckTask::btnOK)));
+    CHECK(ui::waitForWindowToClose(dialog));
+    CHECK(program.waitForCommandTitle(""));
+
+    // Escape closes it as OK does.
+    dialog = program.open(wndMain::mnuCheckNetDDE, CheckCaption);
+    REQUIRE(dialog != NULL);
+    REQUIRE(ui::pressKey(dialog, VK_ESCAPE));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(program.waitForCommandTitle(""));
 }
