@@ -101,6 +101,18 @@ private:
     ui::Program program_;
 };
 
+// Starts the program, opens its share list and from it the editor of the
+// share `name`; null when any step fails.
+HWND openShareEditor(Marrowby &program, const std::string &name, HWND *shareList)
+{
+    if (!program.start())
+        return NULL;
+    *shareList = program.openShareList();
+    if (*shareList == NULL || !selectLine(*shareList, dlgListShares::lbxShareList, name))
+        return NULL;
+    return program.open(*shareList, id(dlgListShares::btnEdit), EditCaption);
+}
+
 ShareValues shownByMarrowby(HWND editor)
 {
     using namespace dlgEditShare;
@@ -431,11 +443,8 @@ TEST_CASE("a share larger than the first buffer is read whole on the second atte
     REQUIRE(total == 300);
 
     Marrowby program;
-    REQUIRE(program.start());
-    HWND shareList = program.openShareList();
-    REQUIRE(shareList != NULL);
-    REQUIRE(selectLine(shareList, dlgListShares::lbxShareList, "LARGE$"));
-    HWND editor = program.open(shareList, id(dlgListShares::btnEdit), EditCaption);
+    HWND shareList = NULL;
+    HWND editor = openShareEditor(program, "LARGE$", &shareList);
     REQUIRE(editor != NULL);
     CHECK(ui::text(editor, id(dlgEditShare::txtShareName)) == "LARGE$");
     CHECK(ui::text(editor, id(dlgEditShare::txtAppName)) == application);
@@ -622,11 +631,8 @@ TEST_CASE("a refused move of an item leaves the item list and the stored share a
     REQUIRE(storeShare({"TWINS$", "App", "Topic", "", "", "", 0, 0, {{"A", Request}, {"a", Poke}}}) ==
             NDDE_NO_ERROR);
     Marrowby program;
-    REQUIRE(program.start());
-    HWND shareList = program.openShareList();
-    REQUIRE(shareList != NULL);
-    REQUIRE(selectLine(shareList, dlgListShares::lbxShareList, "TWINS$"));
-    HWND editor = program.open(shareList, id(dlgListShares::btnEdit), EditCaption);
+    HWND shareList = NULL;
+    HWND editor = openShareEditor(program, "TWINS$", &shareList);
     REQUIRE(editor != NULL);
     const int itemList = dlgEditShare::lbxAddItems;
     const std::vector<ShareItem> twins = {{"A", Request}, {"a", Poke}};
@@ -657,11 +663,8 @@ TEST_CASE("Escape cancels the share list, the share editor and the item editor")
     StoreCleanup cleanup({"ESCAPED$"});
     REQUIRE(storeShare({"ESCAPED$", "App", "Topic", "", "", "", 0, 0, {{"ONE", Request}}}) == NDDE_NO_ERROR);
     Marrowby program;
-    REQUIRE(program.start());
-    HWND shareList = program.openShareList();
-    REQUIRE(shareList != NULL);
-    REQUIRE(selectLine(shareList, dlgListShares::lbxShareList, "ESCAPED$"));
-    HWND editor = program.open(shareList, id(dlgListShares::btnEdit), EditCaption);
+    HWND shareList = NULL;
+    HWND editor = openShareEditor(program, "ESCAPED$", &shareList);
     REQUIRE(editor != NULL);
     ui::setText(editor, id(dlgEditShare::txtAppName), "Changed");
 
