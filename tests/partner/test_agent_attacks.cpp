@@ -153,7 +153,7 @@ TEST_CASE("the agent grants a password only to exactly its bytes")
 {
     closeStrayAgent();
     ShareCleanup cleanup;
-    // 0xAD is a soft hyphen, 0xC6 and 0xE6 are Æ and æ.
+    // 0xAD is a soft hyphen, 0xC6 and 0xE6 the ligature AE in upper and lower case.
     TestShare hyphen(cleanup("PT_HYPHEN$")), ligature(cleanup("PT_AE$")),
         hyphenOnly(cleanup("PT_SOFT$"));
     hyphen.password1 = "K\xAD" "EY";
