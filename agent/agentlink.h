@@ -8,8 +8,8 @@
 //   sessionWord     - the number of shares the session is connected to.
 // Within a session the client connects to shares by name, giving a password.
 // The agent grants a connection to an existing share whose password #1 or #2
-// equals the one given (an empty password is matched by giving none);
-// password #1 is tried first. Otherwise it refuses: NDDE_SHARE_NOT_EXIST,
+// has exactly the bytes of the one given (an empty password is matched by
+// giving none); password #1 is tried first. Otherwise it refuses: NDDE_SHARE_NOT_EXIST,
 // NDDE_SHARE_DATA_CORRUPTED, NDDE_ACCESS_DENIED (no password matches),
 // NDDE_INVALID_SHARE or NDDE_INVALID_PASSWORD (malformed request).
 // A granted connection to a share the session holds already replaces that
@@ -84,8 +84,8 @@ struct AgentConnection {
 const int MaxLineLength = 255;
 const DWORD AgentGreetingTimeout = 10000;   // ms from connecting to SESSION
 
-// Protocol words, options and node names ignore the case of ASCII letters
-// only, the same on every machine: a locale's collation would also fold
+// Options, the answer words the client reads and node names ignore the case
+// of ASCII letters only, the same on every machine: a locale's collation would also fold
 // other letters and ignore some bytes altogether (a soft hyphen).
 inline char asciiUpper(char c)
 {

@@ -732,9 +732,9 @@ void SetListIndex(HWND list, int index)
     SendMessageA(list, MessagesOf(list).setSelection, index, 0);
 }
 
-int ListFindExact(HWND list, const std::string &text)
+int ListFindExact(HWND list, const std::string &text, int after)
 {
-    return (int)SendMessageA(list, MessagesOf(list).findExact, (WPARAM)-1, (LPARAM)text.c_str());
+    return (int)SendMessageA(list, MessagesOf(list).findExact, (WPARAM)after, (LPARAM)text.c_str());
 }
 
 // --- Check boxes ----------------------------------------------------------
