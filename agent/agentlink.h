@@ -81,8 +81,8 @@ struct AgentConnection {
 
 const DWORD AgentGreetingTimeout = 10000;   // ms from connecting to the session
 
-// Protocol words, options and node names ignore the case of ASCII letters
-// only, the same on every machine: a locale's collation would also fold
+// Options, the answer words the client reads and node names ignore the case
+// of ASCII letters only, the same on every machine: a locale's collation would also fold
 // other letters and ignore some bytes altogether (a soft hyphen).
 inline char asciiUpper(char c)
 {

@@ -41,8 +41,9 @@ void StoredShareName(const char *name, char *stored)
     CharUpperBuffA(stored, lstrlenA(stored));
 }
 
-// Upper-casing can turn a printable character into one that is not (ÿ into
-// Ÿ, 0x9F): such a name could be stored but never found again.
+// Upper-casing can turn a printable character into one that is not (0xFF,
+// y with diaeresis, into 0x9F): such a name could be stored but never found
+// again.
 bool IsValidShareName(const char *name)
 {
     if (!followsShareNameRules(name))

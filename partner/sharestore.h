@@ -45,7 +45,8 @@ const LONG MaxAddItems = 65535;
 
 // Share names (as stored) and passwords are the same only when they have the
 // same length and the same bytes: never by a locale's collation, which
-// ignores some bytes (a soft hyphen) and folds others (Æ and AE).
+// ignores some bytes (a soft hyphen) and takes others for the same (the
+// ligature 0xC6 and "AE").
 inline bool IsSameText(const char *a, const char *b)
 {
     return strcmp(a, b) == 0;

@@ -25,7 +25,7 @@ static const ControlDesign controls[] = {
     {Image, "Image1", MAKEINTRESOURCEA(IDI_MARROWBY), 16, 16, 32, 32},
     {Label, "Label1", "Network DDE Status version 1.02", 56, 16, 105, 25},
     {Label, "Label2", "By Quorvane\r\nBuilt with GCC", 56, 56, 105, 33},
-    {CommandButton, "btnOK", "OK", 168, 16, 72, 21, DefaultButton},
+    {CommandButton, "btnOK", "OK", 168, 16, 72, 21, DefaultButton | CancelButton},
 };
 
 static const EventBinding events[] = {

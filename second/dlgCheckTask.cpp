@@ -91,7 +91,7 @@ static void Form_Unload()
 static const ControlDesign controls[] = {
     {Image, "imgInfo", IDI_INFORMATION, 16, 8, 32, 32},
     {Label, "lblTaskName", " is running.", 56, 16, 169, 17},
-    {CommandButton, "btnOK", "OK", 240, 16, 72, 21, DefaultButton},
+    {CommandButton, "btnOK", "OK", 240, 16, 72, 21, DefaultButton | CancelButton},
     {Frame, "Frame1", "Window properties:", 16, 48, 209, 105},
     {Label, "Label1", "Handle:", 8, 24, 41, 17, InFrame | AlignRight},
     {Label, "lblWndHandle", "", 64, 24, 137, 17, InFrame},

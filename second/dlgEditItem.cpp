@@ -65,17 +65,31 @@ static bool LoadSelectedItem()
     return true;
 }
 
-// Puts a new item before the chosen entry's line, or last. A name that the
-// list holds already, whatever its case, is refused.
-static bool InsertItem()
+// Whether a line other than `ownLine` holds `name`, whatever its case.
+static bool IsDuplicateItem(HWND itemList, const std::string &name, int ownLine)
+{
+    int found = ListFindExact(itemList, name);
+    if (found >= 0 && found == ownLine)
+        found = ListFindExact(itemList, name, ownLine);
+    return found >= 0 && found != ownLine;
+}
+
+// Puts the item before the chosen entry's line, or last. `movedLine` is the
+// edited item's line when it moves (-1 for a new item): it is no duplicate,
+// and it leaves the list only once the item is sure to be placed anew. A
+// name another line holds already, whatever its case, is refused, and the
+// list stays exactly as it was.
+static bool InsertItem(int movedLine = -1)
 {
     HWND itemList = ItemList();
     std::string name = GetText(form[txtItemName]);
-    if (ListFindExact(itemList, name) >= 0) {
+    if (IsDuplicateItem(itemList, name, movedLine)) {
         ShowError("Item '" + name + "' already exists !");
         return false;
     }
     DWORD permissions = TickedPermissions();
+    if (movedLine >= 0)
+        ListRemoveItem(itemList, movedLine);
     int next = ChosenNextLine();
     if (next >= 0)
         ListInsertItem(itemList, next, name, permissions);
@@ -105,8 +119,7 @@ static bool StoreEditedItem()
         SetListItemData(itemList, selected, TickedPermissions());
         return true;
     }
-    ListRemoveItem(itemList, selected);
-    return InsertItem();
+    return InsertItem(selected);
 }
 
 static void Form_Load()
@@ -151,7 +164,7 @@ static const ControlDesign controls[] = {
     {CheckBox, "chkAdvise", "Advise", 210, 630, 975, 255, InFrame},
     {CheckBox, "chkPoke", "Poke", 210, 960, 975, 255, InFrame},
     {CommandButton, "btnOK", "OK", 2760, 240, 1080, 315, DefaultButton},
-    {CommandButton, "btnCancel", "Cancel", 2760, 720, 1080, 315},
+    {CommandButton, "btnCancel", "Cancel", 2760, 720, 1080, 315, CancelButton},
 };
 
 static const EventBinding events[] = {

@@ -461,7 +461,7 @@ static const ControlDesign controls[] = {
     {CheckBox, "chkExecute2", "Execute", 1200, 960, 1095, 255, InFrame},
     {CheckBox, "chkStartApp2", "Start app.", 1200, 1320, 1095, 255, InFrame},
     {CommandButton, "btnOK", "OK", 4200, 240, 1080, 315, DefaultButton},
-    {CommandButton, "btnCancel", "Cancel", 4200, 720, 1080, 315},
+    {CommandButton, "btnCancel", "Cancel", 4200, 720, 1080, 315, CancelButton},
     {CommandButton, "btnAdd", "Add...", 4200, 2160, 1080, 315},
     {CommandButton, "btnEdit", "Edit...", 4200, 2640, 1080, 315, Disabled},
     {CommandButton, "btnDelete", "Delete", 4200, 3120, 1080, 315, Disabled},

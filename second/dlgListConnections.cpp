@@ -89,7 +89,7 @@ static void Form_Unload()
 static const ControlDesign controls[] = {
     {Label, "Label1", "Servers w/Client Connection:", 16, 16, 161, 17},
     {SortedListBox, "lbxConnList", "", 14, 32, 161, 121},
-    {CommandButton, "btnOK", "OK", 192, 16, 72, 21, DefaultButton},
+    {CommandButton, "btnOK", "OK", 192, 16, 72, 21, DefaultButton | CancelButton},
 };
 
 static const EventBinding events[] = {

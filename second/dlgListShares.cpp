@@ -109,7 +109,7 @@ static const ControlDesign controls[] = {
     {CommandButton, "btnAdd", "Add...", 2880, 240, 1080, 315, DefaultButton},
     {CommandButton, "btnEdit", "Edit...", 2880, 720, 1080, 315, Disabled},
     {CommandButton, "btnDelete", "Delete", 2880, 1200, 1080, 315, Disabled},
-    {CommandButton, "btnCancel", "Cancel", 2880, 1680, 1080, 315},
+    {CommandButton, "btnCancel", "Cancel", 2880, 1680, 1080, 315, CancelButton},
 };
 
 static const EventBinding events[] = {

@@ -27,7 +27,8 @@ static BOOL CALLBACK AddTaskWindow(HWND window, LPARAM)
         ReportApiError(result);
         return FALSE;
     }
-    ListAddItem(form[lbxTaskList], TrimNulSpace(buffer), (DWORD)(UINT_PTR)window);
+    // The library may fill the whole buffer: the text ends with it.
+    ListAddItem(form[lbxTaskList], TrimNulSpace(std::string(buffer, sizeof buffer)), (DWORD)(UINT_PTR)window);
     return TRUE;
 }
 

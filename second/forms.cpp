@@ -363,6 +363,9 @@ static void ForgetInstance(Form &form)
         EnableWindow(owner, TRUE);
     for (HGDIOBJ object : owned)
         DeleteObject(object);
+    // A close sent by another program is handled inside GetMessageA, which
+    // would go on waiting: a posted message wakes the form's loop to see it end.
+    PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 void ReleaseForm(Form &form)
@@ -729,9 +732,9 @@ void SetListIndex(HWND list, int index)
     SendMessageA(list, MessagesOf(list).setSelection, index, 0);
 }
 
-int ListFindExact(HWND list, const std::string &text)
+int ListFindExact(HWND list, const std::string &text, int after)
 {
-    return (int)SendMessageA(list, MessagesOf(list).findExact, (WPARAM)-1, (LPARAM)text.c_str());
+    return (int)SendMessageA(list, MessagesOf(list).findExact, (WPARAM)after, (LPARAM)text.c_str());
 }
 
 // --- Check boxes ----------------------------------------------------------

@@ -193,8 +193,9 @@ DWORD ListItemData(HWND list, int index);
 void SetListItemData(HWND list, int index, DWORD itemData);
 int ListIndex(HWND list);                  // the selected line
 void SetListIndex(HWND list, int index);   // selects a line (no Click)
-// The line equal to text when case is ignored, or -1.
-int ListFindExact(HWND list, const std::string &text);
+// The line equal to text when case is ignored, or -1: the first one, or
+// the first after line `after`, the search wrapping round to the top.
+int ListFindExact(HWND list, const std::string &text, int after = -1);
 
 // --- Check boxes ----------------------------------------------------------
 int CheckValue(HWND checkBox);

@@ -9,3 +9,13 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # hold a crashed test program open until its timeout.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 export WINEARCH=win32
+
+# A Windows path for a path of this machine (Wine's drive Z: is the root).
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# Wine's server and desktop for $WINEPREFIX, started with their output
+# detached so that nothing waits on them.
+start_wine_server() {
+    wineserver -p >/dev/null 2>&1 </dev/null
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
+}

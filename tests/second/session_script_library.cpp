@@ -22,6 +22,8 @@
 //                         its task buffer comes with the window's title (the
 //                         task list's call) and answers code 23 when it comes
 //                         empty (the properties' call).
+//   "full-task-name"      NDdeGetClientInfo fills the whole task buffer with
+//                         'T', leaving no NUL in it.
 // Every error text counts the calls so far and the size last offered to
 // the session list, so a test that reads the program's report sees what
 // the program asked.
@@ -126,7 +128,10 @@ extern "C" UINT WINAPI NDdeGetClientInfo(HWND, LPSTR clientBuffer, LONG clientBu
     if (taskBuffer[0] == 0 && scriptIs("properties-fail"))
         return ScriptedError;
     lstrcpynA(clientBuffer, "SCRIPTNODE", clientBufferSize);
-    lstrcpynA(taskBuffer, "SCRIPTED", taskBufferSize);
+    if (scriptIs("full-task-name"))
+        FillMemory(taskBuffer, taskBufferSize, 'T');
+    else
+        lstrcpynA(taskBuffer, "SCRIPTED", taskBufferSize);
     return NDDE_NO_ERROR;
 }
 

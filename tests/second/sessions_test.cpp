@@ -185,7 +185,8 @@ TEST_CASE("sessions of client nodes: their lines, their connections, and closing
         REQUIRE(connections != NULL);
         CHECK(ui::listLines(connections, controlId(dlgListConnections::lbxConnList)) ==
               std::vector<std::string>{"MBALPHA$"});
-        REQUIRE(ui::clickButton(connections, controlId(dlgListConnections::btnOK)));
+        // Escape closes it as OK does.
+        REQUIRE(ui::pressKey(connections, VK_ESCAPE));
         CHECK(ui::waitForWindowToClose(connections));
         CHECK(program.waitForCommandTitle(SessionListCaption));
     }

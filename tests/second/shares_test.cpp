@@ -101,6 +101,18 @@ private:
     ui::Program program_;
 };
 
+// Starts the program, opens its share list and from it the editor of the
+// share `name`; null when any step fails.
+HWND openShareEditor(Marrowby &program, const std::string &name, HWND *shareList)
+{
+    if (!program.start())
+        return NULL;
+    *shareList = program.openShareList();
+    if (*shareList == NULL || !selectLine(*shareList, dlgListShares::lbxShareList, name))
+        return NULL;
+    return program.open(*shareList, id(dlgListShares::btnEdit), EditCaption);
+}
+
 ShareValues shownByMarrowby(HWND editor)
 {
     using namespace dlgEditShare;
@@ -431,11 +443,8 @@ TEST_CASE("a share larger than the first buffer is read whole on the second atte
     REQUIRE(total == 300);
 
     Marrowby program;
-    REQUIRE(program.start());
-    HWND shareList = program.openShareList();
-    REQUIRE(shareList != NULL);
-    REQUIRE(selectLine(shareList, dlgListShares::lbxShareList, "LARGE$"));
-    HWND editor = program.open(shareList, id(dlgListShares::btnEdit), EditCaption);
+    HWND shareList = NULL;
+    HWND editor = openShareEditor(program, "LARGE$", &shareList);
     REQUIRE(editor != NULL);
     CHECK(ui::text(editor, id(dlgEditShare::txtShareName)) == "LARGE$");
     CHECK(ui::text(editor, id(dlgEditShare::txtAppName)) == application);
@@ -612,6 +621,71 @@ TEST_CASE("the item editor appends, inserts, moves, re-permissions and refuses")
     CHECK(stored.items == std::vector<ShareItem>{{"E", Advise}, {"B", Advise}, {"C", Poke},
                                                   {"A", Request | Advise | Poke}, {"Z", Request | Advise | Poke},
                                                   {"(End of List)", Request}});
+}
+
+TEST_CASE("a refused move of an item leaves the item list and the stored share as they were")
+{
+    using namespace dlgEditItem;
+    StoreCleanup cleanup({"TWINS$"});
+    // The library takes items that differ only in case.
+    REQUIRE(storeShare({"TWINS$", "App", "Topic", "", "", "", 0, 0, {{"A", Request}, {"a", Poke}}}) ==
+            NDDE_NO_ERROR);
+    Marrowby program;
+    HWND shareList = NULL;
+    HWND editor = openShareEditor(program, "TWINS$", &shareList);
+    REQUIRE(editor != NULL);
+    const int itemList = dlgEditShare::lbxAddItems;
+    const std::vector<ShareItem> twins = {{"A", Request}, {"a", Poke}};
+    REQUIRE(listedItems(editor, itemList) == twins);
+
+    // "a", name unchanged, before "A": the name is taken, whatever its case.
+    for (int moved : {1, 0}) {
+        CAPTURE(moved);
+        REQUIRE(ui::selectListLine(editor, id(itemList), moved));
+        HWND itemEditor = program.open(editor, id(dlgEditShare::btnEdit), EditCaption);
+        REQUIRE(itemEditor != NULL);
+        REQUIRE(ui::selectComboLine(itemEditor, id(cbxNextItem), moved == 1 ? 0 : 2));
+        REQUIRE(press(itemEditor, id(btnOK)));
+        ui::MessageBoxView box = program.answer(IDOK);
+        CHECK(box.text == "Item '" + twins[moved].name + "' already exists !");
+        CHECK(IsWindowVisible(itemEditor));
+        CHECK(listedItems(editor, itemList) == twins);
+        CHECK(ui::listSelection(editor, id(itemList)) == moved);
+        REQUIRE(program.confirm(itemEditor, id(btnCancel)));
+    }
+    REQUIRE(program.confirm(editor, id(dlgEditShare::btnOK)));
+    CHECK(readStoredShare("TWINS$").items == twins);
+}
+
+// Escape in each share dialog does what its Cancel button does.
+TEST_CASE("Escape cancels the share list, the share editor and the item editor")
+{
+    StoreCleanup cleanup({"ESCAPED$"});
+    REQUIRE(storeShare({"ESCAPED$", "App", "Topic", "", "", "", 0, 0, {{"ONE", Request}}}) == NDDE_NO_ERROR);
+    Marrowby program;
+    HWND shareList = NULL;
+    HWND editor = openShareEditor(program, "ESCAPED$", &shareList);
+    REQUIRE(editor != NULL);
+    ui::setText(editor, id(dlgEditShare::txtAppName), "Changed");
+
+    // The item editor: the new item is not added.
+    HWND itemEditor = program.open(editor, id(dlgEditShare::btnAdd), AddCaption);
+    REQUIRE(itemEditor != NULL);
+    ui::setText(itemEditor, id(dlgEditItem::txtItemName), "TWO");
+    REQUIRE(ui::pressKey(itemEditor, VK_ESCAPE));
+    CHECK(ui::waitForWindowToClose(itemEditor));
+    CHECK(ui::listLines(editor, id(dlgEditShare::lbxAddItems)) == std::vector<std::string>{"ONE"});
+
+    // The share editor: nothing is stored.
+    REQUIRE(ui::pressKey(editor, VK_ESCAPE));
+    CHECK(ui::waitForWindowToClose(editor));
+    CHECK(readStoredShare("ESCAPED$").application == "App");
+    CHECK(ui::waitUntil([&] { return program.commandTitle() == ShareListCaption; }));
+
+    // The share list: the command ends.
+    REQUIRE(ui::pressKey(shareList, VK_ESCAPE));
+    CHECK(ui::waitForWindowToClose(shareList));
+    CHECK(ui::waitUntil([&] { return program.commandTitle().empty(); }));
 }
 
 // ---- Both front ends -----------------------------------------------------------------------

@@ -58,6 +58,14 @@ TEST_CASE("About opens modal over the main window, captioned with its command ti
     CHECK(ui::waitForWindowToClose(about));
     CHECK(marrowby.waitForCommandTitle(""));
     CHECK(ui::waitUntil([&] { return IsWindowEnabled(marrowby.mainWindow) != FALSE; }));
+
+    // Escape closes it as OK does.
+    about = marrowby.open(wndMain::mnuAbout, "About...");
+    REQUIRE(about != NULL);
+    REQUIRE(ui::pressKey(about, VK_ESCAPE));
+    CHECK(ui::waitForWindowToClose(about));
+    CHECK(marrowby.waitForCommandTitle(""));
+    CHECK(ui::waitUntil([&] { return IsWindowEnabled(marrowby.mainWindow) != FALSE; }));
 }
 
 TEST_CASE("help opens the contents of the product's help file and of help on help")
@@ -98,6 +106,11 @@ TEST_CASE("Exit and the close box end the program")
     SUBCASE("the close box")
     {
         REQUIRE(ui::closeWindow(mainWindow));
+    }
+    SUBCASE("a close sent by another program, as a setup program does")
+    {
+        DWORD_PTR answer = 0;
+        REQUIRE(SendMessageTimeoutA(mainWindow, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
     }
     DWORD exitCode = 1;
     REQUIRE(program.waitForExit(&exitCode));

@@ -41,6 +41,29 @@ bool isListableTask(HWND window)
            GetWindowTextLengthA(window) > 0;
 }
 
+// The task list of a program beside the scripted library, with a probe
+// window of the test's own among its tasks.
+struct ScriptedTaskList {
+    explicit ScriptedTaskList(const char *script) : scripted(script) {}
+    // Starts the program, opens its task list and finds the probe's line.
+    bool open()
+    {
+        HWND probe = probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW);
+        if (probe == NULL || !scripted.start())
+            return false;
+        dialog = scripted.program.open(wndMain::mnuListTasks, TaskListCaption);
+        if (dialog != NULL)
+            line = md::Marrowby::lineWithData(dialog, list, (DWORD)(UINT_PTR)probe);
+        return line >= 0;
+    }
+
+    ui::ProbeWindows probes{ProbeClass};
+    md::ScriptedMarrowby scripted;
+    const int list = controlId(lbxTaskList);
+    HWND dialog = NULL;
+    int line = -1;
+};
+
 } // namespace
 
 TEST_SUITE("tasks")
@@ -165,17 +188,11 @@ TEST_CASE("a failing NDdeGetClientInfo stops the task listing with one report")
 
 TEST_CASE("a failing NDdeGetClientInfo for the properties keeps the task list as it was")
 {
-    ui::ProbeWindows probes(ProbeClass);
-    HWND probe = probes.create("Marrowby Probe One", WS_OVERLAPPEDWINDOW);
-    REQUIRE(probe != NULL);
-    md::ScriptedMarrowby scripted("properties-fail");
-    REQUIRE(scripted.start());
-    md::Marrowby &program = scripted.program;
-    HWND dialog = program.open(wndMain::mnuListTasks, TaskListCaption);
-    REQUIRE(dialog != NULL);
-    const int list = controlId(lbxTaskList);
-    int line = md::Marrowby::lineWithData(dialog, list, (DWORD)(UINT_PTR)probe);
-    REQUIRE(line >= 0);
+    ScriptedTaskList tasks("properties-fail");
+    REQUIRE(tasks.open());
+    md::Marrowby &program = tasks.scripted.program;
+    HWND dialog = tasks.dialog;
+    const int list = tasks.list, line = tasks.line;
     CHECK(ui::listLine(dialog, list, line) == "SCRIPTED");
     std::vector<std::string> before = ui::listLines(dialog, list);
 
@@ -189,6 +206,13 @@ TEST_CASE("a failing NDdeGetClientInfo for the properties keeps the task list as
     CHECK(ui::listLines(dialog, list) == before);
     CHECK(ui::listSelection(dialog, list) == line);
     CHECK(ui::isEnabled(dialog, controlId(btnProperties)));
+}
+
+TEST_CASE("a task name that fills the whole buffer is shown whole and no further")
+{
+    ScriptedTaskList tasks("full-task-name");
+    REQUIRE(tasks.open());
+    CHECK(ui::listLine(tasks.dialog, tasks.list, tasks.line) == std::string(256, 'T'));
 }
 
 TEST_CASE("Check NetDDE... shows the properties of the agent's window")
@@ -210,6 +234,13 @@ TEST_CASE("Check NetDDE... shows the properties of the agent's window")
     CHECK(ui::text(dialog, controlId(dlgCheckTask::txtWndClass)) == "NDdeAgent");
     CHECK(ui::text(dialog, controlId(dlgCheckTask::txtWndTitle)) == "Network DDE Agent");
     REQUIRE(ui::clickButton(dialog, controlId(dlgCheckTask::btnOK)));
+    CHECK(ui::waitForWindowToClose(dialog));
+    CHECK(program.waitForCommandTitle(""));
+
+    // Escape closes it as OK does.
+    dialog = program.open(wndMain::mnuCheckNetDDE, CheckCaption);
+    REQUIRE(dialog != NULL);
+    REQUIRE(ui::pressKey(dialog, VK_ESCAPE));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(program.waitForCommandTitle(""));
 }
