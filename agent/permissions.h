@@ -12,8 +12,7 @@ struct ShareGrant {
 };
 
 // The access whose password made `proof` from `challenge`: password #1 is
-// tried first, each compared as its exact bytes; an access without any
-// permission bit is never granted. NDDE_ACCESS_DENIED when
+// tried first, each compared as its exact bytes. NDDE_ACCESS_DENIED when
 // neither did, NDDE_INTERNAL_ERROR when no proof can be made here.
 UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLength],
                       const BYTE proof[ProofLength], ShareGrant *grant);

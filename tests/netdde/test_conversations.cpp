@@ -117,23 +117,33 @@ TEST_CASE("the share decides which transactions and items reach the server")
                        options.c_str()));
     pt::RunningAgent &agent = node.agent;
 
-    // Each bit not granted: a negative acknowledgement, and the server never hears of it.
-    CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
-    CHECK(onShare("NT_NARROW$", "poke Price 5").exitCode == 3);
-    CHECK(agentShows(agent, "refused: Poke \"Price\" on share NT_NARROW$ for NODEA: permission"));
-    CHECK(onShare("NT_NARROW$", "execute [refused]").exitCode == 3);
-    CHECK(onShare("NT_NARROW$", "advise Price 1").exitCode == 3);
-    CHECK(onShare("NT_NARROW$", "request Price").output == "1\r\n");
-    CHECK(onShare("NT_POKEONLY$", "request Price").exitCode == 3);
-    CHECK(onShare("NT_POKEONLY$", "poke Price 1").exitCode == 0);
-
-    // Items listed: the first with the access's bits, the others with their own.
-    CHECK(onShare("NT_ITEMS$", "poke Price 6").exitCode == 0);
-    CHECK(onShare("NT_ITEMS$", "request Volume").output == "2\r\n");
-    CHECK(onShare("NT_ITEMS$", "poke Volume 7").exitCode == 3);
-    CHECK(onShare("NT_ITEMS$", "request Other").exitCode == 3);
+    // Each bit not granted: a negative acknowledgement, and the server never
+    // hears of it. Items listed: the first with the access's bits, the others
+    // with their own.
+    struct Transaction {
+        const char *share, *arguments;
+        DWORD exitCode;
+    };
+    const Transaction transactions[] = {
+        {"NT_NARROW$", "request Price", 0},
+        {"NT_NARROW$", "poke Price 5", 3},
+        {"NT_NARROW$", "execute [refused]", 3},
+        {"NT_NARROW$", "advise Price 1", 3},
+        {"NT_POKEONLY$", "request Price", 3},
+        {"NT_POKEONLY$", "poke Price 1", 0},
+        {"NT_ITEMS$", "poke Price 6", 0},
+        {"NT_ITEMS$", "request Volume", 0},
+        {"NT_ITEMS$", "poke Volume 7", 3},
+        {"NT_ITEMS$", "request Other", 3},
+        {"NT_ITEMS$", "execute [allowed]", 0},
+    };
+    for (const Transaction &transaction : transactions) {
+        CAPTURE(transaction.share);
+        CAPTURE(transaction.arguments);
+        CHECK(onShare(transaction.share, transaction.arguments).exitCode == transaction.exitCode);
+    }
     CHECK(onShare("NT_ITEMS$", "request Price").output == "6\r\n");
-    CHECK(onShare("NT_ITEMS$", "execute [allowed]").exitCode == 0);
+    CHECK(agentShows(agent, "refused: Request \"Other\" on share NT_ITEMS$ for NODEA: permission"));
     CHECK(node.server.close());
     CHECK(dt::fileText(logPath) == "[allowed]\r\n");
     DeleteFileA(logPath.c_str());
@@ -179,4 +189,27 @@ TEST_CASE("StartApp starts the share's application when no server answers")
     CHECK(onShare("NT_NOSTART$", "request Executed").output == "[started]\r\n");
     PostMessageA(server, WM_CLOSE, 0, 0);
     CHECK(ui::waitForWindowToClose(server));
+}
+
+TEST_CASE("a DDEML server is reached as well as a raw one")
+{
+    pt::TestShare share = serverShare("NT_DDEML$", Request | Poke);
+    share.app = "NTDDEML";
+    ServedNode node;
+    REQUIRE(node.start({share}, nullptr));
+    pt::ChildProcess server;
+    REQUIRE(server.start("netdde_ddemlserver.exe", "NTDDEML QUOTES"));
+    REQUIRE(pt::waitUntil([] { return FindWindowA("NetDdeDdemlServer", "NTDDEML") != nullptr; }));
+
+    CHECK(onShare("NT_DDEML$", "request Price").output == "1\r\n");
+    CHECK(onShare("NT_DDEML$", "poke Price 2").exitCode == 0);
+    CHECK(onShare("NT_DDEML$", "poke Other 3").exitCode == 3);
+    // One conversation, many requests: every answer is its own request's.
+    CommandRun repeated = onShare("NT_DDEML$", "request Price /repeat:20");
+    CHECK(repeated.exitCode == 0);
+    CHECK(repeated.output.rfind("2\r\nmean_us ", 0) == 0);
+    PostMessageA(FindWindowA("NetDdeDdemlServer", "NTDDEML"), WM_CLOSE, 0, 0);
+    DWORD exitCode = 1;
+    CHECK(server.waitForExit(&exitCode));
+    CHECK(exitCode == 0);
 }

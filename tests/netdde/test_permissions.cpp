@@ -68,13 +68,13 @@ TEST_CASE("a password opens the access it belongs to, compared byte for byte")
     CHECK(grantFor(openShare, "") == std::make_pair<WORD, WORD>(2, Advise));
     CHECK(grantFor(openShare, "WRONG") == std::make_pair<WORD, WORD>(0, 0));
 
-    // An empty password #2 without permissions opens nothing.
+    // An empty password #2 opens its access even when that grants nothing.
     TestShare single(cleanup("NT_SINGLE$"));
     single.password1 = "KEY";
     single.permissions1 = Request;
     REQUIRE(addShare(single) == NDDE_NO_ERROR);
     Stored singleShare("NT_SINGLE$");
-    CHECK(grantFor(singleShare, "") == std::make_pair<WORD, WORD>(0, 0));
+    CHECK(grantFor(singleShare, "") == std::make_pair<WORD, WORD>(2, 0));
     CHECK(grantFor(singleShare, "KEY") == std::make_pair<WORD, WORD>(1, Request));
 
     // A proof is good for its own challenge only.

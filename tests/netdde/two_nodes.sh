@@ -27,6 +27,17 @@ check() {   # check DESCRIPTION EXPECTED ACTUAL
 on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 on_a() { timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 
+# Starts an advise link on node A for SECONDS (its pid in $advise_pid) and
+# waits (at most 10 s) for its first update.
+start_link() {
+    on_a ddecmd.exe "$remote" 'NT_PAIR$' advise Counter "$1" >"$STATE/advise.out" 2>&1 &
+    advise_pid=$!
+    for _ in $(seq 50); do
+        grep -q '^[0-9][0-9]:' "$STATE/advise.out" && break
+        sleep 0.2
+    done
+}
+
 finish() {
     [ -z "${server_pid:-}" ] || kill "$server_pid" 2>/dev/null
     [ -z "${agent_pid:-}" ] || kill "$agent_pid" 2>/dev/null
@@ -48,12 +59,7 @@ check "the poked value comes back" 10 "$price"
 
 # The serving agent killed under a running link: node A's client sees its
 # conversation end within 10 s of the kill (ddecmd checks every half second).
-on_a ddecmd.exe "$remote" 'NT_PAIR$' advise Counter 40 >"$STATE/advise.out" 2>&1 &
-advise_pid=$!
-for _ in $(seq 50); do
-    grep -q '^[0-9][0-9]:' "$STATE/advise.out" && break
-    sleep 0.2
-done
+start_link 40
 check "the link delivers updates" yes "$(grep -q '^[0-9][0-9]:' "$STATE/advise.out" && echo yes)"
 kill -9 "$(cat "$STATE/agent-B.pid")"
 killed=$(date +%s)
@@ -76,12 +82,7 @@ check "a new conversation after the restart" 10 "$price"
 
 # A serving agent that stops answering (a node unplugged): the link ends on
 # node A once nothing was heard for 10 s.
-on_a ddecmd.exe "$remote" 'NT_PAIR$' advise Counter 60 >"$STATE/advise.out" 2>&1 &
-advise_pid=$!
-for _ in $(seq 50); do
-    grep -q '^[0-9][0-9]:' "$STATE/advise.out" && break
-    sleep 0.2
-done
+start_link 60
 kill -STOP "$agent_pid"
 stopped=$(date +%s)
 wait "$advise_pid"
