@@ -75,6 +75,8 @@ struct Conversation {
     ShareGrant grant;
     BYTE challenge[ChallengeLength];
     bool ddemlServer, strayAckDue;
+    ATOM heldItem;           // the item of the server's last data, held by this agent
+    char heldItemName[MaxWireName + 1];
     bool atServer;           // the queue's first transaction is at the server
     HGLOBAL atServerHandle;
     ByteBuffer queue;        // serving: transactions as frames, oldest first
@@ -264,6 +266,8 @@ static void deleteConversation(Conversation *conversation)
     conversationCount--;
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
     DestroyWindow(conversation->window);
+    if (conversation->heldItem)
+        GlobalDeleteAtom(conversation->heldItem);
     if (conversation->hasStored)
         ReleaseStoredShare(&conversation->stored);
     FreeBuffer(&conversation->held);
@@ -993,6 +997,23 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
     transactionAnswered(conversation);
 }
 
+// The name of the item atom of the server's data. A link's updates name
+// the same item again and again: this agent holds a reference to the last
+// one, so that its number stays that item's and its name need not be asked
+// for each update.
+static void serverItemName(Conversation *conversation, ATOM item, char *name)
+{
+    if (item && item == conversation->heldItem) {
+        lstrcpyA(name, conversation->heldItemName);
+        return;
+    }
+    atomName(item, name);
+    if (conversation->heldItem)
+        GlobalDeleteAtom(conversation->heldItem);
+    conversation->heldItem = name[0] ? GlobalAddAtomA(name) : 0;
+    lstrcpyA(conversation->heldItemName, name);
+}
+
 // The server's WM_DDE_DATA: an answer to a request or a link's update.
 static void serverSentData(Conversation *conversation, LPARAM lParam)
 {
@@ -1002,7 +1023,7 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     HGLOBAL data = (HGLOBAL)low;
     Frame frame;
     InitFrame(&frame, FrameData, conversation->id);
-    atomName((ATOM)high, frame.name);
+    serverItemName(conversation, (ATOM)high, frame.name);
     if (high)
         GlobalDeleteAtom((ATOM)high);
     DdeBlock block = {};

@@ -60,7 +60,8 @@ void FreeBuffer(ByteBuffer *buffer)
 
 // ---- Rules -----------------------------------------------------------------
 
-DWORD MaxDataOfKind(BYTE kind)
+// The largest data a frame of `kind` may carry.
+static DWORD maxDataOfKind(BYTE kind)
 {
     switch (kind) {
     case FrameWelcome:
@@ -176,8 +177,8 @@ static bool isSoundHeader(const HeaderFields *header)
     }
     if (needsName(kind) ? header->nameLength == 0 : !mayHaveName(kind) && header->nameLength)
         return false;
-    if (hasFixedData(kind) ? header->dataLength != MaxDataOfKind(kind)
-                           : header->dataLength > MaxDataOfKind(kind))
+    if (hasFixedData(kind) ? header->dataLength != maxDataOfKind(kind)
+                           : header->dataLength > maxDataOfKind(kind))
         return false;
     return !(kind == FrameData && (header->word & DataWarm) && header->dataLength != 0);
 }

@@ -131,9 +131,6 @@ bool AppendFrame(ByteBuffer *buffer, const Frame *frame);
 // bytes are needed; the header read so far is sound), or malformed.
 FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *frameSize);
 
-// The largest data a frame of `kind` may carry.
-DWORD MaxDataOfKind(BYTE kind);
-
 // ---- Passwords -------------------------------------------------------------
 // Fresh random bytes from the system's CryptoAPI provider.
 bool MakeChallenge(BYTE challenge[ChallengeLength]);

@@ -29,7 +29,8 @@ UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLeng
     return NDDE_ACCESS_DENIED;
 }
 
-DWORD PermissionOfKind(BYTE kind)
+// The permission a relayed transaction needs; 0 for frames that need none.
+static DWORD permissionOfKind(BYTE kind)
 {
     switch (kind) {
     case FrameRequest:
@@ -62,25 +63,11 @@ static DWORD itemPermissions(const ShareView *share, const char *item)
 bool AllowsTransaction(const ShareView *share, const ShareGrant *grant, BYTE kind,
                        const char *item)
 {
-    DWORD needed = PermissionOfKind(kind);
+    DWORD needed = permissionOfKind(kind);
     if (!(grant->permissions & needed))
         return false;
     // An execute and the end of every link name no item.
     if (kind == FrameExecute || (kind == FrameUnadvise && !item[0]))
         return true;
     return (itemPermissions(share, item) & needed) != 0;
-}
-
-void DescribePermissions(DWORD bits, char *text, int size)
-{
-    static const char *const names[] = {"Request", "Advise", "Poke", "Execute", "StartApp"};
-    text[0] = 0;
-    for (int i = 0; i < 5; i++) {
-        if (!(bits & (1u << i)))
-            continue;
-        if (text[0] && lstrlenA(text) + 2 < size)
-            lstrcatA(text, ", ");
-        if (lstrlenA(text) + lstrlenA(names[i]) < size)
-            lstrcatA(text, names[i]);
-    }
 }

@@ -17,9 +17,6 @@ struct ShareGrant {
 UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLength],
                       const BYTE proof[ProofLength], ShareGrant *grant);
 
-// The permission a relayed transaction needs; 0 for frames that need none.
-DWORD PermissionOfKind(BYTE kind);
-
 // Whether `grant` lets a transaction of `kind` use `item`. A share that lists
 // no items allows every item with the access's bits; one that lists items
 // allows only those: the first item with the access's bits, each additional
@@ -27,8 +24,5 @@ DWORD PermissionOfKind(BYTE kind);
 // as DDE atoms do. An execute names no item.
 bool AllowsTransaction(const ShareView *share, const ShareGrant *grant, BYTE kind,
                        const char *item);
-
-// The permission names of `bits` ("Request, Poke"), for the agent's events.
-void DescribePermissions(DWORD bits, char *text, int size);
 
 #endif

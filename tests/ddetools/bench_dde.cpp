@@ -78,7 +78,7 @@ bool measureBigRequest(const char *path, const std::string &app, const std::stri
 int main(int argc, char **argv)
 {
     if (argc == 4)
-        return measure(argv[3], argv[1], argv[2]) && measureBigRequest(argv[3], argv[1], argv[2]) ? 0 : 1;
+        return measureBigRequest(argv[3], argv[1], argv[2]) && measure(argv[3], argv[1], argv[2]) ? 0 : 1;
     dt::RunningServer server;
     if (!server.start("BENCHSRV", "QUOTES", "/rate:" + std::to_string(OfferedRate) + " /item:Small=hello")) {
         printf("ddeserver.exe did not start\n");
