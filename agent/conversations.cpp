@@ -997,6 +997,17 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
     transactionAnswered(conversation);
 }
 
+// Acknowledges the server's data of `item` with `status`.
+static void postAckToServer(Conversation *conversation, WORD status, const char *item)
+{
+    ATOM atom = GlobalAddAtomA(item);
+    LPARAM lParam = PackDDElParam(WM_DDE_ACK, status, atom);
+    if (!PostMessageA(conversation->partner, WM_DDE_ACK, (WPARAM)conversation->window, lParam)) {
+        FreeDDElParam(WM_DDE_ACK, lParam);
+        GlobalDeleteAtom(atom);
+    }
+}
+
 // The name of the item atom of the server's data. A link's updates name
 // the same item again and again: this agent holds a reference to the last
 // one, so that its number stays that item's and its name need not be asked
@@ -1036,19 +1047,30 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     }
     frame.word |= block.flags & (DdeResponse | DdeAckReq);
     frame.data = block.data;
-    frame.dataLength = block.length <= MaxFrameData ? block.length : MaxFrameData;
-    bool sent = (!data || setFrameFormat(&frame, block.format)) &&
-                SendFrame(conversation->session, &frame);
+    frame.dataLength = block.length;
+    // Data that cannot travel (beyond 16 MB, or a registered format without
+    // a name) is refused in its turn, never cut short.
+    bool relayable = block.length <= MaxFrameData && (!data || setFrameFormat(&frame, block.format));
+    bool sent = relayable && SendFrame(conversation->session, &frame);
     if (data)
         GlobalUnlock(data);
-    if (block.flags & DdeAckReq)
+    if (!relayable)
+        LogEvent("refused: data of \"%s\" for share %s cannot be sent to %s", frame.name,
+                 conversation->share, conversation->node);
+    if (sent && (block.flags & DdeAckReq))
         pushPending(&conversation->dataAcks, FrameData, data,
                     (block.flags & DdeRelease) != 0, frame.name);
+    else if (block.flags & DdeAckReq)
+        postAckToServer(conversation, 0, frame.name);      // the server frees its data
     else if (data && (block.flags & DdeRelease))
         GlobalFree(data);
-    if (!sent)
-        return;
     if (block.flags & DdeResponse) {
+        if (!relayable) {
+            Frame refusal;
+            InitFrame(&refusal, FrameAck, conversation->id);
+            lstrcpyA(refusal.name, frame.name);
+            SendFrame(conversation->session, &refusal);
+        }
         conversation->strayAckDue = conversation->ddemlServer;
         transactionAnswered(conversation);
     }
@@ -1062,12 +1084,7 @@ static void relayDataAck(Conversation *conversation, const Frame *frame)
         return;
     if ((frame->word & AckPositive) && entry->release && entry->handle)
         GlobalFree(entry->handle);
-    ATOM item = GlobalAddAtomA(entry->item);
-    LPARAM lParam = PackDDElParam(WM_DDE_ACK, frame->word, item);
-    if (!PostMessageA(conversation->partner, WM_DDE_ACK, (WPARAM)conversation->window, lParam)) {
-        FreeDDElParam(WM_DDE_ACK, lParam);
-        GlobalDeleteAtom(item);
-    }
+    postAckToServer(conversation, frame->word, entry->item);
     ConsumeBytes(&conversation->dataAcks, sizeof(Pending));
 }
 
