@@ -23,6 +23,7 @@ const DWORD MaxQueuedTransactionBytes = 64 * 1024 * 1024;  // waiting for one se
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
 const DWORD StartAppTimeout = 10000;      // ms a started application has to answer
 const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
+const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction
 const UINT WM_CONVERSATION_START = WM_APP + 20;
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
 // Wine's DDEML server conversations (windows of class DdeServerConvAnsi or
@@ -79,6 +80,7 @@ struct Conversation {
     char heldItemName[MaxWireName + 1];
     bool atServer;           // the queue's first transaction is at the server
     HGLOBAL atServerHandle;
+    DWORD atServerSince;
     ByteBuffer queue;        // serving: transactions as frames, oldest first
     // Both sides.
     ByteBuffer pending;      // client: Pending transactions sent on
@@ -921,6 +923,7 @@ static void serveNextTransaction(Conversation *conversation)
         }
         conversation->atServer = true;
         conversation->atServerHandle = handle;
+        conversation->atServerSince = GetTickCount();
         if ((frame.kind != FrameRequest && frame.kind != FrameUnadvise && !handle) ||
             !PostMessageA(conversation->partner, message, (WPARAM)conversation->window, lParam)) {
             // The server cannot be given it: the client is refused in turn.
@@ -938,6 +941,27 @@ static void serveNextTransaction(Conversation *conversation)
             ConsumeBytes(&queue, size);
         }
     }
+}
+
+// A server that leaves a transaction unanswered for ServerAnswerTimeout is
+// taken as hung: its client gets a busy answer and the conversation ends, so
+// that nothing waits on that server any longer. What the server was given is
+// its own from then on.
+static void serverGaveNoAnswer(Conversation *conversation)
+{
+    ByteBuffer &queue = conversation->queue;
+    Frame frame;
+    DWORD size;
+    Frame busy;
+    InitFrame(&busy, FrameAck, conversation->id);
+    busy.word = AckBusy;
+    if (ReadFrame(queue.bytes + queue.start, queue.length - queue.start, &frame, &size) ==
+        FrameComplete)
+        lstrcpyA(busy.name, frame.name);
+    SendFrame(conversation->session, &busy);
+    LogEvent("busy: the server of share %s gave %s no answer in %lu s", conversation->share,
+             conversation->node, ServerAnswerTimeout / 1000);
+    endConversation(conversation, true);
 }
 
 // The transaction at the server has its answer: the next one may go.
@@ -1168,6 +1192,9 @@ void CheckConversations()
                 conversationStands(conversation);
             else if (now - conversation->startedAt >= StartAppTimeout)
                 refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
+        } else if (conversation->serving && conversation->atServer &&
+                   now - conversation->atServerSince >= ServerAnswerTimeout) {
+            serverGaveNoAnswer(conversation);
         } else if (!conversation->serving && conversation->state != Standing &&
                    conversation->state != AskingPassword &&
                    now - conversation->startedAt >= OpenTimeout) {

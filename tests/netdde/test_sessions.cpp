@@ -209,6 +209,18 @@ TEST_CASE("a hung DDE server holds up only its own conversations")
     CHECK(watching.finish().exitCode == 0);
     // Awake again, the server serves new conversations.
     CHECK(pt::waitUntil([] { return onShare("NT_HUNG$", "request Price").output == "5\r\n"; }, 20000));
+
+    // A client that waits longer than the agent does gets a busy answer once
+    // the server has left its execute unanswered for 10 s.
+    start = GetTickCount();
+    dt::CommandRun patient = onShare("NT_HUNG$", "execute [sleep:15000] /timeout:30000");
+    DWORD waited = GetTickCount() - start;
+    CHECK(patient.exitCode == 3);
+    CHECK(patient.output.find("refused") != std::string::npos);
+    CHECK(waited >= 9000);
+    CHECK(waited < 14000);
+    CHECK(agentShows(node.agent, "no answer in 10 s"));
+    CHECK(pt::waitUntil([] { return onShare("NT_HUNG$", "request Price").output == "5\r\n"; }, 20000));
     CHECK(second.close());
     CHECK(node.server.close());
 }
