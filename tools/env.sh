@@ -16,6 +16,6 @@ windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 # Wine's server and desktop for $WINEPREFIX, started with their output
 # detached so that nothing waits on them.
 start_wine_server() {
-    wineserver -p >/dev/null 2>&1 </dev/null
+    wineserver -p >/dev/null 2>&1 </dev/null || true    # one runs already
     wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
