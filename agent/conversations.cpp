@@ -219,11 +219,14 @@ static const char *refusalReason(UINT code)
     return "refused by the node";
 }
 
-static void sendSimpleFrame(Conversation *conversation, BYTE kind, WORD word)
+// A frame of the conversation with only its word and a name (an ack's item).
+static void sendSimpleFrame(Conversation *conversation, BYTE kind, WORD word,
+                            const char *name = "")
 {
     Frame frame;
     InitFrame(&frame, kind, conversation->id);
     frame.word = word;
+    lstrcpynA(frame.name, name, sizeof frame.name);
     if (conversation->session)
         SendFrame(conversation->session, &frame);
 }
@@ -859,6 +862,15 @@ static void proveShare(Conversation *conversation, const Frame *proof)
     refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
 }
 
+// The oldest queued transaction of a serving conversation: the one at the
+// server, or the next to go to it.
+static bool firstQueued(Conversation *conversation, Frame *frame, DWORD *size)
+{
+    const ByteBuffer &queue = conversation->queue;
+    return ReadFrame(queue.bytes + queue.start, queue.length - queue.start, frame, size) ==
+           FrameComplete;
+}
+
 // Sends the oldest queued transaction to the server, or refuses it when the
 // share does not grant it; one at a time.
 static void serveNextTransaction(Conversation *conversation)
@@ -866,9 +878,7 @@ static void serveNextTransaction(Conversation *conversation)
     ByteBuffer &queue = conversation->queue;
     Frame frame;
     DWORD size;
-    while (!conversation->atServer &&
-           ReadFrame(queue.bytes + queue.start, queue.length - queue.start, &frame, &size) ==
-               FrameComplete) {
+    while (!conversation->atServer && firstQueued(conversation, &frame, &size)) {
         if (conversation->connectOnly ||
             !AllowsTransaction(&conversation->stored.view, &conversation->grant, frame.kind,
                                frame.name)) {
@@ -877,10 +887,7 @@ static void serveNextTransaction(Conversation *conversation)
             LogEvent("refused: %s \"%s\" on share %s for %s: permission",
                      names[frame.kind - FrameRequest], frame.name, conversation->share,
                      conversation->node);
-            Frame refusal;
-            InitFrame(&refusal, FrameAck, conversation->id);
-            lstrcpyA(refusal.name, frame.name);
-            SendFrame(conversation->session, &refusal);
+            sendSimpleFrame(conversation, FrameAck, 0, frame.name);
             ConsumeBytes(&queue, size);
             continue;
         }
@@ -934,10 +941,7 @@ static void serveNextTransaction(Conversation *conversation)
             if (item)
                 GlobalDeleteAtom(item);
             conversation->atServer = false;
-            Frame refusal;
-            InitFrame(&refusal, FrameAck, conversation->id);
-            lstrcpyA(refusal.name, frame.name);
-            SendFrame(conversation->session, &refusal);
+            sendSimpleFrame(conversation, FrameAck, 0, frame.name);
             ConsumeBytes(&queue, size);
         }
     }
@@ -949,16 +953,10 @@ static void serveNextTransaction(Conversation *conversation)
 // its own from then on.
 static void serverGaveNoAnswer(Conversation *conversation)
 {
-    ByteBuffer &queue = conversation->queue;
     Frame frame;
     DWORD size;
-    Frame busy;
-    InitFrame(&busy, FrameAck, conversation->id);
-    busy.word = AckBusy;
-    if (ReadFrame(queue.bytes + queue.start, queue.length - queue.start, &frame, &size) ==
-        FrameComplete)
-        lstrcpyA(busy.name, frame.name);
-    SendFrame(conversation->session, &busy);
+    sendSimpleFrame(conversation, FrameAck, AckBusy,
+                    firstQueued(conversation, &frame, &size) ? frame.name : "");
     LogEvent("busy: the server of share %s gave %s no answer in %lu s", conversation->share,
              conversation->node, ServerAnswerTimeout / 1000);
     endConversation(conversation, true);
@@ -967,12 +965,10 @@ static void serverGaveNoAnswer(Conversation *conversation)
 // The transaction at the server has its answer: the next one may go.
 static void transactionAnswered(Conversation *conversation)
 {
-    ByteBuffer &queue = conversation->queue;
     Frame frame;
     DWORD size;
-    if (ReadFrame(queue.bytes + queue.start, queue.length - queue.start, &frame, &size) ==
-        FrameComplete)
-        ConsumeBytes(&queue, size);
+    if (firstQueued(conversation, &frame, &size))
+        ConsumeBytes(&conversation->queue, size);
     conversation->atServer = false;
     conversation->atServerHandle = 0;
     serveNextTransaction(conversation);
@@ -997,14 +993,11 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
     UINT_PTR status = 0, high = 0;
     UnpackDDElParam(WM_DDE_ACK, lParam, &status, &high);
     FreeDDElParam(WM_DDE_ACK, lParam);
-    ByteBuffer &queue = conversation->queue;
     Frame frame;
     DWORD size;
     bool stray = conversation->strayAckDue && (status & AckPositive);
     conversation->strayAckDue = false;
-    bool atServer = !stray && conversation->atServer &&
-                    ReadFrame(queue.bytes + queue.start, queue.length - queue.start, &frame,
-                              &size) == FrameComplete;
+    bool atServer = !stray && conversation->atServer && firstQueued(conversation, &frame, &size);
     if (atServer && frame.kind == FrameExecute)
         GlobalFree((HGLOBAL)high);
     else if (high)
@@ -1013,11 +1006,7 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
         return;
     if (!(status & AckPositive) && (frame.kind == FramePoke || frame.kind == FrameAdvise))
         GlobalFree(conversation->atServerHandle);
-    Frame answer;
-    InitFrame(&answer, FrameAck, conversation->id);
-    answer.word = (WORD)status;
-    lstrcpyA(answer.name, frame.name);
-    SendFrame(conversation->session, &answer);
+    sendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
     transactionAnswered(conversation);
 }
 
@@ -1089,12 +1078,8 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     else if (data && (block.flags & DdeRelease))
         GlobalFree(data);
     if (block.flags & DdeResponse) {
-        if (!relayable) {
-            Frame refusal;
-            InitFrame(&refusal, FrameAck, conversation->id);
-            lstrcpyA(refusal.name, frame.name);
-            SendFrame(conversation->session, &refusal);
-        }
+        if (!relayable)
+            sendSimpleFrame(conversation, FrameAck, 0, frame.name);
         conversation->strayAckDue = conversation->ddemlServer;
         transactionAnswered(conversation);
     }

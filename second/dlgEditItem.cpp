@@ -65,12 +65,12 @@ static bool LoadSelectedItem()
     return true;
 }
 
-// Whether a line other than `ownLine` holds `name`, whatever its case.
+// Whether a line other than `ownLine` holds `name`, whatever its case: the
+// search starts after the item's own line and comes back to it only when no
+// other line matches.
 static bool IsDuplicateItem(HWND itemList, const std::string &name, int ownLine)
 {
-    int found = ListFindExact(itemList, name);
-    if (found >= 0 && found == ownLine)
-        found = ListFindExact(itemList, name, ownLine);
+    int found = ListFindExact(itemList, name, ownLine);
     return found >= 0 && found != ownLine;
 }
 
