@@ -1,7 +1,8 @@
 // What the parts of nddeagent.exe share: the node it serves, its window and
 // its record of events. The parts: agent.cpp (the window, options and the
 // partner's requests), netsessions.cpp (TCP sessions with other nodes),
-// conversations.cpp (the DDE conversations carried over them), prompt.cpp
+// conversations.cpp, clientside.cpp and servingside.cpp (the DDE
+// conversations carried over them, relay.h), prompt.cpp
 // (asking for and remembering passwords) and permissions.cpp (share access).
 #ifndef AGENT_H
 #define AGENT_H
