@@ -11,6 +11,7 @@
 #include "prompt.h"
 
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
+const UINT InitiateAnswerTimeout = 1000;  // ms a DDE client has to take the initiate's answer
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
 
 // ---- Answers to the DDE client ---------------------------------------------
@@ -93,10 +94,28 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     conversation->partner = client;
     CopyNodeName(conversation->node, node);
     lstrcpyA(conversation->share, topic);
-    SendMessageA(client, WM_DDE_ACK, (WPARAM)conversation->window,
-                 MAKELPARAM(GlobalAddAtomA(application), GlobalAddAtomA(topic)));
+    // A client that does not take the answer in time (a hung one) gets no
+    // conversation. While the answer waits, sent messages are handled, and
+    // one of them may end the conversation: it is looked up again after.
+    DWORD serial = conversation->serial;
+    HWND window = conversation->window;
+    ATOM answerApplication = GlobalAddAtomA(application), answerTopic = GlobalAddAtomA(topic);
+    DWORD_PTR ignored;
+    bool answered = SendMessageTimeoutA(client, WM_DDE_ACK, (WPARAM)window,
+                                        MAKELPARAM(answerApplication, answerTopic),
+                                        SMTO_ABORTIFHUNG, InitiateAnswerTimeout, &ignored) != 0;
+    conversation = ConversationOfSerial(serial);
+    if (!answered) {
+        GlobalDeleteAtom(answerApplication);
+        GlobalDeleteAtom(answerTopic);
+        LogEvent("refused: the DDE client for share %s took no answer in time", topic);
+        if (conversation)
+            DeleteConversation(conversation);
+        return;
+    }
     // The node is reached after the client has its answer.
-    PostMessageA(conversation->window, WM_CONVERSATION_START, 0, 0);
+    if (conversation)
+        PostMessageA(conversation->window, WM_CONVERSATION_START, 0, 0);
 }
 
 static void sendOpen(Conversation *conversation)
@@ -112,6 +131,7 @@ static void sendOpen(Conversation *conversation)
 static void reopen(Conversation *conversation)
 {
     conversation->id = conversation->session->nextConversation++;
+    conversation->startedAt = GetTickCount();
     sendOpen(conversation);
 }
 
@@ -235,19 +255,18 @@ void AskPasswordFor(DWORD serial)
 
 // Sends a transaction frame now, or holds it until the conversation stands
 // (its id is given when it is sent: every new Open takes a new one).
-static void sendOrHold(Conversation *conversation, Frame *frame)
+// False when it cannot travel (it breaks a frame rule, or memory runs out).
+static bool sendOrHold(Conversation *conversation, Frame *frame)
 {
-    if (conversation->state == Standing) {
-        SendFrame(conversation->session, frame);
-        return;
-    }
+    if (conversation->state == Standing)
+        return SendFrame(conversation->session, frame);
     frame->conversation = HeldConversationId;
-    if (!AppendFrame(&conversation->held, frame))
-        FailConversation(conversation, "out of memory");
+    return AppendFrame(&conversation->held, frame);
 }
 
 // A transaction from the DDE client: relayed, or refused in its turn when it
-// cannot be (no such clipboard format, too much data).
+// cannot be (no such clipboard format, a handle format, too much data, a
+// name no frame may carry). Nothing else of the conversation is touched.
 static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL handle,
                              bool release, bool relayable)
 {
@@ -260,10 +279,10 @@ static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL h
         postAck(conversation, 0, &refused);
         return;
     }
-    if (relayable) {
-        sendOrHold(conversation, frame);
+    if (relayable && sendOrHold(conversation, frame))
         return;
-    }
+    LogEvent("refused: a transaction on \"%s\" of share %s at \\\\%s cannot be sent",
+             frame->name, conversation->share, conversation->node);
     Pending *last = (Pending *)(pending.bytes + pending.length) - 1;
     last->refusedHere = true;
     if (PendingCount(&pending) == 1) {
@@ -292,7 +311,7 @@ static void clientTransaction(Conversation *conversation, UINT message, LPARAM l
     case WM_DDE_UNADVISE:
         frame.kind = message == WM_DDE_REQUEST ? FrameRequest : FrameUnadvise;
         AtomName((ATOM)high, frame.name);
-        relayable = SetFrameFormat(&frame, (UINT)low);
+        relayable = !IsHandleFormat((UINT)low) && SetFrameFormat(&frame, (UINT)low);
         break;
     case WM_DDE_POKE:
     case WM_DDE_ADVISE:
@@ -301,7 +320,7 @@ static void clientTransaction(Conversation *conversation, UINT message, LPARAM l
         AtomName((ATOM)high, frame.name);
         relayable = LockDdeBlock(handle, &block);
         if (relayable) {
-            relayable = SetFrameFormat(&frame, block.format);
+            relayable = !IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format);
             release = (block.flags & DdeRelease) != 0;
             if (message == WM_DDE_POKE) {
                 frame.data = block.data;
@@ -336,28 +355,64 @@ static void clientTransaction(Conversation *conversation, UINT message, LPARAM l
         GlobalUnlock(handle);
 }
 
-// Data from the server's node: handed to the client as WM_DDE_DATA.
+// Answers the serving node's data of `item` that asked for an ack.
+static void sendDataAck(Conversation *conversation, WORD status, const char *item)
+{
+    Frame frame;
+    InitFrame(&frame, FrameDataAck, conversation->id);
+    frame.word = status;
+    lstrcpyA(frame.name, item);
+    sendOrHold(conversation, &frame);
+}
+
+// A DDE client that ended without a terminate leaves nobody to answer: its
+// conversation ends here and on the serving node.
+static void clientGone(Conversation *conversation)
+{
+    LogEvent("the DDE client of share %s at \\\\%s has gone", conversation->share,
+             conversation->node);
+    EndConversation(conversation, true);
+}
+
+// Data from the server's node: handed to the client as WM_DDE_DATA. Data
+// that cannot reach the client (a handle format, which means nothing on this
+// node; a client that takes no more messages) is answered as refused: a
+// request's answer by a negative ack, data that asked for one by a negative
+// DataAck.
 static void deliverData(Conversation *conversation, const Frame *frame)
 {
+    bool warm = (frame->word & DataWarm) != 0;
     HGLOBAL data = 0;
-    if (!(frame->word & DataWarm)) {
+    bool delivered = false;
+    if (warm || !IsHandleFormat(frame->format)) {
         WORD flags = DdeRelease | (frame->word & (DataResponse | DataAckReq));
-        data = MakeDdeBlock(flags, FormatOfFrame(frame), frame->data, frame->dataLength);
+        data = warm ? 0 : MakeDdeBlock(flags, FormatOfFrame(frame), frame->data, frame->dataLength);
+        ATOM item = GlobalAddAtomA(frame->name);
+        LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, item);
+        delivered = (warm || data) && PostMessageA(conversation->partner, WM_DDE_DATA,
+                                                   (WPARAM)conversation->window, lParam);
+        if (!delivered) {
+            FreeDDElParam(WM_DDE_DATA, lParam);
+            GlobalDeleteAtom(item);
+            if (data)
+                GlobalFree(data);
+        }
     }
-    ATOM item = GlobalAddAtomA(frame->name);
-    LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, item);
-    bool posted = PostMessageA(conversation->partner, WM_DDE_DATA, (WPARAM)conversation->window,
-                               lParam) != 0;
-    if (posted && (frame->word & DataAckReq))
-        PushPending(&conversation->dataAcks, FrameData, data, true, frame->name);
-    if (!posted) {
-        FreeDDElParam(WM_DDE_DATA, lParam);
-        GlobalDeleteAtom(item);
-        if (data)
-            GlobalFree(data);
+    if (!delivered && !IsWindow(conversation->partner)) {
+        clientGone(conversation);
+        return;
+    }
+    if (!delivered)
+        LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client",
+                 frame->name, conversation->share, conversation->node);
+    if (frame->word & DataAckReq) {
+        if (!delivered)
+            sendDataAck(conversation, 0, frame->name);
+        else if (!PushPending(&conversation->dataAcks, FrameData, data, true, frame->name))
+            sendDataAck(conversation, 0, frame->name);
     }
     if (frame->word & DataResponse)
-        answerFirstPending(conversation, AckPositive);
+        answerFirstPending(conversation, delivered ? AckPositive : 0);
 }
 
 // The client's acknowledgement of data sent with fAckReq.
@@ -366,19 +421,18 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
     UINT_PTR status = 0, item = 0;
     UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
     FreeDDElParam(WM_DDE_ACK, lParam);
+    char name[MaxWireName + 1];
+    AtomName((ATOM)item, name);
     if (item)
         GlobalDeleteAtom((ATOM)item);
-    Pending *entry = FirstPending(&conversation->dataAcks);
-    if (!entry)
+    // An ack names the item of the data it answers; one that answers no
+    // data waiting for it is a stray and goes no further.
+    Pending entry;
+    if (!TakePending(&conversation->dataAcks, FrameData, name, &entry))
         return;
-    if (!(status & AckPositive) && entry->handle)
-        GlobalFree(entry->handle);
-    Frame frame;
-    InitFrame(&frame, FrameDataAck, conversation->id);
-    frame.word = (WORD)status;
-    lstrcpyA(frame.name, entry->item);
-    ConsumeBytes(&conversation->dataAcks, sizeof(Pending));
-    sendOrHold(conversation, &frame);
+    if (!(status & AckPositive) && entry.handle)
+        GlobalFree(entry.handle);
+    sendDataAck(conversation, (WORD)status, entry.item);
 }
 
 // ---- Frames from the serving node ------------------------------------------
@@ -415,6 +469,10 @@ void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam
 
 void CheckClientConversation(Conversation *conversation, DWORD now)
 {
+    if (!IsWindow(conversation->partner)) {
+        clientGone(conversation);
+        return;
+    }
     if (conversation->state != Standing && conversation->state != AskingPassword &&
         now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");

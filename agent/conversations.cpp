@@ -21,6 +21,22 @@ Pending *FirstPending(ByteBuffer *queue)
     return PendingCount(queue) ? (Pending *)(queue->bytes + queue->start) : 0;
 }
 
+bool TakePending(ByteBuffer *queue, BYTE kind, const char *item, Pending *taken)
+{
+    Pending *entries = (Pending *)(queue->bytes + queue->start);
+    int count = PendingCount(queue);
+    for (int i = 0; i < count; i++) {
+        if (entries[i].kind != kind || !isSameDdeName(entries[i].item, item))
+            continue;
+        *taken = entries[i];
+        // The entries before it move up by one; the queue starts one later.
+        MoveMemory(entries + 1, entries, i * sizeof(Pending));
+        ConsumeBytes(queue, sizeof(Pending));
+        return true;
+    }
+    return false;
+}
+
 bool PushPending(ByteBuffer *queue, BYTE kind, HGLOBAL handle, bool release,
                         const char *item)
 {
@@ -49,6 +65,16 @@ bool SetFrameFormat(Frame *frame, UINT format)
     frame->format = (WORD)format;
     return format < 0xC000 ||
            GetClipboardFormatNameA(format, frame->formatName, sizeof frame->formatName) > 0;
+}
+
+bool IsHandleFormat(UINT format)
+{
+    switch (format) {
+    case CF_BITMAP: case CF_METAFILEPICT: case CF_PALETTE: case CF_ENHMETAFILE:
+    case CF_DSPBITMAP: case CF_DSPMETAFILEPICT: case CF_DSPENHMETAFILE: case CF_OWNERDISPLAY:
+        return true;
+    }
+    return false;
 }
 
 HGLOBAL MakeDdeBlock(WORD flags, UINT format, const BYTE *data, DWORD length)
@@ -148,6 +174,109 @@ Conversation *ConversationAt(int index)
     return conversations[index];
 }
 
+// ---- Windows whose conversation has ended ----------------------------------
+// A conversation window that posted WM_DDE_TERMINATE stays until its partner
+// answers with its own (at most ClosingTimeout), so that the answer, and any
+// message that crossed the terminate, reach a window that frees what they carry.
+
+const int MaxClosingWindows = MaxConversations;
+const DWORD ClosingTimeout = 5000;        // ms for the partner's WM_DDE_TERMINATE
+
+struct ClosingWindow {
+    HWND window, partner;
+    bool serving;
+    DWORD since;
+};
+static ClosingWindow closingWindows[MaxClosingWindows];
+static int closingCount;
+
+static void keepUntilTerminated(HWND window, HWND partner, bool serving)
+{
+    if (closingCount == MaxClosingWindows) {
+        DestroyWindow(window);
+        return;
+    }
+    ClosingWindow &closing = closingWindows[closingCount++];
+    closing.window = window;
+    closing.partner = partner;
+    closing.serving = serving;
+    closing.since = GetTickCount();
+}
+
+static ClosingWindow *closingWindowOf(HWND window)
+{
+    for (int i = 0; i < closingCount; i++)
+        if (closingWindows[i].window == window)
+            return &closingWindows[i];
+    return 0;
+}
+
+static void destroyClosingWindow(ClosingWindow *closing)
+{
+    DestroyWindow(closing->window);
+    *closing = closingWindows[--closingCount];
+}
+
+// Destroys the closing windows whose partner has gone or kept silent too long.
+static void checkClosingWindows(DWORD now)
+{
+    for (int i = closingCount - 1; i >= 0; i--)
+        if (now - closingWindows[i].since >= ClosingTimeout || !IsWindow(closingWindows[i].partner))
+            destroyClosingWindow(&closingWindows[i]);
+}
+
+// Frees what a DDE message from the partner carries that its receiver owns,
+// for a message this side will not act on (the conversation has ended, or it
+// came in the wrong direction). No answer is posted: an ack would break the
+// rule that nothing follows a terminate, and without one the sender keeps
+// what it lent (poke data, advise options, execute commands).
+static void discardDdeMessage(UINT message, LPARAM lParam, bool serving)
+{
+    UINT_PTR low = 0, high = 0;
+    switch (message) {
+    case WM_DDE_REQUEST:
+    case WM_DDE_UNADVISE:
+        if (HIWORD(lParam))
+            GlobalDeleteAtom(HIWORD(lParam));
+        return;
+    case WM_DDE_ACK:
+        UnpackDDElParam(message, lParam, &low, &high);
+        FreeDDElParam(message, lParam);
+        // A serving conversation's executes come back with their commands.
+        if (serving && high > 0xFFFF)
+            GlobalFree((HGLOBAL)high);
+        else if (high && high <= 0xFFFF)
+            GlobalDeleteAtom((ATOM)high);
+        return;
+    case WM_DDE_DATA:
+    case WM_DDE_POKE:
+    case WM_DDE_ADVISE: {
+        UnpackDDElParam(message, lParam, &low, &high);
+        FreeDDElParam(message, lParam);
+        if (high)
+            GlobalDeleteAtom((ATOM)high);
+        DdeBlock block;
+        // Data that asks for no ack is the receiver's to free once read.
+        if (message == WM_DDE_DATA && low && LockDdeBlock((HGLOBAL)low, &block)) {
+            GlobalUnlock((HGLOBAL)low);
+            if ((block.flags & DdeRelease) && !(block.flags & DdeAckReq))
+                GlobalFree((HGLOBAL)low);
+        }
+        return;
+    }
+    }
+}
+
+// Whether `message` goes the way of the conversation: to a serving
+// conversation from its DDE server, to a client's from its DDE client.
+static bool isFromPartnerSide(UINT message, bool serving)
+{
+    if (message == WM_DDE_ACK || message == WM_DDE_TERMINATE)
+        return true;
+    return serving ? message == WM_DDE_DATA
+                   : message != WM_DDE_DATA && message != WM_DDE_INITIATE;
+}
+
 // ---- Creating and ending ---------------------------------------------------
 
 Conversation *NewConversation(bool serving, Session *session, DWORD id)
@@ -186,7 +315,10 @@ void DeleteConversation(Conversation *conversation)
         conversations[i - 1] = conversations[i];
     conversationCount--;
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
-    DestroyWindow(conversation->window);
+    if (conversation->partner && !conversation->partnerTerminated && IsWindow(conversation->partner))
+        keepUntilTerminated(conversation->window, conversation->partner, conversation->serving);
+    else
+        DestroyWindow(conversation->window);
     if (conversation->heldItem)
         GlobalDeleteAtom(conversation->heldItem);
     if (conversation->hasStored)
@@ -258,6 +390,7 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
 void CheckConversations()
 {
     DWORD now = GetTickCount();
+    checkClosingWindows(now);
     for (int i = conversationCount - 1; i >= 0; i--) {
         if (i >= conversationCount)
             continue;
@@ -311,27 +444,56 @@ int DescribeConversation(int index, char *line, int size)
 
 // ---- The conversation windows ----------------------------------------------
 
+// What the partner of a window whose conversation has ended sends: its
+// terminate lets the window go, anything else is freed.
+static void closingWindowMessage(HWND window, UINT message, HWND sender, LPARAM lParam)
+{
+    ClosingWindow *closing = closingWindowOf(window);
+    if (!closing || sender != closing->partner)
+        return;
+    if (message == WM_DDE_TERMINATE)
+        destroyClosingWindow(closing);
+    else if (isFromPartnerSide(message, closing->serving))
+        discardDdeMessage(message, lParam, closing->serving);
+}
+
 static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam)
 {
     Conversation *conversation = conversationOfWindow(window);
-    if (!conversation || message < WM_DDE_FIRST || message > WM_DDE_LAST) {
+    if (message < WM_DDE_FIRST || message > WM_DDE_LAST) {
         if (conversation && message == WM_CONVERSATION_START)
             StartClientConversation(conversation);
         return DefWindowProcA(window, message, wParam, lParam);
     }
     HWND sender = (HWND)wParam;
-    if (message == WM_DDE_ACK && conversation->serving && !conversation->partner) {
+    // A server answering the initiate of a serving conversation sends its
+    // ack; that answer never ends anything.
+    if (conversation && conversation->serving && message == WM_DDE_ACK &&
+        (!conversation->partner || sender != conversation->partner)) {
         ServerAnswered(conversation, sender, lParam);
         return 0;
     }
-    if (sender != conversation->partner) {
-        // Not our partner: an answer to an initiate that came too late.
-        if (message == WM_DDE_ACK && conversation->serving)
-            ServerAnswered(conversation, sender, lParam);
+    // Every other DDE message is posted by the rules. One that comes sent is
+    // handled once its sender has returned, never below a call that waits:
+    // what it ends would be freed under that call's feet.
+    if (InSendMessage()) {
+        PostMessageA(window, message, wParam, lParam);
+        return 0;
+    }
+    if (!conversation) {
+        closingWindowMessage(window, message, sender, lParam);
+        return 0;
+    }
+    // Strangers are ignored: what they send is not this conversation's to free.
+    if (sender != conversation->partner)
+        return 0;
+    if (!isFromPartnerSide(message, conversation->serving)) {
+        discardDdeMessage(message, lParam, conversation->serving);
         return 0;
     }
     if (message == WM_DDE_TERMINATE) {
+        conversation->partnerTerminated = true;
         EndConversation(conversation, true);
         return 0;
     }

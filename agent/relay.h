@@ -46,6 +46,7 @@ struct Conversation {
     Session *session;
     DWORD id;                // in its session
     HWND window, partner;    // ours; the DDE client or server
+    bool partnerTerminated;  // the partner posted WM_DDE_TERMINATE first
     char node[MaxNodeNameLength + 1];
     char share[ShareNameSize];
     DWORD startedAt;
@@ -90,6 +91,8 @@ void EndConversation(Conversation *conversation, bool tellNode);
 int PendingCount(const ByteBuffer *queue);
 Pending *FirstPending(ByteBuffer *queue);
 bool PushPending(ByteBuffer *queue, BYTE kind, HGLOBAL handle, bool release, const char *item);
+// Takes the oldest entry of `kind` for `item` out of the queue; false when none waits.
+bool TakePending(ByteBuffer *queue, BYTE kind, const char *item, Pending *taken);
 
 // ---- Names, formats and DDE blocks -----------------------------------------
 
@@ -99,6 +102,9 @@ void AtomName(ATOM atom, char *name);
 UINT FormatOfFrame(const Frame *frame);
 // Sets the frame's format, a registered one with its name; false when it has none.
 bool SetFrameFormat(Frame *frame, UINT format);
+// Formats whose data is a GDI or memory handle: meaningless on another node,
+// and a receiver could be made to free a handle a peer chose.
+bool IsHandleFormat(UINT format);
 // Global memory for a DDE message: a 4-byte header (flags, format), then data.
 HGLOBAL MakeDdeBlock(WORD flags, UINT format, const BYTE *data, DWORD length);
 

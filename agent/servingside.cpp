@@ -144,6 +144,14 @@ static bool findServer(Conversation *conversation)
 
 void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms)
 {
+    // Only an answer naming the share's application and topic is one; the
+    // atoms of anything else belong to whoever sent it.
+    char application[MaxWireName + 1], topic[MaxWireName + 1];
+    AtomName(LOWORD(atoms), application);
+    AtomName(HIWORD(atoms), topic);
+    if (!isSameDdeName(application, conversation->stored.view.appName) ||
+        !isSameDdeName(topic, conversation->stored.view.topicName))
+        return;
     GlobalDeleteAtom(LOWORD(atoms));
     GlobalDeleteAtom(HIWORD(atoms));
     if (!conversation->partner)

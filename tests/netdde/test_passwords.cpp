@@ -166,3 +166,22 @@ TEST_CASE("a password never crosses the network")
     CHECK(tap.bytes.find("secretword") == std::string::npos);
     CHECK(node.server.close());
 }
+
+TEST_CASE("a password typed long after the initiate still opens the share")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_SLOW$", Request, "KEY")}, "/rate:0 /item:Price=3"));
+    dt::RunningCommand asking;
+    REQUIRE(asking.start(shareArguments("NT_SLOW$", "request Price /timeout:60000")));
+    HWND dialog = waitForPasswordDialog(node.agent);
+    REQUIRE(dialog != nullptr);
+    // Longer than a conversation has to stand from its initiate: the time
+    // counts again from the password.
+    Sleep(22000);
+    REQUIRE(ui::setText(dialog, IDC_PASSWORD, "KEY"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    dt::CommandRun run = asking.finish();
+    CHECK(run.exitCode == 0);
+    CHECK(run.output == "3\r\n");
+    CHECK(node.server.close());
+}
