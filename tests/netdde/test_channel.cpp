@@ -3,6 +3,7 @@
 #include "channel.h"
 #include "netdde_wire.h"
 #include <doctest/doctest.h>
+#include <mbedtls/ssl.h>
 
 #include <string>
 #include <vector>
@@ -135,6 +136,77 @@ std::string randomBytes(DWORD count)
     return bytes;
 }
 
+// A TLS client made directly with Mbed TLS, to play a peer our channel
+// would never be: without a certificate, or without the extended master
+// secret. Fed to a serving channel; true when that channel opened.
+bool servingChannelOpensFor(const NodeIdentity &serverIdentity, const NodeIdentity *clientIdentity,
+                            bool extendedMasterSecret, ChannelFailure *failure)
+{
+    Channel *server = OpenChannel(true, &serverIdentity, nullptr);
+    REQUIRE(server);
+    mbedtls_ssl_config config;
+    mbedtls_ssl_context ssl;
+    mbedtls_x509_crt certificate;
+    mbedtls_pk_context key;
+    mbedtls_ssl_config_init(&config);
+    mbedtls_ssl_init(&ssl);
+    mbedtls_x509_crt_init(&certificate);
+    mbedtls_pk_init(&key);
+    REQUIRE(mbedtls_ssl_config_defaults(&config, MBEDTLS_SSL_IS_CLIENT, MBEDTLS_SSL_TRANSPORT_STREAM,
+                                        MBEDTLS_SSL_PRESET_DEFAULT) == 0);
+    mbedtls_ssl_conf_rng(&config, TlsRandom, TlsRandomState());
+    mbedtls_ssl_conf_authmode(&config, MBEDTLS_SSL_VERIFY_NONE);
+    mbedtls_ssl_conf_extended_master_secret(&config, extendedMasterSecret ? MBEDTLS_SSL_EXTENDED_MS_ENABLED
+                                                                          : MBEDTLS_SSL_EXTENDED_MS_DISABLED);
+    if (clientIdentity) {
+        REQUIRE(mbedtls_x509_crt_parse_der(&certificate, clientIdentity->certificate,
+                                           clientIdentity->certificateLength) == 0);
+        REQUIRE(mbedtls_pk_parse_key(&key, clientIdentity->privateKey, clientIdentity->privateKeyLength,
+                                     nullptr, 0) == 0);
+        REQUIRE(mbedtls_ssl_conf_own_cert(&config, &certificate, &key) == 0);
+    }
+    REQUIRE(mbedtls_ssl_setup(&ssl, &config) == 0);
+    // The raw client's pipe: what the server sent, and what it sends.
+    std::string toClient, toServer;
+    struct Pipes {
+        std::string *in, *out;
+    } pipes = {&toClient, &toServer};
+    auto send = [](void *context, const unsigned char *bytes, size_t count) {
+        ((Pipes *)context)->out->append((const char *)bytes, count);
+        return (int)count;
+    };
+    auto receive = [](void *context, unsigned char *bytes, size_t size) {
+        std::string *in = ((Pipes *)context)->in;
+        if (in->empty())
+            return MBEDTLS_ERR_SSL_WANT_READ;
+        size_t count = in->size() < size ? in->size() : size;
+        memcpy(bytes, in->data(), count);
+        in->erase(0, count);
+        return (int)count;
+    };
+    mbedtls_ssl_set_bio(&ssl, &pipes, send, receive, nullptr);
+    for (int round = 0; round < MaxRounds && StateOfChannel(server) == ChannelHandshaking; round++) {
+        mbedtls_ssl_handshake(&ssl);
+        if (!toServer.empty()) {
+            REQUIRE(FeedChannel(server, toServer.data(), (DWORD)toServer.size()));
+            toServer.clear();
+        }
+        AdvanceChannel(server);
+        DWORD count;
+        const BYTE *bytes = ChannelOutput(server, &count);
+        toClient.append((const char *)bytes, count);
+        ConsumeChannelOutput(server, count);
+    }
+    bool opened = StateOfChannel(server) == ChannelOpen;
+    *failure = FailureOfChannel(server);
+    mbedtls_ssl_free(&ssl);
+    mbedtls_ssl_config_free(&config);
+    mbedtls_x509_crt_free(&certificate);
+    mbedtls_pk_free(&key);
+    CloseChannel(server);
+    return opened;
+}
+
 } // namespace
 
 TEST_CASE("two channels complete a handshake and carry data both ways, never in clear")
@@ -215,6 +287,17 @@ TEST_CASE("a client pinned to one fingerprint refuses a server with another key 
         CHECK(ReadChannel(pair.server, read, sizeof read) == 0);
         CHECK(pair.wire.find("PRICES$") == std::string::npos);
     }
+}
+
+TEST_CASE("a serving channel takes only clients with a certificate and the extended master secret")
+{
+    NodeIdentity client = identityAt(ClientKey), server = identityAt(ServerKey);
+    ChannelFailure failure;
+    CHECK(servingChannelOpensFor(server, &client, true, &failure));
+    CHECK_FALSE(servingChannelOpensFor(server, nullptr, true, &failure));
+    CHECK(failure == ChannelNoPeerIdentity);
+    CHECK_FALSE(servingChannelOpensFor(server, &client, false, &failure));
+    CHECK(failure == ChannelProtocolError);
 }
 
 TEST_CASE("channel bindings: the same on both ends, different for every session, and a proof holds on its own only")
