@@ -264,7 +264,7 @@ static bool readOptions(const char *commandLine)
 
 static void writeLine(const char *format, ...)
 {
-    char line[256];
+    char line[1024 + 3];                // wvsprintfA writes at most 1024 characters
     va_list arguments;
     va_start(arguments, format);
     int length = wvsprintfA(line, format, arguments);

@@ -25,7 +25,7 @@
 
 const DWORD FingerprintLength = 32;
 const int FingerprintTextSize = 80;      // 64 digits, 15 spaces, the zero
-const DWORD MaxCertificateSize = 1024;   // ours are about 380 bytes
+const DWORD MaxCertificateSize = 1024;   // ours are about 320 bytes
 const DWORD MaxPrivateKeySize = 256;     // a P-256 key in DER: 121 bytes
 
 const char AgentIdentityKey[] = "Software\\Tessaseg\\Agent";
