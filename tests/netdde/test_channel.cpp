@@ -207,6 +207,99 @@ bool servingChannelOpensFor(const NodeIdentity &serverIdentity, const NodeIdenti
     return opened;
 }
 
+// ---- A relay that terminates TLS on both legs with its own key ----------
+// It plays the server to the client and the client to the server with
+// Mbed TLS directly, and gives each leg the other leg's hello random, so
+// that everything a binding could take from the wire is the same on both.
+
+const DWORD HelloRandomOffset = 11;     // record header, handshake header, version
+const DWORD HelloRandomLength = 32;
+
+// A generator that first hands out `script`, then real random bytes.
+struct ScriptedRandom {
+    std::string script;
+};
+
+int scriptedRandom(void *context, unsigned char *bytes, size_t count)
+{
+    std::string &script = ((ScriptedRandom *)context)->script;
+    size_t scripted = script.size() < count ? script.size() : count;
+    memcpy(bytes, script.data(), scripted);
+    script.erase(0, scripted);
+    return scripted == count ? 0 : TlsRandom(TlsRandomState(), bytes + scripted, count - scripted);
+}
+
+// One leg of the relay: an Mbed TLS endpoint with the relay's identity.
+struct RelayLeg {
+    mbedtls_ssl_config config;
+    mbedtls_ssl_context ssl;
+    mbedtls_x509_crt certificate;
+    mbedtls_pk_context key;
+    ScriptedRandom random;
+    std::string in, out;                // ciphertext from and to the other end
+    std::string firstSent;              // its first flight
+
+    RelayLeg(bool serving, const NodeIdentity &identity)
+    {
+        mbedtls_ssl_config_init(&config);
+        mbedtls_ssl_init(&ssl);
+        mbedtls_x509_crt_init(&certificate);
+        mbedtls_pk_init(&key);
+        REQUIRE(mbedtls_ssl_config_defaults(&config, serving ? MBEDTLS_SSL_IS_SERVER : MBEDTLS_SSL_IS_CLIENT,
+                                            MBEDTLS_SSL_TRANSPORT_STREAM, MBEDTLS_SSL_PRESET_DEFAULT) == 0);
+        mbedtls_ssl_conf_rng(&config, scriptedRandom, &random);
+        mbedtls_ssl_conf_authmode(&config, MBEDTLS_SSL_VERIFY_NONE);
+        REQUIRE(mbedtls_x509_crt_parse_der(&certificate, identity.certificate, identity.certificateLength) == 0);
+        REQUIRE(mbedtls_pk_parse_key(&key, identity.privateKey, identity.privateKeyLength, nullptr, 0) == 0);
+        REQUIRE(mbedtls_ssl_conf_own_cert(&config, &certificate, &key) == 0);
+        REQUIRE(mbedtls_ssl_setup(&ssl, &config) == 0);
+        mbedtls_ssl_set_bio(&ssl, this, send, receive, nullptr);
+    }
+    ~RelayLeg()
+    {
+        mbedtls_ssl_free(&ssl);
+        mbedtls_ssl_config_free(&config);
+        mbedtls_x509_crt_free(&certificate);
+        mbedtls_pk_free(&key);
+    }
+    static int send(void *context, const unsigned char *bytes, size_t count)
+    {
+        ((RelayLeg *)context)->out.append((const char *)bytes, count);
+        return (int)count;
+    }
+    static int receive(void *context, unsigned char *bytes, size_t size)
+    {
+        std::string &in = ((RelayLeg *)context)->in;
+        if (in.empty())
+            return MBEDTLS_ERR_SSL_WANT_READ;
+        size_t count = in.size() < size ? in.size() : size;
+        memcpy(bytes, in.data(), count);
+        in.erase(0, count);
+        return (int)count;
+    }
+    // Runs the handshake on what came in; what it sends goes to `peer`.
+    void advance(Channel *peer)
+    {
+        mbedtls_ssl_handshake(&ssl);
+        if (!out.empty()) {
+            if (firstSent.empty())
+                firstSent = out;
+            REQUIRE(FeedChannel(peer, out.data(), (DWORD)out.size()));
+            out.clear();
+        }
+    }
+};
+
+// What a channel has to send, moved into a relay leg's input.
+std::string takeOutput(Channel *channel)
+{
+    DWORD count;
+    const BYTE *bytes = ChannelOutput(channel, &count);
+    std::string taken((const char *)bytes, count);
+    ConsumeChannelOutput(channel, count);
+    return taken;
+}
+
 } // namespace
 
 TEST_CASE("two channels complete a handshake and carry data both ways, never in clear")
@@ -319,6 +412,58 @@ TEST_CASE("channel bindings: the same on both ends, different for every session,
     // Replayed in the other session (same challenge, share and password):
     std::string secondBinding = bindingOf(second.server);
     CHECK_FALSE(CheckBoundProof("SECRET", challenge, "PRICES$", (const BYTE *)secondBinding.data(), proof));
+}
+
+TEST_CASE("a relay with its own key, taken at first contact, has two bindings: a proof does not cross it")
+{
+    NodeIdentity client = identityAt(ClientKey), server = identityAt(ServerKey);
+    NodeIdentity relayIdentity = identityAt(ImpostorKey);
+    Channel *caller = OpenChannel(false, &client, nullptr);      // no pin yet
+    Channel *served = OpenChannel(true, &server, nullptr);
+    REQUIRE(caller);
+    REQUIRE(served);
+    RelayLeg towardClient(true, relayIdentity), towardServer(false, relayIdentity);
+    std::string clientHello, serverHello;
+    for (int round = 0; round < MaxRounds; round++) {
+        AdvanceChannel(caller);
+        std::string sent = takeOutput(caller);
+        if (clientHello.empty() && !sent.empty()) {
+            clientHello = sent;
+            towardServer.random.script = sent.substr(HelloRandomOffset, HelloRandomLength);
+        }
+        towardClient.in += sent;
+        if (!clientHello.empty())
+            towardServer.advance(served);
+        AdvanceChannel(served);
+        sent = takeOutput(served);
+        if (serverHello.empty() && !sent.empty()) {
+            serverHello = sent;
+            towardClient.random.script = sent.substr(HelloRandomOffset, HelloRandomLength);
+        }
+        towardServer.in += sent;
+        if (!serverHello.empty())
+            towardClient.advance(caller);
+        if (StateOfChannel(caller) != ChannelHandshaking && StateOfChannel(served) != ChannelHandshaking)
+            break;
+    }
+    REQUIRE(StateOfChannel(caller) == ChannelOpen);
+    REQUIRE(StateOfChannel(served) == ChannelOpen);
+    // Both legs carry the same hello randoms...
+    REQUIRE(clientHello.size() > HelloRandomOffset + HelloRandomLength);
+    REQUIRE(serverHello.size() > HelloRandomOffset + HelloRandomLength);
+    CHECK(towardServer.firstSent.substr(HelloRandomOffset, HelloRandomLength) ==
+          clientHello.substr(HelloRandomOffset, HelloRandomLength));
+    CHECK(towardClient.firstSent.substr(HelloRandomOffset, HelloRandomLength) ==
+          serverHello.substr(HelloRandomOffset, HelloRandomLength));
+    // ...yet their bindings differ, and the proof made on one fails on the other.
+    std::string callerBinding = bindingOf(caller), servedBinding = bindingOf(served);
+    CHECK(callerBinding != servedBinding);
+    BYTE challenge[ChallengeLength], proof[BoundProofLength];
+    REQUIRE(MakeChallenge(challenge));
+    REQUIRE(ProveBoundPassword("SECRET", challenge, "PRICES$", (const BYTE *)callerBinding.data(), proof));
+    CHECK_FALSE(CheckBoundProof("SECRET", challenge, "PRICES$", (const BYTE *)servedBinding.data(), proof));
+    CloseChannel(caller);
+    CloseChannel(served);
 }
 
 TEST_CASE("garbage and cut records end a handshake cleanly within one record's bytes")
