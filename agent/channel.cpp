@@ -11,6 +11,8 @@
 #error "tlsconfig.h and this channel are written for Mbed TLS 2.28"
 #endif
 
+static_assert(ChannelBindingLength == ProofBindingLength, "share proofs cover the whole binding");
+
 const char BindingLabel[] = "EXPORTER-Network-DDE-channel-binding";
 const BYTE TlsHandshakeRecord = 0x16;
 
