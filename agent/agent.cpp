@@ -1,6 +1,8 @@
 // nddeagent.exe: the Network DDE agent of the local machine.
 //
 //   nddeagent.exe [/port:N] [/firstsession:HEX] [/node:NAME] [/bind:ADDRESS]
+//   nddeagent.exe /fingerprint
+//   nddeagent.exe /forget:NODE
 //
 // One thread and one window. It carries DDE conversations between nodes: a
 // DDE client here that initiates to application \\NODE\NDDE$ with a share
@@ -15,10 +17,17 @@
 // WM_COPYDATA (agentlink.h). The window shows the node, the sessions, the
 // conversations and the last events. At most one agent runs.
 //
+// /fingerprint writes this node's fingerprint (identity.h) to standard
+// output, making the node's key pair if it has none; /forget:NODE drops the
+// fingerprint pinned for NODE. Neither starts the agent; both work while an
+// agent runs.
+//
 // Exit codes: 0 after the window is closed, 1 when another agent runs,
-// 2 when the port cannot be opened, 3 when the window cannot be made.
+// 2 when the port cannot be opened, 3 when the window cannot be made;
+// /fingerprint and /forget: 0 done, 4 not done (the reason is written).
 #include "agent.h"
 #include "conversations.h"
+#include "identity.h"
 #include <stdarg.h>
 #include <stdlib.h>
 
@@ -32,7 +41,11 @@ char OwnNodeName[MaxNodeNameLength + 1];
 unsigned short OwnPort = AgentDefaultPort;
 DWORD OwnAddress = INADDR_ANY;
 
+enum IdentityCommand { NoIdentityCommand, ShowFingerprint, ForgetNode };
+
 static HWND stateList;
+static IdentityCommand identityCommand;
+static char nodeToForget[MaxNodeNameLength + 1];
 static char events[EventCount][EventLength];
 static int eventTotal;
 
@@ -229,6 +242,13 @@ static bool readOptions(const char *commandLine)
             if (!IsValidNodeName(option + 5))
                 return false;
             CopyNodeName(OwnNodeName, option + 5);
+        } else if (lstrcmpiA(option, "fingerprint") == 0) {
+            identityCommand = ShowFingerprint;
+        } else if (startsWith(option, "forget:")) {
+            if (!IsValidNodeName(option + 7))
+                return false;
+            identityCommand = ForgetNode;
+            CopyNodeName(nodeToForget, option + 7);
         } else if (startsWith(option, "bind:")) {
             OwnAddress = inet_addr(option + 5);
             if (OwnAddress == INADDR_NONE)
@@ -238,14 +258,59 @@ static bool readOptions(const char *commandLine)
     return true;
 }
 
+// ---- Commands about identities ----------------------------------------------
+// Written to standard output, which a windowed program has when it was
+// started with its output redirected (no console of its own is made).
+
+static void writeLine(const char *format, ...)
+{
+    char line[1024 + 3];                // wvsprintfA writes at most 1024 characters
+    va_list arguments;
+    va_start(arguments, format);
+    int length = wvsprintfA(line, format, arguments);
+    va_end(arguments);
+    lstrcpyA(line + length, "\r\n");
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written;
+    if (output && output != INVALID_HANDLE_VALUE)
+        WriteFile(output, line, length + 2, &written, 0);
+}
+
+// The exit code of /fingerprint or /forget:NODE.
+static int runIdentityCommand()
+{
+    if (identityCommand == ForgetNode) {
+        if (!ForgetPin(nodeToForget)) {
+            writeLine("no fingerprint is pinned for node %s", nodeToForget);
+            return 4;
+        }
+        writeLine("forgot the fingerprint of node %s", nodeToForget);
+        return 0;
+    }
+    NodeIdentity identity;
+    const char *failure;
+    if (!LoadNodeIdentity(AgentIdentityKey, &identity, &failure)) {
+        writeLine("no fingerprint: %s", failure);
+        return 4;
+    }
+    char fingerprint[FingerprintTextSize];
+    FormatFingerprint(identity.fingerprint, fingerprint);
+    SecureZeroMemory(&identity, sizeof identity);
+    writeLine("%s", fingerprint);
+    return 0;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
+    SetFirstSessionId(AgentDefaultFirstSession);
+    readComputerName();
+    bool optionsSound = readOptions(commandLine);
+    if (optionsSound && identityCommand != NoIdentityCommand)
+        return runIdentityCommand();
     HANDLE running = CreateMutexA(0, FALSE, AgentRunningMutex);
     if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
         return 1;
-    SetFirstSessionId(AgentDefaultFirstSession);
-    readComputerName();
-    if (!readOptions(commandLine) || !OpenListener(OwnAddress, OwnPort))
+    if (!optionsSound || !OpenListener(OwnAddress, OwnPort))
         return 2;
 
     WNDCLASSA windowClass = {};

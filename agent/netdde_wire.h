@@ -53,6 +53,8 @@ const DWORD MaxFrameData = 16 * 1024 * 1024;
 const int MaxWireName = 255;
 const DWORD ChallengeLength = 16;
 const DWORD ProofLength = 20;
+const DWORD BoundProofLength = 32;          // HMAC-SHA-256
+const DWORD ProofBindingLength = 32;        // the channel's binding (channel.h)
 
 enum FrameKind : BYTE {
     FrameHello = 1,
@@ -137,5 +139,16 @@ bool MakeChallenge(BYTE challenge[ChallengeLength]);
 // HMAC-SHA1 keyed with `password` (its bytes as given) over the challenge.
 bool ProvePassword(const char *password, const BYTE challenge[ChallengeLength],
                    BYTE proof[ProofLength]);
+// A proof bound to the session's channel: HMAC-SHA-256 keyed with `password`
+// over the challenge, the channel binding and the share name (ASCII letters
+// upper-cased, as share names compare), in that order.
+bool ProveBoundPassword(const char *password, const BYTE challenge[ChallengeLength],
+                        const char *shareName, const BYTE binding[ProofBindingLength],
+                        BYTE proof[BoundProofLength]);
+// Whether `proof` is the bound proof of `password`; every byte is compared,
+// whichever differs.
+bool CheckBoundProof(const char *password, const BYTE challenge[ChallengeLength],
+                     const char *shareName, const BYTE binding[ProofBindingLength],
+                     const BYTE proof[BoundProofLength]);
 
 #endif

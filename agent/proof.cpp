@@ -1,8 +1,11 @@
 // Password proofs of the Network DDE wire protocol: a fresh random challenge
-// from the serving agent, answered with HMAC-SHA1 keyed with the password, so
-// that a password never crosses the network. Both made with the CryptoAPI
-// (advapi32) of the system.
+// from the serving agent, answered with an HMAC keyed with the password, so
+// that a password never crosses the network. The challenge comes from the
+// CryptoAPI (advapi32) of the system; the HMAC-SHA1 proof of sessions without
+// a channel is made with it too, the bound HMAC-SHA-256 proof with Mbed TLS
+// (the CryptoAPI of Windows 95 has no SHA-256).
 #include "netdde_wire.h"
+#include <mbedtls/md.h>
 #include <wincrypt.h>
 
 const DWORD HmacBlockSize = 64;          // SHA-1's block
@@ -59,4 +62,37 @@ bool ProvePassword(const char *password, const BYTE challenge[ChallengeLength],
                 sha1(provider, outer, HmacBlockSize, innerDigest, Sha1Length, proof);
     CryptReleaseContext(provider, 0);
     return made;
+}
+
+const int MaxBoundMessage = ChallengeLength + ProofBindingLength + MaxWireName;
+
+bool ProveBoundPassword(const char *password, const BYTE challenge[ChallengeLength],
+                        const char *shareName, const BYTE binding[ProofBindingLength],
+                        BYTE proof[BoundProofLength])
+{
+    int nameLength = lstrlenA(shareName);
+    if (nameLength > MaxWireName)
+        return false;
+    BYTE message[MaxBoundMessage];
+    CopyMemory(message, challenge, ChallengeLength);
+    CopyMemory(message + ChallengeLength, binding, ProofBindingLength);
+    BYTE *name = message + ChallengeLength + ProofBindingLength;
+    for (int i = 0; i < nameLength; i++)
+        name[i] = (BYTE)asciiUpper(shareName[i]);
+    return mbedtls_md_hmac(mbedtls_md_info_from_type(MBEDTLS_MD_SHA256), (const BYTE *)password,
+                           lstrlenA(password), message,
+                           ChallengeLength + ProofBindingLength + nameLength, proof) == 0;
+}
+
+bool CheckBoundProof(const char *password, const BYTE challenge[ChallengeLength],
+                     const char *shareName, const BYTE binding[ProofBindingLength],
+                     const BYTE proof[BoundProofLength])
+{
+    BYTE expected[BoundProofLength];
+    if (!ProveBoundPassword(password, challenge, shareName, binding, expected))
+        return false;
+    BYTE difference = 0;
+    for (DWORD i = 0; i < BoundProofLength; i++)
+        difference |= (BYTE)(expected[i] ^ proof[i]);
+    return difference == 0;
 }

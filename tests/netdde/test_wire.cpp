@@ -199,3 +199,47 @@ TEST_CASE("a password proof is HMAC-SHA1 of the challenge keyed with the passwor
     REQUIRE(MakeChallenge(second));
     CHECK(memcmp(first, second, ChallengeLength) != 0);
 }
+
+TEST_CASE("a bound proof is HMAC-SHA-256 over the challenge, the channel binding and the share name")
+{
+    BYTE challenge[ChallengeLength], binding[ProofBindingLength];
+    for (DWORD i = 0; i < ChallengeLength; i++)
+        challenge[i] = (BYTE)i;
+    for (DWORD i = 0; i < ProofBindingLength; i++)
+        binding[i] = (BYTE)(100 + i);
+    BYTE proof[BoundProofLength];
+    // Reference values from Python's hmac module.
+    REQUIRE(ProveBoundPassword("", challenge, "PRICES$", binding, proof));
+    CHECK(hex(proof, BoundProofLength) == "b026ed9960bb5bc31b0ddf9c18d9274a98ee86835984951f925dffc15fbac67d");
+    REQUIRE(ProveBoundPassword("KEY", challenge, "PRICES$", binding, proof));
+    CHECK(hex(proof, BoundProofLength) == "9f84b7cd03b1726e46a33de755994effc4450515ab1518c5d5299d6766045c6d");
+    // Share names compare without ASCII case, so they are proved upper-cased.
+    REQUIRE(ProveBoundPassword("ABCDEFGHIJKLMN", challenge, "quotes", binding, proof));
+    CHECK(hex(proof, BoundProofLength) == "65e9ef07cc8a4ca4e63a44774b0bce7bbad6d11e7fa7eec2eeff66431319ca60");
+}
+
+TEST_CASE("a bound proof is refused for any other password, challenge, share, binding or byte")
+{
+    BYTE challenge[ChallengeLength], binding[ProofBindingLength], proof[BoundProofLength];
+    REQUIRE(MakeChallenge(challenge));
+    REQUIRE(MakeChallenge(binding));
+    REQUIRE(MakeChallenge(binding + ChallengeLength));
+    REQUIRE(ProveBoundPassword("SECRET", challenge, "PRICES$", binding, proof));
+    CHECK(CheckBoundProof("SECRET", challenge, "prices$", binding, proof));
+
+    CHECK_FALSE(CheckBoundProof("SECRET2", challenge, "PRICES$", binding, proof));
+    CHECK_FALSE(CheckBoundProof("SECRET", challenge, "PRICES", binding, proof));
+    BYTE other[ProofBindingLength];
+    CopyMemory(other, binding, sizeof other);
+    other[ProofBindingLength - 1] ^= 1;
+    CHECK_FALSE(CheckBoundProof("SECRET", challenge, "PRICES$", other, proof));
+    CopyMemory(other, challenge, ChallengeLength);
+    other[0] ^= 0x80;
+    CHECK_FALSE(CheckBoundProof("SECRET", other, "PRICES$", binding, proof));
+    for (DWORD i : {DWORD(0), BoundProofLength / 2, BoundProofLength - 1}) {
+        proof[i] ^= 1;
+        CHECK_FALSE(CheckBoundProof("SECRET", challenge, "PRICES$", binding, proof));
+        proof[i] ^= 1;
+    }
+    CHECK(CheckBoundProof("SECRET", challenge, "PRICES$", binding, proof));
+}
