@@ -710,6 +710,7 @@ static void openShare(Session *session, const Frame *open)
         refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
         return;
     }
+    conversation->queue.account = &session->budget;
     conversation->stored = stored;
     conversation->hasStored = true;
     conversation->connectOnly = (open->word & OpenConnectOnly) != 0;
@@ -1141,6 +1142,46 @@ static const FrameRule frameRules[] = {
     {true, FrameUnadvise, Open, queueTransaction},
     {true, FrameDataAck, Open, relayDataAck},
     {true, FrameTerminate, Before | Open, endedByNode},
+};
+
+// Judges a frame of a conversation by its head, before its data is read
+// (netdde_wire.h): a Poke or Execute whose data the share would refuse is
+// unwanted, its data dropped unread.
+static FrameVerdict judgeConversationFrame(Session *session, const Frame *head)
+{
+    if (head->kind == FrameOpen)
+        return FrameWanted;
+    Conversation *conversation = findConversation(session, head->conversation);
+    if (!conversation)
+        return FrameUnwanted;
+    for (const FrameRule &rule : frameRules)
+        if (rule.serving == conversation->serving && rule.kind == head->kind) {
+            if (!(rule.states & (1 << conversation->state)))
+                return FrameBreaksRules;
+            bool carriesData = head->kind == FramePoke || head->kind == FrameExecute;
+            if (conversation->serving && carriesData &&
+                (conversation->connectOnly ||
+                 !AllowsTransaction(&conversation->stored.view, &conversation->grant, head->kind,
+                                    head->name)))
+                return FrameUnwanted;
+            return FrameWanted;
+        }
+    return FrameBreaksRules;
+}
+
+// An unwanted frame, its data dropped: a transaction the share does not
+// permit is refused in its turn.
+static void unwantedConversationFrame(Session *session, const Frame *head)
+{
+    Conversation *conversation = findConversation(session, head->conversation);
+    if (conversation && conversation->serving &&
+        (head->kind == FramePoke || head->kind == FrameExecute))
+        queueTransaction(conversation, head);
+}
+
+const SessionUser ConversationSessionUser = {
+    judgeConversationFrame, HandleConversationFrame, unwantedConversationFrame,
+    SessionReadyForConversations, EndConversationsOf, ConversationCountOn,
 };
 
 bool HandleConversationFrame(Session *session, const Frame *frame)
