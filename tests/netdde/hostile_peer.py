@@ -19,6 +19,7 @@ import hashlib
 import hmac
 import os
 import select
+import signal
 import socket
 import struct
 import subprocess
@@ -171,6 +172,7 @@ class Attack:
         self.port = options.port
         self.node = options.node.encode()
         self.share = options.share.encode()
+        self.pid = agent_pid(options.port)
         self.failures = 0
         self.lock = threading.Lock()
 
@@ -293,9 +295,6 @@ def malformed_frames(attack):
                                                                  data_length=2 * MAX_FRAME_DATA),
         'a Poke before any greeting': header(POKE, 1, fmt=CF_TEXT, name_length=1,
                                              data_length=MAX_FRAME_DATA) + b'X',
-        'a Poke of a conversation never opened': hello_frame(b'EVIL')
-                                                  + header(POKE, 5, fmt=CF_TEXT, name_length=1,
-                                                           data_length=MAX_FRAME_DATA) + b'X',
         'a second greeting': hello_frame(b'EVIL') + hello_frame(b'EVIL'),
         'a name with a control character': header(HELLO, name_length=4) + b'EV\x01L',
     }
@@ -304,6 +303,23 @@ def malformed_frames(attack):
         peer.send(data)
         attack.check('the agent ends a connection sending %s' % what, peer.closed_by_agent(5))
         peer.close()
+
+
+def unwanted_data(attack):
+    """The data of a frame nobody wants (a Poke of a conversation this agent
+    does not hold) is dropped as it arrives; the session goes on."""
+    peer = Peer(attack.port, source='127.0.0.7')
+    if not attack.check('a node is welcomed', (peer.hello(b'DROPPER') or ('',))[0] == 'WELCOME'):
+        return
+    peer.send(header(POKE, 5, fmt=CF_TEXT, name_length=1, data_length=MAX_FRAME_DATA) + b'X')
+    piece = b'd' * (1024 * 1024)
+    sent = all(peer.send(piece) for _ in range(MAX_FRAME_DATA // len(piece)))
+    attack.check('16 MB of unwanted data are taken', sent)
+    peer.send(frame(OPEN, 6, name=b'NO_SUCH_SHARE$'))
+    answer = peer.read_frame(10)
+    attack.check('the session still answers after them',
+                 answer is not None and answer[0] == REFUSED and answer[2] == 6)
+    peer.close()
 
 
 def bad_node_names(attack):
@@ -329,20 +345,26 @@ def refused_then_second_hello(attack):
 
 
 def many_connections(attack):
-    """60 connections opened at once all reach the agent (each is answered)."""
-    peers = [Peer(attack.port, blocking=False) for _ in range(60)]
-    deadline = time.monotonic() + 20
-    pending = list(peers)
-    while pending and time.monotonic() < deadline:
-        _, writable, _ = select.select([], [p.sock for p in pending], [], 0.2)
-        for peer in [p for p in pending if p.sock in writable]:
-            pending.remove(peer)
-            peer.sock.setblocking(True)
-            peer.sock.settimeout(10)
-            peer.send(hello_frame(b'BAD NAME'))
-    answered = sum(1 for peer in peers if (peer.read_frame(10) or (0,))[0] == REFUSED)
-    attack.check('all 60 connections made at once are answered (%d were)' % answered,
-                 answered == 60)
+    """60 connections opened at once all reach the agent: even while it
+    takes none (stopped for a moment), the system holds them all for it."""
+    os.kill(attack.pid, signal.SIGSTOP)
+    try:
+        peers = [Peer(attack.port, blocking=False) for _ in range(60)]
+        deadline = time.monotonic() + 5
+        pending = list(peers)
+        while pending and time.monotonic() < deadline:
+            _, writable, _ = select.select([], [p.sock for p in pending], [], 0.2)
+            pending = [p for p in pending if p.sock not in writable]
+    finally:
+        os.kill(attack.pid, signal.SIGCONT)
+    attack.check('all 60 connections made at once are held for the agent (%d were)'
+                 % (60 - len(pending)), not pending)
+    for peer in peers:
+        peer.sock.setblocking(True)
+        peer.sock.settimeout(10)
+        peer.send(hello_frame(b'BAD NAME'))
+    answered = sum(1 for peer in peers if (peer.read_frame(20) or (0,))[0] == REFUSED)
+    attack.check('and each is answered (%d were)' % answered, answered == 60)
     for peer in peers:
         peer.close()
 
@@ -416,7 +438,7 @@ def slow_bodies(attack, peers=100, seconds=20):
     return attackers
 
 
-ATTACKS = [malformed_frames, bad_node_names, refused_then_second_hello, many_connections]
+ATTACKS = [malformed_frames, unwanted_data, bad_node_names, refused_then_second_hello, many_connections]
 CONCURRENT = [silent_and_idle_peers, refused_open_stream]
 
 
@@ -431,13 +453,17 @@ def main():
     attack = Attack(options)
     client = RealClient(options)
 
-    pid = agent_pid(options.port)
-    if not attack.check('the agent process is found', pid is not None):
+    if not attack.check('the agent process is found', attack.pid is not None):
         return 1
-    memory = MemoryWatch(pid)
+    memory = MemoryWatch(attack.pid)
     memory.start()
-    code, output = client.run('request', 'Price', '/timeout:20000')
-    attack.check('the real client is served before the attacks', code == 0 and output.strip() == '7')
+    # The DDE server may still be starting.
+    deadline = time.monotonic() + 30
+    served = False
+    while not served and time.monotonic() < deadline:
+        code, output = client.run('request', 'Price', '/timeout:10000')
+        served = code == 0 and output.strip() == '7'
+    attack.check('the real client is served before the attacks', served)
 
     link = AdviseLink(client, 600)
     link.start()
