@@ -442,26 +442,3 @@ TEST_CASE("greeted sessions without conversations never lock other nodes out")
     // One address holds at most its share of the sessions.
     CHECK(sessions().size() <= (size_t)AgentMaxSessionsPerAddress);
 }
-
-TEST_CASE("no other program takes the agent's port while it listens")
-{
-    closeStrayAgent();
-    RunningAgent agent;
-    REQUIRE(agent.start());
-    for (DWORD address : {htonl(INADDR_ANY), htonl(INADDR_LOOPBACK)}) {
-        SOCKET thief = socket(AF_INET, SOCK_STREAM, 0);
-        REQUIRE(thief != INVALID_SOCKET);
-        BOOL reuse = TRUE;
-        setsockopt(thief, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
-        sockaddr_in local = {};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(agent.port());
-        local.sin_addr.s_addr = address;
-        bool taken = bind(thief, (sockaddr *)&local, sizeof local) == 0 && listen(thief, 5) == 0;
-        closesocket(thief);
-        CHECK_FALSE(taken);
-    }
-    AgentLine line(agent.port());
-    REQUIRE(line.isConnected());
-    CHECK(greet(line, "AFTER"));
-}
