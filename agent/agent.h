@@ -1,11 +1,11 @@
 // What the parts of nddeagent.exe share: the node it serves, its window and
 // its record of events. The parts, each using only those below it:
 // agent.cpp (the window, options and the partner's requests; it shows what
-// eventlog.cpp records), conversations.cpp (the DDE conversations, with
-// prompt.cpp asking for and remembering passwords and permissions.cpp
-// deciding share access), netsessions.cpp (TCP sessions with other nodes,
-// carrying frames.cpp's frames), budget.cpp (the memory budget) and
-// deadlines.h (every time limit).
+// eventlog.cpp records), conversations.cpp, clientside.cpp and
+// servingside.cpp (the DDE conversations, relay.h; prompt.cpp asks for and
+// remembers passwords, permissions.cpp decides share access),
+// netsessions.cpp (TCP sessions with other nodes, carrying frames.cpp's
+// frames), budget.cpp (the memory budget) and deadlines.h (every time limit).
 #ifndef AGENT_H
 #define AGENT_H
 

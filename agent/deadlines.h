@@ -24,6 +24,11 @@ const DWORD IdleSessionTimeout = 60000;     // an outgoing session without conve
 const DWORD ServedIdleTimeout = 60000;
 // A session that ends once its last frames are sent (a refused greeting)
 // waits no longer than this for its node to take them.
+const DWORD SessionClosingTimeout = 5000;
+
+// ---- Conversations (conversations.cpp) -------------------------------------
+// An ended conversation's window waits this long for its partner's
+// WM_DDE_TERMINATE.
 const DWORD ClosingTimeout = 5000;
 
 // ---- The partner library (agentlink.h) -------------------------------------

@@ -144,7 +144,7 @@ void EndSessionSoon(Session *session, const char *reason)
 }
 
 // Ends the session once what is queued for it has been sent (at most
-// ClosingTimeout from now).
+// SessionClosingTimeout from now).
 static void endAfterSending(Session *session, const char *reason)
 {
     EndSessionSoon(session, reason);
@@ -184,7 +184,7 @@ void EndEndingSessions()
         Session *session = sessions[i];
         if (session->endReason &&
             (!session->endAfterSending || session->toSend.length == session->toSend.start ||
-             now - session->endingSince >= ClosingTimeout))
+             now - session->endingSince >= SessionClosingTimeout))
             endSession(session);
     }
 }

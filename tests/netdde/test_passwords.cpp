@@ -166,3 +166,28 @@ TEST_CASE("a password never crosses the network")
     CHECK(tap.bytes.find("secretword") == std::string::npos);
     CHECK(node.server.close());
 }
+
+TEST_CASE("a password typed long after the initiate still opens the share")
+{
+    // The share's application is started once the password is proven, so
+    // the conversation stands only some time after the password is typed.
+    pt::TestShare share = serverShare("NT_SLOW$", Request | Execute | StartApp, "KEY");
+    share.app = "ddeserver";
+    share.password2 = "OTHER";
+    ServedNode node;
+    REQUIRE(node.start({share}, nullptr));
+    dt::RunningCommand asking;
+    REQUIRE(asking.start(shareArguments("NT_SLOW$", "execute [late] /timeout:60000")));
+    HWND dialog = waitForPasswordDialog(node.agent);
+    REQUIRE(dialog != nullptr);
+    // Longer than a conversation has to stand from its initiate: the time
+    // counts again from the password.
+    Sleep(22000);
+    REQUIRE(ui::setText(dialog, IDC_PASSWORD, "KEY"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    CHECK(asking.finish().exitCode == 0);
+    HWND server = FindWindowA(dt::ServerWindowClass, "ddeserver ddeserver|*");
+    REQUIRE(server != nullptr);
+    PostMessageA(server, WM_CLOSE, 0, 0);
+    CHECK(ui::waitForWindowToClose(server));
+}

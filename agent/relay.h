@@ -1,0 +1,169 @@
+// What both sides of a carried DDE conversation share: the conversation
+// record, the list of conversations, DDE memory blocks and the queues of
+// transactions waiting for their answers. conversations.cpp keeps the list
+// and the windows; clientside.cpp stands in for a remote DDE server on the
+// client's node; servingside.cpp stands in for a remote DDE client on the
+// serving node.
+#ifndef RELAY_H
+#define RELAY_H
+
+#include "conversations.h"
+#include "permissions.h"
+#include <dde.h>
+
+const int MaxConversations = 1024;
+const UINT WM_CONVERSATION_START = WM_APP + 20;
+
+// DDE flag bits (dde.h bit-fields as words).
+const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
+const WORD DdeAdviseFlags = 0xC000;        // fAckReq, fDeferUpd
+
+enum ConversationState {
+    WaitingForSession,   // client: the session to the node is being opened
+    Opening,             // client: Open sent, Challenge or Refused to come
+    Proving,             // client: Proof sent; serving: Challenge sent
+    AskingPassword,      // client: the user is asked
+    StartingServer,      // serving: the share's application was started
+    Standing,
+};
+
+enum PasswordSource { FromMemory, EmptyPassword, FromUser };
+
+// A transaction waiting for its answer, or Data waiting for the client's ack.
+struct Pending {
+    BYTE kind;
+    bool release;            // poke or data: fRelease
+    bool refusedHere;        // refused by this agent: answered in its turn
+    HGLOBAL handle;          // poke data, advise options, execute commands, data
+    char item[MaxWireName + 1];
+};
+
+struct Conversation {
+    DWORD serial;            // unique while the agent runs
+    bool serving;
+    bool connectOnly;        // serving: a share held without a DDE server
+    ConversationState state;
+    Session *session;
+    DWORD id;                // in its session
+    HWND window, partner;    // ours; the DDE client or server
+    bool partnerTerminated;  // the partner posted WM_DDE_TERMINATE first
+    char node[MaxNodeNameLength + 1];
+    char share[ShareNameSize];
+    DWORD startedAt;
+    // Client side.
+    PasswordSource passwordSource;
+    char password[MaxPasswordLength + 1];
+    ByteBuffer held;         // frames waiting for the conversation to stand
+    // Serving side.
+    StoredShare stored;
+    bool hasStored;
+    ShareGrant grant;
+    BYTE challenge[ChallengeLength];
+    bool ddemlServer, strayAckDue;
+    ATOM heldItem;           // the item of the server's last data, held by this agent
+    char heldItemName[MaxWireName + 1];
+    bool atServer;           // the queue's first transaction is at the server
+    HGLOBAL atServerHandle;
+    DWORD atServerSince;
+    ByteBuffer queue;        // serving: transactions as frames, oldest first
+    // Both sides.
+    ByteBuffer pending;      // client: Pending transactions sent on
+    ByteBuffer dataAcks;     // Pending data sent with fAckReq
+};
+
+// ---- The list of conversations ---------------------------------------------
+
+int ConversationCount();
+Conversation *ConversationAt(int index);
+Conversation *FindConversation(const Session *session, DWORD id);
+Conversation *ConversationOfSerial(DWORD serial);
+// A new conversation with its window, listed last; null when there is no room.
+Conversation *NewConversation(bool serving, Session *session, DWORD id);
+// Forgets the conversation; its DDE partner has been told already.
+void DeleteConversation(Conversation *conversation);
+// Ends a conversation from this side: its DDE partner gets WM_DDE_TERMINATE
+// (client side: after a negative ack for every transaction still waiting),
+// and the other node is told when `tellNode`.
+void EndConversation(Conversation *conversation, bool tellNode);
+
+// ---- Queues of Pending entries ---------------------------------------------
+
+int PendingCount(const ByteBuffer *queue);
+Pending *FirstPending(ByteBuffer *queue);
+bool PushPending(ByteBuffer *queue, BYTE kind, HGLOBAL handle, bool release, const char *item);
+// Takes the oldest entry of `kind` for `item` out of the queue; false when none waits.
+bool TakePending(ByteBuffer *queue, BYTE kind, const char *item, Pending *taken);
+
+// ---- Names, formats and DDE blocks -----------------------------------------
+
+// The atom's name, or "" for none (a buffer of MaxWireName + 1 bytes).
+void AtomName(ATOM atom, char *name);
+// The clipboard format of a frame: registered ones by name on this node.
+UINT FormatOfFrame(const Frame *frame);
+// Sets the frame's format, a registered one with its name; false when it has none.
+bool SetFrameFormat(Frame *frame, UINT format);
+// Formats whose data is a GDI or memory handle: meaningless on another node,
+// and a receiver could be made to free a handle a peer chose.
+bool IsHandleFormat(UINT format);
+// Global memory for a DDE message: a 4-byte header (flags, format), then data.
+HGLOBAL MakeDdeBlock(WORD flags, UINT format, const BYTE *data, DWORD length);
+
+// The header and data of a locked DDE block.
+struct DdeBlock {
+    WORD flags;
+    UINT format;
+    const BYTE *data;
+    DWORD length;
+};
+// Locks `block` and reads it; false when it is not one (nothing locked then).
+bool LockDdeBlock(HGLOBAL block, DdeBlock *read);
+
+const char *RefusalReason(UINT code);
+// A frame of the conversation with only its word and a name (an ack's item).
+void SendSimpleFrame(Conversation *conversation, BYTE kind, WORD word, const char *name = "");
+
+// ---- The two sides ----------------------------------------------------------
+
+// Which frames a conversation takes in which states, and what they do.
+struct FrameRule {
+    BYTE kind;
+    int states;               // bits: 1 << ConversationState
+    void (*handle)(Conversation *, const Frame *);
+};
+
+const int BeforeStanding = 1 << WaitingForSession | 1 << Opening | 1 << Proving |
+                           1 << AskingPassword | 1 << StartingServer;
+const int WhenStanding = 1 << Standing;
+
+// A Terminate from the other node, on either side.
+void EndedByNode(Conversation *conversation, const Frame *frame);
+
+extern const FrameRule ClientFrameRules[];
+extern const int ClientFrameRuleCount;
+extern const FrameRule ServingFrameRules[];
+extern const int ServingFrameRuleCount;
+
+// Client side (clientside.cpp).
+void StartClientConversation(Conversation *conversation);
+void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
+void CheckClientConversation(Conversation *conversation, DWORD now);
+// Answers every transaction still waiting with a negative ack.
+void RefuseClientPending(Conversation *conversation);
+// The conversation cannot stand, for `reason`: logged, ended, the node told.
+void FailConversation(Conversation *conversation, const char *reason);
+
+// Serving side (servingside.cpp).
+void OpenShare(Session *session, const Frame *open);
+// A message from the window that may become the server: an initiate's answer.
+void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms);
+void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
+void CheckServingConversation(Conversation *conversation, DWORD now);
+// Whether the conversation takes the data of the Poke or Execute whose head
+// (names, no data yet) is `head`: false when it would be refused anyway,
+// and its data is then dropped unread (netdde_wire.h).
+bool ServingTakesData(Conversation *conversation, const Frame *head);
+// That Poke or Execute once its data is dropped (`head` carries none): it
+// is refused in its turn.
+void ServingDataDropped(Conversation *conversation, const Frame *head);
+
+#endif

@@ -1,0 +1,141 @@
+#include "rawclient.h"
+
+#include <dde.h>
+#include <stdlib.h>
+
+namespace dt {
+
+static RawClient *activeClient;
+
+LRESULT CALLBACK RawClient::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    RawClient *client = activeClient;
+    if (!client || message < WM_DDE_FIRST || message > WM_DDE_LAST)
+        return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_DDE_ACK && !client->server_) {          // the answer to the initiate
+        client->server_ = (HWND)wParam;
+        GlobalDeleteAtom(LOWORD(lParam));
+        GlobalDeleteAtom(HIWORD(lParam));
+    } else if (message == WM_DDE_ACK) {
+        UINT_PTR status = 0, item = 0;
+        UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
+        FreeDDElParam(WM_DDE_ACK, lParam);
+        GlobalDeleteAtom((ATOM)item);
+        client->acks_++;
+        client->positiveAcks_ += (status & 0x8000) ? 1 : 0;
+    } else if (message == WM_DDE_DATA) {
+        UINT_PTR block = 0, item = 0;
+        UnpackDDElParam(WM_DDE_DATA, lParam, &block, &item);
+        FreeDDElParam(WM_DDE_DATA, lParam);
+        RawUpdate update;
+        update.item = (ATOM)item;
+        if (block) {
+            DDEDATA *data = (DDEDATA *)GlobalLock((HGLOBAL)block);
+            update.hasData = true;
+            update.ackRequested = data->fAckReq;
+            update.value = strtoul((const char *)data->Value, NULL, 10);
+            GlobalUnlock((HGLOBAL)block);
+            GlobalFree((HGLOBAL)block);
+        }
+        client->updates_.push_back(update);
+    } else if (message == WM_DDE_TERMINATE && (HWND)wParam == client->server_) {
+        client->terminated_ = true;
+        client->serverAliveAtTerminate_ = IsWindow(client->server_) != FALSE;
+    }
+    return 0;
+}
+
+RawClient::~RawClient()
+{
+    if (window_)
+        DestroyWindow(window_);
+    activeClient = NULL;
+}
+
+void RawClient::pump(DWORD milliseconds, const std::function<bool()> &done)
+{
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < milliseconds) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        if (!done())
+            MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+bool RawClient::connect(HWND serverWindow, const char *service, const char *topic)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = "RawDdeTestClient";
+    RegisterClassA(&windowClass);
+    window_ = CreateWindowA("RawDdeTestClient", "", WS_POPUP, 0, 0, 0, 0, NULL, NULL,
+                            GetModuleHandleA(NULL), NULL);
+    activeClient = this;
+    ATOM serviceAtom = GlobalAddAtomA(service), topicAtom = GlobalAddAtomA(topic);
+    SendMessageA(serverWindow, WM_DDE_INITIATE, (WPARAM)window_, MAKELPARAM(serviceAtom, topicAtom));
+    GlobalDeleteAtom(serviceAtom);
+    GlobalDeleteAtom(topicAtom);
+    return server_ != NULL;
+}
+
+bool RawClient::waitForAck()
+{
+    int before = positiveAcks_, answered = acks_;
+    pump(10000, [&] { return acks_ > answered; });
+    return positiveAcks_ > before;
+}
+
+bool RawClient::advise(const char *item, bool ackRequested, bool deferUpdates)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, sizeof(DDEADVISE));
+    DDEADVISE *options = (DDEADVISE *)GlobalLock(block);
+    options->reserved = 0;
+    options->fAckReq = ackRequested;
+    options->fDeferUpd = deferUpdates;
+    options->cfFormat = CF_TEXT;
+    GlobalUnlock(block);
+    LPARAM message = PackDDElParam(WM_DDE_ADVISE, (UINT_PTR)block, GlobalAddAtomA(item));
+    return PostMessageA(server_, WM_DDE_ADVISE, (WPARAM)window_, message) && waitForAck();
+}
+
+bool RawClient::unadvise(const char *item)
+{
+    LPARAM message = PackDDElParam(WM_DDE_UNADVISE, CF_TEXT, GlobalAddAtomA(item));
+    return PostMessageA(server_, WM_DDE_UNADVISE, (WPARAM)window_, message) && waitForAck();
+}
+
+void RawClient::acknowledge(const RawUpdate &update)
+{
+    PostMessageA(server_, WM_DDE_ACK, (WPARAM)window_, PackDDElParam(WM_DDE_ACK, 0x8000, update.item));
+}
+
+std::vector<RawUpdate> RawClient::updatesWithin(DWORD milliseconds)
+{
+    updates_.clear();
+    pump(milliseconds, [] { return false; });
+    return updates_;
+}
+
+bool RawClient::terminate()
+{
+    PostMessageA(server_, WM_DDE_TERMINATE, (WPARAM)window_, 0);
+    pump(5000, [this] { return terminated_; });
+    return terminated_;
+}
+
+void RawClient::vanish()
+{
+    DestroyWindow(window_);
+    window_ = NULL;
+}
+
+bool RawClient::waitForServerTerminate(DWORD milliseconds)
+{
+    pump(milliseconds, [this] { return terminated_; });
+    return terminated_;
+}
+
+} // namespace dt

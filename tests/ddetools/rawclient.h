@@ -1,0 +1,60 @@
+// A DDE client speaking raw DDE messages through a hidden window of the test
+// program, for tests that need to see (or break) the protocol itself.
+#ifndef RAWCLIENT_H
+#define RAWCLIENT_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace dt {
+
+// A WM_DDE_DATA as the client received it.
+struct RawUpdate {
+    bool hasData = false;
+    bool ackRequested = false;
+    unsigned long value = 0;           // the data read as a decimal number
+    ATOM item = 0;
+};
+
+// One conversation at a time (the window's messages reach the newest client).
+class RawClient {
+public:
+    ~RawClient();
+    // Sends WM_DDE_INITIATE for service|topic to `serverWindow`; true when a
+    // server answered.
+    bool connect(HWND serverWindow, const char *service, const char *topic);
+    HWND window() const { return window_; }
+    HWND server() const { return server_; }
+    // Posts WM_DDE_ADVISE of `item` in CF_TEXT; true when the server acknowledges it.
+    bool advise(const char *item, bool ackRequested, bool deferUpdates);
+    bool unadvise(const char *item);
+    void acknowledge(const RawUpdate &update);
+    // The updates that arrive within `milliseconds`.
+    std::vector<RawUpdate> updatesWithin(DWORD milliseconds);
+    // Posts WM_DDE_TERMINATE; true when the server has posted its own (before or after).
+    bool terminate();
+    // Waits until the server posts WM_DDE_TERMINATE first; true when it did.
+    bool waitForServerTerminate(DWORD milliseconds);
+    // Whether the server's window still existed when its terminate was handled.
+    bool serverWindowOutlivedTerminate() const { return serverAliveAtTerminate_; }
+    // Destroys the client's window without a terminate, as a client that dies does.
+    void vanish();
+    // Handles this thread's messages until `done` or `milliseconds` have passed.
+    void pump(DWORD milliseconds, const std::function<bool()> &done);
+
+private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool waitForAck();
+
+    HWND window_ = NULL, server_ = NULL;
+    std::vector<RawUpdate> updates_;
+    int acks_ = 0, positiveAcks_ = 0;
+    bool terminated_ = false, serverAliveAtTerminate_ = false;
+};
+
+} // namespace dt
+
+#endif
