@@ -28,6 +28,17 @@ static bool flushPosted;                // WM_FLUSH_SESSIONS is on its way
 static bool endPosted;                  // WM_END_FAILED_SESSIONS is on its way
 static const SessionUser *user;
 
+// Name lookups under way (WSAAsyncGetHostByName). Each writes its answer
+// into its entry in the system's own time, so an entry is taken again only
+// once its answer has come, whether its session still stands or not.
+const int MaxLookups = 16;
+struct Lookup {
+    HANDLE handle;                 // null when the entry is free
+    DWORD sessionSerial;
+    char hostEntry[MAXGETHOSTSTRUCT];
+};
+static Lookup lookups[MaxLookups];
+
 void SetSessionUser(const SessionUser *sessionUser)
 {
     user = sessionUser;
@@ -164,8 +175,6 @@ static void endSession(Session *session)
                  session->node[0] ? session->node : "?", session->endReason);
     if (user)
         user->sessionEnds(session, session->endReason);
-    if (session->lookup)
-        WSACancelAsyncRequest(session->lookup);
     closesocket(session->socket);
     FreeBuffer(&session->received);
     FreeBuffer(&session->toSend);
@@ -729,18 +738,19 @@ static void connectSession(Session *session, const sockaddr_in *address)
     }
 }
 
-void HostFound(HANDLE lookup, LPARAM result)
+void HostFound(HANDLE handle, LPARAM result)
 {
-    Session *session = 0;
-    for (int i = 0; i < sessionCount && !session; i++)
-        if (sessions[i]->lookup == lookup && sessions[i]->state == SessionResolving)
-            session = sessions[i];
-    if (!session)
+    Lookup *lookup = 0;
+    for (int i = 0; i < MaxLookups && !lookup; i++)
+        if (lookups[i].handle == handle)
+            lookup = &lookups[i];
+    if (!lookup)
         return;
-    session->lookup = 0;
-    const hostent *found = (const hostent *)session->hostEntry;
-    if (session->endReason)
+    lookup->handle = 0;
+    Session *session = SessionOfSerial(lookup->sessionSerial);
+    if (!session || session->state != SessionResolving || session->endReason)
         return;
+    const hostent *found = (const hostent *)lookup->hostEntry;
     if (WSAGETASYNCERROR(result) || found->h_length != 4 || !found->h_addr_list[0]) {
         LogEvent("refused: node %s is unknown", session->node);
         EndSessionSoon(session, "node unknown");
@@ -751,6 +761,21 @@ void HostFound(HANDLE lookup, LPARAM result)
     address.sin_port = session->nodePort;
     CopyMemory(&address.sin_addr, found->h_addr_list[0], 4);
     connectSession(session, &address);
+}
+
+// Looks the session's host up without holding the window up; the
+// greeting's deadline bounds the lookup too. False when it cannot start.
+static bool startLookup(Session *session, const char *host)
+{
+    for (int i = 0; i < MaxLookups; i++)
+        if (!lookups[i].handle) {
+            lookups[i].sessionSerial = session->serial;
+            lookups[i].handle = WSAAsyncGetHostByName(AgentWindowHandle, WM_HOST_FOUND, host,
+                                                      lookups[i].hostEntry,
+                                                      sizeof lookups[i].hostEntry);
+            return lookups[i].handle != 0;
+        }
+    return false;
 }
 
 Session *SessionToNode(const char *node)
@@ -783,15 +808,9 @@ Session *SessionToNode(const char *node)
         EndSessionSoon(session, "node unreachable");
     } else if (address.sin_addr.s_addr != INADDR_NONE) {
         connectSession(session, &address);
-    } else {
-        // The name is looked up without holding the window up; the greeting's
-        // deadline bounds the lookup too.
-        session->lookup = WSAAsyncGetHostByName(AgentWindowHandle, WM_HOST_FOUND, host,
-                                                session->hostEntry, sizeof session->hostEntry);
-        if (!session->lookup) {
-            LogEvent("refused: node %s is unknown", session->node);
-            EndSessionSoon(session, "node unknown");
-        }
+    } else if (!startLookup(session, host)) {
+        LogEvent("refused: node %s cannot be looked up now", session->node);
+        EndSessionSoon(session, "no name lookup");
     }
     ShowAgentState();
     return session;

@@ -44,10 +44,7 @@ struct Session {
     Frame unwantedHead;
     bool readPaused;               // over its memory share: not read until it drains
     bool continuePosted;           // WM_SESSION_CONTINUE is on its way
-    // Outgoing, while the node's name is looked up.
-    HANDLE lookup;
-    unsigned short nodePort;       // network order
-    char hostEntry[MAXGETHOSTSTRUCT];
+    unsigned short nodePort;       // outgoing: the node's port (network order)
 };
 
 // ---- The session user's entry points ---------------------------------------
