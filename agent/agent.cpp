@@ -49,6 +49,9 @@ static void drawState()
     wsprintfA(line, "Node %s    port %u on %s", OwnNodeName, OwnPort,
               OwnAddress == INADDR_ANY ? "every interface" : inet_ntoa(address));
     addLine(line);
+    wsprintfA(line, "Memory of sessions: %lu KB (at most %lu KB so far)", BudgetCharged() / 1024,
+              BudgetPeak() / 1024);
+    addLine(line);
     addLine("Sessions:");
     for (int i = 0; i < SessionCount(); i++) {
         const Session *session = SessionAt(i);

@@ -21,7 +21,9 @@
 //   Refused  s->c  word: an NDde code; conversation 0 refuses the Hello, and the serving
 //                  agent closes the connection once the Refused is sent
 //   Ping     both  sent after 3 s without sending; the client's agent ends a session it hears
-//                  nothing on for 10 s (the serving agent: 60 s, while it holds conversations)
+//                  nothing on for 10 s (the serving agent: 60 s, while it holds conversations);
+//                  the serving agent ends a session that holds no conversation for 60 s,
+//                  Pings or not (deadlines.h)
 // Opening a conversation on a share (the password never travels):
 //   Open      c->s  name: the share; word: OpenConnectOnly to hold the share without a DDE server
 //   Challenge s->c  data: ChallengeLength fresh random bytes
