@@ -391,7 +391,9 @@ static void deliverData(Conversation *conversation, const Frame *frame)
         LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, item);
         delivered = (warm || data) && PostMessageA(conversation->partner, WM_DDE_DATA,
                                                    (WPARAM)conversation->window, lParam);
-        if (!delivered) {
+        if (delivered) {
+            data = ReleasePostedBlock(conversation->partner, data);
+        } else {
             FreeDDElParam(WM_DDE_DATA, lParam);
             GlobalDeleteAtom(item);
             if (data)
@@ -405,12 +407,10 @@ static void deliverData(Conversation *conversation, const Frame *frame)
     if (!delivered)
         LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client",
                  frame->name, conversation->share, conversation->node);
-    if (frame->word & DataAckReq) {
-        if (!delivered)
-            sendDataAck(conversation, 0, frame->name);
-        else if (!PushPending(&conversation->dataAcks, FrameData, data, true, frame->name))
-            sendDataAck(conversation, 0, frame->name);
-    }
+    // The block stays this side's until the ack: a refusal leaves it to the sender.
+    if ((frame->word & DataAckReq) &&
+        !(delivered && PushPending(&conversation->dataAcks, FrameData, data, true, frame->name)))
+        sendDataAck(conversation, 0, frame->name);
     if (frame->word & DataResponse)
         answerFirstPending(conversation, delivered ? AckPositive : 0);
 }

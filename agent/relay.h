@@ -9,6 +9,7 @@
 
 #include "conversations.h"
 #include "permissions.h"
+#include "postedblock.h"
 #include <dde.h>
 
 const int MaxConversations = 1024;

@@ -23,6 +23,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "postedblock.h"
+
 #include <string>
 #include <vector>
 
@@ -156,8 +158,10 @@ static bool postData(const Conversation &conversation, const Item &item, bool re
         return false;
     ATOM atom = GlobalAddAtomA(item.name.c_str());
     LPARAM message = PackDDElParam(WM_DDE_DATA, (UINT_PTR)block, atom);
-    if (PostMessageA(conversation.client, WM_DDE_DATA, (WPARAM)conversation.window, message))
+    if (PostMessageA(conversation.client, WM_DDE_DATA, (WPARAM)conversation.window, message)) {
+        ReleasePostedBlock(conversation.client, block);
         return true;
+    }
     FreeDDElParam(WM_DDE_DATA, message);
     GlobalDeleteAtom(atom);
     if (block)

@@ -104,6 +104,23 @@ TEST_CASE("hot and warm links deliver every update in order, then end")
     CHECK(abandoned.finish().exitCode == 5);
 }
 
+TEST_CASE("a long feed carries its data to the last update")
+{
+    // Beyond 65,536 updates: a node that kept a block of every update it
+    // posted could make no more (a process holds at most that many).
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_FEED$", Advise)}, "/rate:8000"));
+    dt::RunningCommand feeding;
+    REQUIRE(feeding.start(shareArguments("NT_FEED$", "advise Counter 40 /count")));
+    DWORD exitCode = 0;
+    REQUIRE(feeding.process().waitForExit(&exitCode, 120000));
+    dt::Summary feed = dt::summaryOf(feeding.process().output());
+    REQUIRE(feed.read);
+    CHECK(feed.count >= 70000);
+    CHECK(feed.inOrder);       // an update without its data reads as 0
+    CHECK(node.server.close());
+}
+
 TEST_CASE("the share decides which transactions and items reach the server")
 {
     pt::TestShare items = serverShare("NT_ITEMS$", Request | Advise | Poke | Execute);
