@@ -31,10 +31,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 
-const UINT_PTR CheckTimer = 1;
-const UINT CheckInterval = 1000;          // ms between checks of sessions and conversations
-const int EventCount = 12;                // last events shown
-const int EventLength = 160;
+const UINT_PTR DueWorkTimer = 1;
 
 HWND AgentWindowHandle;
 char OwnNodeName[MaxNodeNameLength + 1];
@@ -46,35 +43,18 @@ enum IdentityCommand { NoIdentityCommand, ShowFingerprint, ForgetNode };
 static HWND stateList;
 static IdentityCommand identityCommand;
 static char nodeToForget[MaxNodeNameLength + 1];
-static char events[EventCount][EventLength];
-static int eventTotal;
+static DWORD lastChecked, lastDrawn;
 
 // ---- The window's view -----------------------------------------------------
-
-void LogEvent(const char *format, ...)
-{
-    char text[512];
-    va_list arguments;
-    va_start(arguments, format);
-    wvsprintfA(text, format, arguments);
-    va_end(arguments);
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char *event = events[eventTotal++ % EventCount];
-    wsprintfA(event, "%02u:%02u:%02u ", now.wHour, now.wMinute, now.wSecond);
-    lstrcpynA(event + 9, text, EventLength - 9);
-    ShowAgentState();
-}
 
 static void addLine(const char *line)
 {
     SendMessageA(stateList, LB_ADDSTRING, 0, (LPARAM)line);
 }
 
-void ShowAgentState()
+// Shows the sessions, the conversations and the last events.
+static void drawState()
 {
-    if (!stateList)
-        return;
     SendMessageA(stateList, WM_SETREDRAW, FALSE, 0);
     SendMessageA(stateList, LB_RESETCONTENT, 0, 0);
     char line[256];
@@ -83,10 +63,13 @@ void ShowAgentState()
     wsprintfA(line, "Node %s    port %u on %s", OwnNodeName, OwnPort,
               OwnAddress == INADDR_ANY ? "every interface" : inet_ntoa(address));
     addLine(line);
+    wsprintfA(line, "Memory of sessions: %lu KB (at most %lu KB so far)", BudgetCharged() / 1024,
+              BudgetPeak() / 1024);
+    addLine(line);
     addLine("Sessions:");
     for (int i = 0; i < SessionCount(); i++) {
         const Session *session = SessionAt(i);
-        if (session->incoming && session->state != SessionReady)
+        if ((session->incoming && session->state != SessionReady) || session->endReason)
             continue;
         wsprintfA(line, "  %s %s    session %08lX    %d conversation(s)%s",
                   session->incoming ? "from" : "to", session->node, session->id,
@@ -97,8 +80,8 @@ void ShowAgentState()
     for (int i = 0; DescribeConversation(i, line, sizeof line); i++)
         addLine(line);
     addLine("Last events:");
-    for (int i = eventTotal > EventCount ? eventTotal - EventCount : 0; i < eventTotal; i++)
-        addLine(events[i % EventCount]);
+    for (int i = 0; i < RecentEventCount(); i++)
+        addLine(RecentEvent(i));
     SendMessageA(stateList, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(stateList, 0, TRUE);
 }
@@ -125,7 +108,7 @@ static UINT listSessions(HWND replyWindow)
     DWORD count = 0;
     for (int i = 0; i < SessionCount() && count < AgentMaxSessions; i++) {
         const Session *session = SessionAt(i);
-        if (!session->incoming || session->state != SessionReady)
+        if (!session->incoming || session->state != SessionReady || session->endReason)
             continue;
         AgentSession &entry = list[count++];
         ZeroMemory(&entry, sizeof entry);
@@ -159,11 +142,54 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
         return NDDE_INVALID_SESSION;
     if (data->dwData == AgentListConnections)
         return listConnections(replyWindow, session);
-    EndSession(session, "closed on this node");
+    // A sent message: the session ends from the window's loop, not under a
+    // caller that may still use it.
+    EndSessionSoon(session, "closed on this node");
     return NDDE_NO_ERROR;
 }
 
 // ---- The window ------------------------------------------------------------
+
+// The work that is due: sessions to end, the checks of sessions and
+// conversations once a second, the view at most every RedrawInterval. Done
+// from the timer and after every posted message of socket work, since a
+// peer that keeps a socket busy would hold WM_TIMER off for good. Never from
+// a sent message: it may end what a caller up the stack still uses.
+static void doDueWork()
+{
+    DWORD now = GetTickCount();
+    if (now - lastChecked >= CheckInterval) {
+        lastChecked = now;
+        CheckSessions();
+        CheckConversations();
+    } else {
+        EndEndingSessions();
+    }
+    now = GetTickCount();
+    if (stateList && now - lastDrawn >= RedrawInterval && TakeStateChange()) {
+        lastDrawn = now;
+        drawState();
+    }
+}
+
+// Posted messages of the sessions' work; false for any other message.
+static bool handleSessionWork(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (IsSessionSocketMessage(message))
+        HandleSessionSocket(message, (SOCKET)wParam, lParam);
+    else if (message == WM_LISTEN_SOCKET)
+        AcceptSession();
+    else if (message == WM_SESSION_CONTINUE)
+        ContinueSession((DWORD)wParam);
+    else if (message == WM_FLUSH_SESSIONS)
+        FlushSessions();
+    else if (message == WM_HOST_FOUND)
+        HostFound((HANDLE)wParam, lParam);
+    else if (message != WM_END_FAILED_SESSIONS)
+        return false;
+    doDueWork();
+    return true;
+}
 
 static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -174,41 +200,30 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
                                   (HMENU)AgentStateListId,
                                   ((CREATESTRUCTA *)lParam)->hInstance, 0);
         SendMessageA(stateList, WM_SETFONT, (WPARAM)GetStockObject(ANSI_FIXED_FONT), 0);
-        return stateList && SetTimer(window, CheckTimer, CheckInterval, 0) ? 0 : -1;
+        return stateList && SetTimer(window, DueWorkTimer, RedrawInterval, 0) ? 0 : -1;
     case WM_SIZE:
         MoveWindow(stateList, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
     case WM_TIMER:
-        CheckSessions();
-        CheckConversations();
+        doDueWork();
         return 0;
     case WM_COPYDATA:
         return answerPartner((HWND)wParam, (const COPYDATASTRUCT *)lParam);
     case WM_DDE_INITIATE:
         AnswerInitiate((HWND)wParam, lParam);
         return 0;
-    case WM_LISTEN_SOCKET:
-        AcceptSession();
-        return 0;
-    case WM_SESSION_SOCKET:
-        HandleSessionSocket((SOCKET)wParam, lParam);
-        return 0;
-    case WM_FLUSH_SESSIONS:
-        FlushSessions();
-        return 0;
-    case WM_END_FAILED_SESSIONS:
-        EndFailedSessions();
-        return 0;
     case WM_ASK_PASSWORD:
         AskPasswordFor((DWORD)wParam);
         return 0;
     case WM_DESTROY:
-        KillTimer(window, CheckTimer);
+        KillTimer(window, DueWorkTimer);
         EndAllSessions();
         stateList = 0;
         PostQuitMessage(0);
         return 0;
     }
+    if (handleSessionWork(message, wParam, lParam))
+        return 0;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -322,11 +337,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     windowClass.lpszClassName = AgentWindowClass;
     if (!RegisterClassA(&windowClass) || !RegisterConversationClass(instance))
         return 3;
+    SetSessionUser(&ConversationSessionUser);
     AgentWindowHandle = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,
                                       CW_USEDEFAULT, CW_USEDEFAULT, 560, 300, 0, 0, instance, 0);
     if (!AgentWindowHandle || !WatchListener())
         return 3;
-    ShowAgentState();
+    drawState();
     ShowWindow(AgentWindowHandle, show);
 
     MSG message;

@@ -1,30 +1,33 @@
 // What the parts of nddeagent.exe share: the node it serves, its window and
-// its record of events. The parts: agent.cpp (the window, options and the
-// partner's requests), netsessions.cpp (TCP sessions with other nodes),
-// conversations.cpp, clientside.cpp and servingside.cpp (the DDE
-// conversations carried over them, relay.h), prompt.cpp
-// (asking for and remembering passwords) and permissions.cpp (share access).
+// its record of events. The parts, each using only those below it:
+// agent.cpp (the window, options and the partner's requests; it shows what
+// eventlog.cpp records), conversations.cpp, clientside.cpp and
+// servingside.cpp (the DDE conversations, relay.h; prompt.cpp asks for and
+// remembers passwords, permissions.cpp decides share access),
+// netsessions.cpp (TCP sessions with other nodes, carrying frames.cpp's
+// frames), budget.cpp (the memory budget) and deadlines.h (every time limit).
 #ifndef AGENT_H
 #define AGENT_H
 
 #include "agentlink.h"
+#include "eventlog.h"
 
 enum AgentMessage {
     WM_LISTEN_SOCKET = WM_APP + 1,     // FD_ACCEPT on the listening socket
-    WM_SESSION_SOCKET = WM_APP + 2,    // wParam: a session's socket; lParam: its event
-    WM_END_FAILED_SESSIONS = WM_APP + 3, // a session could not send: end it from the top
+    WM_END_FAILED_SESSIONS = WM_APP + 3, // sessions are marked to end: end them from the top
     WM_ASK_PASSWORD = WM_APP + 4,      // wParam: a conversation's serial
     WM_FLUSH_SESSIONS = WM_APP + 5,    // frames are queued to be sent
+    WM_SESSION_CONTINUE = WM_APP + 6,  // wParam: a session's serial: read and handle more
+    WM_HOST_FOUND = WM_APP + 7,        // wParam: a lookup's handle; lParam: its result
+    // wParam: a session's socket; lParam: its event. Each session reports
+    // with one of SessionSocketMessages messages from here.
+    WM_SESSION_SOCKET_FIRST = WM_APP + 0x100,
 };
+const UINT SessionSocketMessages = 0x2000;
 
 extern HWND AgentWindowHandle;
 extern char OwnNodeName[MaxNodeNameLength + 1];
 extern unsigned short OwnPort;
 extern DWORD OwnAddress;                // network order; INADDR_ANY for every interface
-
-// Adds a line to the window's last events (a refusal says its reason).
-void LogEvent(const char *format, ...);
-// Shows the sessions and conversations again.
-void ShowAgentState();
 
 #endif

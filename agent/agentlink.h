@@ -23,6 +23,7 @@
 #define AGENTLINK_H
 
 #include "tessaflat.h"
+#include "deadlines.h"
 
 // ---- The agent program -----------------------------------------------------
 
@@ -34,7 +35,9 @@ const DWORD AgentDefaultFirstSession = 0x80000001;
 
 const int AgentStateListId = 100;                         // the window's list of what it does
 const int MaxNodeNameLength = 15;
-const int AgentMaxSessions = 128;
+const int AgentMaxSessions = 128;                         // served at once
+const int AgentMaxSessionsPerAddress = 32;                // served for one peer address
+const int AgentMaxOutgoingSessions = 128;                 // to other nodes, apart from those
 const int AgentMaxConnections = 64;                       // per session
 
 // ---- Partner to agent: WM_COPYDATA ----------------------------------------
@@ -43,8 +46,6 @@ const int AgentMaxConnections = 64;                       // per session
 // the data an AgentRequest. The agent answers with an NDde result code; for
 // the two lists it first sends its reply to the reply window as WM_COPYDATA
 // with dwData AgentReply and the entries as data.
-
-const DWORD AgentReplyTimeout = 2000;                     // ms, each direction
 
 enum AgentRequestKind : DWORD {
     AgentListSessions = 0x4E440001,     // reply: AgentSession entries
@@ -75,11 +76,12 @@ struct AgentConnection {
 #pragma pack(pop)
 
 // ---- Connections over TCP ---------------------------------------------------
-// A connection that has no session AgentGreetingTimeout after it was made is
-// closed; while every place is taken, a new connection takes the place of
-// the longest-waiting one without a session, never that of a session.
-
-const DWORD AgentGreetingTimeout = 10000;   // ms from connecting to the session
+// A connection that has no session AgentGreetingTimeout (deadlines.h) after
+// it was made is closed; while every place is taken, a new connection takes
+// the place of the longest-waiting one without a session. A greeting while
+// every place of sessions (or of sessions from its address) is taken takes
+// the place of the session idle longest without a conversation.
+// A served session that holds no conversation for ServedIdleTimeout ends.
 
 // Options, the answer words the client reads and node names ignore the case
 // of ASCII letters only, the same on every machine: a locale's collation would also fold

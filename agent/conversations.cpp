@@ -180,7 +180,6 @@ Conversation *ConversationAt(int index)
 // message that crossed the terminate, reach a window that frees what they carry.
 
 const int MaxClosingWindows = MaxConversations;
-const DWORD ClosingTimeout = 5000;        // ms for the partner's WM_DDE_TERMINATE
 
 struct ClosingWindow {
     HWND window, partner;
@@ -363,6 +362,49 @@ void EndedByNode(Conversation *conversation, const Frame *)
     EndConversation(conversation, false);
 }
 
+// The rule of the conversation for a frame of `kind`, or null when it takes none.
+static const FrameRule *ruleFor(const Conversation *conversation, BYTE kind)
+{
+    const FrameRule *rules = conversation->serving ? ServingFrameRules : ClientFrameRules;
+    int count = conversation->serving ? ServingFrameRuleCount : ClientFrameRuleCount;
+    for (int i = 0; i < count; i++)
+        if (rules[i].kind == kind)
+            return &rules[i];
+    return 0;
+}
+
+// Judges a frame of a conversation by its head, before its data is read
+// (netdde_wire.h).
+static FrameVerdict judgeConversationFrame(Session *session, const Frame *head)
+{
+    if (head->kind == FrameOpen)
+        return FrameWanted;
+    Conversation *conversation = FindConversation(session, head->conversation);
+    // A conversation this side has just ended may still hear from the other.
+    if (!conversation)
+        return FrameUnwanted;
+    const FrameRule *rule = ruleFor(conversation, head->kind);
+    if (!rule || !(rule->states & (1 << conversation->state)))
+        return FrameBreaksRules;
+    if (conversation->serving && (head->kind == FramePoke || head->kind == FrameExecute) &&
+        !ServingTakesData(conversation, head))
+        return FrameUnwanted;
+    return FrameWanted;
+}
+
+// A frame whose data was dropped unread.
+static void unwantedConversationFrame(Session *session, const Frame *head)
+{
+    Conversation *conversation = FindConversation(session, head->conversation);
+    if (conversation && conversation->serving)
+        ServingDataDropped(conversation, head);
+}
+
+const SessionUser ConversationSessionUser = {
+    judgeConversationFrame, HandleConversationFrame, unwantedConversationFrame,
+    SessionReadyForConversations, EndConversationsOf, ConversationCountOn,
+};
+
 bool HandleConversationFrame(Session *session, const Frame *frame)
 {
     if (frame->kind == FrameOpen) {
@@ -373,16 +415,11 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
     // A conversation this side has just ended may still hear from the other.
     if (!conversation)
         return true;
-    const FrameRule *rules = conversation->serving ? ServingFrameRules : ClientFrameRules;
-    int count = conversation->serving ? ServingFrameRuleCount : ClientFrameRuleCount;
-    for (int i = 0; i < count; i++)
-        if (rules[i].kind == frame->kind) {
-            if (!(rules[i].states & (1 << conversation->state)))
-                return false;
-            rules[i].handle(conversation, frame);
-            return true;
-        }
-    return false;
+    const FrameRule *rule = ruleFor(conversation, frame->kind);
+    if (!rule || !(rule->states & (1 << conversation->state)))
+        return false;
+    rule->handle(conversation, frame);
+    return true;
 }
 
 // ---- Time ------------------------------------------------------------------

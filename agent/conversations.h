@@ -13,6 +13,9 @@ bool RegisterConversationClass(HINSTANCE instance);
 // share name at once, then opens the conversation with that node.
 void AnswerInitiate(HWND client, LPARAM atoms);
 
+// The entry points the sessions call (SetSessionUser).
+extern const SessionUser ConversationSessionUser;
+
 // A frame of a conversation; false when it breaks the protocol.
 bool HandleConversationFrame(Session *session, const Frame *frame);
 void SessionReadyForConversations(Session *session);

@@ -11,27 +11,48 @@ void InitFrame(Frame *frame, BYTE kind, DWORD conversation)
 
 // ---- Byte buffers ----------------------------------------------------------
 
-// Makes room for `count` more bytes: moves the unread bytes to the front, or grows.
+// A buffer grows by doubling up to this size, beyond it by what is needed
+// (in steps of GrowthStep), and an empty buffer larger than it is freed.
+const DWORD DoublingLimit = 1024 * 1024;
+const DWORD GrowthStep = 64 * 1024;
+
+static DWORD grownCapacity(DWORD capacity, DWORD needed)
+{
+    if (needed > DoublingLimit)
+        return (needed + GrowthStep - 1) / GrowthStep * GrowthStep;
+    capacity = capacity ? capacity : 4096;
+    while (capacity < needed)
+        capacity *= 2;
+    return capacity;
+}
+
+// Makes room for `count` more bytes: moves the unread bytes to the front, or
+// grows (charging the growth to the buffer's account).
 static bool makeRoom(ByteBuffer *buffer, DWORD count)
 {
     if (buffer->start > 0 && buffer->start == buffer->length)
         buffer->start = buffer->length = 0;
+    if (count > FrameHeaderSize + 2 * MaxWireName + MaxFrameData)
+        return false;
     if (buffer->length + count > buffer->capacity && buffer->start > 0) {
         MoveMemory(buffer->bytes, buffer->bytes + buffer->start, buffer->length - buffer->start);
         buffer->length -= buffer->start;
         buffer->start = 0;
     }
-    if (buffer->length + count > buffer->capacity) {
-        DWORD capacity = buffer->capacity ? buffer->capacity : 4096;
-        while (capacity < buffer->length + count)
-            capacity *= 2;
-        BYTE *grown = buffer->bytes ? (BYTE *)HeapReAlloc(GetProcessHeap(), 0, buffer->bytes, capacity)
-                                    : (BYTE *)HeapAlloc(GetProcessHeap(), 0, capacity);
-        if (!grown)
-            return false;
-        buffer->bytes = grown;
-        buffer->capacity = capacity;
+    if (buffer->length + count <= buffer->capacity)
+        return true;
+    DWORD capacity = grownCapacity(buffer->capacity, buffer->length + count);
+    if (buffer->account && !ChargeBudget(buffer->account, capacity - buffer->capacity))
+        return false;
+    BYTE *grown = buffer->bytes ? (BYTE *)HeapReAlloc(GetProcessHeap(), 0, buffer->bytes, capacity)
+                                : (BYTE *)HeapAlloc(GetProcessHeap(), 0, capacity);
+    if (!grown) {
+        if (buffer->account)
+            ReleaseBudget(buffer->account, capacity - buffer->capacity);
+        return false;
     }
+    buffer->bytes = grown;
+    buffer->capacity = capacity;
     return true;
 }
 
@@ -47,15 +68,50 @@ bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count)
 void ConsumeBytes(ByteBuffer *buffer, DWORD count)
 {
     buffer->start += count;
-    if (buffer->start == buffer->length)
+    if (buffer->start == buffer->length) {
         buffer->start = buffer->length = 0;
+        if (buffer->capacity > DoublingLimit)
+            FreeBuffer(buffer);
+    }
 }
 
 void FreeBuffer(ByteBuffer *buffer)
 {
     if (buffer->bytes)
         HeapFree(GetProcessHeap(), 0, buffer->bytes);
-    ZeroMemory(buffer, sizeof *buffer);
+    if (buffer->account)
+        ReleaseBudget(buffer->account, buffer->capacity);
+    buffer->bytes = 0;
+    buffer->start = buffer->length = buffer->capacity = 0;
+}
+
+// ---- Node names --------------------------------------------------------------
+
+bool IsNodeNameCharacter(BYTE c)
+{
+    if (c < 0x21 || c > 0x7E)
+        return false;
+    for (const char *breaking = NodeNameBreakingCharacters; *breaking; breaking++)
+        if (c == (BYTE)*breaking)
+            return false;
+    return true;
+}
+
+bool IsValidNodeName(const char *name)
+{
+    int length = lstrlenA(name);
+    for (int i = 0; i < length; i++)
+        if (!IsNodeNameCharacter((BYTE)name[i]))
+            return false;
+    return length >= 1 && length <= MaxNodeNameLength;
+}
+
+void CopyNodeName(char *to, const char *name)
+{
+    int i = 0;
+    for (; name[i] && i < MaxNodeNameLength; i++)
+        to[i] = asciiUpper(name[i]);
+    to[i] = 0;
 }
 
 // ---- Rules -----------------------------------------------------------------
@@ -195,7 +251,7 @@ static bool isSoundName(const BYTE *bytes, DWORD length)
 
 // ---- Reading and writing ---------------------------------------------------
 
-FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *frameSize)
+FrameRead ReadFrameHead(const BYTE *bytes, DWORD available, Frame *head, DWORD *headSize)
 {
     if (available < FrameHeaderSize)
         return FrameIncomplete;
@@ -203,7 +259,7 @@ FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *fra
     readHeader(bytes, &header);
     if (!isSoundHeader(&header))
         return FrameMalformed;
-    DWORD size = FrameHeaderSize + header.formatNameLength + header.nameLength + header.dataLength;
+    DWORD size = FrameHeaderSize + header.formatNameLength + header.nameLength;
     if (available < size)
         return FrameIncomplete;
     const BYTE *formatName = bytes + FrameHeaderSize;
@@ -211,37 +267,64 @@ FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *fra
     if (!isSoundName(formatName, header.formatNameLength) ||
         !isSoundName(name, header.nameLength))
         return FrameMalformed;
-    InitFrame(frame, header.kind, header.conversation);
-    frame->word = header.word;
-    frame->format = header.format;
-    CopyMemory(frame->formatName, formatName, header.formatNameLength);
-    CopyMemory(frame->name, name, header.nameLength);
-    frame->data = name + header.nameLength;
-    frame->dataLength = header.dataLength;
-    *frameSize = size;
+    InitFrame(head, header.kind, header.conversation);
+    head->word = header.word;
+    head->format = header.format;
+    CopyMemory(head->formatName, formatName, header.formatNameLength);
+    CopyMemory(head->name, name, header.nameLength);
+    head->dataLength = header.dataLength;
+    *headSize = size;
     return FrameComplete;
 }
 
-bool AppendFrame(ByteBuffer *buffer, const Frame *frame)
+FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *frameSize)
+{
+    DWORD headSize;
+    FrameRead read = ReadFrameHead(bytes, available, frame, &headSize);
+    if (read != FrameComplete)
+        return read;
+    if (available - headSize < frame->dataLength)
+        return FrameIncomplete;
+    frame->data = bytes + headSize;
+    *frameSize = headSize + frame->dataLength;
+    return FrameComplete;
+}
+
+// The header of `frame` laid out; false when a name is too long.
+static bool headerOf(const Frame *frame, HeaderFields *header)
 {
     int formatNameLength = lstrlenA(frame->formatName), nameLength = lstrlenA(frame->name);
     if (formatNameLength > MaxWireName || nameLength > MaxWireName)
         return false;
-    HeaderFields header = {WireVersion, frame->kind, frame->word, frame->conversation,
+    HeaderFields fields = {WireVersion, frame->kind, frame->word, frame->conversation,
                            frame->format, (BYTE)formatNameLength, (BYTE)nameLength,
                            frame->dataLength};
-    if (!isSoundHeader(&header) ||
-        !isSoundName((const BYTE *)frame->formatName, formatNameLength) ||
-        !isSoundName((const BYTE *)frame->name, nameLength))
+    *header = fields;
+    return true;
+}
+
+bool FrameKeepsRules(const Frame *frame)
+{
+    HeaderFields header;
+    return headerOf(frame, &header) && isSoundHeader(&header) &&
+           isSoundName((const BYTE *)frame->formatName, header.formatNameLength) &&
+           isSoundName((const BYTE *)frame->name, header.nameLength);
+}
+
+bool AppendFrame(ByteBuffer *buffer, const Frame *frame)
+{
+    HeaderFields header;
+    if (!FrameKeepsRules(frame) || !headerOf(frame, &header))
         return false;
     // Room for the whole frame first, so that the appends below cannot fail.
-    if (!makeRoom(buffer, FrameHeaderSize + formatNameLength + nameLength + frame->dataLength))
+    if (!makeRoom(buffer, FrameHeaderSize + header.formatNameLength + header.nameLength +
+                              frame->dataLength))
         return false;
     BYTE bytes[FrameHeaderSize];
     writeHeader(&header, bytes);
     AppendBytes(buffer, bytes, FrameHeaderSize);
-    AppendBytes(buffer, frame->formatName, formatNameLength);
-    AppendBytes(buffer, frame->name, nameLength);
+    AppendBytes(buffer, frame->formatName, header.formatNameLength);
+    AppendBytes(buffer, frame->name, header.nameLength);
     AppendBytes(buffer, frame->data, frame->dataLength);
     return true;
 }

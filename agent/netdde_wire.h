@@ -16,11 +16,14 @@
 //   12     4     dataLength         at most MaxFrameData (16 MB), less by kind
 //
 // Session (conversation 0):
-//   Hello    c->s  name: the client's node name (refused unless 1..15 visible characters)
+//   Hello    c->s  name: the client's node name (refused unless a node name, below)
 //   Welcome  s->c  data: the session id (4 bytes)
-//   Refused  s->c  word: an NDde code; conversation 0 refuses the Hello and the session ends
+//   Refused  s->c  word: an NDde code; conversation 0 refuses the Hello, and the serving
+//                  agent closes the connection once the Refused is sent
 //   Ping     both  sent after 3 s without sending; the client's agent ends a session it hears
-//                  nothing on for 10 s (the serving agent: 60 s, while it holds conversations)
+//                  nothing on for 10 s (the serving agent: 60 s, while it holds conversations);
+//                  the serving agent ends a session that holds no conversation for 60 s,
+//                  Pings or not (deadlines.h)
 // Opening a conversation on a share (the password never travels):
 //   Open      c->s  name: the share; word: OpenConnectOnly to hold the share without a DDE server
 //   Challenge s->c  data: ChallengeLength fresh random bytes
@@ -42,10 +45,31 @@
 //   Terminate both  the conversation ends
 // A frame that breaks any rule here ends its session, and with it every
 // conversation of the session; the agent goes on serving everyone else.
+//
+// Whether a frame is wanted is decided from its head (the header and the two
+// names) before its data is read:
+// - a kind the sender may not send, or one its conversation does not take in
+//   its state, breaks the rules (the session ends);
+// - a frame of a conversation that has just ended here is read and dropped;
+// - a Poke or Execute on a serving conversation whose grant does not permit
+//   it is unwanted: its data is read and thrown away as it arrives (never
+//   kept), and the transaction is refused in its turn like any other the
+//   share does not permit.
+// The data of a wanted frame is charged to the session's memory budget
+// (budget.h); a session over its share is not read from until it drains.
+//
+// Node names (Hello, and every \\NODE a DDE client names): 1 to 15 bytes,
+// each a visible ASCII character 0x21..0x7E other than
+// NodeNameBreakingCharacters, which break a name where it is used (the UNC
+// form \\NODE\NDDE$, the node map's "host:port", file names). No space, no
+// control character, no byte above 0x7E (0xA0, 0xAD, 0xFF and every
+// multi-byte character are refused). ASCII letters compare in any case and
+// are kept upper-cased.
 #ifndef NETDDE_WIRE_H
 #define NETDDE_WIRE_H
 
 #include "agentlink.h"
+#include "budget.h"
 
 const BYTE WireVersion = 1;
 const DWORD FrameHeaderSize = 16;
@@ -55,6 +79,7 @@ const DWORD ChallengeLength = 16;
 const DWORD ProofLength = 20;
 const DWORD BoundProofLength = 32;          // HMAC-SHA-256
 const DWORD ProofBindingLength = 32;        // the channel's binding (channel.h)
+const char NodeNameBreakingCharacters[] = "\\/:*?\"<>|";
 
 enum FrameKind : BYTE {
     FrameHello = 1,
@@ -111,19 +136,33 @@ inline bool isSameDdeName(const char *a, const char *b)
 
 // ---- Byte buffers ----------------------------------------------------------
 // Bytes waiting to be sent or read: taken from `start`, added at `length`.
+// A buffer with an account charges what it holds to it (budget.h). It grows
+// by doubling up to 1 MB and by what is needed beyond; once emptied, a buffer
+// beyond 1 MB is freed.
 struct ByteBuffer {
     BYTE *bytes;
     DWORD start, length, capacity;
+    BudgetAccount *account;
 };
 
 bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count);
 void ConsumeBytes(ByteBuffer *buffer, DWORD count);
+// Frees the bytes; the buffer stays charged to its account for what it holds later.
 void FreeBuffer(ByteBuffer *buffer);
+
+// ---- Node names --------------------------------------------------------------
+
+bool IsNodeNameCharacter(BYTE c);
+bool IsValidNodeName(const char *name);
+// Copies a node name (at most MaxNodeNameLength bytes) with ASCII letters upper-cased.
+void CopyNodeName(char *to, const char *name);
 
 // ---- Frames ----------------------------------------------------------------
 
 enum FrameRead { FrameIncomplete, FrameComplete, FrameMalformed };
 
+// Whether `frame` keeps every rule of the wire (names, format, data length).
+bool FrameKeepsRules(const Frame *frame);
 // Appends `frame` laid out for the wire; false when it breaks a rule or
 // memory runs out (nothing appended then).
 bool AppendFrame(ByteBuffer *buffer, const Frame *frame);
@@ -132,6 +171,10 @@ bool AppendFrame(ByteBuffer *buffer, const Frame *frame);
 // (its size in *frameSize, its data pointing into `bytes`), incomplete (more
 // bytes are needed; the header read so far is sound), or malformed.
 FrameRead ReadFrame(const BYTE *bytes, DWORD available, Frame *frame, DWORD *frameSize);
+// Reads only the head (header and names) of that frame, checked: complete
+// (its size in *headSize, `head` with no data but dataLength as declared),
+// incomplete or malformed.
+FrameRead ReadFrameHead(const BYTE *bytes, DWORD available, Frame *head, DWORD *headSize);
 
 // ---- Passwords -------------------------------------------------------------
 // Fresh random bytes from the system's CryptoAPI provider.

@@ -1,35 +1,47 @@
 // TCP sessions between agents (netsessions.h).
 #include "netsessions.h"
-#include "conversations.h"
 #include <stdlib.h>
 
-const int MaxSessionSlots = AgentMaxSessions * 2;  // served ones, then outgoing
+#ifndef SO_EXCLUSIVEADDRUSE
+#define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
+#endif
+
+// Served sessions, connections not yet greeted (as many again), then outgoing ones.
+const int MaxSessionSlots = 2 * AgentMaxSessions + AgentMaxOutgoingSessions;
 const char NodeMapKey[] = "Software\\Tessaseg\\Nodes";
 const DWORD ReceiveChunk = 64 * 1024;
+const int MaxReadsPerEvent = 16;
+const int MaxFramesPerEvent = 32;        // then the rest from WM_SESSION_CONTINUE
+// Unsent bytes a node may leave queued (two of the largest frames) before
+// its session ends: it does not read what is sent to it.
+const DWORD MaxUnsentBytes = 2 * MaxFrameData;
+// SOMAXCONN of Winsock 2: as many waiting connections as the system allows
+// (winsock.h's SOMAXCONN is 5).
+const int ListenBacklog = 0x7fffffff;
 
 static Session *sessions[MaxSessionSlots];
 static int sessionCount;
 static SOCKET listenSocket = INVALID_SOCKET;
 static DWORD nextSessionId;
+static DWORD nextSerial = 1;
 static bool flushPosted;                // WM_FLUSH_SESSIONS is on its way
+static bool endPosted;                  // WM_END_FAILED_SESSIONS is on its way
+static const SessionUser *user;
 
-// ---- Node names ------------------------------------------------------------
+// Name lookups under way (WSAAsyncGetHostByName). Each writes its answer
+// into its entry in the system's own time, so an entry is taken again only
+// once its answer has come, whether its session still stands or not.
+const int MaxLookups = 16;
+struct Lookup {
+    HANDLE handle;                 // null when the entry is free
+    DWORD sessionSerial;
+    char hostEntry[MAXGETHOSTSTRUCT];
+};
+static Lookup lookups[MaxLookups];
 
-bool IsValidNodeName(const char *name)
+void SetSessionUser(const SessionUser *sessionUser)
 {
-    int length = lstrlenA(name);
-    for (int i = 0; i < length; i++)
-        if ((BYTE)name[i] <= ' ' || (BYTE)name[i] == 0x7F)
-            return false;
-    return length >= 1 && length <= MaxNodeNameLength;
-}
-
-void CopyNodeName(char *to, const char *name)
-{
-    int i = 0;
-    for (; name[i] && i < MaxNodeNameLength; i++)
-        to[i] = asciiUpper(name[i]);
-    to[i] = 0;
+    user = sessionUser;
 }
 
 // ---- The list of sessions --------------------------------------------------
@@ -44,11 +56,44 @@ Session *SessionAt(int index)
     return sessions[index];
 }
 
+Session *SessionOfSerial(DWORD serial)
+{
+    for (int i = 0; i < sessionCount; i++)
+        if (sessions[i]->serial == serial)
+            return sessions[i];
+    return 0;
+}
+
+static bool isStanding(const Session *session)
+{
+    return !session->endReason;
+}
+
 static int countSessions(bool incoming, bool ready)
 {
     int count = 0;
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming == incoming && (!ready || sessions[i]->state == SessionReady))
+        if (sessions[i]->incoming == incoming && isStanding(sessions[i]) &&
+            (sessions[i]->state == SessionReady) == ready)
+            count++;
+    return count;
+}
+
+int ServedSessionsFrom(DWORD address)
+{
+    int count = 0;
+    for (int i = 0; i < sessionCount; i++)
+        if (sessions[i]->incoming && isStanding(sessions[i]) && sessions[i]->peerAddress == address)
+            count++;
+    return count;
+}
+
+static int greetedSessionsFrom(DWORD address)
+{
+    int count = 0;
+    for (int i = 0; i < sessionCount; i++)
+        if (sessions[i]->incoming && isStanding(sessions[i]) &&
+            sessions[i]->state == SessionReady && sessions[i]->peerAddress == address)
             count++;
     return count;
 }
@@ -56,18 +101,16 @@ static int countSessions(bool incoming, bool ready)
 Session *FindServedSession(const char *node, DWORD id)
 {
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming && sessions[i]->state == SessionReady &&
+        if (sessions[i]->incoming && sessions[i]->state == SessionReady && isStanding(sessions[i]) &&
             sessions[i]->id == id && isSameNodeName(sessions[i]->node, node))
             return sessions[i];
     return 0;
 }
 
-static Session *sessionOfSocket(SOCKET socket)
+bool IsSessionSocketMessage(UINT message)
 {
-    for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->socket == socket)
-            return sessions[i];
-    return 0;
+    return message >= WM_SESSION_SOCKET_FIRST &&
+           message < WM_SESSION_SOCKET_FIRST + SessionSocketMessages;
 }
 
 static Session *addSession(SOCKET socket, bool incoming, SessionState state)
@@ -81,16 +124,46 @@ static Session *addSession(SOCKET socket, bool incoming, SessionState state)
     Session *session = (Session *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Session));
     if (!session)
         return 0;
+    session->serial = nextSerial++;
     session->socket = socket;
+    // Each session's socket reports with a message of its own among many, so
+    // that a report still queued for a closed socket is never taken for one
+    // of the session that has the same socket value now.
+    session->socketMessage = WM_SESSION_SOCKET_FIRST + session->serial % SessionSocketMessages;
     session->incoming = incoming;
     session->state = state;
     session->startedAt = session->lastReceived = session->lastSent = GetTickCount();
     session->nextConversation = 1;
+    session->received.account = session->toSend.account = &session->budget;
     sessions[sessionCount++] = session;
     return session;
 }
 
-void EndSession(Session *session, const char *reason)
+static void postOnce(bool *posted, UINT message)
+{
+    if (!*posted)
+        *posted = PostMessageA(AgentWindowHandle, message, 0, 0) != 0;
+}
+
+void EndSessionSoon(Session *session, const char *reason)
+{
+    if (session->endReason)
+        return;
+    session->endReason = reason;
+    session->endAfterSending = false;
+    postOnce(&endPosted, WM_END_FAILED_SESSIONS);
+}
+
+// Ends the session once what is queued for it has been sent (at most
+// SessionClosingTimeout from now).
+static void endAfterSending(Session *session, const char *reason)
+{
+    EndSessionSoon(session, reason);
+    session->endAfterSending = true;
+    session->endingSince = GetTickCount();
+}
+
+static void endSession(Session *session)
 {
     int index = 0;
     while (index < sessionCount && sessions[index] != session)
@@ -99,8 +172,9 @@ void EndSession(Session *session, const char *reason)
         return;
     if (session->state == SessionReady || !session->incoming)
         LogEvent("session %s %s ended: %s", session->incoming ? "from" : "to",
-                 session->node[0] ? session->node : "?", reason);
-    EndConversationsOf(session, reason);
+                 session->node[0] ? session->node : "?", session->endReason);
+    if (user)
+        user->sessionEnds(session, session->endReason);
     closesocket(session->socket);
     FreeBuffer(&session->received);
     FreeBuffer(&session->toSend);
@@ -109,61 +183,90 @@ void EndSession(Session *session, const char *reason)
     ShowAgentState();
 }
 
-void EndFailedSessions()
+void EndEndingSessions()
 {
-    for (int i = sessionCount - 1; i >= 0; i--)
-        if (i < sessionCount && sessions[i]->failed)
-            EndSession(sessions[i], "the connection failed");
+    endPosted = false;
+    DWORD now = GetTickCount();
+    for (int i = sessionCount - 1; i >= 0; i--) {
+        if (i >= sessionCount)
+            continue;
+        Session *session = sessions[i];
+        if (session->endReason &&
+            (!session->endAfterSending || session->toSend.length == session->toSend.start ||
+             now - session->endingSince >= SessionClosingTimeout))
+            endSession(session);
+    }
 }
 
 void EndAllSessions()
 {
-    while (sessionCount > 0)
-        EndSession(sessions[0], "the agent closes");
+    while (sessionCount > 0) {
+        sessions[0]->endReason = "the agent closes";
+        endSession(sessions[0]);
+    }
     if (listenSocket != INVALID_SOCKET)
         closesocket(listenSocket);
     listenSocket = INVALID_SOCKET;
 }
 
-// ---- Sending ---------------------------------------------------------------
+// ---- The socket ------------------------------------------------------------
+// The only two places bytes pass between a session and its socket: a channel
+// that encrypts would sit here. Each gives the count moved, 0 when the socket
+// takes or has nothing now, -1 when the connection is closed or broken.
 
-static void markFailed(Session *session)
+static int readSocket(Session *session, BYTE *bytes, DWORD size)
 {
-    if (!session->failed)
-        PostMessageA(AgentWindowHandle, WM_END_FAILED_SESSIONS, 0, 0);
-    session->failed = true;
+    int count = recv(session->socket, (char *)bytes, (int)size, 0);
+    if (count > 0)
+        return count;
+    return count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
+
+static int writeSocket(Session *session, const BYTE *bytes, DWORD size)
+{
+    int count = send(session->socket, (const char *)bytes, (int)size, 0);
+    if (count >= 0)
+        return count;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+// ---- Sending ---------------------------------------------------------------
 
 // Sends what the socket takes now; the rest waits for FD_WRITE.
 static void sendQueued(Session *session)
 {
     ByteBuffer &queue = session->toSend;
-    while (!session->failed && queue.length > queue.start) {
-        int count = send(session->socket, (const char *)queue.bytes + queue.start,
-                         queue.length - queue.start, 0);
-        if (count == SOCKET_ERROR) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK)
-                markFailed(session);
+    while (queue.length > queue.start) {
+        int count = writeSocket(session, queue.bytes + queue.start, queue.length - queue.start);
+        if (count < 0) {
+            EndSessionSoon(session, "the connection failed");
+            session->endAfterSending = false;
             return;
         }
+        if (count == 0)
+            return;
         ConsumeBytes(&queue, count);
         session->lastSent = GetTickCount();
     }
+    if (session->endReason)
+        postOnce(&endPosted, WM_END_FAILED_SESSIONS);
 }
 
 bool SendFrame(Session *session, const Frame *frame)
 {
-    if (session->failed)
+    if (session->endReason || !FrameKeepsRules(frame))
         return false;
-    if (session->toSend.length - session->toSend.start + frame->dataLength > MaxQueuedBytes ||
-        !AppendFrame(&session->toSend, frame)) {
-        markFailed(session);
+    if (session->toSend.length - session->toSend.start + frame->dataLength > MaxUnsentBytes) {
+        EndSessionSoon(session, "the node does not take what is sent to it");
+        return false;
+    }
+    if (!AppendFrame(&session->toSend, frame)) {
+        EndSessionSoon(session, "out of memory");
         return false;
     }
     // Frames queued while the window handles the messages waiting now go
     // out together, once those are done: fewer, fuller sends.
-    if (!flushPosted)
-        flushPosted = PostMessageA(AgentWindowHandle, WM_FLUSH_SESSIONS, 0, 0) != 0;
+    postOnce(&flushPosted, WM_FLUSH_SESSIONS);
     return true;
 }
 
@@ -171,7 +274,7 @@ void FlushSessions()
 {
     flushPosted = false;
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->state != SessionConnecting)
+        if (sessions[i]->state >= SessionGreeting)
             sendQueued(sessions[i]);
 }
 
@@ -215,27 +318,66 @@ static DWORD newSessionId()
     return nextSessionId++;
 }
 
-static void refuseSession(Session *session, UINT code)
+// Refuses the Hello: the session ends once the Refused is sent.
+static void refuseSession(Session *session, UINT code, const char *reason)
 {
     Frame refusal;
     InitFrame(&refusal, FrameRefused, 0);
     refusal.word = (WORD)code;
     SendFrame(session, &refusal);
+    LogEvent("refused: a node's greeting: %s", reason);
+    endAfterSending(session, reason);
+}
+
+// The served session idle longest without a conversation (from `address`
+// only, unless INADDR_ANY), or null.
+static Session *longestIdleServed(DWORD address)
+{
+    Session *idlest = 0;
+    DWORD now = GetTickCount(), longest = 0;
+    for (int i = 0; i < sessionCount; i++) {
+        Session *session = sessions[i];
+        if (!session->incoming || session->state != SessionReady || !isStanding(session) ||
+            (address != INADDR_ANY && session->peerAddress != address) ||
+            user->conversationCount(session) > 0)
+            continue;
+        DWORD idle = session->idleSince ? now - session->idleSince : 0;
+        if (!idlest || idle > longest) {
+            idlest = session;
+            longest = idle;
+        }
+    }
+    return idlest;
+}
+
+// Room for one more served session (from `address`): while every place is
+// taken, the session idle longest without a conversation makes room.
+static bool makeRoomForSession(DWORD address)
+{
+    bool addressFull = greetedSessionsFrom(address) >= AgentMaxSessionsPerAddress;
+    if (!addressFull && countSessions(true, true) < AgentMaxSessions)
+        return true;
+    Session *idlest = longestIdleServed(addressFull ? address : INADDR_ANY);
+    if (!idlest)
+        return false;
+    EndSessionSoon(idlest, "room for another node");
+    return true;
 }
 
 static void greetClient(Session *session, const Frame *hello)
 {
     if (!IsValidNodeName(hello->name)) {
-        refuseSession(session, NDDE_INVALID_PARAMETER);
+        refuseSession(session, NDDE_INVALID_PARAMETER, "not a node name");
         return;
     }
-    if (countSessions(true, true) >= AgentMaxSessions) {
-        refuseSession(session, NDDE_OUT_OF_MEMORY);
+    if (!makeRoomForSession(session->peerAddress)) {
+        refuseSession(session, NDDE_OUT_OF_MEMORY, "no room for another session");
         return;
     }
     CopyNodeName(session->node, hello->name);
     session->id = newSessionId();
     session->state = SessionReady;
+    session->idleSince = GetTickCount();
     Frame welcome;
     InitFrame(&welcome, FrameWelcome, 0);
     BYTE id[4] = {(BYTE)session->id, (BYTE)(session->id >> 8), (BYTE)(session->id >> 16),
@@ -247,112 +389,234 @@ static void greetClient(Session *session, const Frame *hello)
     ShowAgentState();
 }
 
-// Handles one frame; false when it breaks the protocol. The session never
-// ends inside: a session that must end is marked failed.
+// Whether the frame whose head is `head` is wanted (netdde_wire.h).
+static FrameVerdict judgeFrame(Session *session, const Frame *head)
+{
+    if (session->incoming ? !isKindFromClient(head->kind) : !isKindFromServer(head->kind))
+        return FrameBreaksRules;
+    bool greeting = session->state != SessionReady;
+    switch (head->kind) {
+    case FramePing:
+        return greeting ? FrameBreaksRules : FrameWanted;
+    case FrameHello:
+    case FrameWelcome:
+        return greeting ? FrameWanted : FrameBreaksRules;
+    case FrameRefused:
+        if (head->conversation == 0)
+            return FrameWanted;
+        break;
+    }
+    return greeting ? FrameBreaksRules : user->judgeFrame(session, head);
+}
+
+// Handles one wanted frame; false when it breaks the protocol.
 static bool handleFrame(Session *session, const Frame *frame)
 {
-    if (session->incoming ? !isKindFromClient(frame->kind) : !isKindFromServer(frame->kind))
-        return false;
-    bool greeting = session->state != SessionReady;
     switch (frame->kind) {
     case FramePing:
-        return !greeting;
+        return true;
     case FrameHello:
-        if (!greeting)
-            return false;
         greetClient(session, frame);
         return true;
     case FrameWelcome:
-        if (!greeting)
-            return false;
         session->id = frame->data[0] | frame->data[1] << 8 | frame->data[2] << 16 |
                       (DWORD)frame->data[3] << 24;
         session->state = SessionReady;
         ShowAgentState();
-        SessionReadyForConversations(session);
+        user->sessionReady(session);
         return true;
     case FrameRefused:
         if (frame->conversation == 0) {
             LogEvent("refused: %s would not open a session (code %u)", session->node, frame->word);
-            markFailed(session);
+            EndSessionSoon(session, "refused by the node");
             return true;
         }
         break;
     }
-    return !greeting && HandleConversationFrame(session, frame);
+    return user->handleFrame(session, frame);
 }
 
-// Reads what arrived and handles each complete frame, until the socket has
-// nothing more or the session ends.
-static void receiveFrames(Session *session)
+static void continueLater(Session *session)
+{
+    if (!session->continuePosted)
+        session->continuePosted =
+            PostMessageA(AgentWindowHandle, WM_SESSION_CONTINUE, session->serial, 0) != 0;
+}
+
+// Drops what is buffered of an unwanted frame's data.
+static void dropBufferedUnwanted(Session *session)
+{
+    ByteBuffer &buffer = session->received;
+    DWORD available = buffer.length - buffer.start;
+    DWORD dropped = available < session->unwantedData ? available : session->unwantedData;
+    ConsumeBytes(&buffer, dropped);
+    session->unwantedData -= dropped;
+}
+
+// Handles the frames received, at most MaxFramesPerEvent at a time (the rest
+// continue from a posted message). The session's user may dispatch sent
+// messages: the session is looked up again after each of its calls.
+static void handleReceived(Session *session)
+{
+    DWORD serial = session->serial;
+    for (int handled = 0; session && !session->endReason; handled++) {
+        if (handled == MaxFramesPerEvent) {
+            continueLater(session);
+            return;
+        }
+        if (session->unwantedPending) {
+            dropBufferedUnwanted(session);
+            if (session->unwantedData)
+                return;
+            session->unwantedPending = false;
+            user->unwantedFrame(session, &session->unwantedHead);
+            session = SessionOfSerial(serial);
+            continue;
+        }
+        ByteBuffer &buffer = session->received;
+        DWORD available = buffer.length - buffer.start;
+        Frame frame;
+        DWORD size;
+        if (!session->headJudged) {
+            FrameRead read = ReadFrameHead(buffer.bytes + buffer.start, available, &frame, &size);
+            if (read == FrameIncomplete)
+                return;
+            FrameVerdict verdict = read == FrameComplete ? judgeFrame(session, &frame)
+                                                         : FrameBreaksRules;
+            session = SessionOfSerial(serial);
+            if (!session || session->endReason)
+                return;
+            if (verdict == FrameBreaksRules) {
+                LogEvent("refused: malformed frame from %s",
+                         session->node[0] ? session->node : "a new connection");
+                EndSessionSoon(session, "malformed frame");
+                return;
+            }
+            if (verdict == FrameUnwanted) {
+                ConsumeBytes(&session->received, size);
+                session->unwantedHead = frame;
+                session->unwantedHead.dataLength = 0;
+                session->unwantedData = frame.dataLength;
+                session->unwantedPending = true;
+                continue;
+            }
+            session->headJudged = true;
+        }
+        if (ReadFrame(buffer.bytes + buffer.start, available, &frame, &size) != FrameComplete)
+            return;
+        session->headJudged = false;
+        bool sound = handleFrame(session, &frame);
+        session = SessionOfSerial(serial);
+        if (!session)
+            return;
+        if (!sound) {
+            LogEvent("refused: malformed frame from %s", session->node[0] ? session->node : "?");
+            EndSessionSoon(session, "malformed frame");
+            return;
+        }
+        ConsumeBytes(&session->received, size);
+    }
+}
+
+// How many bytes the session may read now: data being dropped is never
+// kept, and what is kept stays within the session's share of the budget.
+static DWORD readableNow(const Session *session)
+{
+    if (session->unwantedData && session->received.length == session->received.start)
+        return session->unwantedData < ReceiveChunk ? session->unwantedData : ReceiveChunk;
+    const ByteBuffer &buffer = session->received;
+    DWORD spare = buffer.capacity - (buffer.length - buffer.start);
+    if (spare >= ReceiveChunk || IsWithinShare(&session->budget, ReceiveChunk - spare))
+        return ReceiveChunk;
+    return spare;
+}
+
+// Reads what arrived (as far as the budget allows), then handles the frames.
+static void receive(Session *session)
 {
     static BYTE chunk[ReceiveChunk];
     const char *closing = 0;
-    for (int reads = 0; reads < 16 && !closing; reads++) {
-        int count = recv(session->socket, (char *)chunk, ReceiveChunk, 0);
-        if (count == 0 || (count == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK))
-            closing = "the other node closed the connection";
-        else if (count == SOCKET_ERROR)
+    for (int reads = 0; reads < MaxReadsPerEvent && !closing && !session->endReason; reads++) {
+        if (session->unwantedPending)
+            dropBufferedUnwanted(session);
+        DWORD wanted = readableNow(session);
+        // Over its share: the session is read again once it drains (CheckSessions).
+        session->readPaused = wanted == 0;
+        if (wanted == 0)
             break;
+        int count = readSocket(session, chunk, wanted);
+        if (count < 0)
+            closing = "the other node closed the connection";
+        if (count <= 0)
+            break;
+        session->lastReceived = GetTickCount();
+        if (session->unwantedData && session->received.length == session->received.start)
+            session->unwantedData -= count;
         else if (!AppendBytes(&session->received, chunk, count))
             closing = "out of memory";
-        else
-            session->lastReceived = GetTickCount();
-        if (count != SOCKET_ERROR && count < (int)ReceiveChunk)
+        if ((DWORD)count < wanted)
             break;
     }
-    ByteBuffer &buffer = session->received;
-    while (!session->failed) {
-        Frame frame;
-        DWORD size;
-        FrameRead read = ReadFrame(buffer.bytes + buffer.start, buffer.length - buffer.start,
-                                   &frame, &size);
-        if (read == FrameIncomplete)
-            break;
-        if (read == FrameMalformed || !handleFrame(session, &frame)) {
-            LogEvent("refused: malformed frame from %s", session->node[0] ? session->node : "a new connection");
-            EndSession(session, "malformed frame");
-            return;
-        }
-        ConsumeBytes(&buffer, size);
-    }
-    if (closing)
-        EndSession(session, closing);
+    DWORD serial = session->serial;
+    handleReceived(session);
+    session = SessionOfSerial(serial);
+    if (session && closing)
+        EndSessionSoon(session, closing);
 }
 
-void HandleSessionSocket(SOCKET socket, LPARAM event)
+void ContinueSession(DWORD serial)
 {
-    // A report may be older than its socket: the handle may have been closed
-    // and given to a new connection since. Reading tells what really stands.
-    Session *session = sessionOfSocket(socket);
+    Session *session = SessionOfSerial(serial);
     if (!session)
         return;
+    session->continuePosted = false;
+    if (session->state >= SessionGreeting)
+        receive(session);
+}
+
+void HandleSessionSocket(UINT message, SOCKET socket, LPARAM event)
+{
+    Session *session = 0;
+    for (int i = 0; i < sessionCount && !session; i++)
+        if (sessions[i]->socket == socket && sessions[i]->socketMessage == message)
+            session = sessions[i];
+    if (!session || (session->endReason && !session->endAfterSending))
+        return;
     if (WSAGETSELECTEVENT(event) == FD_CONNECT) {
+        if (session->state != SessionConnecting)
+            return;
         if (WSAGETSELECTERROR(event)) {
             LogEvent("refused: node %s cannot be reached", session->node);
-            EndSession(session, "node unreachable");
+            EndSessionSoon(session, "node unreachable");
             return;
         }
         Frame hello;
         InitFrame(&hello, FrameHello, 0);
         lstrcpyA(hello.name, OwnNodeName);
         session->state = SessionGreeting;
-        // The Hello goes before the frames queued while connecting.
-        ByteBuffer queued = session->toSend;
-        ZeroMemory(&session->toSend, sizeof session->toSend);
-        if (AppendFrame(&session->toSend, &hello) &&
-            AppendBytes(&session->toSend, queued.bytes + queued.start, queued.length - queued.start))
+        // The Hello goes before anything queued while connecting.
+        ByteBuffer greeting = {};
+        greeting.account = &session->budget;
+        if (AppendFrame(&greeting, &hello) &&
+            AppendBytes(&greeting, session->toSend.bytes + session->toSend.start,
+                        session->toSend.length - session->toSend.start)) {
+            FreeBuffer(&session->toSend);
+            session->toSend = greeting;
             sendQueued(session);
-        else
-            markFailed(session);
-        FreeBuffer(&queued);
+        } else {
+            FreeBuffer(&greeting);
+            EndSessionSoon(session, "out of memory");
+        }
         return;
     }
+    if (session->state < SessionGreeting)
+        return;
     if (WSAGETSELECTEVENT(event) == FD_WRITE) {
         sendQueued(session);
         return;
     }
-    receiveFrames(session);
+    if (!session->endReason)
+        receive(session);
 }
 
 // ---- Opening sessions ------------------------------------------------------
@@ -365,17 +629,17 @@ bool OpenListener(DWORD address, unsigned short port)
     listenSocket = socket(AF_INET, SOCK_STREAM, 0);
     if (listenSocket == INVALID_SOCKET)
         return false;
-    // Sessions an earlier agent ended may linger in the system for a while;
-    // a new agent must still be able to take the port. The running-mutex
-    // keeps it to one agent.
-    BOOL reuse = TRUE;
-    setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
+    // No other program may take the port while the agent holds it, where the
+    // system can say so; the running-mutex keeps it to one agent.
+    BOOL exclusive = TRUE;
+    setsockopt(listenSocket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, (const char *)&exclusive,
+               sizeof exclusive);
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = address;
     return bind(listenSocket, (sockaddr *)&local, sizeof local) == 0 &&
-           listen(listenSocket, SOMAXCONN) == 0;
+           listen(listenSocket, ListenBacklog) == 0;
 }
 
 bool WatchListener()
@@ -389,7 +653,7 @@ static Session *longestUngreeted()
     Session *oldest = 0;
     DWORD now = GetTickCount();
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming && sessions[i]->state != SessionReady &&
+        if (sessions[i]->incoming && sessions[i]->state != SessionReady && isStanding(sessions[i]) &&
             (!oldest || now - sessions[i]->startedAt > now - oldest->startedAt))
             oldest = sessions[i];
     return oldest;
@@ -397,29 +661,36 @@ static Session *longestUngreeted()
 
 void AcceptSession()
 {
-    SOCKET socket = accept(listenSocket, 0, 0);
+    sockaddr_in peer = {};
+    int peerSize = sizeof peer;
+    SOCKET socket = accept(listenSocket, (sockaddr *)&peer, &peerSize);
     if (socket == INVALID_SOCKET)
         return;
-    // Silent connections never keep a client node out: the oldest one makes room.
+    // Silent connections never keep a client node out: the oldest one makes
+    // room. Greeted sessions have places of their own.
     if (countSessions(true, false) >= AgentMaxSessions) {
         Session *oldest = longestUngreeted();
         if (oldest)
-            EndSession(oldest, "no greeting");
+            EndSessionSoon(oldest, "no greeting");
     }
     Session *session = countSessions(true, false) < AgentMaxSessions
                            ? addSession(socket, true, SessionGreeting) : 0;
-    if (!session || WSAAsyncSelect(socket, AgentWindowHandle, WM_SESSION_SOCKET,
+    if (session)
+        session->peerAddress = peer.sin_addr.s_addr;
+    if (!session || WSAAsyncSelect(socket, AgentWindowHandle, session->socketMessage,
                                    FD_READ | FD_WRITE | FD_CLOSE) != 0) {
         if (session)
-            EndSession(session, "cannot watch the connection");
+            EndSessionSoon(session, "cannot watch the connection");
         else
             closesocket(socket);
     }
 }
 
 // Where `node` listens: the node map of the registry ("host:port"), this
-// node itself, or the system's name lookup with the default port.
-static bool findNode(const char *node, sockaddr_in *address)
+// node itself, or a host of the node's name on the default port. A port
+// comes only from the node map. False when the map's entry is not sound;
+// otherwise the address (INADDR_NONE when `host` must be looked up first).
+static bool findNode(const char *node, sockaddr_in *address, char *host, int hostSize)
 {
     ZeroMemory(address, sizeof *address);
     address->sin_family = AF_INET;
@@ -429,50 +700,100 @@ static bool findNode(const char *node, sockaddr_in *address)
         address->sin_addr.s_addr = OwnAddress != INADDR_ANY ? OwnAddress : htonl(INADDR_LOOPBACK);
         return true;
     }
-    char host[256] = "";
-    DWORD size = sizeof host - 1, type = 0;
+    host[0] = 0;
+    DWORD size = hostSize - 1, type = 0;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         if (RegQueryValueExA(key, node, 0, &type, (BYTE *)host, &size) != ERROR_SUCCESS ||
             type != REG_SZ)
-            host[0] = 0;
-        host[size < sizeof host ? size : sizeof host - 1] = 0;
+            size = 0;
+        host[size < (DWORD)hostSize ? size : hostSize - 1] = 0;
         RegCloseKey(key);
     }
-    if (!host[0])
-        lstrcpynA(host, node, sizeof host);
-    char *colon = host;
-    while (*colon && *colon != ':')
-        colon++;
-    if (*colon) {
-        *colon = 0;
-        DWORD port = strtoul(colon + 1, 0, 10);
-        if (port == 0 || port > 65535)
-            return false;
-        address->sin_port = htons((unsigned short)port);
+    if (!host[0]) {
+        lstrcpynA(host, node, hostSize);
+    } else {
+        char *colon = host;
+        while (*colon && *colon != ':')
+            colon++;
+        if (*colon) {
+            *colon = 0;
+            DWORD port = strtoul(colon + 1, 0, 10);
+            if (port == 0 || port > 65535)
+                return false;
+            address->sin_port = htons((unsigned short)port);
+        }
     }
     address->sin_addr.s_addr = inet_addr(host);
-    if (address->sin_addr.s_addr != INADDR_NONE)
-        return true;
-    hostent *found = gethostbyname(host);
-    if (!found || found->h_length != 4)
-        return false;
-    CopyMemory(&address->sin_addr, found->h_addr_list[0], 4);
     return true;
+}
+
+static void connectSession(Session *session, const sockaddr_in *address)
+{
+    session->state = SessionConnecting;
+    if (connect(session->socket, (const sockaddr *)address, sizeof *address) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK) {
+        LogEvent("refused: node %s cannot be reached", session->node);
+        EndSessionSoon(session, "node unreachable");
+    }
+}
+
+void HostFound(HANDLE handle, LPARAM result)
+{
+    Lookup *lookup = 0;
+    for (int i = 0; i < MaxLookups && !lookup; i++)
+        if (lookups[i].handle == handle)
+            lookup = &lookups[i];
+    if (!lookup)
+        return;
+    lookup->handle = 0;
+    Session *session = SessionOfSerial(lookup->sessionSerial);
+    if (!session || session->state != SessionResolving || session->endReason)
+        return;
+    const hostent *found = (const hostent *)lookup->hostEntry;
+    if (WSAGETASYNCERROR(result) || found->h_length != 4 || !found->h_addr_list[0]) {
+        LogEvent("refused: node %s is unknown", session->node);
+        EndSessionSoon(session, "node unknown");
+        return;
+    }
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = session->nodePort;
+    CopyMemory(&address.sin_addr, found->h_addr_list[0], 4);
+    connectSession(session, &address);
+}
+
+// Looks the session's host up without holding the window up; the
+// greeting's deadline bounds the lookup too. False when it cannot start.
+static bool startLookup(Session *session, const char *host)
+{
+    for (int i = 0; i < MaxLookups; i++)
+        if (!lookups[i].handle) {
+            lookups[i].sessionSerial = session->serial;
+            lookups[i].handle = WSAAsyncGetHostByName(AgentWindowHandle, WM_HOST_FOUND, host,
+                                                      lookups[i].hostEntry,
+                                                      sizeof lookups[i].hostEntry);
+            return lookups[i].handle != 0;
+        }
+    return false;
 }
 
 Session *SessionToNode(const char *node)
 {
     for (int i = 0; i < sessionCount; i++)
-        if (!sessions[i]->incoming && !sessions[i]->failed && isSameNodeName(sessions[i]->node, node))
+        if (!sessions[i]->incoming && isStanding(sessions[i]) &&
+            isSameNodeName(sessions[i]->node, node))
             return sessions[i];
     sockaddr_in address;
-    if (!IsValidNodeName(node) || !findNode(node, &address)) {
+    char host[256];
+    if (!IsValidNodeName(node) || !findNode(node, &address, host, sizeof host)) {
         LogEvent("refused: node %s is unknown", node);
         return 0;
     }
-    SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    Session *session = socket != INVALID_SOCKET ? addSession(socket, false, SessionConnecting) : 0;
+    SOCKET socket = countSessions(false, true) + countSessions(false, false) <
+                            AgentMaxOutgoingSessions
+                        ? ::socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
+    Session *session = socket != INVALID_SOCKET ? addSession(socket, false, SessionResolving) : 0;
     if (!session) {
         if (socket != INVALID_SOCKET)
             closesocket(socket);
@@ -480,12 +801,16 @@ Session *SessionToNode(const char *node)
         return 0;
     }
     CopyNodeName(session->node, node);
-    if (WSAAsyncSelect(socket, AgentWindowHandle, WM_SESSION_SOCKET,
-                       FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0 ||
-        (connect(socket, (sockaddr *)&address, sizeof address) != 0 &&
-         WSAGetLastError() != WSAEWOULDBLOCK)) {
+    session->nodePort = address.sin_port;
+    if (WSAAsyncSelect(socket, AgentWindowHandle, session->socketMessage,
+                       FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
         LogEvent("refused: node %s cannot be reached", session->node);
-        markFailed(session);
+        EndSessionSoon(session, "node unreachable");
+    } else if (address.sin_addr.s_addr != INADDR_NONE) {
+        connectSession(session, &address);
+    } else if (!startLookup(session, host)) {
+        LogEvent("refused: node %s cannot be looked up now", session->node);
+        EndSessionSoon(session, "no name lookup");
     }
     ShowAgentState();
     return session;
@@ -493,42 +818,56 @@ Session *SessionToNode(const char *node)
 
 // ---- Time ------------------------------------------------------------------
 
+// Whether a session that has not been read from for its memory share may be
+// read again; it is then read from a posted message.
+static void resumeReading(Session *session)
+{
+    if (session->readPaused && readableNow(session) > 0) {
+        session->readPaused = false;
+        continueLater(session);
+    }
+}
+
 void CheckSessions()
 {
     DWORD now = GetTickCount();
     for (int i = sessionCount - 1; i >= 0; i--) {
-        if (i >= sessionCount)
-            continue;
         Session *session = sessions[i];
+        if (session->endReason)
+            continue;
         if (session->state != SessionReady) {
             if (now - session->startedAt >= AgentGreetingTimeout)
-                EndSession(session, session->incoming ? "no greeting within 10 s"
-                                                      : "the node did not answer within 10 s");
+                EndSessionSoon(session, session->incoming ? "no greeting within 10 s"
+                                                          : "the node did not answer within 10 s");
             continue;
         }
         // A node that stops answering ends the conversations through it in
         // bounded time; a served node gets longer, and only while it holds
         // conversations, since a client node need not send anything else.
+        int conversations = user->conversationCount(session);
         DWORD silence = now - session->lastReceived;
-        if (session->incoming ? silence >= ServedSilenceTimeout && ConversationCountOn(session) > 0
+        if (session->incoming ? silence >= ServedSilenceTimeout && conversations > 0
                               : silence >= SilenceTimeout) {
-            EndSession(session, "nothing heard from the node");
+            EndSessionSoon(session, "nothing heard from the node");
             continue;
         }
-        if (!session->incoming) {
-            if (ConversationCountOn(session) > 0)
-                session->idleSince = 0;
-            else if (!session->idleSince)
-                session->idleSince = now;
-            else if (now - session->idleSince >= IdleSessionTimeout) {
-                EndSession(session, "no conversation for 60 s");
-                continue;
-            }
+        // Nor does a session without conversations stand for long: Pings
+        // alone do not keep it.
+        if (conversations > 0)
+            session->idleSince = 0;
+        else if (!session->idleSince)
+            session->idleSince = now;
+        else if (now - session->idleSince >= (session->incoming ? ServedIdleTimeout
+                                                                : IdleSessionTimeout)) {
+            EndSessionSoon(session, "no conversation for 60 s");
+            continue;
         }
         if (now - session->lastSent >= PingInterval && session->toSend.length == session->toSend.start) {
             Frame ping;
             InitFrame(&ping, FramePing, 0);
             SendFrame(session, &ping);
         }
+        resumeReading(session);
     }
+    EndEndingSessions();
 }

@@ -2,32 +2,77 @@
 // netdde_wire.h. Sockets are non-blocking and report to the agent's window
 // (WSAAsyncSelect). An incoming session is served for a client node; an
 // outgoing one is opened to reach a node's shares.
+//
+// Sessions carry frames; the conversations they carry are the session
+// user's (SetSessionUser), reached only through its table of entry points.
+// Nothing is freed below a call that can dispatch sent messages: a session
+// that must end is marked, and ended from the window's loop (EndSessionSoon).
 #ifndef NETSESSIONS_H
 #define NETSESSIONS_H
 
 #include "agent.h"
+#include "deadlines.h"
 #include "netdde_wire.h"
 #include <winsock.h>
 
-const DWORD SilenceTimeout = 10000;      // ms without a byte from the serving node
-const DWORD ServedSilenceTimeout = 60000; // ms without a byte from a client node with conversations
-const DWORD PingInterval = 3000;         // ms without sending before a Ping
-const DWORD IdleSessionTimeout = 60000;  // an outgoing session without conversations
-const DWORD MaxQueuedBytes = 64 * 1024 * 1024; // unsent bytes before the session fails
-
-enum SessionState { SessionConnecting, SessionGreeting, SessionReady };
+enum SessionState { SessionResolving, SessionConnecting, SessionGreeting, SessionReady };
 
 struct Session {
+    DWORD serial;                  // unique while the agent runs
     SOCKET socket;
+    UINT socketMessage;            // the window message its socket reports with
     bool incoming;
-    bool failed;                   // could not send: ended from the window's loop
     SessionState state;
     char node[MaxNodeNameLength + 1];  // the other node
     DWORD id;                      // the session id (given by the serving node)
+    DWORD peerAddress;             // the other end's IPv4 address, network order
+    // Its buffers, and the queues of its conversations (which free them
+    // before sessionEnds returns).
+    BudgetAccount budget;
     ByteBuffer received, toSend;
     DWORD startedAt, lastReceived, lastSent, idleSince;
     DWORD nextConversation;        // outgoing: the next conversation id
+    // Ending: set once, the session ends from the window's loop (once what
+    // is queued has been sent, when endAfterSending).
+    const char *endReason;
+    bool endAfterSending;
+    DWORD endingSince;
+    // Receiving.
+    bool headJudged;               // the frame at the start of `received` is wanted
+    bool unwantedPending;          // an unwanted frame's data is being dropped
+    DWORD unwantedData;            // how many bytes of it are still to come
+    Frame unwantedHead;
+    bool readPaused;               // over its memory share: not read until it drains
+    bool continuePosted;           // WM_SESSION_CONTINUE is on its way
+    unsigned short nodePort;       // outgoing: the node's port (network order)
 };
+
+// ---- The session user's entry points ---------------------------------------
+
+enum FrameVerdict {
+    FrameWanted,        // its data is read and the whole frame handled
+    FrameUnwanted,      // its data is read and dropped; then unwantedFrame
+    FrameBreaksRules,   // the session ends
+};
+
+struct SessionUser {
+    // The head of a conversation frame (conversation != 0, data not yet read;
+    // head->dataLength as declared): whether it is wanted.
+    FrameVerdict (*judgeFrame)(Session *session, const Frame *head);
+    // A whole wanted frame; false when it breaks the protocol.
+    bool (*handleFrame)(Session *session, const Frame *frame);
+    // An unwanted frame once its data has been dropped: its head, with no data.
+    void (*unwantedFrame)(Session *session, const Frame *head);
+    // An outgoing session is welcomed by its node.
+    void (*sessionReady)(Session *session);
+    // The session ends (not inside any call of its user).
+    void (*sessionEnds)(Session *session, const char *reason);
+    int (*conversationCount)(const Session *session);
+};
+
+void SetSessionUser(const SessionUser *user);
+
+// ---- Opening, serving and ending --------------------------------------------
 
 void SetFirstSessionId(DWORD id);
 // Listens on the port (before the window exists, so that clients that find
@@ -35,30 +80,42 @@ void SetFirstSessionId(DWORD id);
 bool OpenListener(DWORD address, unsigned short port);
 bool WatchListener();
 void AcceptSession();
-void HandleSessionSocket(SOCKET socket, LPARAM event);
-// Once a second: greetings, silence, pings and idle sessions.
+// A socket's event, reported with `message` (a session's socketMessage).
+void HandleSessionSocket(UINT message, SOCKET socket, LPARAM event);
+bool IsSessionSocketMessage(UINT message);
+// WM_SESSION_CONTINUE: frames left over from a socket event, or reading
+// resumed once the session is within its memory share again.
+void ContinueSession(DWORD serial);
+// WM_HOST_FOUND: the answer of a node name's lookup.
+void HostFound(HANDLE lookup, LPARAM result);
+// Deadlines, pings, sessions to end, reading to resume. Run at least once a
+// second, from the timer and wherever the window does socket work.
 void CheckSessions();
-void EndFailedSessions();
+// Ends the sessions marked to end (WM_END_FAILED_SESSIONS).
+void EndEndingSessions();
 // WM_FLUSH_SESSIONS: sends what every session has queued.
 void FlushSessions();
 void EndAllSessions();
 
 // The outgoing session to `node`, opened when there is none; null (with the
-// reason logged) when the node cannot be found.
+// reason logged) when none can be opened.
 Session *SessionToNode(const char *node);
 // Queues `frame`; it is sent once the window has handled the messages
-// waiting now. False when it cannot be: the session is then marked failed
-// and ends soon, never inside this call.
+// waiting now. False when it is not queued: either the frame breaks a rule
+// of netdde_wire.h (the session is untouched) or the session cannot take it
+// (it is ending, or its peer leaves more unread than the budget allows: the
+// session is then marked to end, never inside this call). Either way the
+// caller refuses that one transaction in its turn.
 bool SendFrame(Session *session, const Frame *frame);
-void EndSession(Session *session, const char *reason);
+// Marks the session to end from the window's loop; never frees it here.
+void EndSessionSoon(Session *session, const char *reason);
 
 int SessionCount();
 Session *SessionAt(int index);
+Session *SessionOfSerial(DWORD serial);
 // A served session by its client's node name and id.
 Session *FindServedSession(const char *node, DWORD id);
-
-// Node names: 1 to 15 visible characters, kept with ASCII letters upper-cased.
-bool IsValidNodeName(const char *name);
-void CopyNodeName(char *to, const char *name);
+// The served sessions (greeted or not) from the peer address `address`.
+int ServedSessionsFrom(DWORD address);
 
 #endif

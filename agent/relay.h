@@ -159,5 +159,12 @@ void OpenShare(Session *session, const Frame *open);
 void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms);
 void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckServingConversation(Conversation *conversation, DWORD now);
+// Whether the conversation takes the data of the Poke or Execute whose head
+// (names, no data yet) is `head`: false when it would be refused anyway,
+// and its data is then dropped unread (netdde_wire.h).
+bool ServingTakesData(Conversation *conversation, const Frame *head);
+// That Poke or Execute once its data is dropped (`head` carries none): it
+// is refused in its turn.
+void ServingDataDropped(Conversation *conversation, const Frame *head);
 
 #endif

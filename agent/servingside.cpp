@@ -58,6 +58,7 @@ void OpenShare(Session *session, const Frame *open)
         refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
         return;
     }
+    conversation->queue.account = &session->budget;
     conversation->stored = stored;
     conversation->hasStored = true;
     conversation->connectOnly = (open->word & OpenConnectOnly) != 0;
@@ -341,6 +342,18 @@ static void queueTransaction(Conversation *conversation, const Frame *frame)
         return;
     }
     serveNextTransaction(conversation);
+}
+
+bool ServingTakesData(Conversation *conversation, const Frame *head)
+{
+    return !conversation->connectOnly &&
+           AllowsTransaction(&conversation->stored.view, &conversation->grant, head->kind,
+                             head->name);
+}
+
+void ServingDataDropped(Conversation *conversation, const Frame *head)
+{
+    queueTransaction(conversation, head);
 }
 
 // The server's WM_DDE_ACK: the answer to the transaction at it.

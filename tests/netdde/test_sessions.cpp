@@ -8,6 +8,7 @@
 #include <doctest/doctest.h>
 #include <algorithm>
 #include <winsock.h>
+#include <ddeml.h>
 
 using namespace nt;
 
@@ -67,6 +68,30 @@ bool closedByAgent(SOCKET connection, DWORD timeout)
             return true;
     }
     return false;
+}
+
+HDDEDATA CALLBACK ignoreDdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR)
+{
+    return nullptr;
+}
+
+// A request in CF_TEXT on a DDEML conversation: the text, empty when refused.
+std::string ddeRequest(DWORD instance, HCONV conversation, const char *item)
+{
+    HSZ name = DdeCreateStringHandleA(instance, item, CP_WINANSI);
+    HDDEDATA data = DdeClientTransaction(nullptr, 0, conversation, name, CF_TEXT, XTYP_REQUEST,
+                                         5000, nullptr);
+    DdeFreeStringHandle(instance, name);
+    std::string text;
+    if (data) {
+        DWORD size = 0;
+        const char *bytes = (const char *)DdeAccessData(data, &size);
+        if (bytes)
+            text.assign(bytes, std::find(bytes, bytes + size, 0));
+        DdeUnaccessData(data);
+        DdeFreeDataHandle(data);
+    }
+    return text;
 }
 
 struct Winsock {
@@ -226,4 +251,60 @@ TEST_CASE("a hung DDE server holds up only its own conversations")
     CHECK(pt::waitUntil([] { return onShare("NT_HUNG$", "request Price").output == "5\r\n"; }, 20000));
     CHECK(second.close());
     CHECK(node.server.close());
+}
+
+TEST_CASE("a transaction that cannot travel fails alone; the node's other conversations go on")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_RULES$", Request | Advise)}, "/rate:20 /item:Price=4"));
+    dt::RunningCommand watching;
+    REQUIRE(watching.start(shareArguments("NT_RULES$", "advise Counter 12")));
+    REQUIRE(pt::waitUntil([&] { return !dt::updateValues(watching.process().output()).empty(); }));
+
+    // A conversation of this test's own, standing: then a request for an
+    // item with a tab, which breaks a rule of the frames. That request
+    // fails; the session that carries the link stands.
+    DWORD instance = 0;
+    REQUIRE(DdeInitializeA(&instance, ignoreDdeCallback, APPCMD_CLIENTONLY, 0) == DMLERR_NO_ERROR);
+    HSZ service = DdeCreateStringHandleA(instance, "\\\\NODEA\\NDDE$", CP_WINANSI);
+    HSZ topic = DdeCreateStringHandleA(instance, "NT_RULES$", CP_WINANSI);
+    HCONV conversation = DdeConnect(instance, service, topic, nullptr);
+    REQUIRE(conversation);
+    CHECK(ddeRequest(instance, conversation, "Price") == "4");
+    CHECK(ddeRequest(instance, conversation, "Pr\tice").empty());
+    DdeDisconnect(conversation);
+    DdeFreeStringHandle(instance, service);
+    DdeFreeStringHandle(instance, topic);
+    DdeUninitialize(instance);
+    CHECK(onShare("NT_RULES$", "request Price").output == "4\r\n");
+    size_t before = dt::updateValues(watching.process().output()).size();
+    dt::CommandRun link = watching.finish();
+    CHECK(link.exitCode == 0);
+    CHECK(dt::updateValues(link.output).size() >= before + 40);
+    CHECK(node.server.close());
+}
+
+TEST_CASE("a DDE client cannot make the agent connect to a host and port of its choosing")
+{
+    Winsock winsock;
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    REQUIRE(bind(listener, (sockaddr *)&address, sizeof address) == 0);
+    REQUIRE(listen(listener, 5) == 0);
+    REQUIRE(getsockname(listener, (sockaddr *)&address, &size) == 0);
+
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    std::string node = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    CHECK(dt::runCommand("\\\\" + node + "\\NDDE$ NT_ANY$ request Price /timeout:3000").exitCode != 0);
+    // The client has given up: a connection the agent made would be waiting by now.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    timeval wait = {2, 0};
+    CHECK(select(0, &readable, nullptr, nullptr, &wait) == 0);
+    closesocket(listener);
 }

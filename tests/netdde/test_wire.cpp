@@ -243,3 +243,98 @@ TEST_CASE("a bound proof is refused for any other password, challenge, share, bi
     }
     CHECK(CheckBoundProof("SECRET", challenge, "PRICES$", binding, proof));
 }
+
+TEST_CASE("a frame's head is read and checked before its data arrives")
+{
+    std::vector<BYTE> bytes = laidOut(frameOf(FrameRequest, 9, "Price", CF_TEXT));
+    Frame poke = frameOf(FramePoke, 9, "Big", CF_TEXT);
+    std::string data(100000, 'd');
+    poke.data = (const BYTE *)data.data();
+    poke.dataLength = (DWORD)data.size();
+    std::vector<BYTE> pokeBytes = laidOut(poke);
+    REQUIRE(pokeBytes.size() == FrameHeaderSize + 3 + data.size());
+
+    Frame head;
+    DWORD headSize = 0;
+    // Header and name are enough: the data is not needed to judge it.
+    CHECK(ReadFrameHead(pokeBytes.data(), FrameHeaderSize + 2, &head, &headSize) == FrameIncomplete);
+    REQUIRE(ReadFrameHead(pokeBytes.data(), FrameHeaderSize + 3, &head, &headSize) == FrameComplete);
+    CHECK(headSize == FrameHeaderSize + 3);
+    CHECK(head.kind == FramePoke);
+    CHECK(std::string(head.name) == "Big");
+    CHECK(head.dataLength == data.size());
+    CHECK(head.data == nullptr);
+    // A name with a control character is refused at the head.
+    std::vector<BYTE> tabbed = bytes;
+    tabbed[FrameHeaderSize + 2] = '\t';
+    CHECK(ReadFrameHead(tabbed.data(), FrameHeaderSize + 5, &head, &headSize) == FrameMalformed);
+}
+
+TEST_CASE("a frame that breaks a rule is told apart from memory running out")
+{
+    Frame tabbed = frameOf(FrameRequest, 3, "A\tB", CF_TEXT);
+    Frame noFormat = frameOf(FrameRequest, 3, "Price", 0);
+    Frame sound = frameOf(FrameRequest, 3, "Price", CF_TEXT);
+    CHECK_FALSE(FrameKeepsRules(&tabbed));
+    CHECK_FALSE(FrameKeepsRules(&noFormat));
+    CHECK(FrameKeepsRules(&sound));
+}
+
+TEST_CASE("node names are visible ASCII characters that break no name")
+{
+    for (const char *good : {"NODEA", "node-1", "A", "HOST.EXAMPLE", "N_2$", "123456789012345"})
+        CHECK_MESSAGE(IsValidNodeName(good), good);
+    for (const char *bad : {"", "1234567890123456", "TWO WORDS", "NODE\xFF", "NODE\xA0", "\xAD\x81",
+                            "NODE\xAD", "node\xE9", "HOST:7391", "A\\B", "A/B", "A*", "A?", "A\"",
+                            "A<", "A>", "A|", "TAB\t", "DEL\x7F"})
+        CHECK_MESSAGE(!IsValidNodeName(bad), bad);
+    char copied[MaxNodeNameLength + 1];
+    CopyNodeName(copied, "node-a");
+    CHECK(std::string(copied) == "NODE-A");
+}
+
+TEST_CASE("a buffer grows by what is needed beyond 1 MB, charged to its account")
+{
+    BudgetAccount account = {};
+    ByteBuffer buffer = {};
+    buffer.account = &account;
+    std::string chunk(64 * 1024, 'c');
+    REQUIRE(AppendBytes(&buffer, chunk.data(), (DWORD)chunk.size()));
+    CHECK(account.charged == buffer.capacity);
+    CHECK(account.charged >= chunk.size());
+    // A 16 MB frame arriving bit by bit never takes twice its size.
+    for (int i = 1; i < 257; i++)
+        REQUIRE(AppendBytes(&buffer, chunk.data(), (DWORD)chunk.size()));
+    DWORD held = buffer.length - buffer.start;
+    CHECK(held == 257 * chunk.size());
+    CHECK(buffer.capacity < held + 1024 * 1024);
+    CHECK(account.charged == buffer.capacity);
+    // Consumed, a large buffer is freed and its charge released.
+    ConsumeBytes(&buffer, held);
+    CHECK(buffer.capacity == 0);
+    CHECK(account.charged == 0);
+    CHECK(BudgetCharged() == 0);
+    FreeBuffer(&buffer);
+}
+
+TEST_CASE("each account gets a fair share of the budget; past the ceiling nothing is charged")
+{
+    BudgetAccount first = {}, second = {}, third = {};
+    // Alone, an account may take the whole budget.
+    CHECK(IsWithinShare(&first, MemoryBudget));
+    REQUIRE(ChargeBudget(&first, MemoryBudget / 2 + BudgetAllowance));
+    // Two accounts past their allowance share it.
+    CHECK(IsWithinShare(&second, MemoryBudget / 2));
+    CHECK_FALSE(IsWithinShare(&second, MemoryBudget / 2 + BudgetAllowance + 1));
+    REQUIRE(ChargeBudget(&second, MemoryBudget / 4));
+    CHECK_FALSE(IsWithinShare(&first, 1));
+    CHECK(IsWithinShare(&second, MemoryBudget / 8));
+    // The allowance is always there, up to the ceiling.
+    CHECK(IsWithinShare(&third, BudgetAllowance));
+    CHECK_FALSE(ChargeBudget(&third, MemoryCeiling));
+    CHECK(third.charged == 0);
+    ReleaseBudget(&first, first.charged);
+    ReleaseBudget(&second, second.charged);
+    CHECK(BudgetCharged() == 0);
+    CHECK(BudgetPeak() >= MemoryBudget / 2 + MemoryBudget / 4);
+}

@@ -286,25 +286,53 @@ TEST_CASE("the agent tells names apart byte for byte")
     REQUIRE(line.isConnected());
     REQUIRE(other.isConnected());
 
-    REQUIRE(greet(line, "NODE\xAD"));
+    REQUIRE(greet(line, "NODE-1"));
 
     // Two shares whose names differ by a soft hyphen are two connections.
     CHECK(connectShare(line, "PT_TWIN$", "") == "GRANTED\t1\t1");
     CHECK(connectShare(line, "PT_TWIN\xAD$", "") == "GRANTED\t1\t1");
-    CHECK(connectionCountOf("NODE\xAD") == 2);
+    CHECK(connectionCountOf("NODE-1") == 2);
 
     // A session is named by its node: ASCII letters in any case, every
-    // other byte as it is.
-    REQUIRE(greet(other, "node\xE9"));
-    DWORD id = sessionIdOf("NODE\xAD");
+    // other character as it is.
+    REQUIRE(greet(other, "node-2"));
+    DWORD id = sessionIdOf("NODE-1");
     REQUIRE(id != 0);
     CHECK(NDdeSessionClose(nullptr, (LPSTR) "NODE", id) == NDDE_INVALID_SESSION);
-    DWORD otherId = sessionIdOf("NODE\xE9");
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "NODE_1", id) == NDDE_INVALID_SESSION);
+    DWORD otherId = sessionIdOf("NODE-2");
     REQUIRE(otherId != 0);
-    CHECK(NDdeSessionClose(nullptr, (LPSTR) "NODE\xC9", otherId) == NDDE_INVALID_SESSION);
-    CHECK(hasSessionsOf({"NODE\xAD", "NODE\xE9"}));
-    CHECK(NDdeSessionClose(nullptr, (LPSTR) "Node\xAD", id) == NDDE_NO_ERROR);
-    CHECK(NDdeSessionClose(nullptr, (LPSTR) "nOdE\xE9", otherId) == NDDE_NO_ERROR);
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "NODE-1", otherId) == NDDE_INVALID_SESSION);
+    CHECK(hasSessionsOf({"NODE-1", "NODE-2"}));
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "Node-1", id) == NDDE_NO_ERROR);
+    CHECK(NDdeSessionClose(nullptr, (LPSTR) "nOdE-2", otherId) == NDDE_NO_ERROR);
+    CHECK(hasSessionsOf({}));
+}
+
+TEST_CASE("a greeting with a name that breaks the node-name rule is refused and ends the connection")
+{
+    closeStrayAgent();
+    RunningAgent agent;
+    REQUIRE(agent.start());
+    // Bytes beyond ASCII (a no-break space, a soft hyphen, a lead byte), a
+    // port, a path.
+    for (const char *name : {"NODE\xFF", "NODE\xA0", "\xAD\x81", "NODE\xAD", "HOST:7391", "A\\B",
+                             "TWO WORDS"}) {
+        AgentLine line(agent.port());
+        REQUIRE(line.isConnected());
+        CHECK_MESSAGE(hello(line, name) == "REFUSED\t6", name);
+        CHECK_MESSAGE(waitUntil([&] { return line.isClosedByAgent(); }, 5000), name);
+    }
+
+    // A second greeting after a refused one is never welcomed.
+    AgentLine line(agent.port());
+    REQUIRE(line.isConnected());
+    line.send(helloBytes("TWO WORDS") + helloBytes("SECOND"));
+    Frame answer;
+    REQUIRE(line.readFrame(&answer));
+    CHECK(answer.kind == FrameRefused);
+    CHECK_FALSE(line.readFrame(&answer));
+    CHECK(waitUntil([&] { return line.isClosedByAgent(); }, 5000));
     CHECK(hasSessionsOf({}));
 }
 
@@ -319,17 +347,16 @@ TEST_CASE("a connection that does not greet is closed after ten seconds")
     REQUIRE(hello(refused, "TWO WORDS") == "REFUSED\t6");
     REQUIRE(greet(greeted, "PATIENT"));
     DWORD start = GetTickCount();
+    // A refused greeting ends its connection at once.
+    CHECK(waitUntil([&] { return refused.isClosedByAgent(); }, 4000));
 
     // A slow client has its time to greet.
     Sleep(5000);
     CHECK_FALSE(silent.isClosedByAgent());
     CHECK_FALSE(partial.isClosedByAgent());
-    CHECK_FALSE(refused.isClosedByAgent());
 
-    CHECK(waitUntil([&] {
-        return silent.isClosedByAgent() && partial.isClosedByAgent() &&
-               refused.isClosedByAgent();
-    }, AgentGreetingTimeout + 4000));
+    CHECK(waitUntil([&] { return silent.isClosedByAgent() && partial.isClosedByAgent(); },
+                    AgentGreetingTimeout + 4000));
     CHECK(GetTickCount() - start >= AgentGreetingTimeout - 1000);
     CHECK_FALSE(greeted.isClosedByAgent());
     CHECK(hasSessionsOf({"PATIENT"}));
@@ -375,4 +402,43 @@ TEST_CASE("a burst of silent connections neither locks clients out nor harms ses
         });
     }, AgentGreetingTimeout + 5000));
     CHECK(hasSessionsOf({"EARLY", "HELD", "LATE"}));
+}
+
+TEST_CASE("greeted sessions without conversations never lock other nodes out")
+{
+    closeStrayAgent();
+    ShareCleanup cleanup;
+    TestShare share(cleanup("PT_ROOM$"));
+    share.permissions1 = Request;
+    REQUIRE(addShare(share) == NDDE_NO_ERROR);
+
+    RunningAgent agent;
+    REQUIRE(agent.start());
+    ChildProcess early;
+    REQUIRE(agent.startClient(early, "EARLY PT_ROOM$"));
+    REQUIRE(early.waitForLine("ready"));
+
+    // As many silent sessions as the agent serves, all greeted.
+    std::vector<std::unique_ptr<AgentLine>> idle;
+    int welcomed = 0;
+    for (int i = 0; i < AgentMaxSessions; i++) {
+        idle.emplace_back(new AgentLine(agent.port()));
+        if (idle.back()->isConnected() && greet(*idle.back(), "IDLE" + std::to_string(i)))
+            welcomed++;
+    }
+    CHECK(welcomed == AgentMaxSessions);
+
+    // Another node is served all the same, and the node holding a
+    // conversation keeps its session.
+    ChildProcess late;
+    REQUIRE(agent.startClient(late, "LATE PT_ROOM$"));
+    CHECK(late.waitForLine("granted PT_ROOM$ by password #1 with permissions 0x0001", 15000));
+    CHECK(early.isRunning());
+    CHECK(waitUntil([&] {
+        std::vector<std::string> names = sessionNames();
+        return std::count(names.begin(), names.end(), "EARLY") == 1 &&
+               std::count(names.begin(), names.end(), "LATE") == 1;
+    }, 5000));
+    // One address holds at most its share of the sessions.
+    CHECK(sessions().size() <= (size_t)AgentMaxSessionsPerAddress);
 }

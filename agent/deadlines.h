@@ -1,0 +1,37 @@
+// Every time limit of the Network DDE agent, in one place (milliseconds).
+// Each wait the agent does has a deadline here; each is checked where the
+// agent's work is done as well as on its timer, so that a busy socket never
+// holds a deadline off.
+#ifndef DEADLINES_H
+#define DEADLINES_H
+
+#include <windows.h>
+
+// ---- Checks ------------------------------------------------------------------
+const UINT CheckInterval = 1000;            // between checks of sessions and conversations
+const UINT RedrawInterval = 250;            // the window is drawn at most this often
+
+// ---- Sessions (netsessions.cpp) ----------------------------------------------
+// A connection that has no session AgentGreetingTimeout after it was made is
+// closed, and so is an outgoing session whose node has not welcomed it (the
+// name lookup and the connection included).
+const DWORD AgentGreetingTimeout = 10000;
+const DWORD SilenceTimeout = 10000;         // without a byte from the serving node
+const DWORD ServedSilenceTimeout = 60000;   // without a byte from a client node with conversations
+const DWORD PingInterval = 3000;            // without sending before a Ping
+const DWORD IdleSessionTimeout = 60000;     // an outgoing session without conversations
+// A served session that holds no conversation (Pings do not count).
+const DWORD ServedIdleTimeout = 60000;
+// A session that ends once its last frames are sent (a refused greeting)
+// waits no longer than this for its node to take them.
+const DWORD SessionClosingTimeout = 5000;
+
+// ---- Conversations (conversations.cpp) -------------------------------------
+// An ended conversation's window waits this long for its partner's
+// WM_DDE_TERMINATE.
+const DWORD ClosingTimeout = 5000;
+
+// ---- The partner library (agentlink.h) -------------------------------------
+const DWORD AgentReplyTimeout = 2000;       // each direction of a partner's request
+
+#endif

@@ -1,0 +1,33 @@
+#!/bin/bash
+# The agent against hostile peers (hostile_peer.py speaks raw frames over
+# 127.0.0.0/8) while a real DDE client keeps an advise link and completes
+# requests through the agent's own node. The agent runs as node NODEH on a
+# free port of 127.0.0.1 with share HT_HOSTILE$ of a test DDE server.
+set -u
+top=$(cd "$(dirname "$0")/../.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$top/build}
+. "$top/tools/env.sh"
+BIN=$BUILD_DIR/bin
+SHARE='HT_HOSTILE$'
+NODE=NODEH
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+
+finish() {
+    [ -z "${agent_pid:-}" ] || kill "$agent_pid" 2>/dev/null
+    [ -z "${server_pid:-}" ] || kill "$server_pid" 2>/dev/null
+    timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\DDE Shares' /v "$SHARE" /f \
+        </dev/null >/dev/null 2>&1
+}
+trap finish EXIT
+
+timeout -k 5 60 wine "$BIN/addshare.exe" "$SHARE" HTSRV QUOTES </dev/null >/dev/null || exit 1
+wine "$BIN/ddeserver.exe" HTSRV QUOTES /rate:20 /item:Price=7 </dev/null >/dev/null 2>&1 &
+server_pid=$!
+wine "$BIN/nddeagent.exe" "/port:$port" "/node:$NODE" /bind:127.0.0.1 </dev/null >/dev/null 2>&1 &
+agent_pid=$!
+for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.2
+done
+timeout -k 10 400 python3 "$top/tests/netdde/hostile_peer.py" --port "$port" --node "$NODE" \
+    --share "$SHARE" --client timeout -k 5 90 wine "$BIN/ddecmd.exe"
