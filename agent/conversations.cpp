@@ -7,6 +7,7 @@ const char ConversationClass[] = "NDdeConversation";
 
 static Conversation *conversations[MaxConversations];
 static int conversationCount;
+static Conversation *endedConversations;   // freed by WM_FREE_CONVERSATIONS
 static DWORD nextSerial = 1;
 
 // ---- Small helpers ---------------------------------------------------------
@@ -150,9 +151,19 @@ Conversation *ConversationAt(int index)
 
 // ---- Creating and ending ---------------------------------------------------
 
+static int conversationCountOfSide(bool serving)
+{
+    int count = 0;
+    for (int i = 0; i < conversationCount; i++)
+        if (conversations[i]->serving == serving)
+            count++;
+    return count;
+}
+
 Conversation *NewConversation(bool serving, Session *session, DWORD id)
 {
-    if (conversationCount == MaxConversations)
+    if (conversationCountOfSide(serving) >=
+        (serving ? MaxServedConversations : MaxClientConversations))
         return 0;
     Conversation *conversation =
         (Conversation *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Conversation));
@@ -174,6 +185,20 @@ Conversation *NewConversation(bool serving, Session *session, DWORD id)
     return conversation;
 }
 
+static void freeConversation(Conversation *conversation)
+{
+    DestroyWindow(conversation->window);
+    if (conversation->heldItem)
+        GlobalDeleteAtom(conversation->heldItem);
+    if (conversation->hasStored)
+        ReleaseStoredShare(&conversation->stored);
+    FreeBuffer(&conversation->held);
+    FreeBuffer(&conversation->queue);
+    FreeBuffer(&conversation->pending);
+    FreeBuffer(&conversation->dataAcks);
+    HeapFree(GetProcessHeap(), 0, conversation);
+}
+
 void DeleteConversation(Conversation *conversation)
 {
     int index = 0;
@@ -186,17 +211,21 @@ void DeleteConversation(Conversation *conversation)
         conversations[i - 1] = conversations[i];
     conversationCount--;
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
-    DestroyWindow(conversation->window);
-    if (conversation->heldItem)
-        GlobalDeleteAtom(conversation->heldItem);
-    if (conversation->hasStored)
-        ReleaseStoredShare(&conversation->stored);
-    FreeBuffer(&conversation->held);
-    FreeBuffer(&conversation->queue);
-    FreeBuffer(&conversation->pending);
-    FreeBuffer(&conversation->dataAcks);
-    HeapFree(GetProcessHeap(), 0, conversation);
+    conversation->nextEnded = endedConversations;
+    endedConversations = conversation;
+    PostMessageA(conversation->window, WM_FREE_CONVERSATIONS, 0, 0);
     ShowAgentState();
+}
+
+// Frees the conversations ended since; only from a posted message (or the
+// timer), where no caller holds one.
+static void freeEndedConversations()
+{
+    while (endedConversations) {
+        Conversation *conversation = endedConversations;
+        endedConversations = conversation->nextEnded;
+        freeConversation(conversation);
+    }
 }
 
 void EndConversation(Conversation *conversation, bool tellNode)
@@ -257,7 +286,9 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
 
 void CheckConversations()
 {
+    freeEndedConversations();
     DWORD now = GetTickCount();
+    CheckServedSessions(now);
     for (int i = conversationCount - 1; i >= 0; i--) {
         if (i >= conversationCount)
             continue;
@@ -315,9 +346,15 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
                                                LPARAM lParam)
 {
     Conversation *conversation = conversationOfWindow(window);
+    if (message == WM_FREE_CONVERSATIONS) {
+        freeEndedConversations();
+        return 0;
+    }
     if (!conversation || message < WM_DDE_FIRST || message > WM_DDE_LAST) {
         if (conversation && message == WM_CONVERSATION_START)
             StartClientConversation(conversation);
+        if (conversation && message == WM_SERVE_NEXT)
+            ServeNextTransaction(conversation);
         return DefWindowProcA(window, message, wParam, lParam);
     }
     HWND sender = (HWND)wParam;
