@@ -153,7 +153,56 @@ Frame transaction(BYTE kind, DWORD id, const char *item, WORD format = CF_TEXT,
     return frame;
 }
 
+BOOL CALLBACK countStartedServer(HWND window, LPARAM count)
+{
+    char className[64], title[64];
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    if (lstrcmpA(className, dt::ServerWindowClass) == 0 &&
+        lstrcmpA(title, "ddeserver ddeserver|*") == 0)
+        ++*(int *)count;
+    return TRUE;
+}
+
 } // namespace
+
+TEST_CASE("conversations that wait for one application start one copy of it")
+{
+    Winsock winsock;
+    pt::TestShare share = serverShare("NT_STARTONE$", Request | Execute | StartApp);
+    share.app = "ddeserver";
+    ServedNode node;
+    REQUIRE(node.start({share}, nullptr));
+    RawPeer peer;
+    REQUIRE(peer.greet(node.agent.port(), "STARTER"));
+    // Three proofs at once, before the application can have answered.
+    const DWORD count = 3;
+    BYTE challenges[count][ChallengeLength], proofs[count][ProofLength];
+    for (DWORD id = 1; id <= count; id++) {
+        REQUIRE(peer.open(id, "NT_STARTONE$", challenges[id - 1], nullptr) == FrameChallenge);
+        REQUIRE(ProvePassword("", challenges[id - 1], proofs[id - 1]));
+    }
+    for (DWORD id = 1; id <= count; id++) {
+        Frame proof;
+        InitFrame(&proof, FrameProof, id);
+        proof.data = proofs[id - 1];
+        proof.dataLength = ProofLength;
+        REQUIRE(peer.send(proof));
+    }
+    DWORD opened = 0;
+    Frame frame;
+    while (opened < count && peer.receive(&frame, 20000))
+        opened += frame.kind == FrameOpened;
+    CHECK(opened == count);
+    int started = 0;
+    EnumWindows(countStartedServer, (LPARAM)&started);
+    CHECK(started == 1);
+    HWND server;
+    for (int i = 0; i < 5 && (server = FindWindowA(dt::ServerWindowClass, "ddeserver ddeserver|*")); i++) {
+        PostMessageA(server, WM_CLOSE, 0, 0);
+        CHECK(ui::waitForWindowToClose(server));
+    }
+}
 
 TEST_CASE("unproved conversations are bounded per session and per node and expire")
 {
