@@ -350,7 +350,7 @@ static StartedApplication *startedApplicationOf(const char *application, DWORD n
 
 // Starts the share's application (a program on the search path) unless it
 // was started for another conversation and may still answer.
-static bool startServer(const char *application, DWORD now)
+static bool startServer(const char *application, const char *share, DWORD now)
 {
     if (startedApplicationOf(application, now))
         return true;
@@ -363,6 +363,7 @@ static bool startServer(const char *application, DWORD now)
         return false;
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
+    LogEvent("started %s for share %s", application, share);
     int slot = 0;
     for (int i = 1; i < 16; i++)
         if (now - startedApplications[i].startedAt > now - startedApplications[slot].startedAt)
@@ -428,8 +429,8 @@ static void proveShare(Conversation *conversation, const Frame *proof)
     }
     const char *application = conversation->stored.view.appName;
     DWORD now = GetTickCount();
-    if ((conversation->grant.permissions & StartApp) && startServer(application, now)) {
-        LogEvent("started %s for share %s", application, conversation->share);
+    if ((conversation->grant.permissions & StartApp) &&
+        startServer(application, conversation->share, now)) {
         conversation->state = StartingServer;
         conversation->startedAt = now;
         return;
@@ -798,12 +799,20 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
         EndConversation(conversation, true);
         return;
     }
+    // Data marked as a response answers only the request at the server for
+    // the same item; any other is stray and goes no further.
+    Frame request;
+    DWORD requestSize;
+    bool response = (block.flags & DdeResponse) != 0;
+    bool answersRequest = response && conversation->atServer &&
+                          firstQueued(conversation, &request, &requestSize) &&
+                          request.kind == FrameRequest && isSameDdeName(request.name, frame.name);
     frame.word |= block.flags & (DdeResponse | DdeAckReq);
     frame.data = block.data;
     frame.dataLength = block.length;
     // Data that cannot travel (beyond 16 MB, a registered format without a
     // name, a format of handles) is refused in its turn, never cut short.
-    bool relayable = block.length <= MaxFrameData &&
+    bool relayable = (!response || answersRequest) && block.length <= MaxFrameData &&
                      (!data || (!IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format)));
     bool sent = relayable && SendFrame(conversation->session, &frame);
     if (data)
@@ -818,9 +827,9 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
         postAckToServer(conversation, 0, frame.name);      // the server frees its data
     else if (data && (block.flags & DdeRelease))
         GlobalFree(data);
-    if (block.flags & DdeResponse) {
-        if (!relayable)
-            SendSimpleFrame(conversation, FrameAck, 0, frame.name);
+    if (answersRequest) {
+        if (!sent)
+            SendSimpleFrame(conversation, FrameAck, 0, request.name);
         transactionAnswered(conversation);
     }
 }
@@ -875,8 +884,8 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         // One search of every window a second for each application started.
         StartedApplication *started =
             startedApplicationOf(conversation->stored.view.appName, now);
-        bool mayAskEveryWindow = !started || now - started->searchedAt >= 1000;
-        if (started && mayAskEveryWindow)
+        bool mayAskEveryWindow = started && now - started->searchedAt >= 1000;
+        if (mayAskEveryWindow)
             started->searchedAt = now;
         bool found;
         conversation = findServer(serial, mayAskEveryWindow, &found);
