@@ -179,7 +179,8 @@ void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lPara
 // WM_SERVE_NEXT: the next queued transaction goes to the server.
 void ServeNextTransaction(Conversation *conversation);
 void CheckServingConversation(Conversation *conversation, DWORD now);
-// Once a second, before the conversations: served sessions' delayed refusals.
+// Once a second, before the conversations: grants checked again when the
+// share store changed, served sessions' delayed refusals.
 void CheckServedSessions(DWORD now);
 
 #endif

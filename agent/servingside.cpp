@@ -102,8 +102,11 @@ static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
     }
 }
 
+static void checkGrantsIfStoreChanged();
+
 void CheckServedSessions(DWORD)
 {
+    checkGrantsIfStoreChanged();
     for (int i = servedSessionCount - 1; i >= 0; i--) {
         ServedSession *served = &servedSessions[i];
         if (!isSessionListed(served->session, served->sessionId)) {
@@ -440,9 +443,10 @@ static void proveShare(Conversation *conversation, const Frame *proof)
 
 // ---- Grants checked again ----------------------------------------------------
 // A share deleted, its granting password changed or its permissions
-// narrowed touches the conversations standing on it: the store is watched,
-// and on a change every served conversation's grant is made again from the
-// share as stored now, with the proof that granted it.
+// narrowed touches the conversations standing on it: the store is watched
+// (looked at once a second), and on a change every served conversation's
+// grant is made again from the share as stored now, with the proof that
+// granted it.
 
 static HKEY watchedStore;
 static HANDLE storeChangedEvent;
@@ -632,10 +636,10 @@ static void serverGaveNoAnswer(Conversation *conversation)
     EndConversation(conversation, true);
 }
 
-// The transaction at the server has its answer. The next one goes from a
-// posted message: what the server posted together with this answer (a
-// DDEML server's stray acknowledgement) arrives first and cannot be taken
-// for the next one's answer.
+// The transaction at the server has its answer. A next one already waiting
+// goes from a posted message: what the server posted together with this
+// answer (a DDEML server's stray acknowledgement) arrives first and cannot
+// be taken for the next one's answer.
 static void transactionAnswered(Conversation *conversation)
 {
     Frame frame;
@@ -644,8 +648,9 @@ static void transactionAnswered(Conversation *conversation)
         consumeFirstQueued(conversation, size);
     conversation->atServer = false;
     conversation->atServerHandle = 0;
-    conversation->serveNextPosted =
-        PostMessageA(conversation->window, WM_SERVE_NEXT, 0, 0) != 0;
+    if (conversation->queuedCount > 0)
+        conversation->serveNextPosted =
+            PostMessageA(conversation->window, WM_SERVE_NEXT, 0, 0) != 0;
     serveNextTransaction(conversation);
 }
 
@@ -670,11 +675,6 @@ static const char *transactionRefusal(Conversation *conversation, const Frame *f
 
 static void queueTransaction(Conversation *conversation, const Frame *frame)
 {
-    DWORD serial = conversation->serial;
-    checkGrantsIfStoreChanged();
-    conversation = ConversationOfSerial(serial);
-    if (!conversation)
-        return;
     ByteBuffer &queue = conversation->queue;
     if (conversation->queuedCount >= MaxQueuedTransactions) {
         LogEvent("%s sent share %s more than its server takes: conversation ended",
@@ -873,10 +873,6 @@ void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lPara
 void CheckServingConversation(Conversation *conversation, DWORD now)
 {
     DWORD serial = conversation->serial;
-    checkGrantsIfStoreChanged();
-    conversation = ConversationOfSerial(serial);
-    if (!conversation)
-        return;
     if (conversation->state == Proving) {
         if (now - conversation->startedAt >= ProvingTimeout)
             refuseConversation(conversation, NDDE_ACCESS_DENIED);
