@@ -193,8 +193,8 @@ TEST_CASE("a share's conversations open again after the server or the node ended
     // Ended by the serving node: its session closed under a link.
     REQUIRE(linked.start(shareArguments("NT_DDEML$", "advise Price 30")));
     REQUIRE(pt::waitUntil([&] { return linked.process().output().find("1") != std::string::npos; }, 15000));
-    std::vector<SessionEntry> sessions = listedSessions();
-    REQUIRE(sessions.size() == 1);
+    std::vector<SessionEntry> sessions;
+    REQUIRE(pt::waitUntil([&] { return (sessions = listedSessions()).size() == 1; }));
     REQUIRE(NDdeSessionClose(nullptr, sessions[0].clientName, sessions[0].sessionId) ==
             NDDE_NO_ERROR);
     CHECK(linked.finish().exitCode == 5);
