@@ -7,6 +7,7 @@ const char ConversationClass[] = "NDdeConversation";
 
 static Conversation *conversations[MaxConversations];
 static int conversationCount;
+static Conversation *endedConversations;   // freed by WM_FREE_CONVERSATIONS
 static DWORD nextSerial = 1;
 
 // ---- Small helpers ---------------------------------------------------------
@@ -278,9 +279,19 @@ static bool isFromPartnerSide(UINT message, bool serving)
 
 // ---- Creating and ending ---------------------------------------------------
 
+static int conversationCountOfSide(bool serving)
+{
+    int count = 0;
+    for (int i = 0; i < conversationCount; i++)
+        if (conversations[i]->serving == serving)
+            count++;
+    return count;
+}
+
 Conversation *NewConversation(bool serving, Session *session, DWORD id)
 {
-    if (conversationCount == MaxConversations)
+    if (conversationCountOfSide(serving) >=
+        (serving ? MaxServedConversations : MaxClientConversations))
         return 0;
     Conversation *conversation =
         (Conversation *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Conversation));
@@ -302,18 +313,8 @@ Conversation *NewConversation(bool serving, Session *session, DWORD id)
     return conversation;
 }
 
-void DeleteConversation(Conversation *conversation)
+static void freeConversation(Conversation *conversation)
 {
-    int index = 0;
-    while (index < conversationCount && conversations[index] != conversation)
-        index++;
-    if (index == conversationCount)
-        return;
-    // Keep the order: connections are listed in the order they were opened.
-    for (int i = index + 1; i < conversationCount; i++)
-        conversations[i - 1] = conversations[i];
-    conversationCount--;
-    SetWindowLongA(conversation->window, GWL_USERDATA, 0);
     if (conversation->partner && !conversation->partnerTerminated && IsWindow(conversation->partner))
         keepUntilTerminated(conversation->window, conversation->partner, conversation->serving);
     else
@@ -327,7 +328,37 @@ void DeleteConversation(Conversation *conversation)
     FreeBuffer(&conversation->pending);
     FreeBuffer(&conversation->dataAcks);
     HeapFree(GetProcessHeap(), 0, conversation);
+}
+
+void DeleteConversation(Conversation *conversation)
+{
+    int index = 0;
+    while (index < conversationCount && conversations[index] != conversation)
+        index++;
+    if (index == conversationCount)
+        return;
+    // Keep the order: connections are listed in the order they were opened.
+    for (int i = index + 1; i < conversationCount; i++)
+        conversations[i - 1] = conversations[i];
+    conversationCount--;
+    SetWindowLongA(conversation->window, GWL_USERDATA, 0);
+    // Its memory is no longer its session's (which may end before it is freed).
+    DetachBuffer(&conversation->queue);
+    conversation->nextEnded = endedConversations;
+    endedConversations = conversation;
+    PostMessageA(conversation->window, WM_FREE_CONVERSATIONS, 0, 0);
     ShowAgentState();
+}
+
+// Frees the conversations ended since; only from a posted message (or the
+// timer), where no caller holds one.
+static void freeEndedConversations()
+{
+    while (endedConversations) {
+        Conversation *conversation = endedConversations;
+        endedConversations = conversation->nextEnded;
+        freeConversation(conversation);
+    }
 }
 
 void EndConversation(Conversation *conversation, bool tellNode)
@@ -426,8 +457,10 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
 
 void CheckConversations()
 {
+    freeEndedConversations();
     DWORD now = GetTickCount();
     checkClosingWindows(now);
+    CheckServedSessions(now);
     for (int i = conversationCount - 1; i >= 0; i--) {
         if (i >= conversationCount)
             continue;
@@ -498,9 +531,15 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
                                                LPARAM lParam)
 {
     Conversation *conversation = conversationOfWindow(window);
+    if (message == WM_FREE_CONVERSATIONS) {
+        freeEndedConversations();
+        return 0;
+    }
     if (message < WM_DDE_FIRST || message > WM_DDE_LAST) {
         if (conversation && message == WM_CONVERSATION_START)
             StartClientConversation(conversation);
+        if (conversation && message == WM_SERVE_NEXT)
+            ServeNextTransaction(conversation);
         return DefWindowProcA(window, message, wParam, lParam);
     }
     HWND sender = (HWND)wParam;

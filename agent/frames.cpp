@@ -75,6 +75,13 @@ void ConsumeBytes(ByteBuffer *buffer, DWORD count)
     }
 }
 
+void DetachBuffer(ByteBuffer *buffer)
+{
+    if (buffer->account)
+        ReleaseBudget(buffer->account, buffer->capacity);
+    buffer->account = 0;
+}
+
 void FreeBuffer(ByteBuffer *buffer)
 {
     if (buffer->bytes)

@@ -147,6 +147,8 @@ struct ByteBuffer {
 
 bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count);
 void ConsumeBytes(ByteBuffer *buffer, DWORD count);
+// Takes what the buffer holds off its account, which it no longer charges.
+void DetachBuffer(ByteBuffer *buffer);
 // Frees the bytes; the buffer stays charged to its account for what it holds later.
 void FreeBuffer(ByteBuffer *buffer);
 

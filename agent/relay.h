@@ -12,8 +12,14 @@
 #include "postedblock.h"
 #include <dde.h>
 
-const int MaxConversations = 1024;
+// Each side has slots of its own, so that peers a node serves cannot take
+// the slots of this node's own outgoing conversations, nor the reverse.
+const int MaxClientConversations = 1024;
+const int MaxServedConversations = 1024;
+const int MaxConversations = MaxClientConversations + MaxServedConversations;
 const UINT WM_CONVERSATION_START = WM_APP + 20;
+const UINT WM_SERVE_NEXT = WM_APP + 21;        // serving: the next transaction may go
+const UINT WM_FREE_CONVERSATIONS = WM_APP + 22; // conversations ended meanwhile are freed
 
 // DDE flag bits (dde.h bit-fields as words).
 const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
@@ -60,16 +66,20 @@ struct Conversation {
     bool hasStored;
     ShareGrant grant;
     BYTE challenge[ChallengeLength];
-    bool ddemlServer, strayAckDue;
+    BYTE proof[ProofLength];    // the proof that granted: the grant is checked again with it
+    bool serveNextPosted;       // WM_SERVE_NEXT is on its way
     ATOM heldItem;           // the item of the server's last data, held by this agent
     char heldItemName[MaxWireName + 1];
     bool atServer;           // the queue's first transaction is at the server
     HGLOBAL atServerHandle;
     DWORD atServerSince;
-    ByteBuffer queue;        // serving: transactions as frames, oldest first
+    ByteBuffer queue;        // serving: transactions as frames, oldest first; an Ack
+                             // frame for one refused here, answered in its turn
+    int queuedCount;
     // Both sides.
     ByteBuffer pending;      // client: Pending transactions sent on
     ByteBuffer dataAcks;     // Pending data sent with fAckReq
+    Conversation *nextEnded; // ended, waiting to be freed
 };
 
 // ---- The list of conversations ---------------------------------------------
@@ -80,7 +90,10 @@ Conversation *FindConversation(const Session *session, DWORD id);
 Conversation *ConversationOfSerial(DWORD serial);
 // A new conversation with its window, listed last; null when there is no room.
 Conversation *NewConversation(bool serving, Session *session, DWORD id);
-// Forgets the conversation; its DDE partner has been told already.
+// Forgets the conversation; its DDE partner has been told already. It is no
+// longer listed (ConversationOfSerial does not find it) but stays allocated
+// until a posted message frees it: a caller up the stack that waited in a
+// call that dispatches sent messages may still hold it.
 void DeleteConversation(Conversation *conversation);
 // Ends a conversation from this side: its DDE partner gets WM_DDE_TERMINATE
 // (client side: after a negative ack for every transaction still waiting),
@@ -158,6 +171,8 @@ void OpenShare(Session *session, const Frame *open);
 // A message from the window that may become the server: an initiate's answer.
 void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms);
 void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
+// WM_SERVE_NEXT: the next queued transaction goes to the server.
+void ServeNextTransaction(Conversation *conversation);
 void CheckServingConversation(Conversation *conversation, DWORD now);
 // Whether the conversation takes the data of the Poke or Execute whose head
 // (names, no data yet) is `head`: false when it would be refused anyway,
@@ -166,5 +181,8 @@ bool ServingTakesData(Conversation *conversation, const Frame *head);
 // That Poke or Execute once its data is dropped (`head` carries none): it
 // is refused in its turn.
 void ServingDataDropped(Conversation *conversation, const Frame *head);
+// Once a second, before the conversations: grants checked again when the
+// share store changed, served sessions' delayed refusals.
+void CheckServedSessions(DWORD now);
 
 #endif

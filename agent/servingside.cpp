@@ -10,29 +10,165 @@
 #include "relay.h"
 
 const int MaxConversationsPerNode = 256;  // served for one client node at once
-const DWORD MaxQueuedTransactionBytes = 64 * 1024 * 1024;  // waiting for one server
+const int MaxUnprovedPerSession = 4;      // conversations waiting for their proof
+const int MaxUnprovedPerNode = 8;         // the same, over every session of one node name
+const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
+const int ImmediateRefusals = 4;          // refused Opens and proofs in a row answered at once
+const int MaxRefusals = 10;               // in a row: the session ends
+const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
+const int MaxQueuedTransactions = 256;    // waiting for one server
+const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
 const DWORD StartAppTimeout = 10000;      // ms a started application has to answer
 const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
+const DWORD SearchTimeout = 1000;         // ms one search of every window may take
 const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction
-// Wine's DDEML server conversations (windows of class DdeServerConvAnsi or
-// DdeServerConvUnicode) send one stray positive acknowledgement after every
-// request they answer with data.
-const char DdemlServerClassPrefix[] = "DdeServerConv";
 
-// ---- Opening ---------------------------------------------------------------
+// ---- Served sessions --------------------------------------------------------
+// What this side counts per served session: refusals in a row (a session
+// that keeps being refused is answered ever later, then ended) and the
+// clipboard format names it added to this node's table.
 
-static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
+struct DelayedRefusal {
+    DWORD id;
+    UINT code;
+};
+
+struct ServedSession {
+    Session *session;
+    DWORD sessionId;
+    int refusals;                 // in a row; a proved conversation starts again at 0
+    int newFormatNames;
+    DelayedRefusal delayed[MaxRefusals];
+    int delayedCount;
+};
+
+static ServedSession servedSessions[AgentMaxSessions];
+static int servedSessionCount;
+
+static bool isSessionListed(const Session *session, DWORD id)
 {
-    LogEvent("refused: %s asked for share %s: %s", session->node, share, RefusalReason(code));
+    for (int i = 0; i < SessionCount(); i++)
+        if (SessionAt(i) == session && session->id == id)
+            return true;
+    return false;
+}
+
+// The record of a served session, made when there is none; null when full.
+static ServedSession *servedSessionOf(Session *session)
+{
+    for (int i = 0; i < servedSessionCount; i++)
+        if (servedSessions[i].session == session && servedSessions[i].sessionId == session->id)
+            return &servedSessions[i];
+    for (int i = servedSessionCount - 1; i >= 0; i--)
+        if (!isSessionListed(servedSessions[i].session, servedSessions[i].sessionId))
+            servedSessions[i] = servedSessions[--servedSessionCount];
+    if (servedSessionCount == AgentMaxSessions)
+        return 0;
+    ServedSession *served = &servedSessions[servedSessionCount++];
+    ZeroMemory(served, sizeof *served);
+    served->session = session;
+    served->sessionId = session->id;
+    return served;
+}
+
+static void sendRefusal(Session *session, DWORD id, UINT code)
+{
     Frame refusal;
     InitFrame(&refusal, FrameRefused, id);
     refusal.word = (WORD)code;
     SendFrame(session, &refusal);
 }
 
+// Refuses an Open or a proof. The first refusals in a row are answered at
+// once; later ones one a second, and a session refused MaxRefusals times in
+// a row ends (from the timer, never inside the handling of its frames).
+static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
+{
+    LogEvent("refused: %s asked for share %s: %s", session->node, share, RefusalReason(code));
+    ServedSession *served = servedSessionOf(session);
+    if (!served) {
+        sendRefusal(session, id, code);
+        return;
+    }
+    served->refusals++;
+    if (served->refusals <= ImmediateRefusals && served->delayedCount == 0) {
+        sendRefusal(session, id, code);
+        return;
+    }
+    if (served->delayedCount < MaxRefusals) {
+        served->delayed[served->delayedCount].id = id;
+        served->delayed[served->delayedCount].code = code;
+        served->delayedCount++;
+    }
+}
+
+static void checkGrantsIfStoreChanged();
+
+void CheckServedSessions(DWORD)
+{
+    checkGrantsIfStoreChanged();
+    for (int i = servedSessionCount - 1; i >= 0; i--) {
+        ServedSession *served = &servedSessions[i];
+        if (!isSessionListed(served->session, served->sessionId)) {
+            *served = servedSessions[--servedSessionCount];
+            continue;
+        }
+        if (served->refusals >= MaxRefusals) {
+            EndSessionSoon(served->session, "too many refused conversations");
+            continue;
+        }
+        if (served->delayedCount == 0)
+            continue;
+        sendRefusal(served->session, served->delayed[0].id, served->delayed[0].code);
+        MoveMemory(&served->delayed[0], &served->delayed[1],
+                   --served->delayedCount * sizeof served->delayed[0]);
+    }
+}
+
+// The clipboard format of a frame from the client node, registered here by
+// name only when this node knows the name already (Wine keeps format names
+// in the global atom table) or within the session's small budget: format
+// names are never freed, and a full table breaks every DDE conversation
+// on this node. False when the frame's format cannot be used here.
+static bool servingFormatOf(Conversation *conversation, const Frame *frame, UINT *format)
+{
+    *format = frame->format;
+    if (!frame->formatName[0])
+        return frame->format < 0xC000;
+    if (!GlobalFindAtomA(frame->formatName)) {
+        ServedSession *served = servedSessionOf(conversation->session);
+        if (!served || served->newFormatNames >= NewFormatNamesPerSession)
+            return false;
+        served->newFormatNames++;
+    }
+    *format = RegisterClipboardFormatA(frame->formatName);
+    return *format != 0;
+}
+
+// ---- Opening ---------------------------------------------------------------
+
+static bool isUnproved(const Conversation *conversation)
+{
+    return conversation->serving && conversation->state == Proving;
+}
+
+static int unprovedCountOf(const Session *session, const char *node)
+{
+    int count = 0;
+    for (int i = 0; i < ConversationCount(); i++) {
+        const Conversation *conversation = ConversationAt(i);
+        if (isUnproved(conversation) &&
+            (session ? conversation->session == session : isSameNodeName(conversation->node, node)))
+            count++;
+    }
+    return count;
+}
+
 void OpenShare(Session *session, const Frame *open)
 {
-    if (ConversationCountOn(session) >= MaxConversationsPerNode) {
+    if (ConversationCountOn(session) >= MaxConversationsPerNode ||
+        unprovedCountOf(session, 0) >= MaxUnprovedPerSession ||
+        unprovedCountOf(0, session->node) >= MaxUnprovedPerNode) {
         refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
         return;
     }
@@ -46,16 +182,24 @@ void OpenShare(Session *session, const Frame *open)
     }
     StoredShare stored;
     UINT result = StoreReadShare(open->name, &stored);
+    // The store finds names by their upper-cased form; over the wire only
+    // ASCII letters ignore case.
+    if (result == NDDE_NO_ERROR && !isSameDdeName(open->name, stored.view.shareName)) {
+        ReleaseStoredShare(&stored);
+        result = NDDE_SHARE_NOT_EXIST;
+    }
     if (result != NDDE_NO_ERROR) {
         refuseOpen(session, open->conversation, open->name, result);
         return;
     }
     Conversation *conversation = NewConversation(true, session, open->conversation);
-    if (!conversation || !MakeChallenge(conversation->challenge)) {
+    bool challenged = conversation && MakeChallenge(conversation->challenge);
+    if (!challenged) {
         ReleaseStoredShare(&stored);
         if (conversation)
             DeleteConversation(conversation);
-        refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
+        refuseOpen(session, open->conversation, open->name,
+                   conversation ? NDDE_INTERNAL_ERROR : NDDE_OUT_OF_MEMORY);
         return;
     }
     conversation->queue.account = &session->budget;
@@ -72,6 +216,12 @@ void OpenShare(Session *session, const Frame *open)
     SendFrame(session, &challenge);
 }
 
+// ---- Finding the server ----------------------------------------------------
+// Initiating sends WM_DDE_INITIATE and waits: sent messages are handled
+// meanwhile, and one of them may end the conversation (a WM_DDE_TERMINATE
+// sent by the window that answered, the session closed). The conversation
+// is found again by its serial after every such call.
+
 // The window that last answered for an application and topic: asked first,
 // so that a server is found without asking every window (some of which may
 // be slow to answer) again.
@@ -83,64 +233,94 @@ struct KnownServer {
 static KnownServer knownServers[16];
 static int knownServerCount;
 
-static KnownServer *knownServerOf(const ShareView *share)
+static KnownServer *knownServerOf(const char *application, const char *topic)
 {
     for (int i = 0; i < knownServerCount; i++)
-        if (isSameDdeName(knownServers[i].application, share->appName) &&
-            isSameDdeName(knownServers[i].topic, share->topicName))
+        if (isSameDdeName(knownServers[i].application, application) &&
+            isSameDdeName(knownServers[i].topic, topic))
             return &knownServers[i];
     return 0;
 }
 
-static void rememberServer(const ShareView *share, HWND window)
+static void rememberServer(const char *application, const char *topic, HWND window)
 {
-    KnownServer *known = knownServerOf(share);
+    KnownServer *known = knownServerOf(application, topic);
     if (!known)
         known = &knownServers[knownServerCount < 16 ? knownServerCount++ : 15];
-    lstrcpynA(known->application, share->appName, sizeof known->application);
-    lstrcpynA(known->topic, share->topicName, sizeof known->topic);
+    lstrcpynA(known->application, application, sizeof known->application);
+    lstrcpynA(known->topic, topic, sizeof known->topic);
     known->window = window;
 }
 
-// Asks one window to take the conversation; true once a server has.
-static bool initiateTo(HWND window, Conversation *conversation)
+// One search for a conversation's server.
+struct ServerSearch {
+    DWORD serial;
+    char application[MaxAppNameLength + 1];
+    char topic[MaxTopicLength + 1];
+    DWORD startedAt;
+    bool found, gone;
+};
+
+// Asks one window to take the conversation; true once a server has or the
+// conversation has ended meanwhile.
+static bool initiateTo(HWND window, ServerSearch *search)
 {
-    const ShareView &share = conversation->stored.view;
-    ATOM application = GlobalAddAtomA(share.appName), topic = GlobalAddAtomA(share.topicName);
+    Conversation *conversation = ConversationOfSerial(search->serial);
+    if (!conversation) {
+        search->gone = true;
+        return true;
+    }
+    ATOM application = GlobalAddAtomA(search->application), topic = GlobalAddAtomA(search->topic);
     DWORD_PTR ignored;
     SendMessageTimeoutA(window, WM_DDE_INITIATE, (WPARAM)conversation->window,
                         MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, InitiateTimeout,
                         &ignored);
     GlobalDeleteAtom(application);
     GlobalDeleteAtom(topic);
+    conversation = ConversationOfSerial(search->serial);
+    if (!conversation) {
+        search->gone = true;
+        return true;
+    }
     if (!conversation->partner)
         return false;
-    rememberServer(&share, window);
+    rememberServer(search->application, search->topic, window);
+    search->found = true;
     return true;
 }
 
 static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
 {
+    ServerSearch *search = (ServerSearch *)lParam;
+    if (GetTickCount() - search->startedAt >= SearchTimeout)
+        return FALSE;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    return process == GetCurrentProcessId() || !initiateTo(window, (Conversation *)lParam);
+    return process == GetCurrentProcessId() || !initiateTo(window, search);
 }
 
-// Initiates to the share's application and topic; the first server to
-// answer holds the conversation.
-static bool findServer(Conversation *conversation)
+// Initiates to the share's application and topic: the window that answered
+// last time first, then (when `mayAskEveryWindow`) every top-level window
+// for at most SearchTimeout; the first server to answer holds the
+// conversation. The conversation again, or null when it ended meanwhile.
+static Conversation *findServer(DWORD serial, bool mayAskEveryWindow, bool *found)
 {
-    const ShareView *share = &conversation->stored.view;
-    KnownServer *known = knownServerOf(share);
-    if (!(known && IsWindow(known->window) && initiateTo(known->window, conversation)))
-        EnumWindows(initiateToWindow, (LPARAM)conversation);
-    if (!conversation->partner)
-        return false;
-    char className[64];
-    GetClassNameA(conversation->partner, className, sizeof className);
-    conversation->ddemlServer =
-        strncmp(className, DdemlServerClassPrefix, sizeof DdemlServerClassPrefix - 1) == 0;
-    return true;
+    Conversation *conversation = ConversationOfSerial(serial);
+    *found = false;
+    if (!conversation)
+        return 0;
+    ServerSearch search = {};
+    search.serial = serial;
+    lstrcpynA(search.application, conversation->stored.view.appName, sizeof search.application);
+    lstrcpynA(search.topic, conversation->stored.view.topicName, sizeof search.topic);
+    search.startedAt = GetTickCount();
+    KnownServer *known = knownServerOf(search.application, search.topic);
+    HWND knownWindow = known ? known->window : 0;
+    if (!(knownWindow && IsWindow(knownWindow) && initiateTo(knownWindow, &search)) &&
+        mayAskEveryWindow)
+        EnumWindows(initiateToWindow, (LPARAM)&search);
+    *found = search.found && !search.gone;
+    return search.gone ? 0 : ConversationOfSerial(serial);
 }
 
 void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms)
@@ -161,6 +341,52 @@ void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms)
         PostMessageA(server, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
 }
 
+// Applications started for a share: one start serves every conversation
+// that waits for it, and the search of every window is made at most once a
+// second for all of them.
+struct StartedApplication {
+    char application[MaxAppNameLength + 1];
+    DWORD startedAt, searchedAt;
+};
+static StartedApplication startedApplications[16];
+
+static StartedApplication *startedApplicationOf(const char *application, DWORD now)
+{
+    for (int i = 0; i < 16; i++)
+        if (startedApplications[i].application[0] &&
+            now - startedApplications[i].startedAt < StartAppTimeout &&
+            isSameDdeName(startedApplications[i].application, application))
+            return &startedApplications[i];
+    return 0;
+}
+
+// Starts the share's application (a program on the search path) unless it
+// was started for another conversation and may still answer.
+static bool startServer(const char *application, const char *share, DWORD now)
+{
+    if (startedApplicationOf(application, now))
+        return true;
+    char commandLine[MaxAppNameLength + 1];
+    lstrcpynA(commandLine, application, sizeof commandLine);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(0, commandLine, 0, 0, FALSE, 0, 0, 0, &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    LogEvent("started %s for share %s", application, share);
+    int slot = 0;
+    for (int i = 1; i < 16; i++)
+        if (now - startedApplications[i].startedAt > now - startedApplications[slot].startedAt)
+            slot = i;
+    lstrcpynA(startedApplications[slot].application, application, MaxAppNameLength + 1);
+    startedApplications[slot].startedAt = startedApplications[slot].searchedAt = now;
+    return true;
+}
+
+// ---- Proving ---------------------------------------------------------------
+
 static void conversationStands(Conversation *conversation)
 {
     conversation->state = Standing;
@@ -179,44 +405,137 @@ static void conversationStands(Conversation *conversation)
 // Serving side: the conversation cannot stand; the client's node is told why.
 static void refuseConversation(Conversation *conversation, UINT code)
 {
-    refuseOpen(conversation->session, conversation->id, conversation->share, code);
+    if (conversation->session)
+        refuseOpen(conversation->session, conversation->id, conversation->share, code);
     DeleteConversation(conversation);
-}
-
-// Starts the share's application (a program on the search path).
-static bool startServer(const char *application)
-{
-    char commandLine[MaxAppNameLength + 1];
-    lstrcpynA(commandLine, application, sizeof commandLine);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started;
-    if (!CreateProcessA(0, commandLine, 0, 0, FALSE, 0, 0, 0, &startup, &started))
-        return false;
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return true;
 }
 
 static void proveShare(Conversation *conversation, const Frame *proof)
 {
-    if (GrantShareAccess(&conversation->stored.view, conversation->challenge, proof->data,
-                         &conversation->grant) != NDDE_NO_ERROR) {
-        refuseConversation(conversation, NDDE_ACCESS_DENIED);
+    UINT result = GrantShareAccess(&conversation->stored.view, conversation->challenge,
+                                   proof->data, &conversation->grant);
+    if (result != NDDE_NO_ERROR) {
+        refuseConversation(conversation, result);
         return;
     }
-    if (conversation->connectOnly || findServer(conversation)) {
+    CopyMemory(conversation->proof, proof->data, ProofLength);
+    ServedSession *served = servedSessionOf(conversation->session);
+    if (served)
+        served->refusals = 0;
+    // An access that grants nothing is answered as such at once: no server
+    // is looked for, and the client may ask its user for a password.
+    if (!conversation->grant.permissions)
+        conversation->connectOnly = true;
+    if (conversation->connectOnly) {
+        conversationStands(conversation);
+        return;
+    }
+    bool found;
+    DWORD serial = conversation->serial;
+    conversation = findServer(serial, true, &found);
+    if (!conversation)
+        return;
+    if (found) {
         conversationStands(conversation);
         return;
     }
     const char *application = conversation->stored.view.appName;
-    if ((conversation->grant.permissions & StartApp) && startServer(application)) {
-        LogEvent("started %s for share %s", application, conversation->share);
+    DWORD now = GetTickCount();
+    if ((conversation->grant.permissions & StartApp) &&
+        startServer(application, conversation->share, now)) {
         conversation->state = StartingServer;
-        conversation->startedAt = GetTickCount();
+        conversation->startedAt = now;
         return;
     }
     refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
+}
+
+// ---- Grants checked again ----------------------------------------------------
+// A share deleted, its granting password changed or its permissions
+// narrowed touches the conversations standing on it: the store is watched
+// (looked at once a second), and on a change every served conversation's
+// grant is made again from the share as stored now, with the proof that
+// granted it.
+
+static HKEY watchedStore;
+static HANDLE storeChangedEvent;
+
+static bool watchStore()
+{
+    return RegNotifyChangeKeyValue(watchedStore, FALSE, REG_NOTIFY_CHANGE_LAST_SET,
+                                   storeChangedEvent, TRUE) == ERROR_SUCCESS;
+}
+
+// Whether the store may have changed since last asked.
+static bool storeChanged()
+{
+    if (!storeChangedEvent) {
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ShareStoreKey, 0, 0, 0, KEY_NOTIFY, 0,
+                            &watchedStore, 0) != ERROR_SUCCESS)
+            return true;
+        storeChangedEvent = CreateEventA(0, FALSE, FALSE, 0);
+        if (!storeChangedEvent || !watchStore()) {
+            if (storeChangedEvent)
+                CloseHandle(storeChangedEvent);
+            storeChangedEvent = 0;
+            RegCloseKey(watchedStore);
+            return true;
+        }
+        return true;
+    }
+    if (WaitForSingleObject(storeChangedEvent, 0) != WAIT_OBJECT_0)
+        return false;
+    watchStore();
+    return true;
+}
+
+// The grant of a proved conversation made again from the share as stored
+// now; false (the reason in `reason`) when it no longer stands.
+static bool grantStands(Conversation *conversation, const char **reason)
+{
+    StoredShare stored;
+    UINT result = StoreReadShare(conversation->share, &stored);
+    if (result != NDDE_NO_ERROR) {
+        *reason = result == NDDE_SHARE_NOT_EXIST ? "the share was deleted" : RefusalReason(result);
+        return false;
+    }
+    ShareGrant grant;
+    if (GrantShareAccess(&stored.view, conversation->challenge, conversation->proof, &grant) !=
+            NDDE_NO_ERROR ||
+        grant.access != conversation->grant.access) {
+        ReleaseStoredShare(&stored);
+        *reason = "its password changed";
+        return false;
+    }
+    ReleaseStoredShare(&conversation->stored);
+    conversation->stored = stored;
+    conversation->grant = grant;
+    return true;
+}
+
+static void checkGrantsIfStoreChanged()
+{
+    if (!storeChanged())
+        return;
+    for (int i = ConversationCount() - 1; i >= 0; i--) {
+        if (i >= ConversationCount())
+            continue;
+        Conversation *conversation = ConversationAt(i);
+        const char *reason;
+        if (!conversation->serving || conversation->state == Proving ||
+            grantStands(conversation, &reason))
+            continue;
+        LogEvent("%s lost share %s: %s", conversation->node, conversation->share, reason);
+        EndConversation(conversation, true);
+    }
+}
+
+// ---- Transactions ----------------------------------------------------------
+
+static const char *transactionName(BYTE kind)
+{
+    static const char *const names[] = {"Request", "Poke", "Execute", "Advise", "Unadvise"};
+    return kind >= FrameRequest && kind <= FrameUnadvise ? names[kind - FrameRequest] : "?";
 }
 
 // The oldest queued transaction of a serving conversation: the one at the
@@ -228,26 +547,26 @@ static bool firstQueued(Conversation *conversation, Frame *frame, DWORD *size)
            FrameComplete;
 }
 
-// Sends the oldest queued transaction to the server, or refuses it when the
-// share does not grant it; one at a time.
+static void consumeFirstQueued(Conversation *conversation, DWORD size)
+{
+    ConsumeBytes(&conversation->queue, size);
+    conversation->queuedCount--;
+}
+
+// Sends the oldest queued transaction to the server, or its refusal when it
+// was refused on arrival; one at a time.
 static void serveNextTransaction(Conversation *conversation)
 {
-    ByteBuffer &queue = conversation->queue;
     Frame frame;
     DWORD size;
-    while (!conversation->atServer && firstQueued(conversation, &frame, &size)) {
-        if (conversation->connectOnly ||
-            !AllowsTransaction(&conversation->stored.view, &conversation->grant, frame.kind,
-                               frame.name)) {
-            static const char *const names[] = {"Request", "Poke", "Execute", "Advise",
-                                                "Unadvise"};
-            LogEvent("refused: %s \"%s\" on share %s for %s: permission",
-                     names[frame.kind - FrameRequest], frame.name, conversation->share,
-                     conversation->node);
-            SendSimpleFrame(conversation, FrameAck, 0, frame.name);
-            ConsumeBytes(&queue, size);
+    while (!conversation->atServer && !conversation->serveNextPosted &&
+           firstQueued(conversation, &frame, &size)) {
+        if (frame.kind == FrameAck) {
+            SendSimpleFrame(conversation, FrameAck, frame.word, frame.name);
+            consumeFirstQueued(conversation, size);
             continue;
         }
+        // Registered on arrival: known here now.
         UINT format = FormatOfFrame(&frame);
         ATOM item = frame.name[0] ? GlobalAddAtomA(frame.name) : 0;
         HGLOBAL handle = 0;
@@ -298,10 +617,21 @@ static void serveNextTransaction(Conversation *conversation)
             if (item)
                 GlobalDeleteAtom(item);
             conversation->atServer = false;
+            conversation->atServerHandle = 0;
             SendSimpleFrame(conversation, FrameAck, 0, frame.name);
-            ConsumeBytes(&queue, size);
+            consumeFirstQueued(conversation, size);
+        } else if (message == WM_DDE_POKE || message == WM_DDE_ADVISE) {
+            // Poke data and advise options are the server's once posted;
+            // an execute's commands come back with its ack.
+            conversation->atServerHandle = ReleasePostedBlock(conversation->partner, handle);
         }
     }
+}
+
+void ServeNextTransaction(Conversation *conversation)
+{
+    conversation->serveNextPosted = false;
+    serveNextTransaction(conversation);
 }
 
 // A server that leaves a transaction unanswered for ServerAnswerTimeout is
@@ -319,28 +649,75 @@ static void serverGaveNoAnswer(Conversation *conversation)
     EndConversation(conversation, true);
 }
 
-// The transaction at the server has its answer: the next one may go.
+// The transaction at the server has its answer. A next one already waiting
+// goes from a posted message: what the server posted together with this
+// answer (a DDEML server's stray acknowledgement) arrives first and cannot
+// be taken for the next one's answer.
 static void transactionAnswered(Conversation *conversation)
 {
     Frame frame;
     DWORD size;
     if (firstQueued(conversation, &frame, &size))
-        ConsumeBytes(&conversation->queue, size);
+        consumeFirstQueued(conversation, size);
     conversation->atServer = false;
     conversation->atServerHandle = 0;
+    if (conversation->queuedCount > 0)
+        conversation->serveNextPosted =
+            PostMessageA(conversation->window, WM_SERVE_NEXT, 0, 0) != 0;
     serveNextTransaction(conversation);
+}
+
+// Why this agent refuses a transaction from the client node without giving
+// it to the server; null when it goes to the server. `format` is set.
+static const char *transactionRefusal(Conversation *conversation, const Frame *frame,
+                                      UINT *format)
+{
+    *format = 0;
+    if (conversation->connectOnly ||
+        !AllowsTransaction(&conversation->stored.view, &conversation->grant, frame->kind,
+                           frame->name))
+        return "permission";
+    if (frame->kind == FrameExecute)
+        return 0;
+    if (IsHandleFormat(frame->format) && !frame->formatName[0])
+        return "a format of handles, meaningless on another node";
+    if (!servingFormatOf(conversation, frame, format))
+        return "a clipboard format this node does not take";
+    return 0;
 }
 
 static void queueTransaction(Conversation *conversation, const Frame *frame)
 {
     ByteBuffer &queue = conversation->queue;
-    if (queue.length - queue.start + frame->dataLength > MaxQueuedTransactionBytes ||
-        !AppendFrame(&queue, frame)) {
+    if (conversation->queuedCount >= MaxQueuedTransactions) {
         LogEvent("%s sent share %s more than its server takes: conversation ended",
                  conversation->node, conversation->share);
         EndConversation(conversation, true);
         return;
     }
+    UINT format;
+    const char *refusal = transactionRefusal(conversation, frame, &format);
+    if (!refusal && queue.length - queue.start + frame->dataLength > MaxQueuedTransactionBytes)
+        refusal = "more data waiting for the server than it takes";
+    bool queued;
+    if (refusal) {
+        LogEvent("refused: %s \"%s\" on share %s for %s: %s", transactionName(frame->kind),
+                 frame->name, conversation->share, conversation->node, refusal);
+        // Refused here: its place in the order of answers, not its data.
+        Frame answer;
+        InitFrame(&answer, FrameAck, conversation->id);
+        lstrcpyA(answer.name, frame->name);
+        queued = AppendFrame(&queue, &answer);
+    } else {
+        queued = AppendFrame(&queue, frame);
+    }
+    if (!queued) {
+        LogEvent("%s sent share %s more than its server takes: conversation ended",
+                 conversation->node, conversation->share);
+        EndConversation(conversation, true);
+        return;
+    }
+    conversation->queuedCount++;
     serveNextTransaction(conversation);
 }
 
@@ -356,7 +733,25 @@ void ServingDataDropped(Conversation *conversation, const Frame *head)
     queueTransaction(conversation, head);
 }
 
-// The server's WM_DDE_ACK: the answer to the transaction at it.
+// Whether the server's WM_DDE_ACK answers the transaction at it: an
+// execute's carries its command handle; a poke's, advise's or unadvise's
+// names its item; a request is answered by data, or by a negative ack
+// naming its item. Anything else is stray (Wine's DDEML server sends a
+// positive ack after the data that answers a request).
+static bool answersTransactionAtServer(Conversation *conversation, const Frame *atServer,
+                                       UINT_PTR status, UINT_PTR high)
+{
+    if (atServer->kind == FrameExecute)
+        return high == (UINT_PTR)conversation->atServerHandle;
+    if (atServer->kind == FrameRequest && (status & AckPositive))
+        return false;
+    if (high && (high < 0xC000 || high > 0xFFFF))
+        return false;
+    char item[MaxWireName + 1];
+    AtomName((ATOM)high, item);
+    return isSameDdeName(item, atServer->name);
+}
+
 static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
 {
     UINT_PTR status = 0, high = 0;
@@ -364,21 +759,23 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
     FreeDDElParam(WM_DDE_ACK, lParam);
     Frame frame;
     DWORD size;
-    bool stray = conversation->strayAckDue && (status & AckPositive);
-    conversation->strayAckDue = false;
-    bool atServer = !stray && conversation->atServer && firstQueued(conversation, &frame, &size);
-    if (atServer && frame.kind == FrameExecute)
+    bool answers = conversation->atServer && firstQueued(conversation, &frame, &size) &&
+                   answersTransactionAtServer(conversation, &frame, status, high);
+    // A stray ack's atom is left alone: Wine's DDEML server names the item
+    // of the data it answered with, whose one reference that data carried
+    // (and this agent freed), so deleting it would free a reference held by
+    // someone else.
+    if (!answers)
+        return;
+    if (frame.kind == FrameExecute)
         GlobalFree((HGLOBAL)high);
     else if (high)
         GlobalDeleteAtom((ATOM)high);
-    if (!atServer)
-        return;
     if (!(status & AckPositive) && (frame.kind == FramePoke || frame.kind == FrameAdvise))
         GlobalFree(conversation->atServerHandle);
     SendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
     transactionAnswered(conversation);
 }
-
 // Acknowledges the server's data of `item` with `status`.
 static void postAckToServer(Conversation *conversation, WORD status, const char *item)
 {
@@ -427,12 +824,21 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
         EndConversation(conversation, true);
         return;
     }
+    // Data marked as a response answers only the request at the server for
+    // the same item; any other is stray and goes no further.
+    Frame request;
+    DWORD requestSize;
+    bool response = (block.flags & DdeResponse) != 0;
+    bool answersRequest = response && conversation->atServer &&
+                          firstQueued(conversation, &request, &requestSize) &&
+                          request.kind == FrameRequest && isSameDdeName(request.name, frame.name);
     frame.word |= block.flags & (DdeResponse | DdeAckReq);
     frame.data = block.data;
     frame.dataLength = block.length;
-    // Data that cannot travel (beyond 16 MB, or a registered format without
-    // a name) is refused in its turn, never cut short.
-    bool relayable = block.length <= MaxFrameData && (!data || SetFrameFormat(&frame, block.format));
+    // Data that cannot travel (beyond 16 MB, a registered format without a
+    // name, a format of handles) is refused in its turn, never cut short.
+    bool relayable = (!response || answersRequest) && block.length <= MaxFrameData &&
+                     (!data || (!IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format)));
     bool sent = relayable && SendFrame(conversation->session, &frame);
     if (data)
         GlobalUnlock(data);
@@ -446,10 +852,9 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
         postAckToServer(conversation, 0, frame.name);      // the server frees its data
     else if (data && (block.flags & DdeRelease))
         GlobalFree(data);
-    if (block.flags & DdeResponse) {
-        if (!relayable)
-            SendSimpleFrame(conversation, FrameAck, 0, frame.name);
-        conversation->strayAckDue = conversation->ddemlServer;
+    if (answersRequest) {
+        if (!sent)
+            SendSimpleFrame(conversation, FrameAck, 0, request.name);
         transactionAnswered(conversation);
     }
 }
@@ -492,11 +897,28 @@ void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lPara
 
 void CheckServingConversation(Conversation *conversation, DWORD now)
 {
-    if (conversation->state == StartingServer) {
-        if (findServer(conversation))
+    DWORD serial = conversation->serial;
+    if (conversation->state == Proving) {
+        if (now - conversation->startedAt >= ProvingTimeout)
+            refuseConversation(conversation, NDDE_ACCESS_DENIED);
+    } else if (conversation->state == StartingServer) {
+        // One search of every window a second for each application started.
+        StartedApplication *started =
+            startedApplicationOf(conversation->stored.view.appName, now);
+        bool mayAskEveryWindow = started && now - started->searchedAt >= 1000;
+        if (mayAskEveryWindow)
+            started->searchedAt = now;
+        bool found;
+        conversation = findServer(serial, mayAskEveryWindow, &found);
+        if (conversation && found)
             conversationStands(conversation);
-        else if (now - conversation->startedAt >= StartAppTimeout)
+        else if (conversation && now - conversation->startedAt >= StartAppTimeout)
             refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
+    } else if (conversation->partner && !IsWindow(conversation->partner)) {
+        // The server went without WM_DDE_TERMINATE.
+        LogEvent("the server of share %s for %s is gone", conversation->share, conversation->node);
+        conversation->partner = 0;
+        EndConversation(conversation, true);
     } else if (conversation->atServer && now - conversation->atServerSince >= ServerAnswerTimeout) {
         serverGaveNoAnswer(conversation);
     }

@@ -191,13 +191,17 @@ UINT StoreReadShare(const char *shareName, StoredShare *share)
     UINT result = valueNameOf(shareName, valueName);
     if (result != NDDE_NO_ERROR)
         return result;
-    OpenStore store;
-    result = openStore(&store);
-    if (result != NDDE_NO_ERROR)
-        return result;
+    // A record is written whole in one registry write: reading it needs no
+    // lock, and a reader never waits for a writer.
+    HKEY key;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ShareStoreKey, 0, KEY_QUERY_VALUE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return NDDE_SHARE_NOT_EXIST;
+    if (opened != ERROR_SUCCESS)
+        return NDDE_REGISTRY_ERROR;
     Record record = {0, 0};
-    result = readRecord(store.key, valueName, &record);
-    closeStore(&store);
+    result = readRecord(key, valueName, &record);
+    RegCloseKey(key);
 
     if (result == NDDE_NO_ERROR && !isSoundRecord(&record, valueName, &share->view))
         result = NDDE_SHARE_DATA_CORRUPTED;

@@ -5,7 +5,8 @@
 // A value holds the whole record, so every add, change and delete is one
 // atomic registry write, and every program on the machine sees it at once.
 // Operations that look before they write (add: is the name free?) run under
-// a named mutex, so that two processes cannot both add the same share.
+// a named mutex, so that two processes cannot both add the same share;
+// reading one share takes no lock.
 //
 // Stored record: "TSR1", a CRC-32 of the rest, then the share laid out as a
 // ShareTransferBlock (header with offsets, application, topic, password

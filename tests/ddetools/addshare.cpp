@@ -2,16 +2,37 @@
 // for scripts that set up a node (tools/nodes).
 //
 //   addshare.exe SHARE APPLICATION TOPIC [PASSWORD]
+//   addshare.exe /closesessions
 //
 // The share gets every permission for password #1 (empty when none is
 // given) and lists no items; a share of that name is replaced. Exit code 0
 // when stored, 1 for a wrong command line, 2 when the library refuses it.
+// /closesessions closes every session this node serves (exit code 2 when
+// one cannot be).
 #include "partnertest.h"
 
 #include <stdio.h>
+#include <string.h>
+
+static int closeSessions()
+{
+    BYTE buffer[8192];
+    DWORD total = 0, entries = 0;
+    if (NDdeSessionEnum(NULL, 1, buffer, sizeof buffer, &total, &entries) != NDDE_NO_ERROR)
+        return 2;
+    const SessionEntry *sessions = (const SessionEntry *)buffer;
+    for (DWORD i = 0; i < entries; i++)
+        if (NDdeSessionClose(NULL, (LPSTR)sessions[i].clientName, sessions[i].sessionId) !=
+            NDDE_NO_ERROR)
+            return 2;
+    printf("%lu session(s) closed\n", entries);
+    return 0;
+}
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && strcmp(argv[1], "/closesessions") == 0)
+        return closeSessions();
     if (argc < 4 || argc > 5) {
         fprintf(stderr, "usage: addshare SHARE APPLICATION TOPIC [PASSWORD]\n");
         return 1;

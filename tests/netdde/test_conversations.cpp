@@ -220,7 +220,7 @@ TEST_CASE("a DDEML server is reached as well as a raw one")
 
     CHECK(onShare("NT_DDEML$", "request Price").output == "1\r\n");
     CHECK(onShare("NT_DDEML$", "poke Price 2").exitCode == 0);
-    CHECK(onShare("NT_DDEML$", "poke Other 3").exitCode == 3);
+    CHECK(onShare("NT_DDEML$", "poke Refused 3").exitCode == 3);
     // One conversation, many requests: every answer is its own request's.
     CommandRun repeated = onShare("NT_DDEML$", "request Price /repeat:20");
     CHECK(repeated.exitCode == 0);

@@ -191,3 +191,21 @@ TEST_CASE("a password typed long after the initiate still opens the share")
     PostMessageA(server, WM_CLOSE, 0, 0);
     CHECK(ui::waitForWindowToClose(server));
 }
+
+TEST_CASE("an access that grants nothing asks for the password before any server is looked for")
+{
+    // Password #1 grants everything and starts the application; the empty
+    // password #2 grants nothing. No server runs.
+    pt::TestShare share = serverShare("NT_STARTKEY$", Request | Execute | StartApp, "KEY");
+    share.app = "ddeserver";
+    ServedNode node;
+    REQUIRE(node.start({share}, nullptr));
+    dt::CommandRun run =
+        requestWithPassword(node.agent, shareArguments("NT_STARTKEY$", "execute [started]"), "KEY");
+    CHECK(run.exitCode == 0);
+    CHECK(agentShows(node.agent, "started ddeserver for share NT_STARTKEY$"));
+    HWND server = FindWindowA(dt::ServerWindowClass, "ddeserver ddeserver|*");
+    REQUIRE(server != nullptr);
+    PostMessageA(server, WM_CLOSE, 0, 0);
+    CHECK(ui::waitForWindowToClose(server));
+}

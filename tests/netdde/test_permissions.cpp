@@ -84,6 +84,18 @@ TEST_CASE("a password opens the access it belongs to, compared byte for byte")
     REQUIRE(ProvePassword("KEY", other, proof));
     ShareGrant grant = {};
     CHECK(GrantShareAccess(lockedShare.view(), challenge, proof, &grant) == NDDE_ACCESS_DENIED);
+
+    // Every byte of a proof counts: the right one changed in any single
+    // byte, the last included, opens nothing.
+    REQUIRE(ProvePassword("KEY", challenge, proof));
+    CHECK(GrantShareAccess(lockedShare.view(), challenge, proof, &grant) == NDDE_NO_ERROR);
+    for (DWORD i = 0; i < ProofLength; i++) {
+        CAPTURE(i);
+        BYTE wrong[ProofLength];
+        CopyMemory(wrong, proof, ProofLength);
+        wrong[i] ^= 0x01;
+        CHECK(GrantShareAccess(lockedShare.view(), challenge, wrong, &grant) == NDDE_ACCESS_DENIED);
+    }
 }
 
 TEST_CASE("an access grants its permission bits on every item of a share that lists none")
