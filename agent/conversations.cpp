@@ -552,8 +552,13 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
     }
     // Every other DDE message is posted by the rules. One that comes sent is
     // handled once its sender has returned, never below a call that waits:
-    // what it ends would be freed under that call's feet.
-    if (InSendMessage()) {
+    // the transaction it answers may be in that call's hands. A terminate is
+    // taken at once (an ended conversation is freed only from a posted
+    // message), so that a server that ends the conversation while it is
+    // being initiated is never taken for one.
+    bool terminatedByPartner = message == WM_DDE_TERMINATE && conversation &&
+                               sender == conversation->partner;
+    if (InSendMessage() && !terminatedByPartner) {
         PostMessageA(window, message, wParam, lParam);
         return 0;
     }
