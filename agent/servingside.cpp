@@ -9,9 +9,14 @@
 // turn without reaching it.
 #include "relay.h"
 
-const int MaxConversationsPerNode = 256;  // served for one client node at once
-const int MaxUnprovedPerSession = 4;      // conversations waiting for their proof
-const int MaxUnprovedPerNode = 8;         // the same, over every session of one node name
+// Conversations served at once, and those waiting for their proof: per
+// session, per client node name and per peer address (a peer may greet with
+// many names), so that no one peer takes every slot.
+const int MaxConversationsPerSession = 256;
+const int MaxConversationsPerPeer = 512;
+const int MaxUnprovedPerSession = 4;
+const int MaxUnprovedPerNode = 8;
+const int MaxUnprovedPerAddress = 16;
 const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
 const int ImmediateRefusals = 4;          // refused Opens and proofs in a row answered at once
 const int MaxRefusals = 10;               // in a row: the session ends
@@ -152,13 +157,21 @@ static bool isUnproved(const Conversation *conversation)
     return conversation->serving && conversation->state == Proving;
 }
 
-static int unprovedCountOf(const Session *session, const char *node)
+enum PeerScope { SameSession, SameNode, SameAddress };
+
+// The served conversations (or only the unproved ones) of `session`'s peer,
+// as far as `scope` reaches.
+static int servedCountOf(const Session *session, PeerScope scope, bool unprovedOnly)
 {
     int count = 0;
     for (int i = 0; i < ConversationCount(); i++) {
         const Conversation *conversation = ConversationAt(i);
-        if (isUnproved(conversation) &&
-            (session ? conversation->session == session : isSameNodeName(conversation->node, node)))
+        const Session *of = conversation->session;
+        if (!conversation->serving || !of || (unprovedOnly && !isUnproved(conversation)))
+            continue;
+        if (scope == SameSession ? of == session
+            : scope == SameNode ? isSameNodeName(of->node, session->node)
+                                : of->peerAddress == session->peerAddress)
             count++;
     }
     return count;
@@ -166,9 +179,12 @@ static int unprovedCountOf(const Session *session, const char *node)
 
 void OpenShare(Session *session, const Frame *open)
 {
-    if (ConversationCountOn(session) >= MaxConversationsPerNode ||
-        unprovedCountOf(session, 0) >= MaxUnprovedPerSession ||
-        unprovedCountOf(0, session->node) >= MaxUnprovedPerNode) {
+    if (servedCountOf(session, SameSession, false) >= MaxConversationsPerSession ||
+        servedCountOf(session, SameNode, false) >= MaxConversationsPerPeer ||
+        servedCountOf(session, SameAddress, false) >= MaxConversationsPerPeer ||
+        servedCountOf(session, SameSession, true) >= MaxUnprovedPerSession ||
+        servedCountOf(session, SameNode, true) >= MaxUnprovedPerNode ||
+        servedCountOf(session, SameAddress, true) >= MaxUnprovedPerAddress) {
         refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
         return;
     }

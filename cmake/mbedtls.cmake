@@ -3,7 +3,9 @@
 # tree, with its own CMake files and our configuration (agent/tlsconfig.h).
 # It is unpacked once; its static libraries are built like ours.
 set(MBEDTLS_EXPECTED_VERSION 2.28)
-set(MBEDTLS_CACHE ${CMAKE_BINARY_DIR}/mbedtls-source)
+# Another build of the same sources (the installer tests' older release) may
+# name the cache of the main build tree.
+set(MBEDTLS_CACHE ${CMAKE_BINARY_DIR}/mbedtls-source CACHE PATH "Mbed TLS sources fetched by tools/setup")
 
 file(GLOB mbedtls_tarball ${MBEDTLS_CACHE}/mbedtls_${MBEDTLS_EXPECTED_VERSION}.*.orig.tar.*)
 if(NOT mbedtls_tarball)

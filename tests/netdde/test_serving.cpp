@@ -27,10 +27,15 @@ class RawPeer {
 public:
     ~RawPeer() { close(); }
 
-    // Connects and is welcomed as `node`.
-    bool greet(unsigned short port, const char *node)
+    // Connects from `from` (an address of 127.0.0.0/8) and is welcomed as `node`.
+    bool greet(unsigned short port, const char *node, const char *from = "127.0.0.1")
     {
         connection_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = inet_addr(from);
+        if (bind(connection_, (sockaddr *)&local, sizeof local) != 0)
+            return false;
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -204,7 +209,7 @@ TEST_CASE("conversations that wait for one application start one copy of it")
     }
 }
 
-TEST_CASE("unproved conversations are bounded per session and per node and expire")
+TEST_CASE("unproved conversations are bounded per session, per node and per peer address, and expire")
 {
     Winsock winsock;
     ServedNode node;
@@ -230,6 +235,21 @@ TEST_CASE("unproved conversations are bounded per session and per node and expir
     RawPeer other;
     REQUIRE(other.greet(port, "OTHER"));
     CHECK(other.openWithPassword(1, "NT_GUARDED$", "KEY", OpenConnectOnly));
+
+    // One peer address under many names: a few more, then none; a peer at
+    // another address is not held up.
+    RawPeer names[3];
+    for (int i = 0; i < 2; i++) {
+        REQUIRE(names[i].greet(port, i ? "ALIAS2" : "ALIAS1"));
+        for (DWORD id = 1; id <= 4; id++)
+            CHECK(names[i].open(id, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
+    }
+    REQUIRE(names[2].greet(port, "ALIAS3"));
+    CHECK(names[2].open(1, "NT_GUARDED$", nullptr, &code) == FrameRefused);
+    CHECK(code == NDDE_OUT_OF_MEMORY);
+    RawPeer elsewhere;
+    REQUIRE(elsewhere.greet(port, "ELSEWHERE", "127.0.0.2"));
+    CHECK(elsewhere.open(1, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
 
     // Unproved conversations are refused after a few seconds, and their
     // slots are free again.
