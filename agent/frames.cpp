@@ -56,6 +56,11 @@ static bool makeRoom(ByteBuffer *buffer, DWORD count)
     return true;
 }
 
+bool ReserveBytes(ByteBuffer *buffer, DWORD count)
+{
+    return makeRoom(buffer, count);
+}
+
 bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count)
 {
     if (!makeRoom(buffer, count))

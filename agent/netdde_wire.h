@@ -146,6 +146,9 @@ struct ByteBuffer {
 };
 
 bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count);
+// Makes room for `count` more bytes at once (a frame whose size is known),
+// so that they arrive without the buffer growing step by step.
+bool ReserveBytes(ByteBuffer *buffer, DWORD count);
 void ConsumeBytes(ByteBuffer *buffer, DWORD count);
 // Takes what the buffer holds off its account, which it no longer charges.
 void DetachBuffer(ByteBuffer *buffer);

@@ -501,6 +501,11 @@ static void handleReceived(Session *session)
                 continue;
             }
             session->headJudged = true;
+            // The rest of a wanted frame is known: room for it at once, when
+            // the session's share allows (else reading waits as it drains).
+            DWORD missing = size + frame.dataLength > available ? size + frame.dataLength - available : 0;
+            if (missing && IsWithinShare(&session->budget, missing))
+                ReserveBytes(&session->received, missing);
         }
         if (ReadFrame(buffer.bytes + buffer.start, available, &frame, &size) != FrameComplete)
             return;
