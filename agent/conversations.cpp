@@ -190,17 +190,17 @@ struct ClosingWindow {
 static ClosingWindow closingWindows[MaxClosingWindows];
 static int closingCount;
 
-static void keepUntilTerminated(HWND window, HWND partner, bool serving)
+// False when there is no room: the window goes with its conversation then.
+static bool keepUntilTerminated(HWND window, HWND partner, bool serving)
 {
-    if (closingCount == MaxClosingWindows) {
-        DestroyWindow(window);
-        return;
-    }
+    if (closingCount == MaxClosingWindows)
+        return false;
     ClosingWindow &closing = closingWindows[closingCount++];
     closing.window = window;
     closing.partner = partner;
     closing.serving = serving;
     closing.since = GetTickCount();
+    return true;
 }
 
 static ClosingWindow *closingWindowOf(HWND window)
@@ -315,9 +315,7 @@ Conversation *NewConversation(bool serving, Session *session, DWORD id)
 
 static void freeConversation(Conversation *conversation)
 {
-    if (conversation->partner && !conversation->partnerTerminated && IsWindow(conversation->partner))
-        keepUntilTerminated(conversation->window, conversation->partner, conversation->serving);
-    else
+    if (!conversation->windowKept)
         DestroyWindow(conversation->window);
     if (conversation->heldItem)
         GlobalDeleteAtom(conversation->heldItem);
@@ -342,10 +340,17 @@ void DeleteConversation(Conversation *conversation)
         conversations[i - 1] = conversations[i];
     conversationCount--;
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
+    // The window waits for the partner's terminate from now on, so that one
+    // that comes before the conversation is freed is known for what it is.
+    conversation->windowKept = conversation->partner && !conversation->partnerTerminated &&
+                               IsWindow(conversation->partner) &&
+                               keepUntilTerminated(conversation->window, conversation->partner,
+                                                   conversation->serving);
     // Its memory is no longer its session's (which may end before it is freed).
     DetachBuffer(&conversation->queue);
     conversation->nextEnded = endedConversations;
     endedConversations = conversation;
+    // Freed from a posted message (or the next check, if the window goes first).
     PostMessageA(conversation->window, WM_FREE_CONVERSATIONS, 0, 0);
     ShowAgentState();
 }

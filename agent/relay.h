@@ -54,6 +54,7 @@ struct Conversation {
     DWORD id;                // in its session
     HWND window, partner;    // ours; the DDE client or server
     bool partnerTerminated;  // the partner posted WM_DDE_TERMINATE first
+    bool windowKept;         // ended: the window waits for the partner's terminate
     char node[MaxNodeNameLength + 1];
     char share[ShareNameSize];
     DWORD startedAt;
