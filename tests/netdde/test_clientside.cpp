@@ -60,19 +60,12 @@ struct HungWindow {
     }
 };
 
-BOOL CALLBACK addConversationWindow(HWND window, LPARAM list)
-{
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (lstrcmpA(name, "NDdeConversation") == 0)
-        ((std::vector<HWND> *)list)->push_back(window);
-    return TRUE;
-}
-
 std::vector<HWND> conversationWindows(HWND agentWindow)
 {
     std::vector<HWND> windows;
-    EnumChildWindows(agentWindow, addConversationWindow, (LPARAM)&windows);
+    for (HWND window : ui::children(agentWindow))
+        if (ui::className(window) == "NDdeConversation")
+            windows.push_back(window);
     return windows;
 }
 
