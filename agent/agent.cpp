@@ -23,7 +23,8 @@
 // agent runs.
 //
 // Exit codes: 0 after the window is closed, 1 when another agent runs,
-// 2 when the port cannot be opened, 3 when the window cannot be made;
+// 2 when the port cannot be opened, 3 when the window cannot be made,
+// 5 when the node's key pair cannot be loaded or made;
 // /fingerprint and /forget: 0 done, 4 not done (the reason is written).
 #include "agent.h"
 #include "conversations.h"
@@ -62,6 +63,10 @@ static void drawState()
     address.s_addr = OwnAddress;
     wsprintfA(line, "Node %s    port %u on %s", OwnNodeName, OwnPort,
               OwnAddress == INADDR_ANY ? "every interface" : inet_ntoa(address));
+    addLine(line);
+    char fingerprint[FingerprintTextSize];
+    FormatFingerprint(OwnFingerprint(), fingerprint);
+    wsprintfA(line, "Fingerprint %s", fingerprint);
     addLine(line);
     wsprintfA(line, "Memory of sessions: %lu KB (at most %lu KB so far)", BudgetCharged() / 1024,
               BudgetPeak() / 1024);
@@ -327,6 +332,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         return 1;
     if (!optionsSound || !OpenListener(OwnAddress, OwnPort))
         return 2;
+    const char *failure;
+    if (!LoadOwnIdentity(&failure))
+        return 5;
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = agentWindowProc;

@@ -118,7 +118,7 @@ static int exportBinding(void *context, const unsigned char *masterSecret, const
 // ---- Opening and closing ---------------------------------------------------
 
 Channel *OpenChannel(bool serving, const NodeIdentity *identity,
-                     const BYTE expectedPeer[FingerprintLength])
+                     const BYTE expectedPeer[FingerprintLength], BudgetAccount *account)
 {
     void *random = TlsRandomState();
     if (!random)
@@ -130,6 +130,7 @@ Channel *OpenChannel(bool serving, const NodeIdentity *identity,
     mbedtls_ssl_init(&channel->ssl);
     mbedtls_x509_crt_init(&channel->certificate);
     mbedtls_pk_init(&channel->privateKey);
+    channel->input.account = channel->output.account = account;
     if (expectedPeer) {
         CopyMemory(channel->pinned, expectedPeer, FingerprintLength);
         channel->expectedPeer = channel->pinned;

@@ -3,30 +3,7 @@
 // takes the ciphertext to send; the channel gives and takes the plaintext
 // (the frames of netdde_wire.h). No sockets, no waiting, no threads inside.
 //
-// The session handshake (wire protocol version 2):
-//  1. The client's agent connects and starts TLS 1.2 at once (its first byte
-//     is 0x16, a TLS handshake record). Both sides present their node's
-//     self-signed certificate (identity.h) and both must: cipher suite
-//     ECDHE-ECDSA-CHACHA20-POLY1305-SHA256 on P-256, with the extended master
-//     secret. The client compares the server's fingerprint with the pin of
-//     the node it called (identity.h): a pinned node with another key fails
-//     the handshake itself, before any frame is sent either way, and the
-//     client logs both fingerprints and leaves the DDE initiate unanswered.
-//     A node without a pin is pinned once the handshake completes.
-//  2. Inside the channel, Hello and Welcome as in version 1, the frames'
-//     version byte being 2; then everything else as before.
-//  3. Share proofs inside the channel are bound to it: HMAC-SHA-256 keyed with
-//     the password over the challenge, the share name and the channel
-//     binding below (ProveShareAccess, netdde_wire.h), so a proof recorded
-//     in one session is worth nothing in another.
-//  Version 1 peers: a serving agent whose first byte from a client is not
-//  0x16 (StartsAsTls) reads a plaintext version-1 frame; if it is a Hello it
-//  answers with a plaintext version-1 Refused frame and logs "node X speaks
-//  protocol 1", then closes. A version-1 serving agent ends the connection at
-//  the client's first byte (a version it does not know); the client that
-//  sees the connection end before any TLS record came back logs "node X
-//  does not speak protocol 2" and answers its DDE clients as for a node that
-//  cannot be reached.
+// The session's handshake (TLS, pins, versions) is described in netdde_wire.h.
 //
 // Channel binding: 32 bytes exported from the master secret as RFC 5705
 // describes (TLS PRF over the label "EXPORTER-Network-DDE-channel-binding"
@@ -37,13 +14,15 @@
 // Memory: one channel holds Mbed TLS's record buffers of about 16.7 KB each
 // way and a few KB of state (more during the handshake), plus the unread
 // ciphertext (at most MaxChannelInput) and the unsent ciphertext (at most
-// MaxChannelOutput, which the session layer charges as its queue). Every
+// MaxChannelOutput), both charged to the account the channel is opened
+// with (the session layer encrypts only what the socket is about to take). Every
 // allocation of Mbed TLS is charged to one budget of all channels together
 // (TlsMemoryBudget); TlsMemoryInUse tells what is charged now.
 #ifndef CHANNEL_H
 #define CHANNEL_H
 
 #include "identity.h"
+#include "budget.h"
 
 const DWORD ChannelBindingLength = 32;
 const DWORD MaxTlsRecord = 16384 + 256 + 5;  // content, its protection, the header
@@ -70,9 +49,11 @@ struct Channel;
 
 // A channel presenting `identity`, serving (TLS server) or calling a node
 // (TLS client). `expectedPeer`, when given (a pin), is the only fingerprint
-// the peer may have. Null when memory runs out or the identity is unsound.
+// the peer may have. The unread and unsent ciphertext is charged to
+// `account` (a session's, budget.h) when one is given. Null when memory runs
+// out or the identity is unsound.
 Channel *OpenChannel(bool serving, const NodeIdentity *identity,
-                     const BYTE expectedPeer[FingerprintLength]);
+                     const BYTE expectedPeer[FingerprintLength], BudgetAccount *account);
 void CloseChannel(Channel *channel);
 
 // Ciphertext from the peer. False, taking nothing, when the channel would

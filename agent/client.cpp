@@ -3,7 +3,10 @@
 //
 //   nddeclient.exe [/port:N] NODE SHARE[:PASSWORD]...
 //
-// Opens a session with the agent on 127.0.0.1 as node NODE, connects to each
+// Opens a session with the agent on 127.0.0.1 as node NODE, inside TLS as
+// agents do (netdde_wire.h): it presents this machine's node key and takes
+// only an agent that presents the same key, the agent of this machine
+// (identity.h). It connects to each
 // share (the password, upper-cased as the front ends store it, follows the
 // first colon; none means an empty password) by answering the agent's
 // challenge, and reports on stdout:
@@ -14,12 +17,15 @@
 // It then stays until the agent ends the session ("session closed", exit
 // code 0) or it is stopped. Exit code 1: no session; 2: wrong command line.
 #include "agentlink.h"
+#include "channel.h"
 #include "netdde_wire.h"
 #include <winsock.h>
 #include <stdlib.h>
 
 static SOCKET agent = INVALID_SOCKET;
-static ByteBuffer received;
+static Channel *channel;
+static ByteBuffer received;             // plaintext from the agent
+static BYTE binding[ChannelBindingLength];
 
 static void print(const char *format, ...)
 {
@@ -32,11 +38,51 @@ static void print(const char *format, ...)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, length, &written, 0);
 }
 
+// Sends the ciphertext the channel has made; false when the agent has gone.
+static bool sendOutput()
+{
+    DWORD count;
+    const BYTE *bytes;
+    while ((bytes = ChannelOutput(channel, &count)) != 0) {
+        int sent = send(agent, (const char *)bytes, (int)count, 0);
+        if (sent <= 0)
+            return false;
+        ConsumeChannelOutput(channel, sent);
+    }
+    return true;
+}
+
+// Feeds the channel what comes next from the agent (waits for it); false
+// when the agent has gone.
+static bool receiveCiphertext()
+{
+    char chunk[4096];
+    int count = recv(agent, chunk, sizeof chunk, 0);
+    return count > 0 && FeedChannel(channel, chunk, count);
+}
+
+// The TLS handshake with the agent; false when it fails.
+static bool secureSession(const NodeIdentity *identity)
+{
+    channel = OpenChannel(false, identity, identity->fingerprint, 0);
+    if (!channel)
+        return false;
+    for (;;) {
+        ChannelState state = AdvanceChannel(channel);
+        if (!sendOutput() || state == ChannelFailed)
+            return false;
+        if (state == ChannelOpen)
+            return ChannelBinding(channel, binding);
+        if (!receiveCiphertext())
+            return false;
+    }
+}
+
 static bool sendFrame(const Frame *frame)
 {
     ByteBuffer bytes = {};
-    bool sent = AppendFrame(&bytes, frame) &&
-                send(agent, (const char *)bytes.bytes, bytes.length, 0) == (int)bytes.length;
+    bool sent = AppendFrame(&bytes, frame) && WriteChannel(channel, bytes.bytes, bytes.length) &&
+                sendOutput();
     FreeBuffer(&bytes);
     return sent;
 }
@@ -57,9 +103,10 @@ static bool readFrame(Frame *frame)
                 return true;
             continue;
         }
-        char chunk[4096];
-        int count = recv(agent, chunk, sizeof chunk, 0);
-        if (count <= 0 || !AppendBytes(&received, chunk, count))
+        BYTE plaintext[4096];
+        DWORD count = ReadChannel(channel, plaintext, sizeof plaintext);
+        if (count ? !AppendBytes(&received, plaintext, count)
+                  : StateOfChannel(channel) != ChannelOpen || !receiveCiphertext())
             return false;
     }
 }
@@ -109,7 +156,7 @@ static bool connectShare(const char *argument, DWORD conversation)
         return false;
     if (frame.kind == FrameChallenge) {
         BYTE proof[ProofLength];
-        ProvePassword(password, frame.data, proof);
+        ProveBoundPassword(password, frame.data, share, binding, proof);
         InitFrame(&frame, FrameProof, conversation);
         frame.data = proof;
         frame.dataLength = ProofLength;
@@ -138,8 +185,12 @@ static void holdSession()
         int ready = select(0, &readable, 0, 0, &wait);
         if (ready < 0 || (ready == 0 && !sendFrame(&ping)))
             return;
-        char ignored[512];
-        if (ready > 0 && recv(agent, ignored, sizeof ignored, 0) <= 0)
+        BYTE ignored[4096];
+        if (ready > 0 && !receiveCiphertext())
+            return;
+        while (ReadChannel(channel, ignored, sizeof ignored) > 0)
+            continue;
+        if (StateOfChannel(channel) != ChannelOpen)
             return;
     }
 }
@@ -173,9 +224,19 @@ int main(int argc, char **argv)
         print("usage: nddeclient [/port:N] NODE SHARE[:PASSWORD]...\r\n");
         return 2;
     }
+    NodeIdentity identity;
+    const char *failure;
+    if (!LoadNodeIdentity(AgentIdentityKey, &identity, &failure)) {
+        print("no node key: %s\r\n", failure);
+        return 1;
+    }
     agent = connectAgent(port);
     if (agent == INVALID_SOCKET) {
         print("cannot reach the Network DDE agent on port %u\r\n", port);
+        return 1;
+    }
+    if (!secureSession(&identity)) {
+        print("no secure session with the Network DDE agent\r\n");
         return 1;
     }
     if (!openSession(argv[first]))
@@ -188,6 +249,9 @@ int main(int argc, char **argv)
         holdSession();
     }
     print("session closed\r\n");
+    EndChannel(channel);
+    sendOutput();
+    CloseChannel(channel);
     closesocket(agent);
     WSACleanup();
     return 0;

@@ -84,7 +84,7 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     AtomName(HIWORD(atoms), topic);
     int topicLength = lstrlenA(topic);
     if (!readNetworkApplication(application, node) || topicLength < 1 ||
-        topicLength > MaxShareNameLength || !IsWindow(client))
+        topicLength > MaxShareNameLength || !IsWindow(client) || IsNodeRefused(node))
         return;
     Conversation *conversation = NewConversation(false, 0, 0);
     if (!conversation) {
@@ -167,7 +167,8 @@ static void answerChallenge(Conversation *conversation, const Frame *challenge)
     Frame proof;
     InitFrame(&proof, FrameProof, conversation->id);
     BYTE bytes[ProofLength];
-    if (!ProvePassword(conversation->password, challenge->data, bytes)) {
+    if (!ProveBoundPassword(conversation->password, challenge->data, conversation->share,
+                            conversation->session->binding, bytes)) {
         FailConversation(conversation, "no password proof can be made");
         return;
     }

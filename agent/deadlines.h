@@ -22,6 +22,9 @@ const DWORD PingInterval = 3000;            // without sending before a Ping
 const DWORD IdleSessionTimeout = 60000;     // an outgoing session without conversations
 // A served session that holds no conversation (Pings do not count).
 const DWORD ServedIdleTimeout = 60000;
+// A node refused for presenting another key than its pin: DDE initiates to
+// it go unanswered this long after.
+const DWORD RefusedNodeMemory = 60000;
 // A session that ends once its last frames are sent (a refused greeting)
 // waits no longer than this for its node to take them.
 const DWORD SessionClosingTimeout = 5000;

@@ -1,6 +1,37 @@
 // The Network DDE wire protocol: how two agents carry DDE conversations over
 // one TCP connection (a session) per pair of nodes.
 //
+// The session (protocol version 2) runs inside TLS 1.2 (channel.h):
+//  1. The client's agent connects and starts TLS at once: its first byte is
+//     0x16, a TLS handshake record. Both sides present their node's
+//     self-signed certificate (ECDSA P-256, identity.h), and both must: cipher
+//     suite ECDHE-ECDSA-CHACHA20-POLY1305-SHA256, with the extended master
+//     secret. Nothing else is accepted, and no frame crosses the connection
+//     outside the channel.
+//  2. The client's agent knows a node by its certificate's fingerprint. A
+//     node with a pin (HKLM\Software\Tessaseg\Nodes\NODE, value
+//     "Fingerprint": written there by an administrator, or at first contact)
+//     must present that certificate: any other fails the handshake itself,
+//     before any frame is sent either way; the agent logs both fingerprints
+//     and leaves DDE initiates to that node unanswered for a while
+//     (RefusedNodeMemory). A node without a pin is pinned once the
+//     handshake completes (trust on first use).
+//  3. Inside the channel: Hello and Welcome, then everything below. The
+//     frames are the same plaintext they would be on a bare connection.
+//  4. Share proofs are bound to the channel: HMAC-SHA-256 keyed with the
+//     password over the challenge, the channel binding and the share name
+//     (ProveBoundPassword), so that a proof made in one session is worth
+//     nothing in another. The binding is 32 bytes exported from the TLS
+//     master secret (channel.h).
+// Agents of protocol 1 (no TLS): a serving agent whose first byte from a
+// connection is not 0x16 reads a plaintext frame of version 1; a Hello is
+// answered with a plaintext version-1 Refused (NDDE_NOT_IMPLEMENTED) and
+// "node X speaks protocol 1" is logged; the connection then closes. An agent
+// of protocol 1 serving ends the connection at the client's first byte (a
+// version it does not know): the client that sees the connection end before
+// any byte came back logs "node X speaks protocol 1" and answers its DDE
+// clients as for a node that cannot be reached.
+//
 // Every message is a frame: a 16-byte header, then three byte strings whose
 // lengths the header gives, in this order: the format name, the name, the
 // data. Numbers are little-endian. Nothing ends with a zero byte on the wire.
@@ -27,7 +58,7 @@
 // Opening a conversation on a share (the password never travels):
 //   Open      c->s  name: the share; word: OpenConnectOnly to hold the share without a DDE server
 //   Challenge s->c  data: ChallengeLength fresh random bytes
-//   Proof     c->s  data: HMAC-SHA1 keyed with the password over the challenge (ProofLength bytes)
+//   Proof     c->s  data: the bound proof of the password (ProveBoundPassword, ProofLength bytes)
 //   Opened    s->c  data: access number (2 bytes: 1 or 2) and its permission bits (2 bytes);
 //                   sent once the serving node's DDE server has answered
 //   Refused   s->c  word: NDde code (SHARE_NOT_EXIST, ACCESS_DENIED, CANT_ACCESS_SERVER, ...)
@@ -71,13 +102,13 @@
 #include "agentlink.h"
 #include "budget.h"
 
-const BYTE WireVersion = 1;
+const BYTE WireVersion = 2;
+const BYTE OlderWireVersion = 1;          // answered with a refusal, in clear
 const DWORD FrameHeaderSize = 16;
 const DWORD MaxFrameData = 16 * 1024 * 1024;
 const int MaxWireName = 255;
 const DWORD ChallengeLength = 16;
-const DWORD ProofLength = 20;
-const DWORD BoundProofLength = 32;          // HMAC-SHA-256
+const DWORD ProofLength = 32;               // HMAC-SHA-256
 const DWORD ProofBindingLength = 32;        // the channel's binding (channel.h)
 const char NodeNameBreakingCharacters[] = "\\/:*?\"<>|";
 
@@ -184,19 +215,16 @@ FrameRead ReadFrameHead(const BYTE *bytes, DWORD available, Frame *head, DWORD *
 // ---- Passwords -------------------------------------------------------------
 // Fresh random bytes from the system's CryptoAPI provider.
 bool MakeChallenge(BYTE challenge[ChallengeLength]);
-// HMAC-SHA1 keyed with `password` (its bytes as given) over the challenge.
-bool ProvePassword(const char *password, const BYTE challenge[ChallengeLength],
-                   BYTE proof[ProofLength]);
 // A proof bound to the session's channel: HMAC-SHA-256 keyed with `password`
-// over the challenge, the channel binding and the share name (ASCII letters
-// upper-cased, as share names compare), in that order.
+// (its bytes as given) over the challenge, the channel binding and the share
+// name (ASCII letters upper-cased, as share names compare), in that order.
 bool ProveBoundPassword(const char *password, const BYTE challenge[ChallengeLength],
                         const char *shareName, const BYTE binding[ProofBindingLength],
-                        BYTE proof[BoundProofLength]);
+                        BYTE proof[ProofLength]);
 // Whether `proof` is the bound proof of `password`; every byte is compared,
 // whichever differs.
 bool CheckBoundProof(const char *password, const BYTE challenge[ChallengeLength],
                      const char *shareName, const BYTE binding[ProofBindingLength],
-                     const BYTE proof[BoundProofLength]);
+                     const BYTE proof[ProofLength]);
 
 #endif

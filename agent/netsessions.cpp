@@ -10,6 +10,9 @@
 const int MaxSessionSlots = 2 * AgentMaxSessions + AgentMaxOutgoingSessions;
 const char NodeMapKey[] = "Software\\Tessaseg\\Nodes";
 const DWORD ReceiveChunk = 64 * 1024;
+// Plaintext handed to the channel at a time: it is encrypted only as the
+// socket takes what the channel made before.
+const DWORD EncryptChunk = 64 * 1024;
 const int MaxReadsPerEvent = 16;
 const int MaxFramesPerEvent = 32;        // then the rest from WM_SESSION_CONTINUE
 // Unsent bytes a node may leave queued (two of the largest frames) before
@@ -27,6 +30,16 @@ static DWORD nextSerial = 1;
 static bool flushPosted;                // WM_FLUSH_SESSIONS is on its way
 static bool endPosted;                  // WM_END_FAILED_SESSIONS is on its way
 static const SessionUser *user;
+static NodeIdentity ownIdentity;
+
+// Nodes refused for presenting another key than their pin (IsNodeRefused).
+const int MaxRefusedNodes = 16;
+struct RefusedNode {
+    char node[MaxNodeNameLength + 1];   // empty when the entry is free
+    BYTE pinned[FingerprintLength];
+    DWORD refusedAt;
+};
+static RefusedNode refusedNodes[MaxRefusedNodes];
 
 // Name lookups under way (WSAAsyncGetHostByName). Each writes its answer
 // into its entry in the system's own time, so an entry is taken again only
@@ -42,6 +55,49 @@ static Lookup lookups[MaxLookups];
 void SetSessionUser(const SessionUser *sessionUser)
 {
     user = sessionUser;
+}
+
+bool LoadOwnIdentity(const char **failure)
+{
+    return LoadNodeIdentity(AgentIdentityKey, &ownIdentity, failure);
+}
+
+const BYTE *OwnFingerprint()
+{
+    return ownIdentity.fingerprint;
+}
+
+// ---- Refused nodes -----------------------------------------------------------
+
+static RefusedNode *refusedNodeEntry(const char *node)
+{
+    for (int i = 0; i < MaxRefusedNodes; i++)
+        if (refusedNodes[i].node[0] && isSameNodeName(refusedNodes[i].node, node))
+            return &refusedNodes[i];
+    return 0;
+}
+
+static void rememberRefusedNode(const char *node, const BYTE pinned[FingerprintLength])
+{
+    RefusedNode *entry = refusedNodeEntry(node);
+    DWORD now = GetTickCount();
+    for (int i = 0; i < MaxRefusedNodes && !entry; i++)
+        if (!refusedNodes[i].node[0] || now - refusedNodes[i].refusedAt >= RefusedNodeMemory)
+            entry = &refusedNodes[i];
+    if (!entry)
+        entry = &refusedNodes[now % MaxRefusedNodes];
+    CopyNodeName(entry->node, node);
+    CopyMemory(entry->pinned, pinned, FingerprintLength);
+    entry->refusedAt = now;
+}
+
+bool IsNodeRefused(const char *node)
+{
+    const RefusedNode *entry = refusedNodeEntry(node);
+    BYTE pinned[FingerprintLength];
+    return entry && GetTickCount() - entry->refusedAt < RefusedNodeMemory &&
+           FindPin(node, pinned) == Pinned &&
+           memcmp(pinned, entry->pinned, FingerprintLength) == 0;
 }
 
 // ---- The list of sessions --------------------------------------------------
@@ -145,6 +201,16 @@ static void postOnce(bool *posted, UINT message)
         *posted = PostMessageA(AgentWindowHandle, message, 0, 0) != 0;
 }
 
+// Bytes queued for the peer and not yet taken by the socket: frames not yet
+// encrypted and the channel's output.
+static DWORD unsentBytes(const Session *session)
+{
+    DWORD output = 0;
+    if (session->channel)
+        ChannelOutput(session->channel, &output);
+    return session->toSend.length - session->toSend.start + output;
+}
+
 void EndSessionSoon(Session *session, const char *reason)
 {
     if (session->endReason)
@@ -163,6 +229,23 @@ static void endAfterSending(Session *session, const char *reason)
     session->endingSince = GetTickCount();
 }
 
+static int writeSocket(Session *session, const BYTE *bytes, DWORD size);
+
+// Tells the peer the channel ends, as far as the socket takes it now, and
+// frees the channel.
+static void closeChannel(Session *session)
+{
+    if (!session->channel)
+        return;
+    EndChannel(session->channel);
+    DWORD count;
+    const BYTE *output = ChannelOutput(session->channel, &count);
+    if (count)
+        writeSocket(session, output, count);
+    CloseChannel(session->channel);
+    session->channel = 0;
+}
+
 static void endSession(Session *session)
 {
     int index = 0;
@@ -175,6 +258,7 @@ static void endSession(Session *session)
                  session->node[0] ? session->node : "?", session->endReason);
     if (user)
         user->sessionEnds(session, session->endReason);
+    closeChannel(session);
     closesocket(session->socket);
     FreeBuffer(&session->received);
     FreeBuffer(&session->toSend);
@@ -192,7 +276,7 @@ void EndEndingSessions()
             continue;
         Session *session = sessions[i];
         if (session->endReason &&
-            (!session->endAfterSending || session->toSend.length == session->toSend.start ||
+            (!session->endAfterSending || unsentBytes(session) == 0 ||
              now - session->endingSince >= SessionClosingTimeout))
             endSession(session);
     }
@@ -210,9 +294,10 @@ void EndAllSessions()
 }
 
 // ---- The socket ------------------------------------------------------------
-// The only two places bytes pass between a session and its socket: a channel
-// that encrypts would sit here. Each gives the count moved, 0 when the socket
-// takes or has nothing now, -1 when the connection is closed or broken.
+// The only two places bytes pass between a session and its socket: the
+// channel's ciphertext (or a protocol-1 peer's clear frames). Each gives the
+// count moved, 0 when the socket takes or has nothing now, -1 when the
+// connection is closed or broken.
 
 static int readSocket(Session *session, BYTE *bytes, DWORD size)
 {
@@ -232,20 +317,52 @@ static int writeSocket(Session *session, const BYTE *bytes, DWORD size)
 
 // ---- Sending ---------------------------------------------------------------
 
-// Sends what the socket takes now; the rest waits for FD_WRITE.
-static void sendQueued(Session *session)
+// Hands the channel the next queued frames, once it has sent what it made
+// before; false when there is nothing to hand it now.
+static bool encryptQueued(Session *session)
 {
     ByteBuffer &queue = session->toSend;
-    while (queue.length > queue.start) {
-        int count = writeSocket(session, queue.bytes + queue.start, queue.length - queue.start);
-        if (count < 0) {
+    DWORD queued = queue.length - queue.start;
+    if (!queued || session->state < SessionGreeting)
+        return false;
+    DWORD count = queued < EncryptChunk ? queued : EncryptChunk;
+    if (!WriteChannel(session->channel, queue.bytes + queue.start, count)) {
+        EndSessionSoon(session, "the TLS channel failed");
+        return false;
+    }
+    ConsumeBytes(&queue, count);
+    return true;
+}
+
+// Sends what the socket takes now; the rest waits for FD_WRITE. Through the
+// channel, or in clear to a protocol-1 peer (its refusal only).
+static void sendQueued(Session *session)
+{
+    for (;;) {
+        DWORD count;
+        const BYTE *bytes;
+        if (session->channel) {
+            bytes = ChannelOutput(session->channel, &count);
+            if (!count && encryptQueued(session))
+                continue;
+        } else {
+            bytes = session->toSend.bytes + session->toSend.start;
+            count = session->toSend.length - session->toSend.start;
+        }
+        if (!count)
+            break;
+        int sent = writeSocket(session, bytes, count);
+        if (sent < 0) {
             EndSessionSoon(session, "the connection failed");
             session->endAfterSending = false;
             return;
         }
-        if (count == 0)
+        if (sent == 0)
             return;
-        ConsumeBytes(&queue, count);
+        if (session->channel)
+            ConsumeChannelOutput(session->channel, sent);
+        else
+            ConsumeBytes(&session->toSend, sent);
         session->lastSent = GetTickCount();
     }
     if (session->endReason)
@@ -256,7 +373,7 @@ bool SendFrame(Session *session, const Frame *frame)
 {
     if (session->endReason || !FrameKeepsRules(frame))
         return false;
-    if (session->toSend.length - session->toSend.start + frame->dataLength > MaxUnsentBytes) {
+    if (unsentBytes(session) + frame->dataLength > MaxUnsentBytes) {
         EndSessionSoon(session, "the node does not take what is sent to it");
         return false;
     }
@@ -274,8 +391,147 @@ void FlushSessions()
 {
     flushPosted = false;
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->state >= SessionGreeting)
+        if (sessions[i]->state >= SessionSecuring)
             sendQueued(sessions[i]);
+}
+
+// ---- The channel -------------------------------------------------------------
+
+// The peer's name in events: its node, or its address before its Hello.
+static const char *peerName(const Session *session)
+{
+    if (session->node[0])
+        return session->node;
+    in_addr address;
+    address.s_addr = session->peerAddress;
+    return inet_ntoa(address);
+}
+
+// Logs that `node` presented `presented` where `pinned` is pinned (both
+// fingerprints, an event each), and leaves initiates to it unanswered.
+static void refuseWrongKey(const char *node, const BYTE presented[FingerprintLength],
+                           const BYTE pinned[FingerprintLength])
+{
+    char text[FingerprintTextSize];
+    FormatFingerprint(presented, text);
+    LogEvent("refused: node %s presents key %s", node, text);
+    FormatFingerprint(pinned, text);
+    LogEvent("refused: node %s is pinned to key %s", node, text);
+    rememberRefusedNode(node, pinned);
+}
+
+// The handshake failed: the event, and the reason the session ends.
+static const char *handshakeFailed(Session *session)
+{
+    BYTE presented[FingerprintLength], pinned[FingerprintLength];
+    switch (FailureOfChannel(session->channel)) {
+    case ChannelWrongPeer:
+        if (PeerFingerprint(session->channel, presented) &&
+            FindPin(session->node, pinned) == Pinned)
+            refuseWrongKey(session->node, presented, pinned);
+        return "the node's key is not its pinned one";
+    case ChannelNoPeerIdentity:
+        LogEvent("refused: %s presented no key", peerName(session));
+        return "no key presented";
+    case ChannelOutOfMemory:
+        return "out of memory";
+    default:
+        LogEvent("refused: the TLS handshake with %s failed", peerName(session));
+        return "TLS handshake failed";
+    }
+}
+
+// The client's side once the node has shown its key: a node met for the
+// first time is pinned; then the Hello goes before anything queued while
+// connecting. False when the node cannot be trusted.
+static const char *greetNode(Session *session)
+{
+    BYTE presented[FingerprintLength], pinned[FingerprintLength];
+    char text[FingerprintTextSize];
+    if (!PeerFingerprint(session->channel, presented))
+        return "no key presented";
+    FormatFingerprint(presented, text);
+    PinLookup pin = FindPin(session->node, pinned);
+    if (pin == NoPin) {
+        if (PinNode(session->node, presented))
+            LogEvent("node %s pinned at first contact: %s", session->node, text);
+        else
+            LogEvent("node %s could not be pinned to key %s", session->node, text);
+        pin = FindPin(session->node, pinned);
+    }
+    if (pin == Pinned && memcmp(pinned, presented, FingerprintLength) != 0) {
+        refuseWrongKey(session->node, presented, pinned);
+        return "the node's key is not its pinned one";
+    }
+    if (pin == PinUnreadable) {
+        LogEvent("refused: the key pinned for node %s cannot be read", session->node);
+        return "its pin cannot be read";
+    }
+    Frame hello;
+    InitFrame(&hello, FrameHello, 0);
+    lstrcpyA(hello.name, OwnNodeName);
+    ByteBuffer greeting = {};
+    greeting.account = &session->budget;
+    if (!AppendFrame(&greeting, &hello) ||
+        !AppendBytes(&greeting, session->toSend.bytes + session->toSend.start,
+                     session->toSend.length - session->toSend.start)) {
+        FreeBuffer(&greeting);
+        return "out of memory";
+    }
+    FreeBuffer(&session->toSend);
+    session->toSend = greeting;
+    return 0;
+}
+
+// Runs the handshake on what was fed; once it completes the session greets
+// inside the channel. The reason the session ends, or null.
+static const char *advanceHandshake(Session *session)
+{
+    ChannelState state = AdvanceChannel(session->channel);
+    if (state == ChannelFailed)
+        return handshakeFailed(session);
+    if (state != ChannelOpen)
+        return 0;
+    ChannelBinding(session->channel, session->binding);
+    session->state = SessionGreeting;
+    return session->incoming ? 0 : greetNode(session);
+}
+
+// A served connection whose first bytes are not TLS: a node of protocol 1,
+// whose Hello is answered with a refusal in clear (netdde_wire.h); anything
+// else ends the connection.
+static void answerOlderVersion(Session *session)
+{
+    ByteBuffer &buffer = session->received;
+    BYTE *bytes = buffer.bytes + buffer.start;
+    DWORD available = buffer.length - buffer.start;
+    if (available == 0 || session->endReason)
+        return;
+    Frame hello;
+    DWORD size;
+    FrameRead read = FrameMalformed;
+    // The frame layout is the same in both versions: read as one of this version.
+    if (bytes[0] == OlderWireVersion) {
+        bytes[0] = WireVersion;
+        read = ReadFrame(bytes, available, &hello, &size);
+        bytes[0] = OlderWireVersion;
+    }
+    if (read == FrameIncomplete)
+        return;
+    if (read == FrameMalformed || hello.kind != FrameHello || !IsValidNodeName(hello.name)) {
+        LogEvent("refused: %s speaks neither TLS nor protocol 1", peerName(session));
+        EndSessionSoon(session, "malformed frame");
+        return;
+    }
+    LogEvent("refused: node %s speaks protocol 1", hello.name);
+    Frame refusal;
+    InitFrame(&refusal, FrameRefused, 0);
+    refusal.word = NDDE_NOT_IMPLEMENTED;
+    ConsumeBytes(&buffer, available);
+    if (AppendFrame(&session->toSend, &refusal))
+        session->toSend.bytes[session->toSend.start] = OlderWireVersion;
+    sendQueued(session);
+    endAfterSending(session, "the node speaks protocol 1");
 }
 
 // ---- Session frames --------------------------------------------------------
@@ -458,6 +714,10 @@ static void dropBufferedUnwanted(Session *session)
 // messages: the session is looked up again after each of its calls.
 static void handleReceived(Session *session)
 {
+    if (!session->channel) {
+        answerOlderVersion(session);
+        return;
+    }
     DWORD serial = session->serial;
     for (int handled = 0; session && !session->endReason; handled++) {
         if (handled == MaxFramesPerEvent) {
@@ -536,31 +796,103 @@ static DWORD readableNow(const Session *session)
     return spare;
 }
 
-// Reads what arrived (as far as the budget allows), then handles the frames.
-static void receive(Session *session)
+// ---- Receiving -------------------------------------------------------------
+
+// Keeps plaintext that arrived, or counts it off an unwanted frame's data
+// being dropped; false when memory runs out.
+static bool keepArrived(Session *session, const BYTE *bytes, DWORD count)
 {
-    static BYTE chunk[ReceiveChunk];
-    const char *closing = 0;
-    for (int reads = 0; reads < MaxReadsPerEvent && !closing && !session->endReason; reads++) {
+    if (session->unwantedData && session->received.length == session->received.start) {
+        session->unwantedData -= count;
+        return true;
+    }
+    return AppendBytes(&session->received, bytes, count);
+}
+
+// Moves the channel's plaintext into the session, as far as its share of the
+// budget allows (readPaused when it does not); the reason the session ends,
+// or null.
+static const char *takePlaintext(Session *session)
+{
+    static BYTE plaintext[ReceiveChunk];
+    for (;;) {
         if (session->unwantedPending)
             dropBufferedUnwanted(session);
         DWORD wanted = readableNow(session);
         // Over its share: the session is read again once it drains (CheckSessions).
         session->readPaused = wanted == 0;
         if (wanted == 0)
+            return 0;
+        DWORD count = ReadChannel(session->channel, plaintext, wanted);
+        if (count == 0)
+            break;
+        if (!keepArrived(session, plaintext, count))
+            return "out of memory";
+    }
+    ChannelState state = StateOfChannel(session->channel);
+    if (state == ChannelClosed)
+        return "the other node closed the connection";
+    if (state == ChannelFailed) {
+        LogEvent("refused: the TLS channel with %s failed", peerName(session));
+        return "the TLS channel failed";
+    }
+    return 0;
+}
+
+// Bytes from the socket: a served connection's first ones tell TLS from a
+// protocol-1 Hello. The reason the session ends, or null.
+static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
+{
+    if (session->incoming && !session->heardFrom && StartsAsTls(bytes, count)) {
+        session->channel = OpenChannel(true, &ownIdentity, 0, &session->budget);
+        if (!session->channel)
+            return "out of memory";
+    }
+    session->heardFrom = true;
+    if (!session->channel)
+        return AppendBytes(&session->received, bytes, count) ? 0 : "out of memory";
+    if (!FeedChannel(session->channel, bytes, count))
+        return "out of memory";
+    if (session->state != SessionSecuring)
+        return 0;
+    const char *failure = advanceHandshake(session);
+    sendQueued(session);
+    return failure;
+}
+
+// Reads what arrived (as far as the budget allows), then handles the frames.
+static void receive(Session *session)
+{
+    static BYTE chunk[ReceiveChunk];
+    const char *closing = 0;
+    bool drained = false;               // the socket has nothing more now
+    for (int reads = 0; !closing && !session->endReason; reads++) {
+        if (session->channel && session->state >= SessionGreeting) {
+            closing = takePlaintext(session);
+            if (closing || session->readPaused)
+                break;
+        }
+        if (drained || reads == MaxReadsPerEvent)
+            break;
+        DWORD wanted = session->channel ? ReceiveChunk : readableNow(session);
+        session->readPaused = wanted == 0;
+        if (wanted == 0)
             break;
         int count = readSocket(session, chunk, wanted);
-        if (count < 0)
+        if (count < 0) {
             closing = "the other node closed the connection";
+            // A node of protocol 1 ends the connection at the first byte of TLS.
+            if (!session->incoming && !session->heardFrom) {
+                LogEvent("refused: node %s speaks protocol 1 (it ended the connection at the TLS handshake)",
+                         session->node);
+                closing = "the node speaks protocol 1";
+            }
+        }
         if (count <= 0)
             break;
         session->lastReceived = GetTickCount();
-        if (session->unwantedData && session->received.length == session->received.start)
-            session->unwantedData -= count;
-        else if (!AppendBytes(&session->received, chunk, count))
-            closing = "out of memory";
-        if ((DWORD)count < wanted)
-            break;
+        closing = arrived(session, chunk, count);
+        drained = (DWORD)count < wanted;
     }
     DWORD serial = session->serial;
     handleReceived(session);
@@ -575,7 +907,7 @@ void ContinueSession(DWORD serial)
     if (!session)
         return;
     session->continuePosted = false;
-    if (session->state >= SessionGreeting)
+    if (session->state >= SessionSecuring)
         receive(session);
 }
 
@@ -595,26 +927,27 @@ void HandleSessionSocket(UINT message, SOCKET socket, LPARAM event)
             EndSessionSoon(session, "node unreachable");
             return;
         }
-        Frame hello;
-        InitFrame(&hello, FrameHello, 0);
-        lstrcpyA(hello.name, OwnNodeName);
-        session->state = SessionGreeting;
-        // The Hello goes before anything queued while connecting.
-        ByteBuffer greeting = {};
-        greeting.account = &session->budget;
-        if (AppendFrame(&greeting, &hello) &&
-            AppendBytes(&greeting, session->toSend.bytes + session->toSend.start,
-                        session->toSend.length - session->toSend.start)) {
-            FreeBuffer(&session->toSend);
-            session->toSend = greeting;
-            sendQueued(session);
-        } else {
-            FreeBuffer(&greeting);
-            EndSessionSoon(session, "out of memory");
+        // The node must show the key pinned for it, if any, in the handshake itself.
+        BYTE pinned[FingerprintLength];
+        PinLookup pin = FindPin(session->node, pinned);
+        session->channel = pin != PinUnreadable
+                               ? OpenChannel(false, &ownIdentity, pin == Pinned ? pinned : 0,
+                                             &session->budget)
+                               : 0;
+        if (!session->channel) {
+            if (pin == PinUnreadable)
+                LogEvent("refused: the key pinned for node %s cannot be read", session->node);
+            EndSessionSoon(session, pin == PinUnreadable ? "its pin cannot be read" : "out of memory");
+            return;
         }
+        session->state = SessionSecuring;
+        const char *failure = advanceHandshake(session);
+        sendQueued(session);
+        if (failure)
+            EndSessionSoon(session, failure);
         return;
     }
-    if (session->state < SessionGreeting)
+    if (session->state < SessionSecuring)
         return;
     if (WSAGETSELECTEVENT(event) == FD_WRITE) {
         sendQueued(session);
@@ -679,7 +1012,7 @@ void AcceptSession()
             EndSessionSoon(oldest, "no greeting");
     }
     Session *session = countSessions(true, false) < AgentMaxSessions
-                           ? addSession(socket, true, SessionGreeting) : 0;
+                           ? addSession(socket, true, SessionSecuring) : 0;
     if (session)
         session->peerAddress = peer.sin_addr.s_addr;
     if (!session || WSAAsyncSelect(socket, AgentWindowHandle, session->socketMessage,
@@ -867,7 +1200,7 @@ void CheckSessions()
             EndSessionSoon(session, "no conversation for 60 s");
             continue;
         }
-        if (now - session->lastSent >= PingInterval && session->toSend.length == session->toSend.start) {
+        if (now - session->lastSent >= PingInterval && unsentBytes(session) == 0) {
             Frame ping;
             InitFrame(&ping, FramePing, 0);
             SendFrame(session, &ping);

@@ -1,7 +1,8 @@
 // TCP sessions between agents: one per pair of nodes, carrying the frames of
-// netdde_wire.h. Sockets are non-blocking and report to the agent's window
-// (WSAAsyncSelect). An incoming session is served for a client node; an
-// outgoing one is opened to reach a node's shares.
+// netdde_wire.h inside a TLS channel (channel.h). Sockets are non-blocking
+// and report to the agent's window (WSAAsyncSelect). An incoming session is
+// served for a client node; an outgoing one is opened to reach a node's
+// shares, once the node has shown the key pinned for it.
 //
 // Sessions carry frames; the conversations they carry are the session
 // user's (SetSessionUser), reached only through its table of entry points.
@@ -11,11 +12,13 @@
 #define NETSESSIONS_H
 
 #include "agent.h"
+#include "channel.h"
 #include "deadlines.h"
 #include "netdde_wire.h"
 #include <winsock.h>
 
-enum SessionState { SessionResolving, SessionConnecting, SessionGreeting, SessionReady };
+// Securing: the TLS handshake; Greeting: Hello and Welcome inside the channel.
+enum SessionState { SessionResolving, SessionConnecting, SessionSecuring, SessionGreeting, SessionReady };
 
 struct Session {
     DWORD serial;                  // unique while the agent runs
@@ -27,9 +30,14 @@ struct Session {
     DWORD id;                      // the session id (given by the serving node)
     DWORD peerAddress;             // the other end's IPv4 address, network order
     // Its buffers, and the queues of its conversations (which free them
-    // before sessionEnds returns).
+    // before sessionEnds returns). `received` holds plaintext from the
+    // channel, `toSend` frames not yet handed to the channel, which encrypts
+    // them only as the socket takes its output.
     BudgetAccount budget;
     ByteBuffer received, toSend;
+    Channel *channel;              // null before the connection, and for a protocol-1 peer
+    BYTE binding[ChannelBindingLength];  // the channel's, once it is open (share proofs)
+    bool heardFrom;                // a byte came from the peer
     DWORD startedAt, lastReceived, lastSent, idleSince;
     DWORD nextConversation;        // outgoing: the next conversation id
     // Ending: set once, the session ends from the window's loop (once what
@@ -75,6 +83,10 @@ void SetSessionUser(const SessionUser *user);
 // ---- Opening, serving and ending --------------------------------------------
 
 void SetFirstSessionId(DWORD id);
+// This node's identity (identity.h), made at the first start; false, with the
+// reason, when it cannot be loaded. Before any session.
+bool LoadOwnIdentity(const char **failure);
+const BYTE *OwnFingerprint();
 // Listens on the port (before the window exists, so that clients that find
 // the window find the port open); the window is told of clients once watched.
 bool OpenListener(DWORD address, unsigned short port);
@@ -109,6 +121,11 @@ Session *SessionToNode(const char *node);
 bool SendFrame(Session *session, const Frame *frame);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
+
+// Whether DDE initiates to `node` go unanswered: its last session was
+// refused for presenting another key than its pin, within RefusedNodeMemory,
+// and the pin is still the same.
+bool IsNodeRefused(const char *node);
 
 int SessionCount();
 Session *SessionAt(int index);

@@ -1,31 +1,20 @@
 // Share access decisions of the serving agent (permissions.h).
 #include "permissions.h"
 
-// Byte for byte, so that no two passwords compare equal by locale collation;
-// every byte is looked at, so the time taken tells nothing.
-static bool sameProof(const BYTE *left, const BYTE *right)
-{
-    BYTE difference = 0;
-    for (DWORD i = 0; i < ProofLength; i++)
-        difference |= left[i] ^ right[i];
-    return difference == 0;
-}
-
+// Each password as its exact bytes, so that no two passwords compare equal
+// by locale collation; every byte of the proof is looked at (CheckBoundProof).
 UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLength],
-                      const BYTE proof[ProofLength], ShareGrant *grant)
+                      const BYTE binding[ProofBindingLength], const BYTE proof[ProofLength],
+                      ShareGrant *grant)
 {
     const char *passwords[2] = {share->password1, share->password2};
     const SharePermissions permissions[2] = {share->permissions1, share->permissions2};
-    for (int access = 0; access < 2; access++) {
-        BYTE expected[ProofLength];
-        if (!ProvePassword(passwords[access], challenge, expected))
-            return NDDE_INTERNAL_ERROR;
-        if (sameProof(expected, proof)) {
+    for (int access = 0; access < 2; access++)
+        if (CheckBoundProof(passwords[access], challenge, share->shareName, binding, proof)) {
             grant->access = (WORD)(access + 1);
             grant->permissions = (WORD)permissions[access];
             return NDDE_NO_ERROR;
         }
-    }
     return NDDE_ACCESS_DENIED;
 }
 

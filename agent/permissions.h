@@ -11,11 +11,12 @@ struct ShareGrant {
     WORD permissions;              // that access's permission bits
 };
 
-// The access whose password made `proof` from `challenge`: password #1 is
-// tried first, each compared as its exact bytes. NDDE_ACCESS_DENIED when
-// neither did, NDDE_INTERNAL_ERROR when no proof can be made here.
+// The access whose password made `proof` from `challenge`, the session's
+// channel `binding` and the share's name (ProveBoundPassword): password #1
+// is tried first, each as its exact bytes. NDDE_ACCESS_DENIED when neither did.
 UINT GrantShareAccess(const ShareView *share, const BYTE challenge[ChallengeLength],
-                      const BYTE proof[ProofLength], ShareGrant *grant);
+                      const BYTE binding[ProofBindingLength], const BYTE proof[ProofLength],
+                      ShareGrant *grant);
 
 // Whether `grant` lets a transaction of `kind` use `item`. A share that lists
 // no items allows every item with the access's bits; one that lists items

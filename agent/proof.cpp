@@ -1,15 +1,12 @@
 // Password proofs of the Network DDE wire protocol: a fresh random challenge
-// from the serving agent, answered with an HMAC keyed with the password, so
-// that a password never crosses the network. The challenge comes from the
-// CryptoAPI (advapi32) of the system; the HMAC-SHA1 proof of sessions without
-// a channel is made with it too, the bound HMAC-SHA-256 proof with Mbed TLS
-// (the CryptoAPI of Windows 95 has no SHA-256).
+// from the serving agent, answered with an HMAC keyed with the password and
+// bound to the session's channel, so that a password never crosses the
+// network and a proof is worth nothing outside its session. The challenge
+// comes from the CryptoAPI (advapi32) of the system, the HMAC-SHA-256 from
+// Mbed TLS (the CryptoAPI of Windows 95 has no SHA-256).
 #include "netdde_wire.h"
 #include <mbedtls/md.h>
 #include <wincrypt.h>
-
-const DWORD HmacBlockSize = 64;          // SHA-1's block
-const DWORD Sha1Length = 20;
 
 static bool openProvider(HCRYPTPROV *provider)
 {
@@ -26,49 +23,11 @@ bool MakeChallenge(BYTE challenge[ChallengeLength])
     return made;
 }
 
-// SHA-1 of `first` followed by `second`.
-static bool sha1(HCRYPTPROV provider, const BYTE *first, DWORD firstLength, const BYTE *second,
-                 DWORD secondLength, BYTE digest[Sha1Length])
-{
-    HCRYPTHASH hash;
-    if (!CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash))
-        return false;
-    DWORD digestLength = Sha1Length;
-    bool made = CryptHashData(hash, first, firstLength, 0) &&
-                CryptHashData(hash, second, secondLength, 0) &&
-                CryptGetHashParam(hash, HP_HASHVAL, digest, &digestLength, 0) &&
-                digestLength == Sha1Length;
-    CryptDestroyHash(hash);
-    return made;
-}
-
-bool ProvePassword(const char *password, const BYTE challenge[ChallengeLength],
-                   BYTE proof[ProofLength])
-{
-    // Passwords hold at most 14 bytes: the key is always shorter than a block.
-    BYTE inner[HmacBlockSize], outer[HmacBlockSize];
-    ZeroMemory(inner, sizeof inner);
-    lstrcpynA((char *)inner, password, HmacBlockSize);
-    CopyMemory(outer, inner, sizeof outer);
-    for (DWORD i = 0; i < HmacBlockSize; i++) {
-        inner[i] ^= 0x36;
-        outer[i] ^= 0x5C;
-    }
-    HCRYPTPROV provider;
-    if (!openProvider(&provider))
-        return false;
-    BYTE innerDigest[Sha1Length];
-    bool made = sha1(provider, inner, HmacBlockSize, challenge, ChallengeLength, innerDigest) &&
-                sha1(provider, outer, HmacBlockSize, innerDigest, Sha1Length, proof);
-    CryptReleaseContext(provider, 0);
-    return made;
-}
-
 const int MaxBoundMessage = ChallengeLength + ProofBindingLength + MaxWireName;
 
 bool ProveBoundPassword(const char *password, const BYTE challenge[ChallengeLength],
                         const char *shareName, const BYTE binding[ProofBindingLength],
-                        BYTE proof[BoundProofLength])
+                        BYTE proof[ProofLength])
 {
     int nameLength = lstrlenA(shareName);
     if (nameLength > MaxWireName)
@@ -86,13 +45,13 @@ bool ProveBoundPassword(const char *password, const BYTE challenge[ChallengeLeng
 
 bool CheckBoundProof(const char *password, const BYTE challenge[ChallengeLength],
                      const char *shareName, const BYTE binding[ProofBindingLength],
-                     const BYTE proof[BoundProofLength])
+                     const BYTE proof[ProofLength])
 {
-    BYTE expected[BoundProofLength];
+    BYTE expected[ProofLength];
     if (!ProveBoundPassword(password, challenge, shareName, binding, expected))
         return false;
     BYTE difference = 0;
-    for (DWORD i = 0; i < BoundProofLength; i++)
+    for (DWORD i = 0; i < ProofLength; i++)
         difference |= (BYTE)(expected[i] ^ proof[i]);
     return difference == 0;
 }

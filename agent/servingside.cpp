@@ -18,8 +18,14 @@ const int MaxUnprovedPerSession = 4;
 const int MaxUnprovedPerNode = 8;
 const int MaxUnprovedPerAddress = 16;
 const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
-const int ImmediateRefusals = 4;          // refused Opens and proofs in a row answered at once
-const int MaxRefusals = 10;               // in a row: the session ends
+// Refused Opens and proofs: the first in a row are answered at once, each
+// later one after twice the delay of the one before (per session, and per
+// peer address over its recent sessions); the session ends after a handful.
+const int ImmediateRefusals = 3;
+const DWORD FirstRefusalDelay = 1000;     // ms
+const DWORD LongestRefusalDelay = 60000;  // ms
+const int MaxRefusals = 7;                // in a row on one session: it ends
+const DWORD AddressRefusalMemory = 600000;  // ms an address's refusals slow its next sessions
 const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
 const int MaxQueuedTransactions = 256;    // waiting for one server
 const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
@@ -31,11 +37,19 @@ const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transac
 // ---- Served sessions --------------------------------------------------------
 // What this side counts per served session: refusals in a row (a session
 // that keeps being refused is answered ever later, then ended) and the
-// clipboard format names it added to this node's table.
+// clipboard format names it added to this node's table. Refusals are
+// counted per peer address too, so that new sessions do not start afresh.
 
 struct DelayedRefusal {
     DWORD id;
     UINT code;
+    DWORD dueAt;
+};
+
+struct AddressRefusals {
+    DWORD address;
+    int refusals;                 // since the last pause of AddressRefusalMemory
+    DWORD lastAt;
 };
 
 struct ServedSession {
@@ -49,6 +63,7 @@ struct ServedSession {
 
 static ServedSession servedSessions[AgentMaxSessions];
 static int servedSessionCount;
+static AddressRefusals addressRefusals[AgentMaxSessions];
 
 static bool isSessionListed(const Session *session, DWORD id)
 {
@@ -84,9 +99,47 @@ static void sendRefusal(Session *session, DWORD id, UINT code)
     SendFrame(session, &refusal);
 }
 
-// Refuses an Open or a proof. The first refusals in a row are answered at
-// once; later ones one a second, and a session refused MaxRefusals times in
-// a row ends (from the timer, never inside the handling of its frames).
+// Counts one more refusal for `address`: how many it had lately.
+static int countAddressRefusal(DWORD address, DWORD now)
+{
+    AddressRefusals *entry = 0;
+    for (int i = 0; i < AgentMaxSessions && !entry; i++)
+        if (addressRefusals[i].refusals && addressRefusals[i].address == address)
+            entry = &addressRefusals[i];
+    for (int i = 0; i < AgentMaxSessions && !entry; i++)
+        if (!addressRefusals[i].refusals)
+            entry = &addressRefusals[i];
+    for (int i = 0; i < AgentMaxSessions && !entry; i++)
+        if (now - addressRefusals[i].lastAt >= AddressRefusalMemory)
+            entry = &addressRefusals[i];
+    if (!entry)
+        entry = &addressRefusals[now % AgentMaxSessions];
+    if (entry->address != address || now - entry->lastAt >= AddressRefusalMemory)
+        entry->refusals = 0;
+    entry->address = address;
+    entry->refusals++;
+    entry->lastAt = now;
+    return entry->refusals;
+}
+
+// How long the `refusals`th refusal in a row waits.
+static DWORD refusalDelay(int refusals)
+{
+    if (refusals <= ImmediateRefusals)
+        return 0;
+    int doublings = refusals - ImmediateRefusals - 1;
+    return doublings >= 6 ? LongestRefusalDelay : FirstRefusalDelay << doublings;
+}
+
+static bool isDue(DWORD dueAt, DWORD now)
+{
+    return (LONG)(now - dueAt) >= 0;
+}
+
+// Refuses an Open or a proof, at once or after the delay its place in a row
+// of refusals gives (refusalDelay), sent from the timer after those waiting
+// already. A session refused MaxRefusals times in a row ends once its
+// refusals are sent (never inside the handling of its frames).
 static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
 {
     LogEvent("refused: %s asked for share %s: %s", session->node, share, RefusalReason(code));
@@ -95,21 +148,26 @@ static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
         sendRefusal(session, id, code);
         return;
     }
+    DWORD now = GetTickCount();
     served->refusals++;
-    if (served->refusals <= ImmediateRefusals && served->delayedCount == 0) {
+    int fromAddress = countAddressRefusal(session->peerAddress, now);
+    DWORD delay = refusalDelay(fromAddress > served->refusals ? fromAddress : served->refusals);
+    if (delay == 0 && served->delayedCount == 0) {
         sendRefusal(session, id, code);
         return;
     }
     if (served->delayedCount < MaxRefusals) {
-        served->delayed[served->delayedCount].id = id;
-        served->delayed[served->delayedCount].code = code;
-        served->delayedCount++;
+        DWORD after = served->delayedCount ? served->delayed[served->delayedCount - 1].dueAt : now;
+        DelayedRefusal &delayed = served->delayed[served->delayedCount++];
+        delayed.id = id;
+        delayed.code = code;
+        delayed.dueAt = after + delay;
     }
 }
 
 static void checkGrantsIfStoreChanged();
 
-void CheckServedSessions(DWORD)
+void CheckServedSessions(DWORD now)
 {
     checkGrantsIfStoreChanged();
     for (int i = servedSessionCount - 1; i >= 0; i--) {
@@ -118,15 +176,13 @@ void CheckServedSessions(DWORD)
             *served = servedSessions[--servedSessionCount];
             continue;
         }
-        if (served->refusals >= MaxRefusals) {
-            EndSessionSoon(served->session, "too many refused conversations");
-            continue;
+        while (served->delayedCount > 0 && isDue(served->delayed[0].dueAt, now)) {
+            sendRefusal(served->session, served->delayed[0].id, served->delayed[0].code);
+            MoveMemory(&served->delayed[0], &served->delayed[1],
+                       --served->delayedCount * sizeof served->delayed[0]);
         }
-        if (served->delayedCount == 0)
-            continue;
-        sendRefusal(served->session, served->delayed[0].id, served->delayed[0].code);
-        MoveMemory(&served->delayed[0], &served->delayed[1],
-                   --served->delayedCount * sizeof served->delayed[0]);
+        if (served->refusals >= MaxRefusals && served->delayedCount == 0)
+            EndSessionSoon(served->session, "too many refused conversations");
     }
 }
 
@@ -429,7 +485,8 @@ static void refuseConversation(Conversation *conversation, UINT code)
 static void proveShare(Conversation *conversation, const Frame *proof)
 {
     UINT result = GrantShareAccess(&conversation->stored.view, conversation->challenge,
-                                   proof->data, &conversation->grant);
+                                   conversation->session->binding, proof->data,
+                                   &conversation->grant);
     if (result != NDDE_NO_ERROR) {
         refuseConversation(conversation, result);
         return;
@@ -516,8 +573,8 @@ static bool grantStands(Conversation *conversation, const char **reason)
         return false;
     }
     ShareGrant grant;
-    if (GrantShareAccess(&stored.view, conversation->challenge, conversation->proof, &grant) !=
-            NDDE_NO_ERROR ||
+    if (GrantShareAccess(&stored.view, conversation->challenge, conversation->session->binding,
+                         conversation->proof, &grant) != NDDE_NO_ERROR ||
         grant.access != conversation->grant.access) {
         ReleaseStoredShare(&stored);
         *reason = "its password changed";

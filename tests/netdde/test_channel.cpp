@@ -56,8 +56,8 @@ struct Pair {
     Pair(const NodeIdentity &clientIdentity, const NodeIdentity &serverIdentity,
          const BYTE *pin = nullptr)
     {
-        client = OpenChannel(false, &clientIdentity, pin);
-        server = OpenChannel(true, &serverIdentity, nullptr);
+        client = OpenChannel(false, &clientIdentity, pin, nullptr);
+        server = OpenChannel(true, &serverIdentity, nullptr, nullptr);
         REQUIRE(client);
         REQUIRE(server);
     }
@@ -109,7 +109,7 @@ std::string bindingOf(Channel *channel)
 // bytes it took to fail (0 when it never did).
 DWORD bytesUntilFailure(const NodeIdentity &identity, const std::string &bytes, DWORD chunk)
 {
-    Channel *server = OpenChannel(true, &identity, nullptr);
+    Channel *server = OpenChannel(true, &identity, nullptr, nullptr);
     REQUIRE(server);
     DWORD fed = 0, failedAfter = 0;
     while (fed < bytes.size() && !failedAfter) {
@@ -142,7 +142,7 @@ std::string randomBytes(DWORD count)
 bool servingChannelOpensFor(const NodeIdentity &serverIdentity, const NodeIdentity *clientIdentity,
                             bool extendedMasterSecret, ChannelFailure *failure)
 {
-    Channel *server = OpenChannel(true, &serverIdentity, nullptr);
+    Channel *server = OpenChannel(true, &serverIdentity, nullptr, nullptr);
     REQUIRE(server);
     mbedtls_ssl_config config;
     mbedtls_ssl_context ssl;
@@ -333,7 +333,7 @@ TEST_CASE("two channels complete a handshake and carry data both ways, never in 
 TEST_CASE("the version-2 client begins with a TLS record; a version-1 Hello does not")
 {
     NodeIdentity client = identityAt(ClientKey);
-    Channel *channel = OpenChannel(false, &client, nullptr);
+    Channel *channel = OpenChannel(false, &client, nullptr, nullptr);
     REQUIRE(channel);
     AdvanceChannel(channel);
     DWORD count;
@@ -406,7 +406,7 @@ TEST_CASE("channel bindings: the same on both ends, different for every session,
 
     BYTE challenge[ChallengeLength];
     REQUIRE(MakeChallenge(challenge));
-    BYTE proof[BoundProofLength];
+    BYTE proof[ProofLength];
     REQUIRE(ProveBoundPassword("SECRET", challenge, "PRICES$", (const BYTE *)firstBinding.data(), proof));
     CHECK(CheckBoundProof("SECRET", challenge, "PRICES$", (const BYTE *)firstBinding.data(), proof));
     // Replayed in the other session (same challenge, share and password):
@@ -418,8 +418,8 @@ TEST_CASE("a relay with its own key, taken at first contact, has two bindings: a
 {
     NodeIdentity client = identityAt(ClientKey), server = identityAt(ServerKey);
     NodeIdentity relayIdentity = identityAt(ImpostorKey);
-    Channel *caller = OpenChannel(false, &client, nullptr);      // no pin yet
-    Channel *served = OpenChannel(true, &server, nullptr);
+    Channel *caller = OpenChannel(false, &client, nullptr, nullptr);      // no pin yet
+    Channel *served = OpenChannel(true, &server, nullptr, nullptr);
     REQUIRE(caller);
     REQUIRE(served);
     RelayLeg towardClient(true, relayIdentity), towardServer(false, relayIdentity);
@@ -458,7 +458,7 @@ TEST_CASE("a relay with its own key, taken at first contact, has two bindings: a
     // ...yet their bindings differ, and the proof made on one fails on the other.
     std::string callerBinding = bindingOf(caller), servedBinding = bindingOf(served);
     CHECK(callerBinding != servedBinding);
-    BYTE challenge[ChallengeLength], proof[BoundProofLength];
+    BYTE challenge[ChallengeLength], proof[ProofLength];
     REQUIRE(MakeChallenge(challenge));
     REQUIRE(ProveBoundPassword("SECRET", challenge, "PRICES$", (const BYTE *)callerBinding.data(), proof));
     CHECK_FALSE(CheckBoundProof("SECRET", challenge, "PRICES$", (const BYTE *)servedBinding.data(), proof));
@@ -489,8 +489,8 @@ TEST_CASE("garbage and cut records end a handshake cleanly within one record's b
     SUBCASE("a cut client hello waits for the rest and answers nothing")
     {
         NodeIdentity client = identityAt(ClientKey);
-        Channel *caller = OpenChannel(false, &client, nullptr);
-        Channel *served = OpenChannel(true, &server, nullptr);
+        Channel *caller = OpenChannel(false, &client, nullptr, nullptr);
+        Channel *served = OpenChannel(true, &server, nullptr, nullptr);
         REQUIRE(caller);
         REQUIRE(served);
         AdvanceChannel(caller);

@@ -22,15 +22,19 @@ struct Stored {
     const ShareView *view() const { return &share.view; }
 };
 
+// A session's channel binding, as the channel would give it.
+const BYTE Binding[ProofBindingLength] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+
 // The access a client giving `password` is granted, as {access, permissions},
 // or {0, 0} when refused.
 std::pair<WORD, WORD> grantFor(const Stored &stored, const char *password)
 {
     BYTE challenge[ChallengeLength], proof[ProofLength];
     REQUIRE(MakeChallenge(challenge));
-    REQUIRE(ProvePassword(password, challenge, proof));
+    REQUIRE(ProveBoundPassword(password, challenge, stored.view()->shareName, Binding, proof));
     ShareGrant grant = {};
-    UINT result = GrantShareAccess(stored.view(), challenge, proof, &grant);
+    UINT result = GrantShareAccess(stored.view(), challenge, Binding, proof, &grant);
     if (result != NDDE_NO_ERROR) {
         CHECK(result == NDDE_ACCESS_DENIED);
         return {0, 0};
@@ -77,24 +81,31 @@ TEST_CASE("a password opens the access it belongs to, compared byte for byte")
     CHECK(grantFor(singleShare, "") == std::make_pair<WORD, WORD>(2, 0));
     CHECK(grantFor(singleShare, "KEY") == std::make_pair<WORD, WORD>(1, Request));
 
-    // A proof is good for its own challenge only.
+    // A proof is good for its own challenge, session and share only.
     BYTE challenge[ChallengeLength], other[ChallengeLength], proof[ProofLength];
+    BYTE otherBinding[ProofBindingLength];
     REQUIRE(MakeChallenge(challenge));
     REQUIRE(MakeChallenge(other));
-    REQUIRE(ProvePassword("KEY", other, proof));
+    CopyMemory(otherBinding, Binding, sizeof otherBinding);
+    otherBinding[ProofBindingLength - 1] ^= 0x80;
+    REQUIRE(ProveBoundPassword("KEY", other, "NT_LOCKED$", Binding, proof));
     ShareGrant grant = {};
-    CHECK(GrantShareAccess(lockedShare.view(), challenge, proof, &grant) == NDDE_ACCESS_DENIED);
+    CHECK(GrantShareAccess(lockedShare.view(), challenge, Binding, proof, &grant) == NDDE_ACCESS_DENIED);
+    REQUIRE(ProveBoundPassword("KEY", challenge, "NT_LOCKED$", otherBinding, proof));
+    CHECK(GrantShareAccess(lockedShare.view(), challenge, Binding, proof, &grant) == NDDE_ACCESS_DENIED);
+    REQUIRE(ProveBoundPassword("KEY", challenge, "NT_SINGLE$", Binding, proof));
+    CHECK(GrantShareAccess(lockedShare.view(), challenge, Binding, proof, &grant) == NDDE_ACCESS_DENIED);
 
     // Every byte of a proof counts: the right one changed in any single
     // byte, the last included, opens nothing.
-    REQUIRE(ProvePassword("KEY", challenge, proof));
-    CHECK(GrantShareAccess(lockedShare.view(), challenge, proof, &grant) == NDDE_NO_ERROR);
+    REQUIRE(ProveBoundPassword("KEY", challenge, "nt_locked$", Binding, proof));
+    CHECK(GrantShareAccess(lockedShare.view(), challenge, Binding, proof, &grant) == NDDE_NO_ERROR);
     for (DWORD i = 0; i < ProofLength; i++) {
         CAPTURE(i);
         BYTE wrong[ProofLength];
         CopyMemory(wrong, proof, ProofLength);
         wrong[i] ^= 0x01;
-        CHECK(GrantShareAccess(lockedShare.view(), challenge, wrong, &grant) == NDDE_ACCESS_DENIED);
+        CHECK(GrantShareAccess(lockedShare.view(), challenge, Binding, wrong, &grant) == NDDE_ACCESS_DENIED);
     }
 }
 

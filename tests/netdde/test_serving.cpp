@@ -4,106 +4,40 @@
 // goes on serving everyone else.
 #include "netddetest.h"
 #include "agentlink.h"
-#include "netdde_wire.h"
+#include "tlspeer.h"
 
 #include <doctest/doctest.h>
-#include <winsock.h>
 
 using namespace nt;
 
 namespace {
 
 struct Winsock {
-    Winsock()
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(1, 1), &data);
-    }
-    ~Winsock() { WSACleanup(); }
+    Winsock() { tp::startWinsock(); }
 };
 
-// A client node of this test on one TCP session to the agent.
+// A client node of this test on one TLS session to the agent.
 class RawPeer {
 public:
-    ~RawPeer() { close(); }
-
     // Connects from `from` (an address of 127.0.0.0/8) and is welcomed as `node`.
     bool greet(unsigned short port, const char *node, const char *from = "127.0.0.1")
     {
-        connection_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in local = {};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = inet_addr(from);
-        if (bind(connection_, (sockaddr *)&local, sizeof local) != 0)
-            return false;
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(connection_, (sockaddr *)&address, sizeof address) != 0)
-            return false;
         Frame hello;
         InitFrame(&hello, FrameHello, 0);
         lstrcpyA(hello.name, node);
         Frame welcome;
-        return send(hello) && receive(&welcome, 10000) && welcome.kind == FrameWelcome;
+        return peer_.connect(port, from) && send(hello) && receive(&welcome, 10000) &&
+               welcome.kind == FrameWelcome;
     }
-    void close()
-    {
-        if (connection_ != INVALID_SOCKET)
-            closesocket(connection_);
-        connection_ = INVALID_SOCKET;
-        FreeBuffer(&received_);
-    }
+    void close() { peer_.close(); }
 
-    bool send(const Frame &frame)
-    {
-        ByteBuffer buffer = {};
-        bool sent = AppendFrame(&buffer, &frame) &&
-                    ::send(connection_, (const char *)buffer.bytes + buffer.start,
-                           buffer.length - buffer.start, 0) == (int)(buffer.length - buffer.start);
-        FreeBuffer(&buffer);
-        return sent;
-    }
+    bool send(const Frame &frame) { return peer_.sendFrame(frame); }
 
     // The next frame other than a Ping, within `timeout` ms. Its data stays
     // valid until the next call. False when none came or the agent closed.
-    bool receive(Frame *frame, DWORD timeout)
-    {
-        DWORD start = GetTickCount();
-        for (;;) {
-            ConsumeBytes(&received_, lastSize_);
-            lastSize_ = 0;
-            DWORD size;
-            FrameRead read = ReadFrame(received_.bytes + received_.start,
-                                       received_.length - received_.start, frame, &size);
-            if (read == FrameMalformed)
-                return false;
-            if (read == FrameComplete) {
-                lastSize_ = size;
-                if (frame->kind == FramePing)
-                    continue;
-                return true;
-            }
-            DWORD elapsed = GetTickCount() - start;
-            if (elapsed >= timeout)
-                return false;
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(connection_, &readable);
-            timeval wait = {0, 100000};
-            if (select(0, &readable, nullptr, nullptr, &wait) <= 0)
-                continue;
-            char chunk[4096];
-            int count = recv(connection_, chunk, sizeof chunk, 0);
-            if (count <= 0) {
-                closed_ = true;
-                return false;
-            }
-            AppendBytes(&received_, chunk, count);
-        }
-    }
-    bool closedByAgent() const { return closed_; }
+    bool receive(Frame *frame, DWORD timeout) { return peer_.readFrame(frame, timeout); }
+    bool closedByAgent() const { return peer_.closedByAgent(); }
+    const BYTE *binding() const { return peer_.binding(); }
 
     // Opens a conversation on `share`: the answer's kind (Challenge or
     // Refused) and the challenge or refusal code; 0 when none came.
@@ -129,7 +63,7 @@ public:
     {
         BYTE challenge[ChallengeLength], proof[ProofLength];
         if (open(id, share, challenge, nullptr, flags) != FrameChallenge ||
-            !ProvePassword(password, challenge, proof))
+            !ProveBoundPassword(password, challenge, share, binding(), proof))
             return false;
         Frame proving;
         InitFrame(&proving, FrameProof, id);
@@ -140,10 +74,7 @@ public:
     }
 
 private:
-    SOCKET connection_ = INVALID_SOCKET;
-    ByteBuffer received_ = {};
-    DWORD lastSize_ = 0;
-    bool closed_ = false;
+    tp::TlsPeer peer_;
 };
 
 // A transaction frame of conversation `id`.
@@ -185,7 +116,7 @@ TEST_CASE("conversations that wait for one application start one copy of it")
     BYTE challenges[count][ChallengeLength], proofs[count][ProofLength];
     for (DWORD id = 1; id <= count; id++) {
         REQUIRE(peer.open(id, "NT_STARTONE$", challenges[id - 1], nullptr) == FrameChallenge);
-        REQUIRE(ProvePassword("", challenges[id - 1], proofs[id - 1]));
+        REQUIRE(ProveBoundPassword("", challenges[id - 1], "NT_STARTONE$", peer.binding(), proofs[id - 1]));
     }
     for (DWORD id = 1; id <= count; id++) {
         Frame proof;

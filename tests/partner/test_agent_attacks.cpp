@@ -4,110 +4,33 @@
 // protocol itself over 127.0.0.1, and runs the real client nddeclient.exe.
 #include "partnertest.h"
 #include "agentlink.h"
-#include "netdde_wire.h"
+#include "tlspeer.h"
 #include <doctest/doctest.h>
-#include <winsock.h>
 
 #include <algorithm>
 #include <memory>
 
 using namespace pt;
 
-// Winsock for the whole test program.
-static const bool winsockStarted = [] {
-    WSADATA winsock;
-    return WSAStartup(MAKEWORD(1, 1), &winsock) == 0;
-}();
-
-// A TCP connection to the agent on 127.0.0.1, closed when destroyed.
+// A connection to the agent on 127.0.0.1, closed when destroyed: TLS from
+// the first frame sent or read (tlspeer.h).
 class AgentLine {
 public:
-    explicit AgentLine(unsigned short port)
-    {
-        socket_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (socket_ != INVALID_SOCKET &&
-            connect(socket_, (sockaddr *)&address, sizeof address) != 0) {
-            closesocket(socket_);
-            socket_ = INVALID_SOCKET;
-        }
-    }
-    ~AgentLine()
-    {
-        if (socket_ != INVALID_SOCKET)
-            closesocket(socket_);
-        FreeBuffer(&received_);
-    }
-    AgentLine(const AgentLine &) = delete;
-    AgentLine &operator=(const AgentLine &) = delete;
+    explicit AgentLine(unsigned short port) { peer_.connect(port); }
 
-    bool isConnected() const { return socket_ != INVALID_SOCKET; }
-
-    bool send(const std::string &bytes)
-    {
-        return ::send(socket_, bytes.data(), bytes.size(), 0) == (int)bytes.size();
-    }
-
-    bool sendFrame(const Frame &frame)
-    {
-        ByteBuffer bytes = {};
-        bool sent = AppendFrame(&bytes, &frame) &&
-                    send(std::string((const char *)bytes.bytes, bytes.length));
-        FreeBuffer(&bytes);
-        return sent;
-    }
-
+    bool isConnected() const { return peer_.isConnected(); }
+    // Plaintext inside the channel.
+    bool send(const std::string &bytes) { return peer_.sendBytes(bytes); }
+    bool sendFrame(const Frame &frame) { return peer_.sendFrame(frame); }
     // The next frame from the agent that is not a Ping; false when none
     // comes within 5 seconds. Its data stays valid until the next read.
-    bool readFrame(Frame *frame)
-    {
-        DWORD start = GetTickCount();
-        for (;;) {
-            DWORD size;
-            FrameRead read = ReadFrame(received_.bytes + received_.start,
-                                       received_.length - received_.start, frame, &size);
-            if (read == FrameMalformed)
-                return false;
-            if (read == FrameComplete) {
-                ConsumeBytes(&received_, size);
-                if (frame->kind == FramePing)
-                    continue;
-                return true;
-            }
-            if (GetTickCount() - start >= 5000)
-                return false;
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(socket_, &readable);
-            timeval wait = {0, 100000};
-            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
-                continue;
-            char chunk[4096];
-            int count = recv(socket_, chunk, sizeof chunk, 0);
-            if (count <= 0 || !AppendBytes(&received_, chunk, count))
-                return false;
-        }
-    }
-
-    // Whether the agent has ended the connection (an orderly close or a
-    // reset), looking without waiting.
-    bool isClosedByAgent()
-    {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(socket_, &readable);
-        timeval none = {0, 0};
-        char c;
-        return select(0, &readable, nullptr, nullptr, &none) == 1 &&
-               recv(socket_, &c, 1, MSG_PEEK) <= 0;
-    }
+    bool readFrame(Frame *frame) { return peer_.readFrame(frame, 5000); }
+    // Whether the agent has ended the connection, looking without waiting.
+    bool isClosedByAgent() { return peer_.isClosedByAgent(); }
+    const BYTE *binding() const { return peer_.binding(); }
 
 private:
-    SOCKET socket_ = INVALID_SOCKET;
-    ByteBuffer received_ = {};
+    tp::TlsPeer peer_;
 };
 
 // The Hello frame of node `node`.
@@ -155,7 +78,7 @@ static std::string connectShare(AgentLine &line, const std::string &share,
         return "";
     if (frame.kind == FrameChallenge) {
         BYTE proof[ProofLength];
-        REQUIRE(ProvePassword(password.c_str(), frame.data, proof));
+        REQUIRE(ProveBoundPassword(password.c_str(), frame.data, share.c_str(), line.binding(), proof));
         InitFrame(&frame, FrameProof, conversation);
         frame.data = proof;
         frame.dataLength = ProofLength;
