@@ -19,8 +19,10 @@ const int MaxUnprovedPerNode = 8;
 const int MaxUnprovedPerAddress = 16;
 const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
 // Refused Opens and proofs: the first in a row are answered at once, each
-// later one after twice the delay of the one before (per session, and per
-// peer address over its recent sessions); the session ends after a handful.
+// later one after twice the delay of the one before (counted per session,
+// and per peer address across its sessions, so that a new session does not
+// start afresh); the session ends after a handful. A proved conversation
+// ends a row.
 const int ImmediateRefusals = 3;
 const DWORD FirstRefusalDelay = 1000;     // ms
 const DWORD LongestRefusalDelay = 60000;  // ms
@@ -48,7 +50,7 @@ struct DelayedRefusal {
 
 struct AddressRefusals {
     DWORD address;
-    int refusals;                 // since the last pause of AddressRefusalMemory
+    int refusals;                 // in a row, unless AddressRefusalMemory passed since the last
     DWORD lastAt;
 };
 
@@ -99,13 +101,18 @@ static void sendRefusal(Session *session, DWORD id, UINT code)
     SendFrame(session, &refusal);
 }
 
-// Counts one more refusal for `address`: how many it had lately.
+static AddressRefusals *refusalsOfAddress(DWORD address)
+{
+    for (int i = 0; i < AgentMaxSessions; i++)
+        if (addressRefusals[i].refusals && addressRefusals[i].address == address)
+            return &addressRefusals[i];
+    return 0;
+}
+
+// Counts one more refusal for `address`: how many it had in a row lately.
 static int countAddressRefusal(DWORD address, DWORD now)
 {
-    AddressRefusals *entry = 0;
-    for (int i = 0; i < AgentMaxSessions && !entry; i++)
-        if (addressRefusals[i].refusals && addressRefusals[i].address == address)
-            entry = &addressRefusals[i];
+    AddressRefusals *entry = refusalsOfAddress(address);
     for (int i = 0; i < AgentMaxSessions && !entry; i++)
         if (!addressRefusals[i].refusals)
             entry = &addressRefusals[i];
@@ -495,6 +502,9 @@ static void proveShare(Conversation *conversation, const Frame *proof)
     ServedSession *served = servedSessionOf(conversation->session);
     if (served)
         served->refusals = 0;
+    AddressRefusals *fromAddress = refusalsOfAddress(conversation->session->peerAddress);
+    if (fromAddress)
+        fromAddress->refusals = 0;
     // An access that grants nothing is answered as such at once: no server
     // is looked for, and the client may ask its user for a password.
     if (!conversation->grant.permissions)

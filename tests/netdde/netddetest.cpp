@@ -88,4 +88,174 @@ std::vector<std::string> listedConnections(const SessionEntry &session)
     return lines;
 }
 
+// ---- The wire tap -------------------------------------------------------------
+
+const DWORD TapLifetime = 120000;
+
+bool WireTap::start(unsigned short toPort, bool terminate)
+{
+    agentPort = toPort;
+    terminating = terminate;
+    port = pt::freePort();
+    if (!tp::startWinsock())
+        return false;
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener_, (sockaddr *)&address, sizeof address) != 0 || listen(listener_, 4) != 0)
+        return false;
+    thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+    return thread_ != nullptr;
+}
+
+bool WireTap::finish()
+{
+    if (!thread_)
+        return false;
+    InterlockedExchange(&stopping_, 1);
+    bool ended = WaitForSingleObject(thread_, 10000) == WAIT_OBJECT_0;
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+    return ended;
+}
+
+WireTap::~WireTap()
+{
+    if (thread_)
+        finish();
+}
+
+DWORD WINAPI WireTap::run(void *context)
+{
+    WireTap *tap = (WireTap *)context;
+    DWORD start = GetTickCount();
+    while (!tap->stopping_ && GetTickCount() - start < TapLifetime) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(tap->listener_, &readable);
+        timeval wait = {0, 200000};
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+            continue;
+        SOCKET client = accept(tap->listener_, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            continue;
+        tap->connections++;
+        if (tap->terminating)
+            tap->terminate(client);
+        else
+            tap->pass(client);
+        closesocket(client);
+    }
+    return 0;
+}
+
+// Waits up to 200 ms for `from` (and `other`, unless INVALID_SOCKET) to have bytes.
+static int waitReadable(SOCKET from, SOCKET other, fd_set *readable)
+{
+    FD_ZERO(readable);
+    FD_SET(from, readable);
+    if (other != INVALID_SOCKET)
+        FD_SET(other, readable);
+    timeval wait = {0, 200000};
+    return select(0, readable, nullptr, nullptr, &wait);
+}
+
+void WireTap::pass(SOCKET client)
+{
+    SOCKET agent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(agentPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool open = connect(agent, (sockaddr *)&address, sizeof address) == 0;
+    DWORD start = GetTickCount();
+    while (open && !stopping_ && GetTickCount() - start < TapLifetime) {
+        fd_set readable;
+        if (waitReadable(client, agent, &readable) <= 0)
+            continue;
+        for (SOCKET from : {client, agent}) {
+            if (!FD_ISSET(from, &readable))
+                continue;
+            char chunk[65536];
+            int count = recv(from, chunk, sizeof chunk, 0);
+            open = open && count > 0 && send(from == client ? agent : client, chunk, count, 0) == count;
+            if (count > 0)
+                (from == client ? toAgent : fromAgent).append(chunk, count);
+        }
+    }
+    closesocket(agent);
+}
+
+void WireTap::terminate(SOCKET client)
+{
+    static NodeIdentity identity;
+    const char *failure;
+    if (!LoadNodeIdentity(RelayIdentityKey, &identity, &failure))
+        return;
+    Channel *channel = OpenChannel(true, &identity, nullptr, nullptr);
+    bool completed = false;
+    DWORD start = GetTickCount();
+    while (channel && !stopping_ && GetTickCount() - start < TapLifetime) {
+        fd_set readable;
+        if (waitReadable(client, INVALID_SOCKET, &readable) > 0) {
+            char chunk[16384];
+            int count = recv(client, chunk, sizeof chunk, 0);
+            if (count <= 0 || !FeedChannel(channel, chunk, count))
+                break;
+        }
+        ChannelState state = AdvanceChannel(channel);
+        if (state == ChannelOpen && !completed) {
+            completed = true;
+            handshakesCompleted++;
+        }
+        BYTE bytes[16384];
+        DWORD count;
+        while ((count = ReadChannel(channel, bytes, sizeof bytes)) > 0)
+            plaintext.append((const char *)bytes, count);
+        const BYTE *output;
+        while ((output = ChannelOutput(channel, &count)) != nullptr) {
+            int sent = send(client, (const char *)output, (int)count, 0);
+            if (sent <= 0)
+                break;
+            ConsumeChannelOutput(channel, sent);
+        }
+        if (StateOfChannel(channel) == ChannelFailed || StateOfChannel(channel) == ChannelClosed)
+            break;
+    }
+    CloseChannel(channel);
+}
+
+bool isTlsRecords(const std::string &bytes)
+{
+    size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < 5)
+            return false;
+        BYTE type = (BYTE)bytes[at];
+        size_t length = (BYTE)bytes[at + 3] << 8 | (BYTE)bytes[at + 4];
+        if (type < 20 || type > 23 || bytes[at + 1] != 3 || (BYTE)bytes[at + 2] > 3 ||
+            length > 16384 + 2048 || bytes.size() - at - 5 < length)
+            return false;
+        at += 5 + length;
+    }
+    return true;
+}
+
+bool mapNode(const char *node, const std::string &where)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG result = where.empty() ? RegDeleteValueA(key, node)
+                                : RegSetValueExA(key, node, 0, REG_SZ, (const BYTE *)where.c_str(),
+                                                 (DWORD)where.size() + 1);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
 } // namespace nt

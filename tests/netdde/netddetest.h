@@ -6,6 +6,7 @@
 #define NETDDETEST_H
 
 #include "ddetooltest.h"
+#include "tlspeer.h"
 #include "uidriver.h"
 
 #include <string>
@@ -51,6 +52,43 @@ HWND waitForPasswordDialog(pt::RunningAgent &agent);
 // "SHARE word1 word2".
 std::vector<SessionEntry> listedSessions();
 std::vector<std::string> listedConnections(const SessionEntry &session);
+
+// Where the wire tap keeps the key it terminates TLS with: not the agent's.
+const char RelayIdentityKey[] = "Software\\Tessaseg\\TestRelay";
+
+// A relay between a node and the agent, on a port of its own, in a thread of
+// its own: connections are taken one at a time until it is stopped (at most
+// 120 s). Passing, it forwards every byte to the agent and keeps a copy of
+// each direction. Terminating, it is a TLS server with a key of its own
+// (RelayIdentityKey), as a relay that would read the session, and keeps
+// the plaintext the node sends it once a handshake completes.
+struct WireTap {
+    unsigned short agentPort = 0, port = 0;
+    bool terminating = false;
+    std::string toAgent, fromAgent;    // passing: the bytes each way
+    std::string plaintext;             // terminating: what a node sent inside TLS
+    int connections = 0;
+    int handshakesCompleted = 0;
+
+    bool start(unsigned short toPort, bool terminate = false);
+    // Stops it and waits for its thread: false when it did not end.
+    bool finish();
+    ~WireTap();
+
+private:
+    static DWORD WINAPI run(void *context);
+    void pass(SOCKET client);
+    void terminate(SOCKET client);
+    SOCKET listener_ = INVALID_SOCKET;
+    HANDLE thread_ = nullptr;
+    volatile LONG stopping_ = 0;
+};
+
+// Whether `bytes` are whole TLS records and nothing else (no frame in clear).
+bool isTlsRecords(const std::string &bytes);
+
+// Points node `node` of the node map at `where` ("host:port"); "" removes it.
+bool mapNode(const char *node, const std::string &where);
 
 } // namespace nt
 

@@ -1,0 +1,312 @@
+// Sessions an impostor cannot enter: a relay that answers with a key of its
+// own is refused once the node is pinned, or at first contact when the node
+// map gives the node's fingerprint; a share proof is worth nothing outside
+// its session; wrong proofs are answered ever later, then the session ends.
+// A node of protocol 1 is refused in clear, and says so.
+#include "netddetest.h"
+
+#include <doctest/doctest.h>
+
+#include <vector>
+
+using namespace nt;
+
+namespace {
+
+const char TappedNode[] = "NODETAP";     // this node again, through the wire tap
+
+std::string written(const BYTE fingerprint[FingerprintLength])
+{
+    char text[FingerprintTextSize];
+    FormatFingerprint(fingerprint, text);
+    return text;
+}
+
+// The fingerprint the agent presents: a test peer's handshake shows it.
+std::string agentFingerprint(unsigned short port)
+{
+    tp::TlsPeer peer;
+    if (!peer.connect(port) || !peer.secure())
+        return "";
+    return written(peer.agentFingerprint());
+}
+
+std::string relayFingerprint()
+{
+    NodeIdentity identity;
+    const char *failure;
+    return LoadNodeIdentity(RelayIdentityKey, &identity, &failure) ? written(identity.fingerprint) : "";
+}
+
+std::string pinOf(const char *node)
+{
+    BYTE pinned[FingerprintLength];
+    return FindPin(node, pinned) == Pinned ? written(pinned) : "";
+}
+
+// A request through \\NODETAP (the wire tap) with the client's time limit.
+dt::CommandRun requestThroughTap(const std::string &share)
+{
+    return dt::runCommand(std::string("\\\\") + TappedNode + "\\NDDE$ " + share +
+                          " request Price /timeout:8000");
+}
+
+// Opens `share` on `peer`'s session: the challenge; false when none came.
+bool challengeOf(tp::TlsPeer &peer, DWORD id, const char *share, BYTE challenge[ChallengeLength])
+{
+    Frame open;
+    InitFrame(&open, FrameOpen, id);
+    open.word = OpenConnectOnly;
+    lstrcpyA(open.name, share);
+    Frame answer;
+    if (!peer.sendFrame(open) || !peer.readFrame(&answer, 10000) || answer.kind != FrameChallenge ||
+        answer.conversation != id)
+        return false;
+    CopyMemory(challenge, answer.data, ChallengeLength);
+    return true;
+}
+
+// Sends `proof` for conversation `id`: the kind of the answer (Opened or
+// Refused) within `timeout` ms, 0 when none came.
+BYTE answerToProof(tp::TlsPeer &peer, DWORD id, const BYTE proof[ProofLength], DWORD timeout)
+{
+    Frame proving;
+    InitFrame(&proving, FrameProof, id);
+    proving.data = proof;
+    proving.dataLength = ProofLength;
+    Frame answer;
+    if (!peer.sendFrame(proving) || !peer.readFrame(&answer, timeout) || answer.conversation != id)
+        return 0;
+    return answer.kind;
+}
+
+bool greet(tp::TlsPeer &peer, unsigned short port, const char *node, const char *from = "127.0.0.1")
+{
+    Frame hello;
+    InitFrame(&hello, FrameHello, 0);
+    lstrcpyA(hello.name, node);
+    Frame welcome;
+    return peer.connect(port, from) && peer.sendFrame(hello) && peer.readFrame(&welcome, 10000) &&
+           welcome.kind == FrameWelcome;
+}
+
+} // namespace
+
+TEST_CASE("a relay with a key of its own is refused once the node is pinned: no conversation, no proof")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_PINNED$", Request)}, "/rate:0 /item:Price=Pinned"));
+    ForgetPin(TappedNode);
+    std::string agentKey = agentFingerprint(node.agent.port());
+    REQUIRE(!agentKey.empty());
+
+    // First contact through a tap that passes bytes: the node is pinned.
+    WireTap passing;
+    REQUIRE(passing.start(node.agent.port()));
+    REQUIRE(mapNode(TappedNode, "127.0.0.1:" + std::to_string(passing.port)));
+    CHECK(requestThroughTap("NT_PINNED$").output == "Pinned\r\n");
+    CHECK(pinOf(TappedNode) == agentKey);
+    CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " pinned at first contact"));
+    REQUIRE(passing.finish());
+    CHECK(agentShows(node.agent, std::string("session to ") + TappedNode + " ended"));
+
+    // Then a relay that terminates TLS with its own key.
+    WireTap relay;
+    REQUIRE(relay.start(node.agent.port(), true));
+    REQUIRE(mapNode(TappedNode, "127.0.0.1:" + std::to_string(relay.port)));
+    dt::CommandRun first = requestThroughTap("NT_PINNED$");
+    CHECK(first.exitCode != 0);
+    std::string relayKey = relayFingerprint();
+    REQUIRE(!relayKey.empty());
+    CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " presents key " + relayKey));
+    CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " is pinned to key " + agentKey));
+    // The initiates that follow are not answered at all.
+    dt::CommandRun second = requestThroughTap("NT_PINNED$");
+    CHECK(second.output.find("no DDE server answered") != std::string::npos);
+    REQUIRE(relay.finish());
+    CHECK(relay.connections >= 1);
+    CHECK(relay.handshakesCompleted == 0);
+    CHECK(relay.plaintext.empty());          // no Hello, no Open, no proof
+    CHECK(pinOf(TappedNode) == agentKey);    // a pin is never replaced
+    mapNode(TappedNode, "");
+    ForgetPin(TappedNode);
+    CHECK(node.server.close());
+}
+
+TEST_CASE("a relay with a key of its own is refused at first contact when the node map gives the node's fingerprint")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_PRESET$", Request)}, "/rate:0 /item:Price=Preset"));
+    ForgetPin(TappedNode);
+    std::string agentKey = agentFingerprint(node.agent.port());
+    BYTE preset[FingerprintLength];
+    REQUIRE(ParseFingerprint(agentKey.c_str(), preset));
+    REQUIRE(PinNode(TappedNode, preset));      // as an administrator writes it beforehand
+
+    WireTap relay;
+    REQUIRE(relay.start(node.agent.port(), true));
+    REQUIRE(mapNode(TappedNode, "127.0.0.1:" + std::to_string(relay.port)));
+    CHECK(requestThroughTap("NT_PRESET$").exitCode != 0);
+    CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " presents key " + relayFingerprint()));
+    CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " is pinned to key " + agentKey));
+    REQUIRE(relay.finish());
+    CHECK(relay.connections >= 1);
+    CHECK(relay.handshakesCompleted == 0);
+    CHECK(relay.plaintext.empty());
+
+    // The node itself, with the fingerprint given, is served.
+    WireTap passing;
+    REQUIRE(passing.start(node.agent.port()));
+    REQUIRE(mapNode(TappedNode, "127.0.0.1:" + std::to_string(passing.port)));
+    // The refusal is remembered for a while: the node is reached once it is over,
+    // or at once through a name of its own.
+    REQUIRE(mapNode("NODEPRESET", "127.0.0.1:" + std::to_string(passing.port)));
+    REQUIRE(PinNode("NODEPRESET", preset));
+    CHECK(dt::runCommand("\\\\NODEPRESET\\NDDE$ NT_PRESET$ request Price /timeout:8000").output ==
+          "Preset\r\n");
+    REQUIRE(passing.finish());
+    mapNode(TappedNode, "");
+    mapNode("NODEPRESET", "");
+    ForgetPin(TappedNode);
+    ForgetPin("NODEPRESET");
+    CHECK(node.server.close());
+}
+
+TEST_CASE("a proof made in one session is refused in another")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_BOUND$", Request, "BOUNDWORD")}, nullptr));
+    unsigned short port = node.agent.port();
+    tp::TlsPeer victim, attacker;
+    REQUIRE(greet(victim, port, "VICTIM"));
+    REQUIRE(greet(attacker, port, "ATTACKER"));
+    BYTE victimChallenge[ChallengeLength], challenge[ChallengeLength], proof[ProofLength];
+    REQUIRE(challengeOf(victim, 1, "NT_BOUND$", victimChallenge));
+    REQUIRE(challengeOf(attacker, 1, "NT_BOUND$", challenge));
+    REQUIRE(memcmp(victim.binding(), attacker.binding(), ChannelBindingLength) != 0);
+
+    // The victim's session proves the right password for the attacker's
+    // challenge (a relay handed it on): replayed in the attacker's session,
+    // it is refused.
+    REQUIRE(ProveBoundPassword("BOUNDWORD", challenge, "NT_BOUND$", victim.binding(), proof));
+    CHECK(answerToProof(attacker, 1, proof, 10000) == FrameRefused);
+    // A proof the victim's session made for its own challenge, replayed, too.
+    REQUIRE(challengeOf(attacker, 2, "NT_BOUND$", challenge));
+    REQUIRE(ProveBoundPassword("BOUNDWORD", victimChallenge, "NT_BOUND$", victim.binding(), proof));
+    CHECK(answerToProof(attacker, 2, proof, 10000) == FrameRefused);
+    // Each session's own proof opens the share.
+    CHECK(answerToProof(victim, 1, proof, 10000) == FrameOpened);
+    REQUIRE(challengeOf(attacker, 3, "NT_BOUND$", challenge));
+    REQUIRE(ProveBoundPassword("BOUNDWORD", challenge, "NT_BOUND$", attacker.binding(), proof));
+    CHECK(answerToProof(attacker, 3, proof, 10000) == FrameOpened);
+}
+
+TEST_CASE("wrong proofs on one session are answered ever later, then the session ends")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_GUESSED$", Request, "RIGHTWORD")}, nullptr));
+    unsigned short port = node.agent.port();
+    tp::TlsPeer guesser;
+    REQUIRE(greet(guesser, port, "GUESSER", "127.0.0.3"));
+    std::vector<DWORD> answeredIn;
+    for (DWORD id = 1; id <= 20; id++) {
+        BYTE challenge[ChallengeLength], proof[ProofLength];
+        if (!challengeOf(guesser, id, "NT_GUESSED$", challenge))
+            break;
+        REQUIRE(ProveBoundPassword("WRONG", challenge, "NT_GUESSED$", guesser.binding(), proof));
+        DWORD start = GetTickCount();
+        if (answerToProof(guesser, id, proof, 90000) != FrameRefused)
+            break;
+        answeredIn.push_back(GetTickCount() - start);
+    }
+    // A handful are answered, never all twenty, and the session has ended.
+    CHECK(answeredIn.size() >= 5);
+    CHECK(answeredIn.size() < 20);
+    Frame frame;
+    DWORD start = GetTickCount();
+    while (!guesser.closedByAgent() && GetTickCount() - start < 30000)
+        guesser.readFrame(&frame, 1000);
+    CHECK(guesser.closedByAgent());
+    // The last ones each waited longer than the one before.
+    size_t count = answeredIn.size();
+    REQUIRE(count >= 3);
+    CHECK(answeredIn[count - 1] > answeredIn[count - 2]);
+    CHECK(answeredIn[count - 2] > answeredIn[count - 3]);
+    CHECK(answeredIn[count - 1] > answeredIn[0] + 2000);
+
+    // A new session from the same address goes on where that one stopped;
+    // another address is answered at once.
+    tp::TlsPeer again, other;
+    REQUIRE(greet(again, port, "GUESSER", "127.0.0.3"));
+    REQUIRE(greet(other, port, "OTHER", "127.0.0.4"));
+    BYTE challenge[ChallengeLength], proof[ProofLength];
+    REQUIRE(challengeOf(other, 1, "NT_GUESSED$", challenge));
+    REQUIRE(ProveBoundPassword("WRONG", challenge, "NT_GUESSED$", other.binding(), proof));
+    start = GetTickCount();
+    CHECK(answerToProof(other, 1, proof, 10000) == FrameRefused);
+    DWORD otherTook = GetTickCount() - start;
+    REQUIRE(challengeOf(again, 1, "NT_GUESSED$", challenge));
+    REQUIRE(ProveBoundPassword("WRONG", challenge, "NT_GUESSED$", again.binding(), proof));
+    start = GetTickCount();
+    CHECK(answerToProof(again, 1, proof, 90000) == FrameRefused);
+    CHECK(GetTickCount() - start > answeredIn[count - 1]);
+    CHECK(otherTook < answeredIn[count - 1]);
+}
+
+TEST_CASE("a node of protocol 1 is refused in clear, and the agent says so")
+{
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    REQUIRE(tp::startWinsock());
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(agent.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    REQUIRE(connect(connection, (sockaddr *)&address, sizeof address) == 0);
+    Frame hello;
+    InitFrame(&hello, FrameHello, 0);
+    lstrcpyA(hello.name, "OLDNODE");
+    std::string bytes = tp::frameBytes(hello);
+    bytes[0] = (char)OlderWireVersion;
+    REQUIRE(send(connection, bytes.data(), (int)bytes.size(), 0) == (int)bytes.size());
+    // A Refused of version 1, then the end of the connection.
+    std::string answer;
+    DWORD start = GetTickCount();
+    char chunk[256];
+    int count;
+    while (GetTickCount() - start < 10000 &&
+           (count = recv(connection, chunk, sizeof chunk, 0)) > 0)
+        answer.append(chunk, count);
+    closesocket(connection);
+    REQUIRE(answer.size() == FrameHeaderSize);
+    CHECK(answer[0] == (char)OlderWireVersion);
+    CHECK(answer[1] == (char)FrameRefused);
+    CHECK(agentShows(agent, "node OLDNODE speaks protocol 1"));
+
+    // Calling a node that ends the connection at the first byte, as an agent
+    // of protocol 1 does: no hang, and the agent says so.
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    address.sin_port = 0;
+    int size = sizeof address;
+    REQUIRE(bind(listener, (sockaddr *)&address, sizeof address) == 0);
+    REQUIRE(listen(listener, 2) == 0);
+    REQUIRE(getsockname(listener, (sockaddr *)&address, &size) == 0);
+    REQUIRE(mapNode("OLDSERVER", "127.0.0.1:" + std::to_string(ntohs(address.sin_port))));
+    dt::RunningCommand client;
+    REQUIRE(client.start("\\\\OLDSERVER\\NDDE$ NT_ANY$ request Price /timeout:8000"));
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    timeval wait = {10, 0};
+    REQUIRE(select(0, &readable, nullptr, nullptr, &wait) == 1);
+    SOCKET called = accept(listener, nullptr, nullptr);
+    REQUIRE(called != INVALID_SOCKET);
+    recv(called, chunk, 1, 0);
+    closesocket(called);
+    closesocket(listener);
+    dt::CommandRun run = client.finish();
+    CHECK(run.exitCode != 0);
+    CHECK(agentShows(agent, "node OLDSERVER speaks protocol 1"));
+    mapNode("OLDSERVER", "");
+}
