@@ -2,6 +2,7 @@
 #include "identity.h"
 #include "agentlink.h"
 #include "channel.h"
+#include "nodemap.h"
 #include <mbedtls/pk.h>
 #include <mbedtls/sha256.h>
 #include <mbedtls/x509_crt.h>
@@ -252,37 +253,10 @@ bool LoadNodeIdentity(const char *keyPath, NodeIdentity *identity, const char **
 // ---- Pins ------------------------------------------------------------------
 
 // A node name that can name a subkey: 1 to 15 characters, no backslash.
-static bool canNameKey(const char *node)
-{
-    int length = lstrlenA(node);
-    for (int i = 0; i < length; i++)
-        if (node[i] == '\\')
-            return false;
-    return length >= 1 && length <= MaxNodeNameLength;
-}
-
-const int NodeKeyPathSize = sizeof PinnedNodesKey + MaxNodeNameLength + 1;
-
-// Nodes\NODE, for a node name that can name a subkey.
-static bool nodeKeyPath(const char *node, char path[NodeKeyPathSize])
-{
-    if (!canNameKey(node))
-        return false;
-    wsprintfA(path, "%s\\%s", PinnedNodesKey, node);
-    return true;
-}
-
-static bool openNodeKey(const char *node, REGSAM access, HKEY *key)
-{
-    char path[NodeKeyPathSize];
-    return nodeKeyPath(node, path) &&
-           RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key) == ERROR_SUCCESS;
-}
-
 PinLookup FindPin(const char *node, BYTE fingerprint[FingerprintLength])
 {
     HKEY key;
-    if (!openNodeKey(node, KEY_READ, &key))
+    if (!OpenNodeKey(node, KEY_READ, &key))
         return NoPin;
     char text[FingerprintTextSize * 2];
     DWORD type = 0, size = sizeof text - 1;
@@ -299,10 +273,8 @@ PinLookup FindPin(const char *node, BYTE fingerprint[FingerprintLength])
 bool PinNode(const char *node, const BYTE fingerprint[FingerprintLength])
 {
     BYTE pinned[FingerprintLength];
-    char path[NodeKeyPathSize];
     HKEY key;
-    if (!nodeKeyPath(node, path) || FindPin(node, pinned) != NoPin ||
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, 0, 0, KEY_WRITE, 0, &key, 0) != ERROR_SUCCESS)
+    if (FindPin(node, pinned) != NoPin || !CreateNodeKey(node, &key))
         return false;
     char text[FingerprintTextSize];
     FormatFingerprint(fingerprint, text);
@@ -315,18 +287,12 @@ bool PinNode(const char *node, const BYTE fingerprint[FingerprintLength])
 bool ForgetPin(const char *node)
 {
     HKEY key;
-    if (!openNodeKey(node, KEY_READ | KEY_WRITE, &key))
+    if (!OpenNodeKey(node, KEY_READ | KEY_WRITE, &key))
         return false;
     bool forgotten = RegDeleteValueA(key, FingerprintValue) == ERROR_SUCCESS;
-    DWORD subkeys = 1, values = 1;
-    RegQueryInfoKeyA(key, 0, 0, 0, &subkeys, 0, 0, &values, 0, 0, 0, 0);
     RegCloseKey(key);
     // The node's key goes too when nothing else is kept in it.
-    HKEY nodes;
-    if (forgotten && subkeys == 0 && values == 0 &&
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, PinnedNodesKey, 0, KEY_WRITE, &nodes) == ERROR_SUCCESS) {
-        RegDeleteKeyA(nodes, node);
-        RegCloseKey(nodes);
-    }
+    if (forgotten)
+        DropNodeKeyIfEmpty(node);
     return forgotten;
 }

@@ -29,7 +29,6 @@ const DWORD MaxCertificateSize = 1024;   // ours are about 320 bytes
 const DWORD MaxPrivateKeySize = 256;     // a P-256 key in DER: 121 bytes
 
 const char AgentIdentityKey[] = "Software\\Tessaseg\\Agent";
-const char PinnedNodesKey[] = "Software\\Tessaseg\\Nodes";   // the node map's key
 
 struct NodeIdentity {
     BYTE certificate[MaxCertificateSize];

@@ -1,5 +1,6 @@
 // TCP sessions between agents (netsessions.h).
 #include "netsessions.h"
+#include "nodemap.h"
 #include <stdlib.h>
 
 #ifndef SO_EXCLUSIVEADDRUSE
@@ -8,7 +9,6 @@
 
 // Served sessions, connections not yet greeted (as many again), then outgoing ones.
 const int MaxSessionSlots = 2 * AgentMaxSessions + AgentMaxOutgoingSessions;
-const char NodeMapKey[] = "Software\\Tessaseg\\Nodes";
 const DWORD ReceiveChunk = 64 * 1024;
 // Plaintext handed to the channel at a time: it is encrypted only as the
 // socket takes what the channel made before.
@@ -1038,16 +1038,7 @@ static bool findNode(const char *node, sockaddr_in *address, char *host, int hos
         address->sin_addr.s_addr = OwnAddress != INADDR_ANY ? OwnAddress : htonl(INADDR_LOOPBACK);
         return true;
     }
-    host[0] = 0;
-    DWORD size = hostSize - 1, type = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        if (RegQueryValueExA(key, node, 0, &type, (BYTE *)host, &size) != ERROR_SUCCESS ||
-            type != REG_SZ)
-            size = 0;
-        host[size < (DWORD)hostSize ? size : hostSize - 1] = 0;
-        RegCloseKey(key);
-    }
+    NodeMapAddress(node, host, hostSize);
     if (!host[0]) {
         lstrcpynA(host, node, hostSize);
     } else {

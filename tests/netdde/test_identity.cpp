@@ -2,6 +2,7 @@
 // fingerprint, the pins of other nodes, and nddeagent's /fingerprint and
 // /forget:NODE.
 #include "identity.h"
+#include "nodemap.h"
 #include "partnertest.h"
 #include <doctest/doctest.h>
 #include <wincrypt.h>
@@ -67,7 +68,7 @@ std::string nodeMapValue(const char *node)
     char value[64] = "";
     DWORD size = sizeof value - 1, type = 0;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PinnedNodesKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return "";
     if (RegQueryValueExA(key, node, 0, &type, (BYTE *)value, &size) != ERROR_SUCCESS || type != REG_SZ)
         value[0] = 0;
@@ -78,7 +79,7 @@ std::string nodeMapValue(const char *node)
 void setNodeMapValue(const char *node, const char *value)
 {
     HKEY key;
-    REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, PinnedNodesKey, 0, 0, 0, KEY_WRITE, 0, &key, 0) ==
+    REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, 0, 0, KEY_WRITE, 0, &key, 0) ==
             ERROR_SUCCESS);
     if (value)
         REQUIRE(RegSetValueExA(key, node, 0, REG_SZ, (const BYTE *)value, lstrlenA(value) + 1) ==
@@ -242,7 +243,7 @@ TEST_CASE("a fingerprint an administrator wrote is read; one that is no fingerpr
     BYTE found[FingerprintLength];
     ForgetPin(TestNode);
     HKEY key;
-    std::string path = std::string(PinnedNodesKey) + "\\" + TestNode;
+    std::string path = std::string(NodeMapKey) + "\\" + TestNode;
     REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0, 0, KEY_WRITE, 0, &key, 0) == ERROR_SUCCESS);
     std::string administrators = "ab12:cd34:" + std::string(56, 'e');
     REQUIRE(RegSetValueExA(key, "Fingerprint", 0, REG_SZ, (const BYTE *)administrators.c_str(),

@@ -1,0 +1,81 @@
+// The node map (nodemap.h).
+#include "nodemap.h"
+#include "agentlink.h"
+
+// A node name that can name a subkey (no backslash, 1..MaxNodeNameLength bytes).
+static bool canNameKey(const char *node)
+{
+    int length = lstrlenA(node);
+    for (int i = 0; i < length; i++)
+        if (node[i] == '\\')
+            return false;
+    return length >= 1 && length <= MaxNodeNameLength;
+}
+
+const int NodeKeyPathSize = sizeof NodeMapKey + MaxNodeNameLength + 1;
+
+static bool nodeKeyPath(const char *node, char path[NodeKeyPathSize])
+{
+    if (!canNameKey(node))
+        return false;
+    wsprintfA(path, "%s\\%s", NodeMapKey, node);
+    return true;
+}
+
+void NodeMapAddress(const char *node, char *host, int size)
+{
+    host[0] = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD length = size - 1, type = 0;
+    if (RegQueryValueExA(key, node, 0, &type, (BYTE *)host, &length) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        length = 0;
+    host[length < (DWORD)size ? length : size - 1] = 0;
+    RegCloseKey(key);
+}
+
+bool OpenNodeKey(const char *node, REGSAM access, HKEY *key)
+{
+    char path[NodeKeyPathSize];
+    return nodeKeyPath(node, path) &&
+           RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key) == ERROR_SUCCESS;
+}
+
+bool CreateNodeKey(const char *node, HKEY *key)
+{
+    char path[NodeKeyPathSize];
+    return nodeKeyPath(node, path) &&
+           RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, 0, 0, KEY_READ | KEY_WRITE, 0, key, 0) ==
+               ERROR_SUCCESS;
+}
+
+void DropNodeKeyIfEmpty(const char *node)
+{
+    HKEY key;
+    if (!OpenNodeKey(node, KEY_READ, &key))
+        return;
+    DWORD subkeys = 1, values = 1;
+    RegQueryInfoKeyA(key, 0, 0, 0, &subkeys, 0, 0, &values, 0, 0, 0, 0);
+    RegCloseKey(key);
+    HKEY nodes;
+    if (subkeys == 0 && values == 0 &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_WRITE, &nodes) == ERROR_SUCCESS) {
+        RegDeleteKeyA(nodes, node);
+        RegCloseKey(nodes);
+    }
+}
+
+DWORD NodeSetting(const char *node, const char *name, DWORD defaultValue, DWORD maxValue)
+{
+    HKEY key;
+    if (!OpenNodeKey(node, KEY_READ, &key))
+        return defaultValue;
+    DWORD value = 0, type = 0, size = sizeof value;
+    LONG result = RegQueryValueExA(key, name, 0, &type, (BYTE *)&value, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value)
+        return defaultValue;
+    return value < maxValue ? value : maxValue;
+}

@@ -1,0 +1,32 @@
+// The node map: what this node knows of other nodes, under
+// HKLM\Software\Tessaseg\Nodes.
+//
+// - Where a node listens: a REG_SZ value of Nodes named after the node,
+//   "host:port" or "host" (the default port then).
+// - Settings and the pin of a node: values of a subkey of Nodes named after
+//   the node (Nodes\NODE), which the value of the same name does not disturb.
+//   Settings are REG_DWORD values; an absent or unreadable one has its default.
+#ifndef NODEMAP_H
+#define NODEMAP_H
+
+#include <windows.h>
+
+const char NodeMapKey[] = "Software\\Tessaseg\\Nodes";
+
+// The address the node map gives `node` ("host:port" or "host"), or "" when
+// it gives none. `host` has `size` bytes.
+void NodeMapAddress(const char *node, char *host, int size);
+
+// Opens Nodes\NODE with `access`; false when the node has no subkey (or its
+// name cannot name one).
+bool OpenNodeKey(const char *node, REGSAM access, HKEY *key);
+// Opens Nodes\NODE for writing, made when there is none.
+bool CreateNodeKey(const char *node, HKEY *key);
+// Removes Nodes\NODE when nothing is kept in it any more.
+void DropNodeKeyIfEmpty(const char *node);
+
+// The REG_DWORD setting `name` of `node`: `defaultValue` when it is absent or
+// not a REG_DWORD, and at most `maxValue`.
+DWORD NodeSetting(const char *node, const char *name, DWORD defaultValue, DWORD maxValue);
+
+#endif
