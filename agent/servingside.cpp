@@ -20,9 +20,9 @@ const int MaxUnprovedPerAddress = 16;
 const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
 // Refused Opens and proofs: the first in a row are answered at once, each
 // later one after twice the delay of the one before (counted per session,
-// and per peer address across its sessions, so that a new session does not
-// start afresh); the session ends after a handful. A proved conversation
-// ends a row.
+// and for wrong passwords per peer address too, so that a new session does
+// not start afresh); the session ends after a handful. A proved
+// conversation ends a row.
 const int ImmediateRefusals = 3;
 const DWORD FirstRefusalDelay = 1000;     // ms
 const DWORD LongestRefusalDelay = 60000;  // ms
@@ -109,8 +109,15 @@ static AddressRefusals *refusalsOfAddress(DWORD address)
     return 0;
 }
 
-// Counts one more refusal for `address`: how many it had in a row lately.
-static int countAddressRefusal(DWORD address, DWORD now)
+// The wrong proofs in a row from `address` lately.
+static int recentRefusalsOf(DWORD address, DWORD now)
+{
+    const AddressRefusals *entry = refusalsOfAddress(address);
+    return entry && now - entry->lastAt < AddressRefusalMemory ? entry->refusals : 0;
+}
+
+// Counts one more wrong proof from `address`.
+static void countAddressRefusal(DWORD address, DWORD now)
 {
     AddressRefusals *entry = refusalsOfAddress(address);
     for (int i = 0; i < AgentMaxSessions && !entry; i++)
@@ -126,7 +133,6 @@ static int countAddressRefusal(DWORD address, DWORD now)
     entry->address = address;
     entry->refusals++;
     entry->lastAt = now;
-    return entry->refusals;
 }
 
 // How long the `refusals`th refusal in a row waits.
@@ -155,9 +161,11 @@ static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
         sendRefusal(session, id, code);
         return;
     }
+    // Past the handful the session ends: nothing more is answered.
+    if (++served->refusals > MaxRefusals)
+        return;
     DWORD now = GetTickCount();
-    served->refusals++;
-    int fromAddress = countAddressRefusal(session->peerAddress, now);
+    int fromAddress = recentRefusalsOf(session->peerAddress, now);
     DWORD delay = refusalDelay(fromAddress > served->refusals ? fromAddress : served->refusals);
     if (delay == 0 && served->delayedCount == 0) {
         sendRefusal(session, id, code);
@@ -495,6 +503,7 @@ static void proveShare(Conversation *conversation, const Frame *proof)
                                    conversation->session->binding, proof->data,
                                    &conversation->grant);
     if (result != NDDE_NO_ERROR) {
+        countAddressRefusal(conversation->session->peerAddress, GetTickCount());
         refuseConversation(conversation, result);
         return;
     }

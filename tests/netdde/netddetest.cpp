@@ -1,5 +1,6 @@
 #include "netddetest.h"
 #include "agentlink.h"
+#include "nodemap.h"
 
 namespace nt {
 
@@ -248,7 +249,7 @@ bool isTlsRecords(const std::string &bytes)
 bool mapNode(const char *node, const std::string &where)
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, nullptr, 0,
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, nullptr, 0,
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     LONG result = where.empty() ? RegDeleteValueA(key, node)

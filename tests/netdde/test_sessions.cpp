@@ -33,15 +33,7 @@ bool sendBytes(SOCKET connection, const std::string &bytes)
     return send(connection, bytes.data(), (int)bytes.size(), 0) == (int)bytes.size();
 }
 
-std::string frameBytes(const Frame &frame)
-{
-    ByteBuffer buffer = {};
-    std::string bytes;
-    if (AppendFrame(&buffer, &frame))
-        bytes.assign((const char *)buffer.bytes + buffer.start, buffer.length - buffer.start);
-    FreeBuffer(&buffer);
-    return bytes;
-}
+using tp::frameBytes;
 
 std::string helloFrom(const char *node)
 {
@@ -185,13 +177,22 @@ TEST_CASE("malformed frames and silent connections never disturb other sessions"
         helloFrom("EVIL") + helloFrom("EVIL"),     // a second greeting
     };
     for (const std::string &fault : faults) {
-        SOCKET connection = connectTo(agent.port());
-        REQUIRE(connection != INVALID_SOCKET);
-        CHECK(sendBytes(connection, fault));
-        CHECK(closedByAgent(connection, 5000));
-        closesocket(connection);
+        tp::TlsPeer peer;
+        REQUIRE(peer.connect(agent.port()));
+        CHECK(peer.sendBytes(fault));
+        Frame frame;
+        DWORD start = GetTickCount();
+        while (!peer.closedByAgent() && GetTickCount() - start < 5000)
+            peer.readFrame(&frame, 500);
+        CHECK(peer.closedByAgent());
     }
     CHECK(agentShows(agent, "malformed frame"));
+    // Bytes that are neither TLS nor a frame of protocol 1 end their connection too.
+    SOCKET connection = connectTo(agent.port());
+    REQUIRE(connection != INVALID_SOCKET);
+    CHECK(sendBytes(connection, faults[0]));
+    CHECK(closedByAgent(connection, 5000));
+    closesocket(connection);
 
     // A new client is served at once, and the link's updates all arrived.
     CHECK(onShare("NT_STEADY$", "request Price").output == "4\r\n");
