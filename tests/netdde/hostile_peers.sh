@@ -29,5 +29,12 @@ for _ in $(seq 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
     sleep 0.2
 done
+# The peers present this node's own key pair (the agent has made it by now).
+identity=$(mktemp)
+timeout -k 5 60 wine reg export 'HKLM\Software\Tessaseg\Agent' "$(windows_path "$identity")" /y \
+    </dev/null >/dev/null 2>&1 || exit 1
 timeout -k 10 400 python3 "$top/tests/netdde/hostile_peer.py" --port "$port" --node "$NODE" \
-    --share "$SHARE" --client timeout -k 5 90 wine "$BIN/ddecmd.exe"
+    --share "$SHARE" --identity "$identity" --client timeout -k 5 90 wine "$BIN/ddecmd.exe"
+status=$?
+rm -f "$identity"
+exit $status
