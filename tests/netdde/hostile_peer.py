@@ -248,6 +248,7 @@ class Peer:
         deadline = time.monotonic() + timeout
         if not self.secure(timeout):
             return None
+        ended = False
         while True:
             if len(self.received) >= HEADER_SIZE:
                 (version, kind, word, conversation, fmt, format_name_length, name_length,
@@ -262,7 +263,7 @@ class Peer:
                         return kind, word, conversation, name, data
                     continue
             left = deadline - time.monotonic()
-            if left <= 0:
+            if left <= 0 or ended:
                 return None
             readable, _, _ = select.select([self.sock], [], [], min(left, 0.2))
             if not readable:
@@ -271,8 +272,8 @@ class Peer:
                 chunk = self.sock.recv(65536)
             except OSError:
                 return None
-            if not chunk or not self.take(chunk):
-                return None
+            # What came with the end of the channel is read first.
+            ended = not chunk or not self.take(chunk)
 
     def closed_by_agent(self, timeout):
         """Whether the agent ends the connection within `timeout` s (what it
