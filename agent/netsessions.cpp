@@ -443,7 +443,8 @@ static const char *handshakeFailed(Session *session)
 
 // The client's side once the node has shown its key: a node met for the
 // first time is pinned; then the Hello goes before anything queued while
-// connecting. False when the node cannot be trusted.
+// connecting. The reason the session ends when the node cannot be trusted,
+// or null.
 static const char *greetNode(Session *session)
 {
     BYTE presented[FingerprintLength], pinned[FingerprintLength];

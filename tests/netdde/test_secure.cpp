@@ -99,6 +99,7 @@ TEST_CASE("a relay with a key of its own is refused once the node is pinned: no 
     ForgetPin(TappedNode);
     std::string agentKey = agentFingerprint(node.agent.port());
     REQUIRE(!agentKey.empty());
+    CHECK(agentShows(node.agent, "Fingerprint " + agentKey));   // the node's own, in its window
 
     // First contact through a tap that passes bytes: the node is pinned.
     WireTap passing;
