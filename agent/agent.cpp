@@ -330,11 +330,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     HANDLE running = CreateMutexA(0, FALSE, AgentRunningMutex);
     if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
         return 1;
+    // The node's key pair before the port: nobody is let in to a session
+    // this agent could not secure.
+    const char *failure;
+    if (optionsSound && !LoadOwnIdentity(&failure))
+        return 5;
     if (!optionsSound || !OpenListener(OwnAddress, OwnPort))
         return 2;
-    const char *failure;
-    if (!LoadOwnIdentity(&failure))
-        return 5;
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = agentWindowProc;
