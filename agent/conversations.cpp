@@ -348,6 +348,7 @@ void DeleteConversation(Conversation *conversation)
                                                    conversation->serving);
     // Its memory is no longer its session's (which may end before it is freed).
     DetachBuffer(&conversation->queue);
+    DropWaitingValues(conversation);
     conversation->nextEnded = endedConversations;
     endedConversations = conversation;
     // Freed from a posted message (or the next check, if the window goes first).
@@ -372,6 +373,8 @@ void EndConversation(Conversation *conversation, bool tellNode)
         RefuseClientPending(conversation);
     if (conversation->partner)
         PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
+    if (tellNode && conversation->serving)
+        SendEveryWaitingValue(conversation);
     if (tellNode && conversation->state != WaitingForSession)
         SendSimpleFrame(conversation, FrameTerminate, 0);
     DeleteConversation(conversation);
@@ -438,7 +441,7 @@ static void unwantedConversationFrame(Session *session, const Frame *head)
 
 const SessionUser ConversationSessionUser = {
     judgeConversationFrame, HandleConversationFrame, unwantedConversationFrame,
-    SessionReadyForConversations, EndConversationsOf, ConversationCountOn,
+    SessionReadyForConversations, EndConversationsOf, ConversationCountOn, SendWaitingValues,
 };
 
 bool HandleConversationFrame(Session *session, const Frame *frame)
@@ -510,9 +513,12 @@ int DescribeConversation(int index, char *line, int size)
                                          "asking password", "starting server", "open"};
     const Conversation *conversation = conversations[index];
     char text[256];
-    wsprintfA(text, "  %s %s %s \\\\%s: %s", conversation->serving ? "served" : "client",
-              conversation->share, conversation->serving ? "for" : "at", conversation->node,
-              states[conversation->state]);
+    int length = wsprintfA(text, "  %s %s %s \\\\%s: %s", conversation->serving ? "served" : "client",
+                           conversation->share, conversation->serving ? "for" : "at",
+                           conversation->node, states[conversation->state]);
+    // Link updates merged because the client's node took them slower than they came.
+    if (conversation->mergedValues)
+        wsprintfA(text + length, ", %lu updates merged", conversation->mergedValues);
     lstrcpynA(line, text, size);
     return 1;
 }

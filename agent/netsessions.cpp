@@ -250,6 +250,13 @@ static void sendQueued(Session *session)
     }
     if (session->endReason)
         postOnce(&endPosted, WM_END_FAILED_SESSIONS);
+    else if (session->state == SessionReady && SessionUnsentBytes(session) < SessionRoomMark)
+        user->sessionHasRoom(session);
+}
+
+DWORD SessionUnsentBytes(const Session *session)
+{
+    return session->toSend.length - session->toSend.start;
 }
 
 bool SendFrame(Session *session, const Frame *frame)

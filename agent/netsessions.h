@@ -68,6 +68,9 @@ struct SessionUser {
     // The session ends (not inside any call of its user).
     void (*sessionEnds)(Session *session, const char *reason);
     int (*conversationCount)(const Session *session);
+    // After a send, the session's unsent bytes are below SessionRoomMark:
+    // what waits for room may be queued now.
+    void (*sessionHasRoom)(Session *session);
 };
 
 void SetSessionUser(const SessionUser *user);
@@ -107,6 +110,12 @@ Session *SessionToNode(const char *node);
 // session is then marked to end, never inside this call). Either way the
 // caller refuses that one transaction in its turn.
 bool SendFrame(Session *session, const Frame *frame);
+// Bytes queued for the node and not yet handed to the socket. Below
+// SessionRoomMark the session has room: data that may wait (a link's
+// updates) is queued only then, so that what is queued never grows with a
+// node slower than its servers.
+const DWORD SessionRoomMark = 64 * 1024;
+DWORD SessionUnsentBytes(const Session *session);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
 

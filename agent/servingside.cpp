@@ -218,7 +218,7 @@ void OpenShare(Session *session, const Frame *open)
                    conversation ? NDDE_INTERNAL_ERROR : NDDE_OUT_OF_MEMORY);
         return;
     }
-    conversation->queue.account = &session->budget;
+    conversation->queue.account = conversation->waiting.account = &session->budget;
     conversation->stored = stored;
     conversation->hasStored = true;
     conversation->connectOnly = (open->word & OpenConnectOnly) != 0;
@@ -546,6 +546,131 @@ static void checkGrantsIfStoreChanged()
     }
 }
 
+// ---- Links' values waiting for room ------------------------------------------
+// A hot link's update that asked for no ack, and a warm link's notice, go
+// to the client node only when its session has room (SessionRoomMark).
+// Until then each link keeps its newest value alone, in the place its first
+// waiting value took: a node slower than its server gets every link's
+// latest value, in order, never a backlog. A link whose client asked for
+// acks is never merged: the server waits for each ack.
+
+static int waitingTotal;        // values waiting in every conversation
+static int nextToSend;          // where the next round over the conversations starts
+
+static int waitingCount(const Conversation *conversation)
+{
+    const ByteBuffer &waiting = conversation->waiting;
+    return (waiting.length - waiting.start) / sizeof(WaitingValue);
+}
+
+static WaitingValue *waitingAt(Conversation *conversation, int index)
+{
+    return (WaitingValue *)(conversation->waiting.bytes + conversation->waiting.start) + index;
+}
+
+static bool hasRoom(const Session *session)
+{
+    return SessionUnsentBytes(session) < SessionRoomMark;
+}
+
+// Keeps `frame` as its link's waiting value, in place of an older one;
+// false when memory runs out.
+static bool keepWaitingValue(Conversation *conversation, const Frame *frame)
+{
+    int count = waitingCount(conversation);
+    for (int i = 0; i < count; i++) {
+        WaitingValue *value = waitingAt(conversation, i);
+        if (value->format != frame->format || !isSameDdeName(value->item, frame->name))
+            continue;
+        value->frame.start = value->frame.length = 0;
+        if (!AppendFrame(&value->frame, frame))
+            return false;
+        conversation->mergedValues++;
+        ShowAgentState();
+        return true;
+    }
+    WaitingValue value = {};
+    value.format = frame->format;
+    lstrcpyA(value.item, frame->name);
+    value.frame.account = &conversation->session->budget;
+    if (!AppendFrame(&value.frame, frame))
+        return false;
+    if (!AppendBytes(&conversation->waiting, &value, sizeof value)) {
+        FreeBuffer(&value.frame);
+        return false;
+    }
+    waitingTotal++;
+    return true;
+}
+
+// Queues the conversation's longest waiting value on its session.
+static void sendFirstWaiting(Conversation *conversation)
+{
+    WaitingValue *value = waitingAt(conversation, 0);
+    Frame frame;
+    DWORD size;
+    if (ReadFrame(value->frame.bytes + value->frame.start,
+                  value->frame.length - value->frame.start, &frame, &size) == FrameComplete)
+        SendFrame(conversation->session, &frame);
+    FreeBuffer(&value->frame);
+    ConsumeBytes(&conversation->waiting, sizeof(WaitingValue));
+    waitingTotal--;
+}
+
+void SendWaitingValues(Session *session)
+{
+    for (bool sentOne = true; sentOne && waitingTotal > 0;) {
+        sentOne = false;
+        int count = ConversationCount();
+        for (int n = 0; n < count && hasRoom(session) && !session->endReason; n++) {
+            int index = (nextToSend + n) % count;
+            Conversation *conversation = ConversationAt(index);
+            if (conversation->session != session || !waitingCount(conversation))
+                continue;
+            sendFirstWaiting(conversation);
+            nextToSend = index + 1;
+            sentOne = true;
+        }
+    }
+}
+
+void SendEveryWaitingValue(Conversation *conversation)
+{
+    while (waitingCount(conversation) && conversation->session &&
+           !conversation->session->endReason)
+        sendFirstWaiting(conversation);
+}
+
+// Drops the waiting values of `item` ("" for every link): their link has ended.
+static void dropWaitingOf(Conversation *conversation, const char *item)
+{
+    for (int i = waitingCount(conversation) - 1; i >= 0; i--) {
+        WaitingValue *value = waitingAt(conversation, i);
+        if (item[0] && !isSameDdeName(value->item, item))
+            continue;
+        FreeBuffer(&value->frame);
+        MoveMemory(value, value + 1, (waitingCount(conversation) - i - 1) * sizeof *value);
+        conversation->waiting.length -= sizeof *value;
+        waitingTotal--;
+    }
+}
+
+void DropWaitingValues(Conversation *conversation)
+{
+    dropWaitingOf(conversation, "");
+    FreeBuffer(&conversation->waiting);
+}
+
+// A link's value: sent when the session has room and none of this
+// conversation's values waits before it, else kept to wait. False when it
+// can be neither (memory ran out).
+static bool relayLinkValue(Conversation *conversation, const Frame *frame)
+{
+    if (!waitingCount(conversation) && hasRoom(conversation->session))
+        return SendFrame(conversation->session, frame);
+    return keepWaitingValue(conversation, frame);
+}
+
 // ---- Transactions ----------------------------------------------------------
 
 static const char *transactionName(BYTE kind)
@@ -626,6 +751,9 @@ static void serveNextTransaction(Conversation *conversation)
         if ((frame.kind != FrameRequest && frame.kind != FrameUnadvise && !handle) ||
             !PostMessageA(conversation->partner, message, (WPARAM)conversation->window, lParam)) {
             // The server cannot be given it: the client is refused in turn.
+            LogEvent("refused: %s \"%s\" on share %s for %s: the server takes no message",
+                     transactionName(frame.kind), frame.name, conversation->share,
+                     conversation->node);
             if (message == WM_DDE_POKE || message == WM_DDE_ADVISE)
                 FreeDDElParam(message, lParam);
             if (handle)
@@ -789,6 +917,9 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
         GlobalDeleteAtom((ATOM)high);
     if (!(status & AckPositive) && (frame.kind == FramePoke || frame.kind == FrameAdvise))
         GlobalFree(conversation->atServerHandle);
+    // An ended link's waiting value is not sent after the unadvise's answer.
+    if ((status & AckPositive) && frame.kind == FrameUnadvise)
+        dropWaitingOf(conversation, frame.name);
     SendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
     transactionAnswered(conversation);
 }
@@ -800,6 +931,8 @@ static void postAckToServer(Conversation *conversation, WORD status, const char 
     if (!PostMessageA(conversation->partner, WM_DDE_ACK, (WPARAM)conversation->window, lParam)) {
         FreeDDElParam(WM_DDE_ACK, lParam);
         GlobalDeleteAtom(atom);
+        LogEvent("the server of share %s takes no acknowledgement of \"%s\" from %s",
+                 conversation->share, item, conversation->node);
     }
 }
 
@@ -855,10 +988,12 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     // name, a format of handles) is refused in its turn, never cut short.
     bool relayable = (!response || answersRequest) && block.length <= MaxFrameData &&
                      (!data || (!IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format)));
-    bool sent = relayable && SendFrame(conversation->session, &frame);
+    bool mergeable = !response && !(block.flags & DdeAckReq);
+    bool sent = relayable && (mergeable ? relayLinkValue(conversation, &frame)
+                                        : SendFrame(conversation->session, &frame));
     if (data)
         GlobalUnlock(data);
-    if (!relayable)
+    if (!sent)
         LogEvent("refused: data of \"%s\" for share %s cannot be sent to %s", frame.name,
                  conversation->share, conversation->node);
     if (sent && (block.flags & DdeAckReq))
