@@ -114,7 +114,7 @@ bool SendFrame(Session *session, const Frame *frame);
 // SessionRoomMark the session has room: data that may wait (a link's
 // updates) is queued only then, so that what is queued never grows with a
 // node slower than its servers.
-const DWORD SessionRoomMark = 64 * 1024;
+const DWORD SessionRoomMark = 16 * 1024;
 DWORD SessionUnsentBytes(const Session *session);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
