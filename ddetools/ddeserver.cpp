@@ -11,7 +11,9 @@
 // CF_TEXT items. Item "Counter" (CF_TEXT, decimal) counts up N times a
 // second (default 10); /counters:N adds items "Counter1" to "CounterN" that
 // count with it, each step an update of every one; /steps:N stops them all
-// after N steps (so the last value of each is N). Item "Executed" answers every command executed so
+// after N steps (so the last value of each is N), and item "Finished" then
+// holds the local time (HH:MM:SS.mmm) the last step was posted. Item
+// "Executed" answers every command executed so
 // far, each ended by "\r\n". Every execute string is recorded; "[fail]" is
 // refused, "[sleep:MS]" blocks the server MS milliseconds before its ack,
 // "[terminate]" ends the conversation after its ack.
@@ -35,6 +37,7 @@ static const char DdeServerWindowClass[] = "DdeToolsServer";
 static const char ConversationClass[] = "DdeToolsServerConversation";
 static const char CounterItem[] = "Counter";
 static const char ExecutedItem[] = "Executed";
+static const char FinishedItem[] = "Finished";
 static const char DefaultService[] = "ddeserver";
 
 static const UINT CounterTimer = 1;
@@ -465,6 +468,7 @@ static void advanceCounter()
     if (due - counterSteps > catchUpLimit) {
         counterSteps = due - catchUpLimit;
     }
+    bool stepping = counterValue < stepLimit;
     for (; counterSteps < due && counterValue < stepLimit; counterSteps++) {
         counterValue++;
         char text[16];
@@ -477,6 +481,13 @@ static void advanceCounter()
             setTextItem(name, text);
             itemChanged(*findItem(name));
         }
+    }
+    if (stepping && counterValue == stepLimit) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char text[16];
+        wsprintfA(text, "%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+        setTextItem(FinishedItem, text);
     }
 }
 
@@ -583,6 +594,7 @@ int main(int argc, char **argv)
 {
     setTextItem(CounterItem, "0");
     setTextItem(ExecutedItem, "");
+    setTextItem(FinishedItem, "");
     if (!readCommandLine(argc, argv)) {
         const char usage[] = "usage: ddeserver [SERVICE [TOPIC]] [/rate:N] [/counters:N] [/steps:N]"
                              " [/item:NAME=VALUE]... [/log:FILE]\r\n";
