@@ -371,8 +371,11 @@ void EndConversation(Conversation *conversation, bool tellNode)
 {
     if (!conversation->serving)
         RefuseClientPending(conversation);
-    if (conversation->partner)
-        PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
+    if (conversation->partner &&
+        !PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0) &&
+        IsWindow(conversation->partner))
+        LogEvent("the DDE %s of share %s takes no terminate",
+                 conversation->serving ? "server" : "client", conversation->share);
     if (tellNode && conversation->serving)
         SendEveryWaitingValue(conversation);
     if (tellNode && conversation->state != WaitingForSession)

@@ -353,8 +353,9 @@ void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms)
     GlobalDeleteAtom(HIWORD(atoms));
     if (!conversation->partner)
         conversation->partner = server;
-    else if (server != conversation->partner)
-        PostMessageA(server, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
+    else if (server != conversation->partner &&
+             !PostMessageA(server, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0))
+        LogEvent("a second server of share %s takes no terminate", conversation->share);
 }
 
 // Applications started for a share: one start serves every conversation
