@@ -339,6 +339,8 @@ void DeleteConversation(Conversation *conversation)
     for (int i = index + 1; i < conversationCount; i++)
         conversations[i - 1] = conversations[i];
     conversationCount--;
+    // Its links' waiting values go with it, off its session's budget.
+    DropWaitingValues(conversation);
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
     // The window waits for the partner's terminate from now on, so that one
     // that comes before the conversation is freed is known for what it is.
@@ -348,7 +350,6 @@ void DeleteConversation(Conversation *conversation)
                                                    conversation->serving);
     // Its memory is no longer its session's (which may end before it is freed).
     DetachBuffer(&conversation->queue);
-    DropWaitingValues(conversation);
     conversation->nextEnded = endedConversations;
     endedConversations = conversation;
     // Freed from a posted message (or the next check, if the window goes first).
@@ -371,11 +372,8 @@ void EndConversation(Conversation *conversation, bool tellNode)
 {
     if (!conversation->serving)
         RefuseClientPending(conversation);
-    if (conversation->partner &&
-        !PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0) &&
-        IsWindow(conversation->partner))
-        LogEvent("the DDE %s of share %s takes no terminate",
-                 conversation->serving ? "server" : "client", conversation->share);
+    if (conversation->partner)
+        PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
     if (tellNode && conversation->serving)
         SendEveryWaitingValue(conversation);
     if (tellNode && conversation->state != WaitingForSession)
@@ -516,13 +514,14 @@ int DescribeConversation(int index, char *line, int size)
                                          "asking password", "starting server", "open"};
     const Conversation *conversation = conversations[index];
     char text[256];
-    int length = wsprintfA(text, "  %s %s %s \\\\%s: %s", conversation->serving ? "served" : "client",
-                           conversation->share, conversation->serving ? "for" : "at",
-                           conversation->node, states[conversation->state]);
-    // Link updates merged because the client's node took them slower than they came.
-    if (conversation->mergedValues)
-        wsprintfA(text + length, ", %lu updates merged", conversation->mergedValues);
+    wsprintfA(text, "  %s %s %s \\\\%s: %s", conversation->serving ? "served" : "client",
+              conversation->share, conversation->serving ? "for" : "at", conversation->node,
+              states[conversation->state]);
     lstrcpynA(line, text, size);
+    // Link updates merged because the client's node took them slower than they came.
+    int length = lstrlenA(line);
+    if (conversation->mergedValues && length + 32 < size)
+        wsprintfA(line + length, ", %lu updates merged", conversation->mergedValues);
     return 1;
 }
 

@@ -36,6 +36,14 @@ enum ConversationState {
 
 enum PasswordSource { FromMemory, EmptyPassword, FromUser };
 
+// A link's newest value not yet sent to the client node (serving side): its
+// Data frame as laid out for the wire, charged to the session's budget.
+struct WaitingValue {
+    WORD format;
+    char item[MaxWireName + 1];
+    ByteBuffer frame;
+};
+
 // A transaction waiting for its answer, or Data waiting for the client's ack.
 struct Pending {
     BYTE kind;
@@ -43,14 +51,6 @@ struct Pending {
     bool refusedHere;        // refused by this agent: answered in its turn
     HGLOBAL handle;          // poke data, advise options, execute commands, data
     char item[MaxWireName + 1];
-};
-
-// A link's newest value not yet sent to the client node (serving side): its
-// Data frame as laid out for the wire, charged to the session's budget.
-struct WaitingValue {
-    WORD format;
-    char item[MaxWireName + 1];
-    ByteBuffer frame;
 };
 
 struct Conversation {
