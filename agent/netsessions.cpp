@@ -15,7 +15,7 @@ const int MaxFramesPerEvent = 32;        // then the rest from WM_SESSION_CONTIN
 // Unsent bytes a node may leave queued (two of the largest frames) before
 // its session ends: it does not read what is sent to it.
 const DWORD MaxUnsentBytes = 2 * MaxFrameData;
-const int SessionSendBuffer = 32 * 1024;   // bytes the system holds of what is sent
+const int FeedSendBuffer = 32 * 1024;      // bytes the system holds of what a feed's session sends
 // SOMAXCONN of Winsock 2: as many waiting connections as the system allows
 // (winsock.h's SOMAXCONN is 5).
 const int ListenBacklog = 0x7fffffff;
@@ -122,11 +122,6 @@ static Session *addSession(SOCKET socket, bool incoming, SessionState state)
     // waits for the acknowledgement of the one before.
     BOOL noDelay = TRUE;
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
-    // The system holds little of what is sent: the rest waits in toSend,
-    // where the session's user sees it (SessionUnsentBytes) and a link's
-    // updates merge, instead of a backlog of every update in the system.
-    int sendBuffer = SessionSendBuffer;
-    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, (const char *)&sendBuffer, sizeof sendBuffer);
     Session *session = (Session *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Session));
     if (!session)
         return 0;
@@ -263,6 +258,15 @@ static void sendQueued(Session *session)
 DWORD SessionUnsentBytes(const Session *session)
 {
     return session->toSend.length - session->toSend.start;
+}
+
+void HoldLittleInSystem(Session *session)
+{
+    if (session->holdsLittle)
+        return;
+    int size = FeedSendBuffer;
+    setsockopt(session->socket, SOL_SOCKET, SO_SNDBUF, (const char *)&size, sizeof size);
+    session->holdsLittle = true;
 }
 
 bool SendFrame(Session *session, const Frame *frame)

@@ -45,6 +45,7 @@ struct Session {
     bool readPaused;               // over its memory share: not read until it drains
     bool continuePosted;           // WM_SESSION_CONTINUE is on its way
     unsigned short nodePort;       // outgoing: the node's port (network order)
+    bool holdsLittle;              // HoldLittleInSystem was called
 };
 
 // ---- The session user's entry points ---------------------------------------
@@ -116,6 +117,10 @@ bool SendFrame(Session *session, const Frame *frame);
 // node slower than its servers.
 const DWORD SessionRoomMark = 16 * 1024;
 DWORD SessionUnsentBytes(const Session *session);
+// From now on the system's buffer holds little of what the session sends
+// (a session carrying live feeds): the rest waits in toSend, where it is
+// seen and a link's updates merge, instead of a backlog in the system.
+void HoldLittleInSystem(Session *session);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
 

@@ -667,6 +667,7 @@ void DropWaitingValues(Conversation *conversation)
 // can be neither (memory ran out).
 static bool relayLinkValue(Conversation *conversation, const Frame *frame)
 {
+    HoldLittleInSystem(conversation->session);
     if (!waitingCount(conversation) && hasRoom(conversation->session))
         return SendFrame(conversation->session, frame);
     return keepWaitingValue(conversation, frame);
