@@ -604,18 +604,29 @@ static bool keepWaitingValue(Conversation *conversation, const Frame *frame)
     return true;
 }
 
-// Queues the conversation's longest waiting value on its session.
-static void sendFirstWaiting(Conversation *conversation)
+// Takes the waiting value at `index` out of the conversation, queued on its
+// session first when `send`.
+static void takeWaiting(Conversation *conversation, int index, bool send)
 {
-    WaitingValue *value = waitingAt(conversation, 0);
+    WaitingValue *value = waitingAt(conversation, index);
     Frame frame;
     DWORD size;
-    if (ReadFrame(value->frame.bytes + value->frame.start,
-                  value->frame.length - value->frame.start, &frame, &size) == FrameComplete)
+    if (send && ReadFrame(value->frame.bytes + value->frame.start,
+                          value->frame.length - value->frame.start, &frame, &size) == FrameComplete)
         SendFrame(conversation->session, &frame);
     FreeBuffer(&value->frame);
-    ConsumeBytes(&conversation->waiting, sizeof(WaitingValue));
+    if (index == 0) {
+        ConsumeBytes(&conversation->waiting, sizeof *value);
+    } else {
+        MoveMemory(value, value + 1, (waitingCount(conversation) - index - 1) * sizeof *value);
+        conversation->waiting.length -= sizeof *value;
+    }
     waitingTotal--;
+}
+
+static void sendFirstWaiting(Conversation *conversation)
+{
+    takeWaiting(conversation, 0, true);
 }
 
 void SendWaitingValues(Session *session)
@@ -642,23 +653,23 @@ void SendEveryWaitingValue(Conversation *conversation)
         sendFirstWaiting(conversation);
 }
 
-// Drops the waiting values of `item` ("" for every link): their link has ended.
-static void dropWaitingOf(Conversation *conversation, const char *item)
+// Takes out the waiting values of `item` ("" for every link), queued on
+// the session when `send`: before other data of the item (an answer to a
+// request, an update of a link that asks for acks now), so that its values
+// never arrive out of order; dropped when their link has ended.
+static void takeWaitingOf(Conversation *conversation, const char *item, bool send)
 {
-    for (int i = waitingCount(conversation) - 1; i >= 0; i--) {
-        WaitingValue *value = waitingAt(conversation, i);
-        if (item[0] && !isSameDdeName(value->item, item))
-            continue;
-        FreeBuffer(&value->frame);
-        MoveMemory(value, value + 1, (waitingCount(conversation) - i - 1) * sizeof *value);
-        conversation->waiting.length -= sizeof *value;
-        waitingTotal--;
+    for (int i = 0; i < waitingCount(conversation);) {
+        if (item[0] && !isSameDdeName(waitingAt(conversation, i)->item, item))
+            i++;
+        else
+            takeWaiting(conversation, i, send);
     }
 }
 
 void DropWaitingValues(Conversation *conversation)
 {
-    dropWaitingOf(conversation, "");
+    takeWaitingOf(conversation, "", false);
     FreeBuffer(&conversation->waiting);
 }
 
@@ -921,7 +932,7 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
         GlobalFree(conversation->atServerHandle);
     // An ended link's waiting value is not sent after the unadvise's answer.
     if ((status & AckPositive) && frame.kind == FrameUnadvise)
-        dropWaitingOf(conversation, frame.name);
+        takeWaitingOf(conversation, frame.name, false);
     SendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
     transactionAnswered(conversation);
 }
@@ -991,6 +1002,8 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     bool relayable = (!response || answersRequest) && block.length <= MaxFrameData &&
                      (!data || (!IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format)));
     bool mergeable = !response && !(block.flags & DdeAckReq);
+    if (relayable && !mergeable)
+        takeWaitingOf(conversation, frame.name, true);
     bool sent = relayable && (mergeable ? relayLinkValue(conversation, &frame)
                                         : SendFrame(conversation->session, &frame));
     if (data)
