@@ -18,9 +18,19 @@ static void setCharged(BudgetAccount *account, DWORD charged)
         peakCharged = totalCharged;
 }
 
+// What `account` may still charge of `bytes` below the ceiling. The last
+// AllowanceReserve bytes are for accounts within their allowance: peers
+// that fill the budget never leave a small session without room.
+static DWORD roomFor(const BudgetAccount *account, DWORD bytes)
+{
+    DWORD ceiling = account->charged + bytes <= BudgetAllowance ? MemoryCeiling
+                                                                : MemoryCeiling - AllowanceReserve;
+    return totalCharged < ceiling ? ceiling - totalCharged : 0;
+}
+
 bool ChargeBudget(BudgetAccount *account, DWORD bytes)
 {
-    if (bytes > MemoryCeiling - totalCharged)
+    if (bytes > roomFor(account, bytes))
         return false;
     setCharged(account, account->charged + bytes);
     return true;
@@ -35,9 +45,9 @@ bool IsWithinShare(const BudgetAccount *account, DWORD bytes)
 {
     DWORD wanted = account->charged + bytes;
     if (wanted <= BudgetAllowance)
-        return bytes <= MemoryCeiling - totalCharged;
+        return bytes <= roomFor(account, bytes);
     int sharing = accountsPastAllowance + (isPastAllowance(account->charged) ? 0 : 1);
-    return wanted - BudgetAllowance <= MemoryBudget / sharing && bytes <= MemoryCeiling - totalCharged;
+    return wanted - BudgetAllowance <= MemoryBudget / sharing && bytes <= roomFor(account, bytes);
 }
 
 DWORD BudgetCharged()

@@ -6,7 +6,8 @@
 // budget: MemoryBudget divided among the accounts that hold more than their
 // allowance. A session over its share is not read from until it drains (its
 // peer waits; nobody else fails). Charges past MemoryCeiling, the hard bound
-// of all accounts together, are refused.
+// of all accounts together, are refused, and an account past its allowance
+// stops AllowanceReserve short of it.
 #ifndef BUDGET_H
 #define BUDGET_H
 
@@ -15,6 +16,8 @@
 const DWORD MemoryBudget = 96 * 1024 * 1024;
 const DWORD MemoryCeiling = 160 * 1024 * 1024;
 const DWORD BudgetAllowance = 256 * 1024;       // any account may always hold this much
+// The last bytes below MemoryCeiling only accounts within their allowance take.
+const DWORD AllowanceReserve = 16 * 1024 * 1024;
 
 struct BudgetAccount {
     DWORD charged;

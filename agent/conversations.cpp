@@ -339,6 +339,8 @@ void DeleteConversation(Conversation *conversation)
     for (int i = index + 1; i < conversationCount; i++)
         conversations[i - 1] = conversations[i];
     conversationCount--;
+    // Its links' waiting values go with it, off its session's budget.
+    DropWaitingValues(conversation);
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
     // The window waits for the partner's terminate from now on, so that one
     // that comes before the conversation is freed is known for what it is.
@@ -372,6 +374,8 @@ void EndConversation(Conversation *conversation, bool tellNode)
         RefuseClientPending(conversation);
     if (conversation->partner)
         PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
+    if (tellNode && conversation->serving)
+        SendEveryWaitingValue(conversation);
     if (tellNode && conversation->state != WaitingForSession)
         SendSimpleFrame(conversation, FrameTerminate, 0);
     DeleteConversation(conversation);
@@ -438,7 +442,7 @@ static void unwantedConversationFrame(Session *session, const Frame *head)
 
 const SessionUser ConversationSessionUser = {
     judgeConversationFrame, HandleConversationFrame, unwantedConversationFrame,
-    SessionReadyForConversations, EndConversationsOf, ConversationCountOn,
+    SessionReadyForConversations, EndConversationsOf, ConversationCountOn, SendWaitingValues,
 };
 
 bool HandleConversationFrame(Session *session, const Frame *frame)
@@ -514,6 +518,10 @@ int DescribeConversation(int index, char *line, int size)
               conversation->share, conversation->serving ? "for" : "at", conversation->node,
               states[conversation->state]);
     lstrcpynA(line, text, size);
+    // Link updates merged because the client's node took them slower than they came.
+    int length = lstrlenA(line);
+    if (conversation->mergedValues && length + 32 < size)
+        wsprintfA(line + length, ", %lu updates merged", conversation->mergedValues);
     return 1;
 }
 

@@ -18,6 +18,7 @@ const int MaxFramesPerEvent = 32;        // then the rest from WM_SESSION_CONTIN
 // Unsent bytes a node may leave queued (two of the largest frames) before
 // its session ends: it does not read what is sent to it.
 const DWORD MaxUnsentBytes = 2 * MaxFrameData;
+const int FeedSendBuffer = 32 * 1024;      // bytes the system holds of what a feed's session sends
 // SOMAXCONN of Winsock 2: as many waiting connections as the system allows
 // (winsock.h's SOMAXCONN is 5).
 const int ListenBacklog = 0x7fffffff;
@@ -367,6 +368,22 @@ static void sendQueued(Session *session)
     }
     if (session->endReason)
         postOnce(&endPosted, WM_END_FAILED_SESSIONS);
+    else if (session->state == SessionReady && SessionUnsentBytes(session) < SessionRoomMark)
+        user->sessionHasRoom(session);
+}
+
+DWORD SessionUnsentBytes(const Session *session)
+{
+    return session->toSend.length - session->toSend.start;
+}
+
+void HoldLittleInSystem(Session *session)
+{
+    if (session->holdsLittle)
+        return;
+    int size = FeedSendBuffer;
+    setsockopt(session->socket, SOL_SOCKET, SO_SNDBUF, (const char *)&size, sizeof size);
+    session->holdsLittle = true;
 }
 
 bool SendFrame(Session *session, const Frame *frame)

@@ -53,6 +53,7 @@ struct Session {
     bool readPaused;               // over its memory share: not read until it drains
     bool continuePosted;           // WM_SESSION_CONTINUE is on its way
     unsigned short nodePort;       // outgoing: the node's port (network order)
+    bool holdsLittle;              // HoldLittleInSystem was called
 };
 
 // ---- The session user's entry points ---------------------------------------
@@ -76,6 +77,9 @@ struct SessionUser {
     // The session ends (not inside any call of its user).
     void (*sessionEnds)(Session *session, const char *reason);
     int (*conversationCount)(const Session *session);
+    // After a send, the session's unsent bytes are below SessionRoomMark:
+    // what waits for room may be queued now.
+    void (*sessionHasRoom)(Session *session);
 };
 
 void SetSessionUser(const SessionUser *user);
@@ -119,6 +123,16 @@ Session *SessionToNode(const char *node);
 // session is then marked to end, never inside this call). Either way the
 // caller refuses that one transaction in its turn.
 bool SendFrame(Session *session, const Frame *frame);
+// Bytes queued for the node and not yet handed to the socket. Below
+// SessionRoomMark the session has room: data that may wait (a link's
+// updates) is queued only then, so that what is queued never grows with a
+// node slower than its servers.
+const DWORD SessionRoomMark = 16 * 1024;
+DWORD SessionUnsentBytes(const Session *session);
+// From now on the system's buffer holds little of what the session sends
+// (a session carrying live feeds): the rest waits in toSend, where it is
+// seen and a link's updates merge, instead of a backlog in the system.
+void HoldLittleInSystem(Session *session);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
 

@@ -36,6 +36,14 @@ enum ConversationState {
 
 enum PasswordSource { FromMemory, EmptyPassword, FromUser };
 
+// A link's newest value not yet sent to the client node (serving side): its
+// Data frame as laid out for the wire, charged to the session's budget.
+struct WaitingValue {
+    WORD format;
+    char item[MaxWireName + 1];
+    ByteBuffer frame;
+};
+
 // A transaction waiting for its answer, or Data waiting for the client's ack.
 struct Pending {
     BYTE kind;
@@ -77,6 +85,8 @@ struct Conversation {
     ByteBuffer queue;        // serving: transactions as frames, oldest first; an Ack
                              // frame for one refused here, answered in its turn
     int queuedCount;
+    ByteBuffer waiting;      // WaitingValue entries, the longest waiting first
+    DWORD mergedValues;      // link values replaced by a newer one before they were sent
     // Both sides.
     ByteBuffer pending;      // client: Pending transactions sent on
     ByteBuffer dataAcks;     // Pending data sent with fAckReq
@@ -182,6 +192,14 @@ bool ServingTakesData(Conversation *conversation, const Frame *head);
 // That Poke or Execute once its data is dropped (`head` carries none): it
 // is refused in its turn.
 void ServingDataDropped(Conversation *conversation, const Frame *head);
+// The session has room: the links' waiting values are queued, one
+// conversation after another and one link after another, while it has.
+void SendWaitingValues(Session *session);
+// Queues every value the conversation's links have waiting, room or not:
+// before its Terminate, so that the last values its server sent arrive.
+void SendEveryWaitingValue(Conversation *conversation);
+// Frees the values the conversation's links have waiting (it ends).
+void DropWaitingValues(Conversation *conversation);
 // Once a second, before the conversations: grants checked again when the
 // share store changed, served sessions' delayed refusals.
 void CheckServedSessions(DWORD now);

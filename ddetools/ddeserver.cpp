@@ -1,6 +1,7 @@
 // ddeserver.exe: a small DDE server for tests and demonstrations.
 //
-//   ddeserver.exe [SERVICE [TOPIC]] [/rate:N] [/item:NAME=VALUE]... [/log:FILE]
+//   ddeserver.exe [SERVICE [TOPIC]] [/rate:N] [/counters:N] [/steps:N]
+//                 [/item:NAME=VALUE]... [/log:FILE]
 //
 // Without a TOPIC it answers every topic asked for by name; without a SERVICE
 // its service is "ddeserver", so that a program starting it by name alone
@@ -8,7 +9,11 @@
 // Speaks raw DDE messages (WM_DDE_*), one hidden top-level window per
 // conversation. Items hold bytes with a clipboard format; /item: presets
 // CF_TEXT items. Item "Counter" (CF_TEXT, decimal) counts up N times a
-// second (default 10); item "Executed" answers every command executed so
+// second (default 10); /counters:N adds items "Counter1" to "CounterN" that
+// count with it, each step an update of every one; /steps:N stops them all
+// after N steps (so the last value of each is N), and item "Finished" then
+// holds the local time (HH:MM:SS.mmm) the last step was posted. Item
+// "Executed" answers every command executed so
 // far, each ended by "\r\n". Every execute string is recorded; "[fail]" is
 // refused, "[sleep:MS]" blocks the server MS milliseconds before its ack,
 // "[terminate]" ends the conversation after its ack.
@@ -32,6 +37,7 @@ static const char DdeServerWindowClass[] = "DdeToolsServer";
 static const char ConversationClass[] = "DdeToolsServerConversation";
 static const char CounterItem[] = "Counter";
 static const char ExecutedItem[] = "Executed";
+static const char FinishedItem[] = "Finished";
 static const char DefaultService[] = "ddeserver";
 
 static const UINT CounterTimer = 1;
@@ -68,6 +74,9 @@ static std::vector<Item> items;
 static std::vector<Conversation> conversations;
 static std::vector<std::string> executedCommands;
 static DWORD counterRate = 10;
+static DWORD extraCounters;                       // Counter1 .. CounterN
+static DWORD stepLimit = MAXDWORD;                // steps before the counters stop
+static const DWORD MaxExtraCounters = 1000;
 static DWORD counterValue, counterStartTick, counterSteps;
 static HWND mainWindow;
 
@@ -459,12 +468,26 @@ static void advanceCounter()
     if (due - counterSteps > catchUpLimit) {
         counterSteps = due - catchUpLimit;
     }
-    for (; counterSteps < due; counterSteps++) {
+    bool stepping = counterValue < stepLimit;
+    for (; counterSteps < due && counterValue < stepLimit; counterSteps++) {
         counterValue++;
         char text[16];
         wsprintfA(text, "%lu", counterValue);
         setTextItem(CounterItem, text);
         itemChanged(*findItem(CounterItem));
+        for (DWORD i = 1; i <= extraCounters; i++) {
+            char name[32];
+            wsprintfA(name, "%s%lu", CounterItem, i);
+            setTextItem(name, text);
+            itemChanged(*findItem(name));
+        }
+    }
+    if (stepping && counterValue == stepLimit) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char text[16];
+        wsprintfA(text, "%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+        setTextItem(FinishedItem, text);
     }
 }
 
@@ -501,6 +524,20 @@ static bool readOption(const char *argument)
         if (!*(argument + 6) || *end || rate > MaxRate)
             return false;
         counterRate = rate;
+        return true;
+    }
+    if (startsWithOption(argument, "/counters:") || startsWithOption(argument, "/steps:")) {
+        const char *number = strchr(argument, ':') + 1;
+        char *end = NULL;
+        unsigned long value = strtoul(number, &end, 10);
+        if (!*number || *end)
+            return false;
+        if (argument[1] == 's' || argument[1] == 'S')
+            stepLimit = value;
+        else if (value <= MaxExtraCounters)
+            extraCounters = value;
+        else
+            return false;
         return true;
     }
     if (startsWithOption(argument, "/item:")) {
@@ -557,11 +594,18 @@ int main(int argc, char **argv)
 {
     setTextItem(CounterItem, "0");
     setTextItem(ExecutedItem, "");
+    setTextItem(FinishedItem, "");
     if (!readCommandLine(argc, argv)) {
-        const char usage[] = "usage: ddeserver [SERVICE [TOPIC]] [/rate:N] [/item:NAME=VALUE]... [/log:FILE]\r\n";
+        const char usage[] = "usage: ddeserver [SERVICE [TOPIC]] [/rate:N] [/counters:N] [/steps:N]"
+                             " [/item:NAME=VALUE]... [/log:FILE]\r\n";
         DWORD written;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), usage, sizeof usage - 1, &written, NULL);
         return 1;
+    }
+    for (DWORD i = 1; i <= extraCounters; i++) {
+        char name[32];
+        wsprintfA(name, "%s%lu", CounterItem, i);
+        setTextItem(name, "0");
     }
     HINSTANCE instance = GetModuleHandleA(NULL);
     std::string title = "ddeserver " + serviceName + "|" + (topicName.empty() ? "*" : topicName);

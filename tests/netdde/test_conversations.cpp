@@ -106,16 +106,18 @@ TEST_CASE("hot and warm links deliver every update in order, then end")
 
 TEST_CASE("a long feed carries its data to the last update")
 {
-    // Beyond 65,536 updates through one agent: a node that kept a block of
-    // every update it posted could make no more (a process holds at most
-    // that many). Feeds follow one another until that many have passed,
-    // however slowly a loaded machine carries them.
+    // Far beyond 65,536 updates through one agent: a node that kept a block
+    // of every update it posted could make no more (a process holds at most
+    // that many), and every later update would reach its client without
+    // data (read as 0, out of order). Feeds follow one another until
+    // 200,000 updates have passed, however slowly a loaded machine carries
+    // them; a feed's updates merged on the way are not counted.
     ServedNode node;
-    REQUIRE(node.start({serverShare("NT_FEED$", Advise)}, "/rate:8000"));
+    REQUIRE(node.start({serverShare("NT_FEED$", Advise)}, "/rate:4000"));
     unsigned long total = 0;
-    for (int feeds = 0; feeds < 12 && total < 70000; feeds++) {
+    for (int feeds = 0; feeds < 16 && total < 200000; feeds++) {
         dt::RunningCommand feeding;
-        REQUIRE(feeding.start(shareArguments("NT_FEED$", "advise Counter 20 /count")));
+        REQUIRE(feeding.start(shareArguments("NT_FEED$", "advise Counter 25 /count")));
         DWORD exitCode = 0;
         REQUIRE(feeding.process().waitForExit(&exitCode, 90000));
         dt::Summary feed = dt::summaryOf(feeding.process().output());
@@ -123,7 +125,7 @@ TEST_CASE("a long feed carries its data to the last update")
         CHECK(feed.inOrder);       // an update without its data reads as 0
         total += feed.count;
     }
-    CHECK(total >= 70000);
+    CHECK(total >= 200000);
     CHECK(node.server.close());
 }
 

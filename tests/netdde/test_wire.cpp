@@ -324,3 +324,19 @@ TEST_CASE("each account gets a fair share of the budget; past the ceiling nothin
     CHECK(BudgetCharged() == 0);
     CHECK(BudgetPeak() >= MemoryBudget / 2 + MemoryBudget / 4);
 }
+
+TEST_CASE("accounts past their allowance leave the last of the ceiling to small ones")
+{
+    // Peers that fill the budget to its ceiling (each within its share when
+    // it began) leave room for a small session's next transaction.
+    BudgetAccount large = {}, small = {};
+    DWORD step = 1024 * 1024;
+    for (int i = 0; i < 400 && ChargeBudget(&large, step); i++) {
+    }
+    CHECK_FALSE(ChargeBudget(&large, step));
+    CHECK(IsWithinShare(&small, 4096));
+    CHECK(ChargeBudget(&small, 4096));
+    ReleaseBudget(&large, large.charged);
+    ReleaseBudget(&small, small.charged);
+    CHECK(BudgetCharged() == 0);
+}
