@@ -76,6 +76,8 @@ static void drawState()
                   ConversationCountOn(session), session->state == SessionReady ? "" : " (opening)");
         addLine(line);
     }
+    for (int i = 0; DescribeReconnectingNode(i, line, sizeof line); i++)
+        addLine(line);
     addLine("Conversations:");
     for (int i = 0; DescribeConversation(i, line, sizeof line); i++)
         addLine(line);
@@ -143,8 +145,8 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
     if (data->dwData == AgentListConnections)
         return listConnections(replyWindow, session);
     // A sent message: the session ends from the window's loop, not under a
-    // caller that may still use it.
-    EndSessionSoon(session, "closed on this node");
+    // caller that may still use it (nor are its conversations freed here).
+    CloseServedSession(session);
     return NDDE_NO_ERROR;
 }
 

@@ -36,10 +36,10 @@ static void answerFirstPending(Conversation *conversation, WORD status)
     if (!entry)
         return;
     // A positive answer gives poke data and advise options to the server side.
-    if ((status & AckPositive) &&
+    if ((status & AckPositive) && entry->handle &&
         ((entry->kind == FramePoke && entry->release) || entry->kind == FrameAdvise))
         GlobalFree(entry->handle);
-    if (entry->kind != FrameRequest || !(status & AckPositive))
+    if (!entry->hereOnly && (entry->kind != FrameRequest || !(status & AckPositive)))
         postAck(conversation, status, entry);
     ConsumeBytes(&conversation->pending, sizeof(Pending));
     while ((entry = FirstPending(&conversation->pending)) != 0 && entry->refusedHere) {
@@ -54,10 +54,10 @@ void FailConversation(Conversation *conversation, const char *reason)
     EndConversation(conversation, true);
 }
 
-void RefuseClientPending(Conversation *conversation)
+void RefuseClientPending(Conversation *conversation, WORD status)
 {
     while (FirstPending(&conversation->pending))
-        answerFirstPending(conversation, 0);
+        answerFirstPending(conversation, status);
 }
 
 // ---- Opening ---------------------------------------------------------------
@@ -135,22 +135,28 @@ static void reopen(Conversation *conversation)
     sendOpen(conversation);
 }
 
-void StartClientConversation(Conversation *conversation)
+bool OpenOnNode(Conversation *conversation)
 {
     Session *session = SessionToNode(conversation->node);
-    if (!session) {
-        FailConversation(conversation, "unknown node");
-        return;
-    }
+    if (!session)
+        return false;
     conversation->session = session;
     conversation->id = session->nextConversation++;
     conversation->state = WaitingForSession;
-    const char *remembered = RememberedPassword(conversation->node, conversation->share);
-    conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
-    lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
+    conversation->startedAt = GetTickCount();
     if (session->state == SessionReady)
         sendOpen(conversation);
     ShowAgentState();
+    return true;
+}
+
+void StartClientConversation(Conversation *conversation)
+{
+    const char *remembered = RememberedPassword(conversation->node, conversation->share);
+    conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
+    lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
+    if (!OpenOnNode(conversation))
+        FailConversation(conversation, "unknown node");
 }
 
 void SessionReadyForConversations(Session *session)
@@ -209,12 +215,17 @@ static void conversationOpened(Conversation *conversation, const Frame *opened)
     LogEvent("conversation on %s at \\\\%s: access #%u", conversation->share,
              conversation->node, opened->data[0] | opened->data[1] << 8);
     sendHeld(conversation);
+    if (conversation->outageSince)
+        ConversationRecovered(conversation);
     ShowAgentState();
 }
 
 static void conversationRefused(Conversation *conversation, UINT code)
 {
-    if (code == NDDE_ACCESS_DENIED && conversation->passwordSource != FromUser) {
+    // Opened again after an outage with the proof that opened it first: a
+    // refusal now (share gone, password changed) is final, the user is not asked.
+    if (code == NDDE_ACCESS_DENIED && conversation->passwordSource != FromUser &&
+        !conversation->outageSince) {
         // Neither a remembered password nor none at all: ask the user.
         if (conversation->passwordSource == FromMemory) {
             conversation->passwordSource = EmptyPassword;
@@ -271,12 +282,14 @@ static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL h
                              bool release, bool relayable)
 {
     ByteBuffer &pending = conversation->pending;
-    if (!PushPending(&pending, frame->kind, handle, release, frame->name)) {
+    // While the node is being reached again, the client hears busy at once.
+    bool outage = conversation->outageSince != 0;
+    if (outage || !PushPending(&pending, frame->kind, handle, release, frame->name)) {
         Pending refused = {};
         refused.kind = frame->kind;
         refused.handle = handle;
         lstrcpynA(refused.item, frame->name, sizeof refused.item);
-        postAck(conversation, 0, &refused);
+        postAck(conversation, outage ? AckBusy : 0, &refused);
         return;
     }
     if (relayable && sendOrHold(conversation, frame))
@@ -432,7 +445,8 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         return;
     if (!(status & AckPositive) && entry.handle)
         GlobalFree(entry.handle);
-    sendDataAck(conversation, (WORD)status, entry.item);
+    if (!entry.hereOnly)
+        sendDataAck(conversation, (WORD)status, entry.item);
 }
 
 // ---- Frames from the serving node ------------------------------------------
@@ -473,7 +487,9 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
         clientGone(conversation);
         return;
     }
-    if (conversation->state != Standing && conversation->state != AskingPassword &&
-        now - conversation->startedAt >= OpenTimeout)
+    if (conversation->outageSince)
+        CheckOutage(conversation, now);
+    else if (conversation->state != Standing && conversation->state != AskingPassword &&
+             now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");
 }

@@ -340,6 +340,7 @@ void DeleteConversation(Conversation *conversation)
         conversations[i - 1] = conversations[i];
     conversationCount--;
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
+    KillTimer(conversation->window, ReconnectTimer);
     // The window waits for the partner's terminate from now on, so that one
     // that comes before the conversation is freed is known for what it is.
     conversation->windowKept = conversation->partner && !conversation->partnerTerminated &&
@@ -369,12 +370,21 @@ static void freeEndedConversations()
 void EndConversation(Conversation *conversation, bool tellNode)
 {
     if (!conversation->serving)
-        RefuseClientPending(conversation);
+        RefuseClientPending(conversation, 0);
     if (conversation->partner)
         PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
     if (tellNode && conversation->state != WaitingForSession)
         SendSimpleFrame(conversation, FrameTerminate, 0);
     DeleteConversation(conversation);
+}
+
+void CloseServedSession(Session *session)
+{
+    for (int i = conversationCount - 1; i >= 0; i--)
+        if (i < conversationCount && conversations[i]->serving &&
+            conversations[i]->session == session)
+            EndConversation(conversations[i], true);
+    EndSessionAfterSending(session, "closed on this node");
 }
 
 void EndConversationsOf(Session *session, const char *reason)
@@ -383,6 +393,8 @@ void EndConversationsOf(Session *session, const char *reason)
         if (i >= conversationCount || conversations[i]->session != session)
             continue;
         Conversation *conversation = conversations[i];
+        if (!conversation->serving && KeepThroughOutage(conversation, reason))
+            continue;
         conversation->session = 0;
         if (conversation->state != Standing && !conversation->serving)
             FailConversation(conversation, reason);
@@ -507,12 +519,15 @@ int DescribeConversation(int index, char *line, int size)
     if (index >= conversationCount)
         return 0;
     static const char *const states[] = {"waiting for the node", "opening", "proving password",
-                                         "asking password", "starting server", "open"};
+                                         "asking password", "starting server", "open",
+                                         "reconnecting"};
     const Conversation *conversation = conversations[index];
-    char text[256];
-    wsprintfA(text, "  %s %s %s \\\\%s: %s", conversation->serving ? "served" : "client",
+    char text[256], outage[64] = "";
+    if (conversation->outageSince)
+        DescribeOutage(conversation, GetTickCount(), outage);
+    wsprintfA(text, "  %s %s %s \\\\%s: %s%s", conversation->serving ? "served" : "client",
               conversation->share, conversation->serving ? "for" : "at", conversation->node,
-              states[conversation->state]);
+              states[conversation->state], outage);
     lstrcpynA(line, text, size);
     return 1;
 }
@@ -545,6 +560,12 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
             StartClientConversation(conversation);
         if (conversation && message == WM_SERVE_NEXT)
             ServeNextTransaction(conversation);
+        if (message == WM_TIMER && wParam == ReconnectTimer) {
+            KillTimer(window, ReconnectTimer);
+            if (conversation)
+                TryNodeAgain(conversation);
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     }
     HWND sender = (HWND)wParam;

@@ -154,9 +154,7 @@ void EndSessionSoon(Session *session, const char *reason)
     postOnce(&endPosted, WM_END_FAILED_SESSIONS);
 }
 
-// Ends the session once what is queued for it has been sent (at most
-// SessionClosingTimeout from now).
-static void endAfterSending(Session *session, const char *reason)
+void EndSessionAfterSending(Session *session, const char *reason)
 {
     EndSessionSoon(session, reason);
     session->endAfterSending = true;
@@ -326,7 +324,7 @@ static void refuseSession(Session *session, UINT code, const char *reason)
     refusal.word = (WORD)code;
     SendFrame(session, &refusal);
     LogEvent("refused: a node's greeting: %s", reason);
-    endAfterSending(session, reason);
+    EndSessionAfterSending(session, reason);
 }
 
 // The served session idle longest without a conversation (from `address`

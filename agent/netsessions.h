@@ -109,6 +109,9 @@ Session *SessionToNode(const char *node);
 bool SendFrame(Session *session, const Frame *frame);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
+// The same, once what is queued for it has been sent (at most
+// SessionClosingTimeout from now).
+void EndSessionAfterSending(Session *session, const char *reason);
 
 int SessionCount();
 Session *SessionAt(int index);

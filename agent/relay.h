@@ -20,6 +20,7 @@ const int MaxConversations = MaxClientConversations + MaxServedConversations;
 const UINT WM_CONVERSATION_START = WM_APP + 20;
 const UINT WM_SERVE_NEXT = WM_APP + 21;        // serving: the next transaction may go
 const UINT WM_FREE_CONVERSATIONS = WM_APP + 22; // conversations ended meanwhile are freed
+const UINT_PTR ReconnectTimer = 1;             // client: the next try to reach the node again
 
 // DDE flag bits (dde.h bit-fields as words).
 const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
@@ -32,6 +33,7 @@ enum ConversationState {
     AskingPassword,      // client: the user is asked
     StartingServer,      // serving: the share's application was started
     Standing,
+    Reconnecting,        // client: its session dropped; the node is tried again
 };
 
 enum PasswordSource { FromMemory, EmptyPassword, FromUser };
@@ -41,6 +43,10 @@ struct Pending {
     BYTE kind;
     bool release;            // poke or data: fRelease
     bool refusedHere;        // refused by this agent: answered in its turn
+    // This agent's own: a transaction that restores a link after an outage
+    // (its answer goes to no client), or data delivered before an outage or
+    // made up by this agent (the client's ack goes to no node).
+    bool hereOnly;
     HGLOBAL handle;          // poke data, advise options, execute commands, data
     char item[MaxWireName + 1];
 };
@@ -62,6 +68,11 @@ struct Conversation {
     PasswordSource passwordSource;
     char password[MaxPasswordLength + 1];
     ByteBuffer held;         // frames waiting for the conversation to stand
+    // Through an outage of its session (outage.cpp): kept for a grace period
+    // from `outageSince` (0 when none) while the node is reached again.
+    DWORD outageSince;
+    DWORD gracePeriod;       // ms
+    DWORD retryDelay;        // ms until the next try after this one fails
     // Serving side.
     StoredShare stored;
     bool hasStored;
@@ -160,12 +171,30 @@ extern const int ServingFrameRuleCount;
 
 // Client side (clientside.cpp).
 void StartClientConversation(Conversation *conversation);
+// Opens the conversation on its node with a new id, the session opened when
+// there is none; false when none can be opened (the reason logged).
+bool OpenOnNode(Conversation *conversation);
 void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckClientConversation(Conversation *conversation, DWORD now);
-// Answers every transaction still waiting with a negative ack.
-void RefuseClientPending(Conversation *conversation);
+// Answers every transaction still waiting with a negative ack of `status`.
+void RefuseClientPending(Conversation *conversation, WORD status);
 // The conversation cannot stand, for `reason`: logged, ended, the node told.
 void FailConversation(Conversation *conversation, const char *reason);
+
+// Client side through an outage of its session (outage.cpp).
+// The session of a standing conversation dropped: true when the conversation
+// is kept (its transactions answered busy) while the node is tried again
+// within the node's grace period; false when it is to end now.
+bool KeepThroughOutage(Conversation *conversation, const char *reason);
+// ReconnectTimer: the next try to reach the node.
+void TryNodeAgain(Conversation *conversation);
+// The conversation stands again: its links are made again and their items'
+// current values delivered.
+void ConversationRecovered(Conversation *conversation);
+// Once a second: a conversation whose grace period is over ends.
+void CheckOutage(Conversation *conversation, DWORD now);
+// "reconnecting, N s left" for a conversation in an outage.
+void DescribeOutage(const Conversation *conversation, DWORD now, char *text);
 
 // Serving side (servingside.cpp).
 void OpenShare(Session *session, const Frame *open);
