@@ -20,9 +20,15 @@ LRESULT CALLBACK RawClient::procedure(HWND window, UINT message, WPARAM wParam, 
         UINT_PTR status = 0, item = 0;
         UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
         FreeDDElParam(WM_DDE_ACK, lParam);
-        GlobalDeleteAtom((ATOM)item);
+        // An execute's ack gives its commands back.
+        if (item > 0xFFFF)
+            GlobalFree((HGLOBAL)item);
+        else
+            GlobalDeleteAtom((ATOM)item);
         client->acks_++;
         client->positiveAcks_ += (status & 0x8000) ? 1 : 0;
+        client->answers_++;
+        client->lastAnswer_ = (WORD)status;
     } else if (message == WM_DDE_DATA) {
         UINT_PTR block = 0, item = 0;
         UnpackDDElParam(WM_DDE_DATA, lParam, &block, &item);
@@ -34,6 +40,10 @@ LRESULT CALLBACK RawClient::procedure(HWND window, UINT message, WPARAM wParam, 
             update.hasData = true;
             update.ackRequested = data->fAckReq;
             update.value = strtoul((const char *)data->Value, NULL, 10);
+            if (data->fResponse) {
+                client->answers_++;
+                client->lastAnswer_ = 0x8000;
+            }
             GlobalUnlock((HGLOBAL)block);
             GlobalFree((HGLOBAL)block);
         }
@@ -85,6 +95,7 @@ bool RawClient::waitForAck()
 {
     int before = positiveAcks_, answered = acks_;
     pump(10000, [&] { return acks_ > answered; });
+    answersTaken_ = answers_;
     return positiveAcks_ > before;
 }
 
@@ -110,6 +121,30 @@ bool RawClient::unadvise(const char *item)
 void RawClient::acknowledge(const RawUpdate &update)
 {
     PostMessageA(server_, WM_DDE_ACK, (WPARAM)window_, PackDDElParam(WM_DDE_ACK, 0x8000, update.item));
+}
+
+bool RawClient::postRequest(const char *item)
+{
+    return PostMessageA(server_, WM_DDE_REQUEST, (WPARAM)window_,
+                        MAKELPARAM(CF_TEXT, GlobalAddAtomA(item))) != FALSE;
+}
+
+bool RawClient::postExecute(const char *command)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, lstrlenA(command) + 1);
+    lstrcpyA((char *)GlobalLock(block), command);
+    GlobalUnlock(block);
+    return PostMessageA(server_, WM_DDE_EXECUTE, (WPARAM)window_, (LPARAM)block) != FALSE;
+}
+
+bool RawClient::waitForAnswer(DWORD milliseconds, WORD *status)
+{
+    pump(milliseconds, [this] { return answers_ > answersTaken_; });
+    if (answers_ == answersTaken_)
+        return false;
+    answersTaken_ = answers_;
+    *status = lastAnswer_;
+    return true;
 }
 
 std::vector<RawUpdate> RawClient::updatesWithin(DWORD milliseconds)

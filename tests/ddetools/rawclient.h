@@ -32,6 +32,12 @@ public:
     bool advise(const char *item, bool ackRequested, bool deferUpdates);
     bool unadvise(const char *item);
     void acknowledge(const RawUpdate &update);
+    // Post a request or an execute without waiting for its answer.
+    bool postRequest(const char *item);
+    bool postExecute(const char *command);
+    // Waits for the answer to a transaction posted: true with the status of
+    // its ack (0x8000 for data answering a request) once it comes in time.
+    bool waitForAnswer(DWORD milliseconds, WORD *status);
     // The updates that arrive within `milliseconds`.
     std::vector<RawUpdate> updatesWithin(DWORD milliseconds);
     // Posts WM_DDE_TERMINATE; true when the server has posted its own (before or after).
@@ -52,6 +58,8 @@ private:
     HWND window_ = NULL, server_ = NULL;
     std::vector<RawUpdate> updates_;
     int acks_ = 0, positiveAcks_ = 0;
+    int answers_ = 0, answersTaken_ = 0;   // acks and data answering requests
+    WORD lastAnswer_ = 0;
     bool terminated_ = false, serverAliveAtTerminate_ = false;
 };
 

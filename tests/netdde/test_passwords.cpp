@@ -95,18 +95,6 @@ struct WireTap {
     }
 };
 
-void mapNode(const char *node, const std::string &where)
-{
-    HKEY key;
-    REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
-    if (where.empty())
-        RegDeleteValueA(key, node);
-    else
-        RegSetValueExA(key, node, 0, REG_SZ, (const BYTE *)where.c_str(), (DWORD)where.size() + 1);
-    RegCloseKey(key);
-}
-
 } // namespace
 
 TEST_CASE("a share's password is asked for once, checked byte for byte, and remembered")
