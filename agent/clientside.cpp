@@ -28,6 +28,29 @@ static void postAck(Conversation *conversation, WORD status, const Pending *entr
     }
 }
 
+// A link the server took, or links it ended, on the client's advise or unadvise.
+static void recordLinks(Conversation *conversation, const Pending *answered)
+{
+    if (answered->kind == FrameAdvise) {
+        ClientLink *link =
+            AddClientLink(conversation, answered->item, answered->format, answered->options);
+        if (link)
+            link->state = LinkStanding;
+        return;
+    }
+    if (answered->kind != FrameUnadvise)
+        return;
+    // No item and no format: every link.
+    ClientLink *link = FirstClientLink(conversation);
+    while (link) {
+        ClientLink *next = NextClientLink(conversation, link);
+        if ((!answered->item[0] || isSameDdeName(link->item, answered->item)) &&
+            (!answered->format || link->format == answered->format))
+            RemoveClientLink(conversation, link);
+        link = next;
+    }
+}
+
 // Hands the answer `status` to the oldest transaction, then
 // refuses those this agent refused that follow it.
 static void answerFirstPending(Conversation *conversation, WORD status)
@@ -35,11 +58,13 @@ static void answerFirstPending(Conversation *conversation, WORD status)
     Pending *entry = FirstPending(&conversation->pending);
     if (!entry)
         return;
+    if ((status & AckPositive) && !entry->answeredEarly)
+        recordLinks(conversation, entry);
     // A positive answer gives poke data and advise options to the server side.
     if ((status & AckPositive) && entry->handle &&
         ((entry->kind == FramePoke && entry->release) || entry->kind == FrameAdvise))
         GlobalFree(entry->handle);
-    if (!entry->hereOnly && (entry->kind != FrameRequest || !(status & AckPositive)))
+    if (!entry->answeredEarly && (entry->kind != FrameRequest || !(status & AckPositive)))
         postAck(conversation, status, entry);
     ConsumeBytes(&conversation->pending, sizeof(Pending));
     while ((entry = FirstPending(&conversation->pending)) != 0 && entry->refusedHere) {
@@ -141,6 +166,7 @@ bool OpenOnNode(Conversation *conversation)
     if (!session)
         return false;
     conversation->session = session;
+    ChargeClientConversationTo(conversation, &session->budget);
     conversation->id = session->nextConversation++;
     conversation->state = WaitingForSession;
     conversation->startedAt = GetTickCount();
@@ -292,11 +318,14 @@ static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL h
         postAck(conversation, outage ? AckBusy : 0, &refused);
         return;
     }
+    Pending *last = (Pending *)(pending.bytes + pending.length) - 1;
+    last->format = frame->format;
+    last->options = frame->kind == FrameAdvise ? frame->word : 0;
     if (relayable && sendOrHold(conversation, frame))
         return;
     LogEvent("refused: a transaction on \"%s\" of share %s at \\\\%s cannot be sent",
              frame->name, conversation->share, conversation->node);
-    Pending *last = (Pending *)(pending.bytes + pending.length) - 1;
+    last = (Pending *)(pending.bytes + pending.length) - 1;
     last->refusedHere = true;
     if (PendingCount(&pending) == 1) {
         postAck(conversation, 0, last);
@@ -387,19 +416,20 @@ static void clientGone(Conversation *conversation)
     EndConversation(conversation, true);
 }
 
-// Data from the server's node: handed to the client as WM_DDE_DATA. Data
-// that cannot reach the client (a handle format, which means nothing on this
-// node; a client that takes no more messages) is answered as refused: a
-// request's answer by a negative ack, data that asked for one by a negative
-// DataAck.
-static void deliverData(Conversation *conversation, const Frame *frame)
+// Data for the client as WM_DDE_DATA with `flags` (DdeResponse, DdeAckReq).
+// Data that cannot reach the client (a handle format, which means nothing on
+// this node; a client that takes no more messages) is refused: data that
+// asked for an ack by a negative DataAck, unless it is this agent's own
+// (`ours`), whose ack goes to no node. False when the data did not reach the
+// client (whose conversation has then ended if the client has gone).
+static bool postToClient(Conversation *conversation, const Frame *frame, WORD flags, bool ours)
 {
     bool warm = (frame->word & DataWarm) != 0;
     HGLOBAL data = 0;
     bool delivered = false;
     if (warm || !IsHandleFormat(frame->format)) {
-        WORD flags = DdeRelease | (frame->word & (DataResponse | DataAckReq));
-        data = warm ? 0 : MakeDdeBlock(flags, FormatOfFrame(frame), frame->data, frame->dataLength);
+        data = warm ? 0 : MakeDdeBlock(DdeRelease | flags, FormatOfFrame(frame), frame->data,
+                                       frame->dataLength);
         ATOM item = GlobalAddAtomA(frame->name);
         LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, item);
         delivered = (warm || data) && PostMessageA(conversation->partner, WM_DDE_DATA,
@@ -415,17 +445,44 @@ static void deliverData(Conversation *conversation, const Frame *frame)
     }
     if (!delivered && !IsWindow(conversation->partner)) {
         clientGone(conversation);
-        return;
+        return false;
     }
     if (!delivered)
         LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client",
                  frame->name, conversation->share, conversation->node);
+    if (!(flags & DdeAckReq))
+        return delivered;
     // The block stays this side's until the ack: a refusal leaves it to the sender.
-    if ((frame->word & DataAckReq) &&
-        !(delivered && PushPending(&conversation->dataAcks, FrameData, data, true, frame->name)))
+    ByteBuffer &acks = conversation->dataAcks;
+    if (delivered && PushPending(&acks, FrameData, data, true, frame->name))
+        ((Pending *)(acks.bytes + acks.length) - 1)->ackOurs = ours;
+    else if (!ours)
         sendDataAck(conversation, 0, frame->name);
-    if (frame->word & DataResponse)
+    return delivered;
+}
+
+// Data from the server's node.
+static void deliverData(Conversation *conversation, const Frame *frame)
+{
+    // The answer to this agent's own request after an outage is its link's
+    // update, not an answer the client waits for.
+    Pending *asked = (frame->word & DataResponse) ? FirstPending(&conversation->pending) : 0;
+    bool ours = asked && asked->answeredEarly;
+    WORD flags = ours ? TakeRestoredValue(conversation, asked, frame)
+                      : frame->word & (DataResponse | DataAckReq);
+    DWORD serial = conversation->serial;
+    bool delivered = postToClient(conversation, frame, flags, ours);
+    if ((frame->word & DataResponse) && ConversationOfSerial(serial))
         answerFirstPending(conversation, delivered ? AckPositive : 0);
+}
+
+void NotifyClientOfLink(Conversation *conversation, const ClientLink *link)
+{
+    Frame notice;
+    InitFrame(&notice, FrameData, conversation->id);
+    notice.word = DataWarm;
+    lstrcpynA(notice.name, link->item, sizeof notice.name);
+    postToClient(conversation, &notice, 0, true);
 }
 
 // The client's acknowledgement of data sent with fAckReq.
@@ -445,7 +502,7 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         return;
     if (!(status & AckPositive) && entry.handle)
         GlobalFree(entry.handle);
-    if (!entry.hereOnly)
+    if (!entry.ackOurs)
         sendDataAck(conversation, (WORD)status, entry.item);
 }
 
@@ -458,7 +515,14 @@ static void refusedByNode(Conversation *conversation, const Frame *frame)
 
 static void answeredByNode(Conversation *conversation, const Frame *frame)
 {
+    // A link the server no longer takes after an outage: the client, which
+    // believes it stands, is not left waiting for its updates.
+    Pending *entry = FirstPending(&conversation->pending);
+    bool linkLost = entry && entry->answeredEarly && entry->kind == FrameAdvise &&
+                    !(frame->word & AckPositive);
     answerFirstPending(conversation, frame->word);
+    if (linkLost)
+        FailConversation(conversation, "a link was not made again");
 }
 
 const FrameRule ClientFrameRules[] = {

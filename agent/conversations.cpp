@@ -325,6 +325,7 @@ static void freeConversation(Conversation *conversation)
     FreeBuffer(&conversation->queue);
     FreeBuffer(&conversation->pending);
     FreeBuffer(&conversation->dataAcks);
+    FreeClientLinks(conversation);
     HeapFree(GetProcessHeap(), 0, conversation);
 }
 
@@ -349,6 +350,7 @@ void DeleteConversation(Conversation *conversation)
                                                    conversation->serving);
     // Its memory is no longer its session's (which may end before it is freed).
     DetachBuffer(&conversation->queue);
+    ChargeClientConversationTo(conversation, 0);
     conversation->nextEnded = endedConversations;
     endedConversations = conversation;
     // Freed from a posted message (or the next check, if the window goes first).

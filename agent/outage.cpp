@@ -46,8 +46,10 @@ bool KeepThroughOutage(Conversation *conversation, const char *reason)
     // The node that sent the data the client has not acked yet waits no more.
     Pending *unacked = FirstPending(&conversation->dataAcks);
     for (int i = 0; i < PendingCount(&conversation->dataAcks); i++)
-        unacked[i].hereOnly = true;
+        unacked[i].ackOurs = true;
     FreeBuffer(&conversation->held);
+    // What the links hold outlives the session it was charged to.
+    ChargeClientConversationTo(conversation, 0);
     conversation->session = 0;
     conversation->state = Reconnecting;
     tryAgainLater(conversation);
@@ -61,11 +63,60 @@ void TryNodeAgain(Conversation *conversation)
         tryAgainLater(conversation);
 }
 
+// Sends a transaction of this agent's own for `link` (its answer goes to no
+// client); false when it cannot be sent (the conversation is then ended,
+// which answers nobody for it).
+static bool sendForLink(Conversation *conversation, BYTE kind, const ClientLink *link)
+{
+    Frame frame;
+    InitFrame(&frame, kind, conversation->id);
+    lstrcpynA(frame.name, link->item, sizeof frame.name);
+    if (kind == FrameAdvise)
+        frame.word = link->options;
+    ByteBuffer &pending = conversation->pending;
+    if (!SetFrameFormat(&frame, link->format) ||
+        !PushPending(&pending, kind, 0, false, link->item))
+        return false;
+    Pending *entry = (Pending *)(pending.bytes + pending.length) - 1;
+    entry->answeredEarly = true;
+    entry->format = (WORD)link->format;
+    entry->options = link->options;
+    return SendFrame(conversation->session, &frame);
+}
+
 void ConversationRecovered(Conversation *conversation)
 {
     LogEvent("recovered: share %s at \\\\%s after %lu ms", conversation->share, conversation->node,
              GetTickCount() - conversation->outageSince);
     conversation->outageSince = 0;
+    // Each link again with its options, then its item's current value: asked
+    // for on a hot link, announced on a warm one.
+    DWORD serial = conversation->serial;
+    for (ClientLink *link = FirstClientLink(conversation); link;
+         link = NextClientLink(conversation, link)) {
+        bool warm = (link->options & AdviseDeferUpd) != 0;
+        if (!sendForLink(conversation, FrameAdvise, link) ||
+            (!warm && !sendForLink(conversation, FrameRequest, link))) {
+            FailConversation(conversation, "its links cannot be made again");
+            return;
+        }
+        if (warm) {
+            NotifyClientOfLink(conversation, link);
+            // A client that has gone has ended the conversation.
+            if (!ConversationOfSerial(serial))
+                return;
+        }
+    }
+}
+
+WORD TakeRestoredValue(Conversation *conversation, const Pending *asked, const Frame *data)
+{
+    ClientLink *link = FindClientLink(conversation, asked->item, asked->format);
+    if (!link)
+        return 0;
+    if (!(data->word & DataWarm))
+        SetClientLinkValue(conversation, link, FormatOfFrame(data), data->data, data->dataLength);
+    return (link->options & AdviseAckReq) ? DdeAckReq : 0;
 }
 
 void CheckOutage(Conversation *conversation, DWORD now)

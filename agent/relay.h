@@ -43,13 +43,16 @@ struct Pending {
     BYTE kind;
     bool release;            // poke or data: fRelease
     bool refusedHere;        // refused by this agent: answered in its turn
-    // This agent's own: a transaction that restores a link after an outage
-    // (its answer goes to no client), or data delivered before an outage or
-    // made up by this agent (the client's ack goes to no node).
-    bool hereOnly;
+    bool answeredEarly;      // client: an advise the client had its ack for at once
+    bool ackOurs;            // client: data whose ack this agent asked for (never relayed)
+    bool linkUpdate;         // client: data of the link of `item` and `format`
+    WORD format;             // client: an advise's, unadvise's or link update's format
+    WORD options;            // client: an advise's options (AdviseAckReq, AdviseDeferUpd)
     HGLOBAL handle;          // poke data, advise options, execute commands, data
     char item[MaxWireName + 1];
 };
+
+struct ClientLink;
 
 struct Conversation {
     DWORD serial;            // unique while the agent runs
@@ -67,7 +70,14 @@ struct Conversation {
     // Client side.
     PasswordSource passwordSource;
     char password[MaxPasswordLength + 1];
-    ByteBuffer held;         // frames waiting for the conversation to stand
+    ByteBuffer held;         // frames waiting for the conversation to stand, or for
+                             // fewer transactions to be on their way
+    int transactionsSent;    // sent to the node and not yet answered
+    bool fastAdvise;         // advises are acknowledged at once (node setting)
+    ClientLink **linkBuckets;   // the advise links (clientlinks.cpp)
+    int linkBucketCount, linkCount;
+    DWORD linkBytes;         // what the links hold, charged to linkAccount
+    BudgetAccount *linkAccount;
     // Through an outage of its session (outage.cpp): kept for a grace period
     // from `outageSince` (0 when none) while the node is reached again.
     DWORD outageSince;
@@ -119,6 +129,68 @@ Pending *FirstPending(ByteBuffer *queue);
 bool PushPending(ByteBuffer *queue, BYTE kind, HGLOBAL handle, bool release, const char *item);
 // Takes the oldest entry of `kind` for `item` out of the queue; false when none waits.
 bool TakePending(ByteBuffer *queue, BYTE kind, const char *item, Pending *taken);
+
+// ---- The client's advise links (clientlinks.cpp) ----------------------------
+// Every advise link the DDE client of a client conversation asked for, with
+// its options and the last value the server sent on it: a request on a
+// linked item is answered from that value, updates reach the client at its
+// own pace, and the links can be made again on another session. What the
+// links hold (records, values, updates waiting for the client) and the held
+// frames are charged to one account, the conversation's session's.
+
+enum ClientLinkState : BYTE {
+    LinkAsked,               // its Advise waits for the server's answer
+    LinkStanding,            // the server took it
+};
+
+struct ClientLink {
+    ClientLink *nextInBucket;
+    DWORD hash;
+    UINT format;             // the link's clipboard format on this node
+    WORD options;            // AdviseAckReq, AdviseDeferUpd, as the client asked
+    ClientLinkState state;
+    // The last value the server sent on a hot link (none on a warm one).
+    bool hasValue;
+    UINT valueFormat;
+    DWORD valueLength;
+    BYTE *value;
+    // Updates toward the client.
+    int posted;              // posted and not yet acknowledged by the client
+    ByteBuffer waiting;      // Data frames not yet posted, oldest first
+    DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
+    DWORD merged;            // updates replaced by a newer one before they were posted
+    char item[1];            // the item's name, allocated to its length
+};
+
+// The conversation's link on `item` in `format`, or null.
+ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT format);
+// The links in no particular order: the first, then each next one until null.
+ClientLink *FirstClientLink(Conversation *conversation);
+ClientLink *NextClientLink(Conversation *conversation, const ClientLink *link);
+int ClientLinkCount(const Conversation *conversation);
+// The link on `item` in `format`, added as LinkAsked with `options` when
+// there is none; null when memory or the budget runs out.
+ClientLink *AddClientLink(Conversation *conversation, const char *item, UINT format, WORD options);
+void RemoveClientLink(Conversation *conversation, ClientLink *link);
+// Every link and what it holds (the conversation is freed).
+void FreeClientLinks(Conversation *conversation);
+// Keeps a copy of `data` as the link's last value; false when the budget
+// does not take it (the link then has no value).
+bool SetClientLinkValue(Conversation *conversation, ClientLink *link, UINT format,
+                        const BYTE *data, DWORD length);
+void ForgetClientLinkValue(Conversation *conversation, ClientLink *link);
+// Adds a Data frame to the link's waiting updates. One that asks for no ack
+// replaces a newest waiting one that asks for none either (latest value
+// wins; nothing is reordered). False when the budget does not take it.
+bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame);
+// The oldest waiting update, without taking it; false when none waits.
+bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size);
+void TakeClientLinkUpdate(ClientLink *link, DWORD size);
+// Charges what the links and held frames hold to `account` instead of the
+// one they were charged to: the session's account once it is known, null
+// before that session goes (on deleting the conversation, or keeping it
+// over a session that ended).
+void ChargeClientConversationTo(Conversation *conversation, BudgetAccount *account);
 
 // ---- Names, formats and DDE blocks -----------------------------------------
 
@@ -174,6 +246,9 @@ void StartClientConversation(Conversation *conversation);
 // Opens the conversation on its node with a new id, the session opened when
 // there is none; false when none can be opened (the reason logged).
 bool OpenOnNode(Conversation *conversation);
+// Tells the client of a warm link that its item may have changed (after an
+// outage): a notice whose ack, if the link asks for one, goes to no node.
+void NotifyClientOfLink(Conversation *conversation, const ClientLink *link);
 void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckClientConversation(Conversation *conversation, DWORD now);
 // Answers every transaction still waiting with a negative ack of `status`.
@@ -189,8 +264,13 @@ bool KeepThroughOutage(Conversation *conversation, const char *reason);
 // ReconnectTimer: the next try to reach the node.
 void TryNodeAgain(Conversation *conversation);
 // The conversation stands again: its links are made again and their items'
-// current values delivered.
+// current values asked for (a warm link's client is told its item may have changed).
 void ConversationRecovered(Conversation *conversation);
+// The current value `data` of the link that `asked` (this agent's own
+// request after an outage) was made for: kept as the link's last value.
+// Gives the flags of the link's update to the client: DdeAckReq when the
+// link asks for acks.
+WORD TakeRestoredValue(Conversation *conversation, const Pending *asked, const Frame *data);
 // Once a second: a conversation whose grace period is over ends.
 void CheckOutage(Conversation *conversation, DWORD now);
 // "reconnecting, N s left" for a conversation in an outage.

@@ -154,6 +154,14 @@ std::vector<RawUpdate> RawClient::updatesWithin(DWORD milliseconds)
     return updates_;
 }
 
+std::vector<RawUpdate> RawClient::takeUpdates(DWORD milliseconds)
+{
+    pump(milliseconds, [this] { return !updates_.empty(); });
+    std::vector<RawUpdate> taken;
+    taken.swap(updates_);
+    return taken;
+}
+
 bool RawClient::terminate()
 {
     PostMessageA(server_, WM_DDE_TERMINATE, (WPARAM)window_, 0);

@@ -40,6 +40,9 @@ public:
     bool waitForAnswer(DWORD milliseconds, WORD *status);
     // The updates that arrive within `milliseconds`.
     std::vector<RawUpdate> updatesWithin(DWORD milliseconds);
+    // The updates received since the last call of either, waiting at most
+    // `milliseconds` for one when none has come.
+    std::vector<RawUpdate> takeUpdates(DWORD milliseconds);
     // Posts WM_DDE_TERMINATE; true when the server has posted its own (before or after).
     bool terminate();
     // Waits until the server posts WM_DDE_TERMINATE first; true when it did.

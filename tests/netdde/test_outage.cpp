@@ -59,14 +59,11 @@ bool setOnServer(dt::RawClient &client, const char *item, const char *value)
     return onServer(client, std::string("poke ") + item + " " + value);
 }
 
-// Waits for an update and gives it.
-bool nextUpdate(dt::RawClient &client, dt::RawUpdate *update, DWORD milliseconds = RecoveryWait)
+// Waits for the next update and gives it; false when there was not exactly one.
+bool nextUpdate(dt::RawClient &client, dt::RawUpdate *update)
 {
-    std::vector<dt::RawUpdate> seen;
-    DWORD start = GetTickCount();
-    while (seen.empty() && GetTickCount() - start < milliseconds)
-        seen = client.updatesWithin(100);
-    if (seen.empty())
+    std::vector<dt::RawUpdate> seen = client.takeUpdates(RecoveryWait);
+    if (seen.size() != 1)
         return false;
     *update = seen.back();
     return true;
