@@ -325,7 +325,6 @@ static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL h
         return;
     LogEvent("refused: a transaction on \"%s\" of share %s at \\\\%s cannot be sent",
              frame->name, conversation->share, conversation->node);
-    last = (Pending *)(pending.bytes + pending.length) - 1;
     last->refusedHere = true;
     if (PendingCount(&pending) == 1) {
         postAck(conversation, 0, last);
