@@ -219,6 +219,7 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_DESTROY:
         KillTimer(window, DueWorkTimer);
+        EndClientConversations();
         EndAllSessions();
         stateList = 0;
         PostQuitMessage(0);

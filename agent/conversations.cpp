@@ -380,6 +380,13 @@ void EndConversation(Conversation *conversation, bool tellNode)
     DeleteConversation(conversation);
 }
 
+void EndClientConversations()
+{
+    for (int i = conversationCount - 1; i >= 0; i--)
+        if (i < conversationCount && !conversations[i]->serving)
+            EndConversation(conversations[i], true);
+}
+
 void CloseServedSession(Session *session)
 {
     for (int i = conversationCount - 1; i >= 0; i--)
@@ -395,7 +402,7 @@ void EndConversationsOf(Session *session, const char *reason)
         if (i >= conversationCount || conversations[i]->session != session)
             continue;
         Conversation *conversation = conversations[i];
-        if (!conversation->serving && KeepThroughOutage(conversation, reason))
+        if (!conversation->serving && KeepThroughOutage(conversation, session, reason))
             continue;
         conversation->session = 0;
         if (conversation->state != Standing && !conversation->serving)

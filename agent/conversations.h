@@ -22,6 +22,9 @@ void SessionReadyForConversations(Session *session);
 // Ends every conversation of the session (its DDE partners get WM_DDE_TERMINATE),
 // but for the client conversations kept through an outage (outage.cpp).
 void EndConversationsOf(Session *session, const char *reason);
+// The agent closes: its DDE clients' conversations end rather than wait for
+// their nodes through an outage.
+void EndClientConversations();
 // Closes a served session on this node's order: its conversations end on
 // both nodes (the client node is told, and does not take it for an outage).
 void CloseServedSession(Session *session);

@@ -426,6 +426,7 @@ static bool handleFrame(Session *session, const Frame *frame)
     case FrameRefused:
         if (frame->conversation == 0) {
             LogEvent("refused: %s would not open a session (code %u)", session->node, frame->word);
+            session->refusedByNode = true;
             EndSessionSoon(session, "refused by the node");
             return true;
         }

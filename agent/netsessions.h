@@ -36,6 +36,9 @@ struct Session {
     // is queued has been sent, when endAfterSending).
     const char *endReason;
     bool endAfterSending;
+    // The node refused the session (its greeting, or an identity other than
+    // the one pinned): what waits for the node does not try it again.
+    bool refusedByNode;
     DWORD endingSince;
     // Receiving.
     bool headJudged;               // the frame at the start of `received` is wanted

@@ -25,9 +25,9 @@ static void tryAgainLater(Conversation *conversation)
                                    ? conversation->retryDelay * 2 : LastRetryDelay;
 }
 
-bool KeepThroughOutage(Conversation *conversation, const char *reason)
+bool KeepThroughOutage(Conversation *conversation, const Session *session, const char *reason)
 {
-    if (conversation->state != Standing && !conversation->outageSince)
+    if ((conversation->state != Standing && !conversation->outageSince) || session->refusedByNode)
         return false;
     if (!conversation->outageSince) {
         DWORD grace = NodeSetting(conversation->node, "GracePeriod", DefaultGracePeriod,

@@ -259,8 +259,9 @@ void FailConversation(Conversation *conversation, const char *reason);
 // Client side through an outage of its session (outage.cpp).
 // The session of a standing conversation dropped: true when the conversation
 // is kept (its transactions answered busy) while the node is tried again
-// within the node's grace period; false when it is to end now.
-bool KeepThroughOutage(Conversation *conversation, const char *reason);
+// within the node's grace period; false when it is to end now (no grace
+// period, or the node refused the session).
+bool KeepThroughOutage(Conversation *conversation, const Session *session, const char *reason);
 // ReconnectTimer: the next try to reach the node.
 void TryNodeAgain(Conversation *conversation);
 // The conversation stands again: its links are made again and their items'
