@@ -225,3 +225,15 @@ TEST_CASE("a node that stays away ends the conversation when its grace period is
             CHECK(line.find("reconnecting") == std::string::npos);
     }
 }
+
+TEST_CASE("an agent that closes ends its clients' conversations rather than keep them through an outage")
+{
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_CLOSING$", Request | Advise)}, "/rate:0 /item:Price=5"));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_CLOSING$"));
+    REQUIRE(client.advise("Price", false, false));
+    HWND agentWindow = fixture.node.agent.window();
+    REQUIRE(PostMessageA(agentWindow, WM_CLOSE, 0, 0));
+    CHECK(client.waitForServerTerminate(RecoveryWait));
+}
