@@ -471,8 +471,11 @@ static void deliverData(Conversation *conversation, const Frame *frame)
                       : frame->word & (DataResponse | DataAckReq);
     DWORD serial = conversation->serial;
     bool delivered = postToClient(conversation, frame, flags, ours);
-    if ((frame->word & DataResponse) && ConversationOfSerial(serial))
-        answerFirstPending(conversation, delivered ? AckPositive : 0);
+    if (!(frame->word & DataResponse) || !ConversationOfSerial(serial))
+        return;
+    answerFirstPending(conversation, delivered ? AckPositive : 0);
+    if (ours)
+        RestoreMoreLinks(conversation);
 }
 
 void NotifyClientOfLink(Conversation *conversation, const ClientLink *link)
@@ -517,11 +520,13 @@ static void answeredByNode(Conversation *conversation, const Frame *frame)
     // A link the server no longer takes after an outage: the client, which
     // believes it stands, is not left waiting for its updates.
     Pending *entry = FirstPending(&conversation->pending);
-    bool linkLost = entry && entry->answeredEarly && entry->kind == FrameAdvise &&
-                    !(frame->word & AckPositive);
+    bool ours = entry && entry->answeredEarly;
+    bool linkLost = ours && entry->kind == FrameAdvise && !(frame->word & AckPositive);
     answerFirstPending(conversation, frame->word);
     if (linkLost)
         FailConversation(conversation, "a link was not made again");
+    else if (ours)
+        RestoreMoreLinks(conversation);
 }
 
 const FrameRule ClientFrameRules[] = {

@@ -17,6 +17,10 @@ const DWORD MaxGracePeriod = 3600;         // s
 // connection attempt a second.
 const DWORD FirstRetryDelay = 250;         // ms
 const DWORD LastRetryDelay = 1000;         // ms
+// This agent's own transactions on their way at once while links are made
+// again: the serving node queues a conversation's transactions for its
+// server only so far.
+const int RestoringAtOnce = 32;
 
 static void tryAgainLater(Conversation *conversation)
 {
@@ -50,6 +54,13 @@ bool KeepThroughOutage(Conversation *conversation, const Session *session, const
     FreeBuffer(&conversation->held);
     // What the links hold outlives the session it was charged to.
     ChargeClientConversationTo(conversation, 0);
+    // Every link is made again once the node is back.
+    conversation->linksToRestore = 0;
+    for (ClientLink *link = FirstClientLink(conversation); link;
+         link = NextClientLink(conversation, link)) {
+        link->toRestore = true;
+        conversation->linksToRestore++;
+    }
     conversation->session = 0;
     conversation->state = Reconnecting;
     tryAgainLater(conversation);
@@ -89,17 +100,40 @@ void ConversationRecovered(Conversation *conversation)
     LogEvent("recovered: share %s at \\\\%s after %lu ms", conversation->share, conversation->node,
              GetTickCount() - conversation->outageSince);
     conversation->outageSince = 0;
+    RestoreMoreLinks(conversation);
+}
+
+static int ownTransactionsOnTheWay(Conversation *conversation)
+{
+    Pending *entries = FirstPending(&conversation->pending);
+    int count = 0;
+    for (int i = 0; i < PendingCount(&conversation->pending); i++)
+        if (entries[i].answeredEarly)
+            count++;
+    return count;
+}
+
+void RestoreMoreLinks(Conversation *conversation)
+{
+    if (conversation->state != Standing || conversation->linksToRestore <= 0)
+        return;
     // Each link again with its options, then its item's current value: asked
     // for on a hot link, announced on a warm one.
     DWORD serial = conversation->serial;
-    for (ClientLink *link = FirstClientLink(conversation); link;
-         link = NextClientLink(conversation, link)) {
+    int onTheWay = ownTransactionsOnTheWay(conversation);
+    ClientLink *link = FirstClientLink(conversation);
+    for (; link && onTheWay < RestoringAtOnce; link = NextClientLink(conversation, link)) {
+        if (!link->toRestore)
+            continue;
+        link->toRestore = false;
+        conversation->linksToRestore--;
         bool warm = (link->options & AdviseDeferUpd) != 0;
         if (!sendForLink(conversation, FrameAdvise, link) ||
             (!warm && !sendForLink(conversation, FrameRequest, link))) {
             FailConversation(conversation, "its links cannot be made again");
             return;
         }
+        onTheWay += warm ? 1 : 2;
         if (warm) {
             NotifyClientOfLink(conversation, link);
             // A client that has gone has ended the conversation.
@@ -107,6 +141,9 @@ void ConversationRecovered(Conversation *conversation)
                 return;
         }
     }
+    // Links the client ended meanwhile are not waited for.
+    if (!link)
+        conversation->linksToRestore = 0;
 }
 
 WORD TakeRestoredValue(Conversation *conversation, const Pending *asked, const Frame *data)

@@ -83,6 +83,7 @@ struct Conversation {
     DWORD outageSince;
     DWORD gracePeriod;       // ms
     DWORD retryDelay;        // ms until the next try after this one fails
+    int linksToRestore;      // links with toRestore set
     // Serving side.
     StoredShare stored;
     bool hasStored;
@@ -159,6 +160,7 @@ struct ClientLink {
     ByteBuffer waiting;      // Data frames not yet posted, oldest first
     DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
     DWORD merged;            // updates replaced by a newer one before they were posted
+    bool toRestore;          // to be made again after an outage of the session (outage.cpp)
     char item[1];            // the item's name, allocated to its length
 };
 
@@ -265,8 +267,12 @@ bool KeepThroughOutage(Conversation *conversation, const Session *session, const
 // ReconnectTimer: the next try to reach the node.
 void TryNodeAgain(Conversation *conversation);
 // The conversation stands again: its links are made again and their items'
-// current values asked for (a warm link's client is told its item may have changed).
+// current values asked for (a warm link's client is told its item may have
+// changed), a few at a time (RestoreMoreLinks).
 void ConversationRecovered(Conversation *conversation);
+// One of this agent's own transactions after an outage is answered: more
+// links are made again.
+void RestoreMoreLinks(Conversation *conversation);
 // The current value `data` of the link that `asked` (this agent's own
 // request after an outage) was made for: kept as the link's last value.
 // Gives the flags of the link's update to the client: DdeAckReq when the

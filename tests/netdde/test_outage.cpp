@@ -10,6 +10,8 @@
 #include <dde.h>
 #include <doctest/doctest.h>
 
+#include <algorithm>
+
 using namespace nt;
 
 namespace {
@@ -236,4 +238,36 @@ TEST_CASE("an agent that closes ends its clients' conversations rather than keep
     HWND agentWindow = fixture.node.agent.window();
     REQUIRE(PostMessageA(agentWindow, WM_CLOSE, 0, 0));
     CHECK(client.waitForServerTerminate(RecoveryWait));
+}
+
+TEST_CASE("a conversation with more links than the serving node queues at once has each made again")
+{
+    const int LinkCount = 300;
+    std::string items = "/rate:0";
+    for (int i = 0; i < LinkCount; i++)
+        items += " /item:I" + std::to_string(i) + "=" + std::to_string(i);
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_MANY$", Request | Advise)}, items.c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_MANY$"));
+    for (int i = 0; i < LinkCount; i++)
+        REQUIRE(client.advise(("I" + std::to_string(i)).c_str(), false, false));
+    fixture.breakOff();
+    REQUIRE(fixture.shows("client NT_MANY$ at \\\\NODEP: reconnecting, "));
+    fixture.mend();
+    // Each item's current value, once.
+    std::vector<int> seen(LinkCount);
+    int updates = 0;
+    DWORD start = GetTickCount();
+    while (updates < LinkCount && GetTickCount() - start < 60000) {
+        for (const dt::RawUpdate &update : client.takeUpdates(1000)) {
+            updates++;
+            if (update.value < (unsigned long)LinkCount)
+                seen[update.value]++;
+        }
+    }
+    CHECK(updates == LinkCount);
+    CHECK(std::count(seen.begin(), seen.end(), 1) == LinkCount);
+    CHECK_FALSE(client.waitForServerTerminate(0));
+    CHECK(client.terminate());
 }
