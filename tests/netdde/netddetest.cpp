@@ -120,7 +120,10 @@ Relay::~Relay()
 {
     InterlockedExchange(&stop_, 1);
     if (thread_) {
-        WaitForSingleObject(thread_, 10000);
+        // It checks every 50 ms; one held up in a send to a peer that reads
+        // nothing must not outlive what it uses.
+        if (WaitForSingleObject(thread_, 30000) != WAIT_OBJECT_0)
+            TerminateThread(thread_, 1);
         CloseHandle(thread_);
     }
     if (listener_ != INVALID_SOCKET)
