@@ -15,11 +15,12 @@ namespace dt {
 struct RawUpdate {
     bool hasData = false;
     bool ackRequested = false;
+    bool response = false;             // the answer to a request
     unsigned long value = 0;           // the data read as a decimal number
     ATOM item = 0;
 };
 
-// One conversation at a time (the window's messages reach the newest client).
+// One conversation per client, each through a window of its own.
 class RawClient {
 public:
     ~RawClient();
@@ -30,10 +31,23 @@ public:
     HWND server() const { return server_; }
     // Posts WM_DDE_ADVISE of `item` in CF_TEXT; true when the server acknowledges it.
     bool advise(const char *item, bool ackRequested, bool deferUpdates);
+    // Posts WM_DDE_ADVISE without waiting for its ack; then waitForAcks
+    // waits until `count` more acks have come, true when all were positive.
+    bool postAdvise(const char *item, bool ackRequested, bool deferUpdates);
+    bool waitForAcks(int count, DWORD milliseconds);
     bool unadvise(const char *item);
     void acknowledge(const RawUpdate &update);
+    // Posts WM_DDE_REQUEST of `item` in CF_TEXT; true when data answers it
+    // within `milliseconds` (its value in *value).
+    bool request(const char *item, DWORD milliseconds, unsigned long *value);
     // The updates that arrive within `milliseconds`.
     std::vector<RawUpdate> updatesWithin(DWORD milliseconds);
+    // Handles messages until `done` holds for the updates received so far
+    // (which stay), or `milliseconds` have passed; true when it held.
+    bool waitForUpdates(DWORD milliseconds,
+                        const std::function<bool(const std::vector<RawUpdate> &)> &done);
+    // The updates received so far, then forgotten.
+    std::vector<RawUpdate> takeUpdates();
     // Posts WM_DDE_TERMINATE; true when the server has posted its own (before or after).
     bool terminate();
     // Waits until the server posts WM_DDE_TERMINATE first; true when it did.
