@@ -20,9 +20,12 @@ const DWORD HeldConversationId = 1;       // in held frames, until they are sent
 // client that is told at once its links stand (FastAdvise) cannot fill
 // the queue of the server's side.
 const int MaxTransactionsSent = 192;
-// A link's updates posted to the client and not yet acknowledged; newer
-// ones wait here, merged unless they ask for an ack.
-const int MaxPostedUpdates = 8;
+// A link's updates posted to the client and not yet known to be taken;
+// newer ones wait here, merged unless they ask for an ack. Every
+// UpdatesPerAck-th asks the client for an ack: a client takes its messages
+// in order, so its ack shows that it took those before too.
+const int MaxPostedUpdates = 32;
+const int UpdatesPerAck = 8;
 
 // ---- Answers to the DDE client ---------------------------------------------
 
@@ -52,6 +55,9 @@ static void linkAnswered(Conversation *conversation, const Pending *entry, WORD 
         ShowAgentState();       // its memory of sessions changes
     if (entry->kind == FrameAdvise) {
         ClientLink *link = FindClientLink(conversation, entry->item, entry->format);
+        // An advise that came again after its link was refused and dropped.
+        if (!link && positive)
+            link = AddClientLink(conversation, entry->item, entry->format, entry->options);
         if (link && positive) {
             link->state = LinkStanding;
             link->options = entry->options;
@@ -534,33 +540,47 @@ static bool postFrameData(Conversation *conversation, const Frame *frame, WORD f
 }
 
 // Whether the link may post `update` now: one that asks for an ack waits
-// for every update posted before it to be acknowledged; others wait while
-// MaxPostedUpdates are.
+// until every ack asked for before it has come; others wait while
+// MaxPostedUpdates are not known to be taken.
 static bool hasRoomFor(const ClientLink *link, const Frame *update)
 {
-    return (update->word & DataAckReq) ? link->posted == 0 : link->posted < MaxPostedUpdates;
+    return (update->word & DataAckReq) ? link->posted == link->unasked
+                                       : link->posted < MaxPostedUpdates;
 }
 
-// Posts a link's update with fAckReq, so that the client's ack tells it was
-// taken: the ack of one the server asked for goes back to it, the others'
-// end here. False when it cannot be posted.
+// Posts a link's update; with fAckReq when the server asked for an ack, or
+// when it is the UpdatesPerAck-th since the last that asked: the client's
+// ack shows those were taken. The ack of one the server asked for goes
+// back to it, the others' end here. False when it cannot be posted.
 static bool postLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *update)
 {
     bool serverAsked = (update->word & DataAckReq) != 0;
+    bool askAck = serverAsked || link->unasked + 1 >= UpdatesPerAck;
     HGLOBAL kept;
-    bool posted = postFrameData(conversation, update, DdeRelease | DdeAckReq, &kept);
+    if (!postFrameData(conversation, update, DdeRelease | (askAck ? DdeAckReq : 0), &kept)) {
+        if (serverAsked)
+            sendDataAck(conversation, 0, update->name);
+        return false;
+    }
+    link->posted++;
+    link->unasked++;
+    if (!askAck)
+        return true;
     ByteBuffer &acks = conversation->dataAcks;
     // The block stays this side's until the ack: a refusal leaves it to the sender.
-    if (posted && PushPending(&acks, FrameData, kept, true, update->name)) {
+    if (PushPending(&acks, FrameData, kept, true, update->name)) {
         Pending *entry = (Pending *)(acks.bytes + acks.length) - 1;
         entry->ackOurs = !serverAsked;
-        entry->linkUpdate = true;
+        entry->updates = (WORD)link->unasked;
         entry->format = (WORD)link->format;
-        link->posted++;
-    } else if (serverAsked) {
-        sendDataAck(conversation, 0, update->name);
+    } else {
+        // An ack that cannot be followed: those updates count as taken.
+        link->posted -= link->unasked;
+        if (serverAsked)
+            sendDataAck(conversation, 0, update->name);
     }
-    return posted;
+    link->unasked = 0;
+    return true;
 }
 
 // Posts the link's waiting updates while it has room. False when the
@@ -654,8 +674,8 @@ static bool answeredFromLink(Conversation *conversation, const Frame *request)
     return data && postData(conversation, data, request->name, &kept);
 }
 
-// The client's acknowledgement of data sent with fAckReq: a link's update
-// taken makes room for the next.
+// The client's acknowledgement of data sent with fAckReq: a link's updates
+// taken make room for the next.
 static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
 {
     UINT_PTR status = 0, item = 0;
@@ -674,9 +694,11 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         GlobalFree(entry.handle);
     if (!entry.ackOurs)
         sendDataAck(conversation, (WORD)status, entry.item);
-    ClientLink *link = entry.linkUpdate ? FindClientLink(conversation, entry.item, entry.format) : 0;
-    if (link && link->posted > 0) {
-        link->posted--;
+    ClientLink *link = entry.updates ? FindClientLink(conversation, entry.item, entry.format) : 0;
+    if (link) {
+        link->posted = link->posted > entry.updates ? link->posted - entry.updates : 0;
+        if (link->posted < link->unasked)
+            link->unasked = link->posted;
         postWaitingUpdates(conversation, link);
     }
 }

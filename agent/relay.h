@@ -43,7 +43,7 @@ struct Pending {
     bool refusedHere;        // refused by this agent: answered in its turn
     bool answeredEarly;      // client: an advise the client had its ack for at once
     bool ackOurs;            // client: data whose ack this agent asked for (never relayed)
-    bool linkUpdate;         // client: data of the link of `item` and `format`
+    WORD updates;            // client: the link updates its ack shows were taken
     WORD format;             // client: an advise's, unadvise's or link update's format
     WORD options;            // client: an advise's options (AdviseAckReq, AdviseDeferUpd)
     HGLOBAL handle;          // poke data, advise options, execute commands, data
@@ -148,7 +148,8 @@ struct ClientLink {
     DWORD valueLength;
     BYTE *value;
     // Updates toward the client.
-    int posted;              // posted and not yet acknowledged by the client
+    int posted;              // posted and not yet known to be taken by the client
+    int unasked;             // the last of those, posted without fAckReq
     ByteBuffer waiting;      // Data frames not yet posted, oldest first
     DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
     DWORD merged;            // updates replaced by a newer one before they were posted
