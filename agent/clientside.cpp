@@ -609,7 +609,7 @@ static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, cons
             clientGone(conversation);
         return;
     }
-    if (QueueClientLinkUpdate(conversation, link, frame))
+    if (QueueClientLinkUpdate(link, frame))
         return;
     LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
              frame->name, conversation->share, conversation->node);

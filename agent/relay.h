@@ -176,7 +176,7 @@ void ForgetClientLinkValue(Conversation *conversation, ClientLink *link);
 // Adds a Data frame to the link's waiting updates. One that asks for no ack
 // replaces a newest waiting one that asks for none either (latest value
 // wins; nothing is reordered). False when the budget does not take it.
-bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame);
+bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame);
 // The oldest waiting update, without taking it; false when none waits.
 bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size);
 void TakeClientLinkUpdate(ClientLink *link, DWORD size);
