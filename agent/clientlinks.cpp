@@ -205,7 +205,7 @@ void ForgetClientLinkValue(Conversation *conversation, ClientLink *link)
     link->hasValue = false;
 }
 
-bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame)
+bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame)
 {
     ByteBuffer &waiting = link->waiting;
     Frame newest;
@@ -220,7 +220,6 @@ bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const F
         link->merged++;
     }
     DWORD at = waiting.length - waiting.start;
-    waiting.account = conversation->linkAccount;
     if (!AppendFrame(&waiting, frame))
         return false;
     // Appending may have moved the unread frames to the front.

@@ -7,12 +7,25 @@
 // client sends meanwhile are held in order and sent once it stands. Each
 // transaction sent waits in `pending` for its answer (an Ack, or Data
 // answering a Request), which is handed to the client in the same order.
+// Each advise link the client makes is kept in the conversation's link
+// table (clientlinks.cpp) once its server took it.
 #include "relay.h"
+#include "nodemap.h"
 #include "prompt.h"
 
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
 const UINT InitiateAnswerTimeout = 1000;  // ms a DDE client has to take the initiate's answer
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
+// Transactions on their way to the node at once; more wait here, so that a
+// client that is told at once its links stand (FastAdvise) cannot fill
+// the queue of the server's side.
+const int MaxTransactionsSent = 192;
+// A link's updates posted to the client and not yet known to be taken;
+// newer ones wait here, merged unless they ask for an ack. Every
+// UpdatesPerAck-th asks the client for an ack: a client takes its messages
+// in order, so its ack shows that it took those before too.
+const int MaxPostedUpdates = 32;
+const int UpdatesPerAck = 8;
 
 // ---- Answers to the DDE client ---------------------------------------------
 
@@ -25,46 +38,64 @@ static void postAck(Conversation *conversation, WORD status, const Pending *entr
         FreeDDElParam(WM_DDE_ACK, lParam);
         if (entry->kind != FrameExecute)
             GlobalDeleteAtom((ATOM)high);
+        LogEvent("refused: an answer on \"%s\" from share %s at \\\\%s cannot reach its client",
+                 entry->item, conversation->share, conversation->node);
     }
 }
 
-// A link the server took, or links it ended, on the client's advise or unadvise.
-static void recordLinks(Conversation *conversation, const Pending *answered)
+static void dropLink(Conversation *conversation, ClientLink *link);
+
+// The node's answer to an advise or unadvise, kept in the link table: a
+// link stands once its server took it and goes once it ended it. A refused
+// advise the client was told was taken ends its link here, visibly.
+static void linkAnswered(Conversation *conversation, const Pending *entry, WORD status)
 {
-    if (answered->kind == FrameAdvise) {
-        ClientLink *link =
-            AddClientLink(conversation, answered->item, answered->format, answered->options);
-        if (link)
+    bool positive = (status & AckPositive) != 0;
+    if (entry->kind == FrameAdvise || entry->kind == FrameUnadvise)
+        ShowAgentState();       // its memory of sessions changes
+    if (entry->kind == FrameAdvise) {
+        ClientLink *link = FindClientLink(conversation, entry->item, entry->format);
+        // An advise that came again after its link was refused and dropped.
+        if (!link && positive)
+            link = AddClientLink(conversation, entry->item, entry->format, entry->options);
+        if (link && positive) {
             link->state = LinkStanding;
-        return;
-    }
-    if (answered->kind != FrameUnadvise)
-        return;
-    // No item and no format: every link.
-    ClientLink *link = FirstClientLink(conversation);
-    while (link) {
-        ClientLink *next = NextClientLink(conversation, link);
-        if ((!answered->item[0] || isSameDdeName(link->item, answered->item)) &&
-            (!answered->format || link->format == answered->format))
-            RemoveClientLink(conversation, link);
-        link = next;
+            link->options = entry->options;
+            // A warm link's value would go stale: its notices carry none.
+            if (link->options & AdviseDeferUpd)
+                ForgetClientLinkValue(conversation, link);
+        } else if (link && link->state == LinkAsked) {
+            if (entry->answeredEarly)
+                LogEvent("link ended: the server of share %s at \\\\%s refused \"%s\"",
+                         conversation->share, conversation->node, entry->item);
+            dropLink(conversation, link);
+        }
+    } else if (entry->kind == FrameUnadvise && positive) {
+        // No item: every link; format 0: the item's links in every format.
+        ClientLink *link = FirstClientLink(conversation);
+        while (link) {
+            ClientLink *next = NextClientLink(conversation, link);
+            if ((!entry->item[0] || isSameDdeName(link->item, entry->item)) &&
+                (!entry->format || entry->format == link->format))
+                dropLink(conversation, link);
+            link = next;
+        }
     }
 }
 
-// Hands the answer `status` to the oldest transaction, then
+// Hands the node's answer `status` to the oldest transaction, then
 // refuses those this agent refused that follow it.
 static void answerFirstPending(Conversation *conversation, WORD status)
 {
     Pending *entry = FirstPending(&conversation->pending);
     if (!entry)
         return;
-    if ((status & AckPositive) && !entry->answeredEarly)
-        recordLinks(conversation, entry);
+    linkAnswered(conversation, entry, status);
     // A positive answer gives poke data and advise options to the server side.
     if ((status & AckPositive) && entry->handle &&
         ((entry->kind == FramePoke && entry->release) || entry->kind == FrameAdvise))
         GlobalFree(entry->handle);
-    if (!entry->answeredEarly && (entry->kind != FrameRequest || !(status & AckPositive)))
+    if ((entry->kind != FrameRequest || !(status & AckPositive)) && !entry->answeredEarly)
         postAck(conversation, status, entry);
     ConsumeBytes(&conversation->pending, sizeof(Pending));
     while ((entry = FirstPending(&conversation->pending)) != 0 && entry->refusedHere) {
@@ -81,8 +112,19 @@ void FailConversation(Conversation *conversation, const char *reason)
 
 void RefuseClientPending(Conversation *conversation, WORD status)
 {
-    while (FirstPending(&conversation->pending))
-        answerFirstPending(conversation, status);
+    Pending *entry;
+    while ((entry = FirstPending(&conversation->pending)) != 0) {
+        if (!entry->answeredEarly) {
+            // A link the client is told was not made is not made again either.
+            ClientLink *link = entry->kind == FrameAdvise
+                                   ? FindClientLink(conversation, entry->item, entry->format) : 0;
+            if (link && link->state == LinkAsked)
+                dropLink(conversation, link);
+            postAck(conversation, status, entry);
+        }
+        ConsumeBytes(&conversation->pending, sizeof(Pending));
+    }
+    conversation->transactionsSent = 0;
 }
 
 // ---- Opening ---------------------------------------------------------------
@@ -178,6 +220,7 @@ bool OpenOnNode(Conversation *conversation)
 
 void StartClientConversation(Conversation *conversation)
 {
+    conversation->fastAdvise = NodeSetting(conversation->node, "FastAdvise", 0, 1) != 0;
     const char *remembered = RememberedPassword(conversation->node, conversation->share);
     conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
     lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
@@ -209,7 +252,13 @@ static void answerChallenge(Conversation *conversation, const Frame *challenge)
     SendFrame(conversation->session, &proof);
 }
 
-// Sends the held transactions, in the order the client sent them.
+static bool isTransaction(BYTE kind)
+{
+    return kind >= FrameRequest && kind <= FrameUnadvise;
+}
+
+// Sends the held frames, in the order the client sent them, while fewer
+// than MaxTransactionsSent transactions are on their way.
 static void sendHeld(Conversation *conversation)
 {
     ByteBuffer &held = conversation->held;
@@ -217,8 +266,13 @@ static void sendHeld(Conversation *conversation)
     DWORD size;
     while (ReadFrame(held.bytes + held.start, held.length - held.start, &frame, &size) ==
            FrameComplete) {
+        bool transaction = isTransaction(frame.kind);
+        if (transaction && conversation->transactionsSent >= MaxTransactionsSent)
+            return;
+        // One that cannot be sent ends the session, and every transaction with it.
         frame.conversation = conversation->id;
         SendFrame(conversation->session, &frame);
+        conversation->transactionsSent += transaction;
         ConsumeBytes(&held, size);
     }
     FreeBuffer(&held);
@@ -290,20 +344,40 @@ void AskPasswordFor(DWORD serial)
 
 // ---- Transactions ----------------------------------------------------------
 
-// Sends a transaction frame now, or holds it until the conversation stands
-// (its id is given when it is sent: every new Open takes a new one).
+// Sends a frame now, or holds it until the conversation stands (its id is
+// given when it is sent: every new Open takes a new one). A transaction is
+// also held while others are held or MaxTransactionsSent are on their way.
 // False when it cannot travel (it breaks a frame rule, or memory runs out).
 static bool sendOrHold(Conversation *conversation, Frame *frame)
 {
-    if (conversation->state == Standing)
-        return SendFrame(conversation->session, frame);
-    frame->conversation = HeldConversationId;
-    return AppendFrame(&conversation->held, frame);
+    bool transaction = isTransaction(frame->kind);
+    bool sendNow = conversation->state == Standing &&
+                   (!transaction || (conversation->held.length == conversation->held.start &&
+                                     conversation->transactionsSent < MaxTransactionsSent));
+    if (!sendNow) {
+        frame->conversation = HeldConversationId;
+        return AppendFrame(&conversation->held, frame);
+    }
+    if (!SendFrame(conversation->session, frame))
+        return false;
+    conversation->transactionsSent += transaction;
+    return true;
+}
+
+// Tells the client at once that its advise was taken (FastAdvise); the
+// node's answer is awaited all the same, and a refusal ends the link.
+static void answerAdviseEarly(Conversation *conversation, Pending *entry)
+{
+    postAck(conversation, AckPositive, entry);
+    GlobalFree(entry->handle);
+    entry->handle = 0;
+    entry->answeredEarly = true;
 }
 
 // A transaction from the DDE client: relayed, or refused in its turn when it
 // cannot be (no such clipboard format, a handle format, too much data, a
-// name no frame may carry). Nothing else of the conversation is touched.
+// name no frame may carry, no room for its link). Nothing else of the
+// conversation is touched.
 static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL handle,
                              bool release, bool relayable)
 {
@@ -320,9 +394,14 @@ static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL h
     }
     Pending *last = (Pending *)(pending.bytes + pending.length) - 1;
     last->format = frame->format;
-    last->options = frame->kind == FrameAdvise ? frame->word : 0;
-    if (relayable && sendOrHold(conversation, frame))
+    last->options = frame->word;
+    if (frame->kind == FrameAdvise && relayable)
+        relayable = AddClientLink(conversation, frame->name, last->format, frame->word) != 0;
+    if (relayable && sendOrHold(conversation, frame)) {
+        if (frame->kind == FrameAdvise && conversation->fastAdvise)
+            answerAdviseEarly(conversation, last);
         return;
+    }
     LogEvent("refused: a transaction on \"%s\" of share %s at \\\\%s cannot be sent",
              frame->name, conversation->share, conversation->node);
     last->refusedHere = true;
@@ -331,6 +410,8 @@ static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL h
         ConsumeBytes(&pending, sizeof(Pending));
     }
 }
+
+static bool answeredFromLink(Conversation *conversation, const Frame *request);
 
 static void clientTransaction(Conversation *conversation, UINT message, LPARAM lParam)
 {
@@ -391,9 +472,20 @@ static void clientTransaction(Conversation *conversation, UINT message, LPARAM l
     }
     if (high && message != WM_DDE_EXECUTE)
         GlobalDeleteAtom((ATOM)high);
+    if (frame.kind == FrameRequest && relayable && answeredFromLink(conversation, &frame))
+        return;
     relayTransaction(conversation, &frame, handle, release, relayable);
     if (handle && (message == WM_DDE_POKE || message == WM_DDE_ADVISE || message == WM_DDE_EXECUTE))
         GlobalUnlock(handle);
+}
+
+// A transaction answered by the node: the next held one may go.
+static void transactionAnswered(Conversation *conversation, WORD status)
+{
+    if (conversation->transactionsSent > 0)
+        conversation->transactionsSent--;
+    answerFirstPending(conversation, status);
+    sendHeld(conversation);
 }
 
 // Answers the serving node's data of `item` that asked for an ack.
@@ -406,6 +498,19 @@ static void sendDataAck(Conversation *conversation, WORD status, const char *ite
     sendOrHold(conversation, &frame);
 }
 
+// Removes a link; its waiting updates that asked for an ack are refused.
+static void dropLink(Conversation *conversation, ClientLink *link)
+{
+    Frame update;
+    DWORD size;
+    while (FirstClientLinkUpdate(link, &update, &size)) {
+        if (update.word & DataAckReq)
+            sendDataAck(conversation, 0, update.name);
+        TakeClientLinkUpdate(link, size);
+    }
+    RemoveClientLink(conversation, link);
+}
+
 // A DDE client that ended without a terminate leaves nobody to answer: its
 // conversation ends here and on the serving node.
 static void clientGone(Conversation *conversation)
@@ -415,79 +520,233 @@ static void clientGone(Conversation *conversation)
     EndConversation(conversation, true);
 }
 
-// Data for the client as WM_DDE_DATA with `flags` (DdeResponse, DdeAckReq).
-// Data that cannot reach the client (a handle format, which means nothing on
-// this node; a client that takes no more messages) is refused: data that
-// asked for an ack by a negative DataAck, unless it is this agent's own
-// (`ours`), whose ack goes to no node. False when the data did not reach the
-// client (whose conversation has then ended if the client has gone).
-static bool postToClient(Conversation *conversation, const Frame *frame, WORD flags, bool ours)
+// Posts WM_DDE_DATA of `item` carrying `data` (null: a warm link's notice)
+// to the client. Once posted the block is the client's, but for what
+// ReleasePostedBlock leaves this side (in *kept). False, with the block
+// freed and the failure logged, when it cannot be posted.
+static bool postData(Conversation *conversation, HGLOBAL data, const char *item, HGLOBAL *kept)
+{
+    ATOM atom = GlobalAddAtomA(item);
+    LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, atom);
+    if (PostMessageA(conversation->partner, WM_DDE_DATA, (WPARAM)conversation->window, lParam)) {
+        *kept = ReleasePostedBlock(conversation->partner, data);
+        return true;
+    }
+    FreeDDElParam(WM_DDE_DATA, lParam);
+    GlobalDeleteAtom(atom);
+    if (data)
+        GlobalFree(data);
+    *kept = 0;
+    LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client", item,
+             conversation->share, conversation->node);
+    return false;
+}
+
+// Posts the frame's data with `flags` to the client (a warm link's notice
+// with no block), as postData does. False, logged, when memory runs out.
+static bool postFrameData(Conversation *conversation, const Frame *frame, WORD flags,
+                          HGLOBAL *kept)
 {
     bool warm = (frame->word & DataWarm) != 0;
-    HGLOBAL data = 0;
-    bool delivered = false;
-    if (warm || !IsHandleFormat(frame->format)) {
-        data = warm ? 0 : MakeDdeBlock(DdeRelease | flags, FormatOfFrame(frame), frame->data,
-                                       frame->dataLength);
-        ATOM item = GlobalAddAtomA(frame->name);
-        LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, item);
-        delivered = (warm || data) && PostMessageA(conversation->partner, WM_DDE_DATA,
-                                                   (WPARAM)conversation->window, lParam);
-        if (delivered) {
-            data = ReleasePostedBlock(conversation->partner, data);
-        } else {
-            FreeDDElParam(WM_DDE_DATA, lParam);
-            GlobalDeleteAtom(item);
-            if (data)
-                GlobalFree(data);
-        }
-    }
-    if (!delivered && !IsWindow(conversation->partner)) {
-        clientGone(conversation);
+    HGLOBAL data =
+        warm ? 0 : MakeDdeBlock(flags, FormatOfFrame(frame), frame->data, frame->dataLength);
+    if (!warm && !data) {
+        LogEvent("refused: data of \"%s\" from share %s at \\\\%s: no memory", frame->name,
+                 conversation->share, conversation->node);
+        *kept = 0;
         return false;
     }
-    if (!delivered)
-        LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client",
-                 frame->name, conversation->share, conversation->node);
-    if (!(flags & DdeAckReq))
-        return delivered;
-    // The block stays this side's until the ack: a refusal leaves it to the sender.
-    ByteBuffer &acks = conversation->dataAcks;
-    if (delivered && PushPending(&acks, FrameData, data, true, frame->name))
-        ((Pending *)(acks.bytes + acks.length) - 1)->ackOurs = ours;
-    else if (!ours)
-        sendDataAck(conversation, 0, frame->name);
-    return delivered;
+    return postData(conversation, data, frame->name, kept);
 }
 
-// Data from the server's node.
+// Whether the link may post `update` now: one that asks for an ack waits
+// until every ack asked for before it has come; others wait while
+// MaxPostedUpdates are not known to be taken.
+static bool hasRoomFor(const ClientLink *link, const Frame *update)
+{
+    return (update->word & DataAckReq) ? link->posted == link->unasked
+                                       : link->posted < MaxPostedUpdates;
+}
+
+// Posts a link's update; with fAckReq when the server asked for an ack, or
+// when it is the UpdatesPerAck-th since the last that asked: the client's
+// ack shows those were taken. The ack of one the server asked for goes
+// back to it, the others' end here. False when it cannot be posted.
+static bool postLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *update)
+{
+    bool serverAsked = (update->word & DataAckReq) != 0;
+    bool askAck = serverAsked || link->unasked + 1 >= UpdatesPerAck;
+    HGLOBAL kept;
+    if (!postFrameData(conversation, update, DdeRelease | (askAck ? DdeAckReq : 0), &kept)) {
+        if (serverAsked)
+            sendDataAck(conversation, 0, update->name);
+        return false;
+    }
+    link->posted++;
+    link->unasked++;
+    if (!askAck)
+        return true;
+    ByteBuffer &acks = conversation->dataAcks;
+    // The block stays this side's until the ack: a refusal leaves it to the sender.
+    if (PushPending(&acks, FrameData, kept, true, update->name)) {
+        Pending *entry = (Pending *)(acks.bytes + acks.length) - 1;
+        entry->ackOurs = !serverAsked;
+        entry->updates = (WORD)link->unasked;
+        entry->format = (WORD)link->format;
+    } else {
+        // An ack that cannot be followed: those updates count as taken.
+        link->posted -= link->unasked;
+        if (serverAsked)
+            sendDataAck(conversation, 0, update->name);
+    }
+    link->unasked = 0;
+    return true;
+}
+
+// Posts the link's waiting updates while it has room. False when the
+// client has gone (the conversation has ended then).
+static bool postWaitingUpdates(Conversation *conversation, ClientLink *link)
+{
+    Frame update;
+    DWORD size;
+    while (FirstClientLinkUpdate(link, &update, &size) && hasRoomFor(link, &update)) {
+        bool posted = postLinkUpdate(conversation, link, &update);
+        TakeClientLinkUpdate(link, size);
+        if (!posted && !IsWindow(conversation->partner)) {
+            clientGone(conversation);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A link's update from the server's node: kept as the link's value (a hot
+// link's), then posted when the link has room, or left waiting.
+static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame)
+{
+    if (link->waiting.length == link->waiting.start && hasRoomFor(link, frame)) {
+        if (!postLinkUpdate(conversation, link, frame) && !IsWindow(conversation->partner))
+            clientGone(conversation);
+        return;
+    }
+    if (QueueClientLinkUpdate(link, frame))
+        return;
+    LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
+             frame->name, conversation->share, conversation->node);
+    if (frame->word & DataAckReq)
+        sendDataAck(conversation, 0, frame->name);
+}
+
+// Data from the server's node: a link's update, a warm link's notice or the
+// answer to a request, handed to the client as WM_DDE_DATA. Data that
+// cannot reach the client (a handle format, which means nothing on this
+// node; a client that takes no more messages) is answered as refused: a
+// request's answer by a negative ack, data that asked for one by a negative
+// DataAck.
+static void restoredValue(Conversation *conversation, ClientLink *link, const Frame *frame);
+
 static void deliverData(Conversation *conversation, const Frame *frame)
 {
-    // The answer to this agent's own request after an outage is its link's
-    // update, not an answer the client waits for.
-    Pending *asked = (frame->word & DataResponse) ? FirstPending(&conversation->pending) : 0;
-    bool ours = asked && asked->answeredEarly;
-    WORD flags = ours ? TakeRestoredValue(conversation, asked, frame)
-                      : frame->word & (DataResponse | DataAckReq);
-    DWORD serial = conversation->serial;
-    bool delivered = postToClient(conversation, frame, flags, ours);
-    if (!(frame->word & DataResponse) || !ConversationOfSerial(serial))
+    bool warm = (frame->word & DataWarm) != 0;
+    bool response = (frame->word & DataResponse) != 0;
+    bool handleFormat = !warm && IsHandleFormat(frame->format);
+    UINT format = warm || handleFormat ? 0 : FormatOfFrame(frame);
+    ClientLink *link = format ? FindClientLink(conversation, frame->name, format) : 0;
+    if (link && !(link->options & AdviseDeferUpd))
+        SetClientLinkValue(conversation, link, format, frame->data, frame->dataLength);
+    if (link && !response) {
+        deliverLinkUpdate(conversation, link, frame);
         return;
-    answerFirstPending(conversation, delivered ? AckPositive : 0);
-    if (ours)
-        RestoreMoreLinks(conversation);
+    }
+    Pending *asked = response ? FirstPending(&conversation->pending) : 0;
+    if (asked && asked->answeredEarly) {
+        restoredValue(conversation, link, frame);
+        return;
+    }
+    HGLOBAL data = 0;
+    bool delivered = !handleFormat &&
+                     postFrameData(conversation, frame,
+                                   DdeRelease | (frame->word & (DataResponse | DataAckReq)), &data);
+    if (!delivered && !IsWindow(conversation->partner)) {
+        clientGone(conversation);
+        return;
+    }
+    if (handleFormat)
+        LogEvent("refused: data of \"%s\" from share %s at \\\\%s: a format of handles",
+                 frame->name, conversation->share, conversation->node);
+    // The block stays this side's until the ack: a refusal leaves it to the sender.
+    if ((frame->word & DataAckReq) &&
+        !(delivered && PushPending(&conversation->dataAcks, FrameData, data, true, frame->name)))
+        sendDataAck(conversation, 0, frame->name);
+    if (response)
+        transactionAnswered(conversation, delivered ? AckPositive : 0);
 }
 
-void NotifyClientOfLink(Conversation *conversation, const ClientLink *link)
+// The answer to this agent's own request after an outage: the current
+// value of `link`, which reaches the client as the link's update.
+static void restoredValue(Conversation *conversation, ClientLink *link, const Frame *frame)
+{
+    // The server's ack, should it want one, is given here: the client was not asked.
+    if (frame->word & DataAckReq)
+        sendDataAck(conversation, AckPositive, frame->name);
+    DWORD serial = conversation->serial;
+    if (link) {
+        Frame update = *frame;
+        update.word &= ~(DataResponse | DataAckReq);
+        deliverLinkUpdate(conversation, link, &update);
+    }
+    if (ConversationOfSerial(serial))
+        transactionAnswered(conversation, AckPositive);
+}
+
+void NotifyClientOfLink(Conversation *conversation, ClientLink *link)
 {
     Frame notice;
     InitFrame(&notice, FrameData, conversation->id);
     notice.word = DataWarm;
     lstrcpynA(notice.name, link->item, sizeof notice.name);
-    postToClient(conversation, &notice, 0, true);
+    deliverLinkUpdate(conversation, link, &notice);
 }
 
-// The client's acknowledgement of data sent with fAckReq.
+bool SendForLink(Conversation *conversation, BYTE kind, const ClientLink *link)
+{
+    Frame frame;
+    InitFrame(&frame, kind, conversation->id);
+    lstrcpynA(frame.name, link->item, sizeof frame.name);
+    if (kind == FrameAdvise)
+        frame.word = link->options;
+    ByteBuffer &pending = conversation->pending;
+    if (!SetFrameFormat(&frame, link->format) ||
+        !PushPending(&pending, kind, 0, false, link->item))
+        return false;
+    Pending *entry = (Pending *)(pending.bytes + pending.length) - 1;
+    entry->answeredEarly = true;
+    entry->format = (WORD)link->format;
+    entry->options = link->options;
+    return sendOrHold(conversation, &frame);
+}
+
+// A request on an item whose hot link stands with a known value is
+// answered at once from that value, as the server last sent it: unless an
+// answer to an earlier transaction, or an older update of that link, is
+// still to reach the client. False when it goes to the server.
+static bool answeredFromLink(Conversation *conversation, const Frame *request)
+{
+    ClientLink *link = FindClientLink(conversation, request->name, request->format);
+    if (!link || link->state != LinkStanding || !link->hasValue ||
+        link->waiting.length != link->waiting.start)
+        return false;
+    ByteBuffer &pending = conversation->pending;
+    for (int i = 0; i < PendingCount(&pending); i++)
+        if (!FirstPending(&pending)[i].answeredEarly)
+            return false;
+    HGLOBAL data = MakeDdeBlock(DdeResponse | DdeRelease, link->valueFormat, link->value,
+                                link->valueLength), kept;
+    return data && postData(conversation, data, request->name, &kept);
+}
+
+// The client's acknowledgement of data sent with fAckReq: a link's updates
+// taken make room for the next.
 static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
 {
     UINT_PTR status = 0, item = 0;
@@ -506,6 +765,13 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         GlobalFree(entry.handle);
     if (!entry.ackOurs)
         sendDataAck(conversation, (WORD)status, entry.item);
+    ClientLink *link = entry.updates ? FindClientLink(conversation, entry.item, entry.format) : 0;
+    if (link) {
+        link->posted = link->posted > entry.updates ? link->posted - entry.updates : 0;
+        if (link->posted < link->unasked)
+            link->unasked = link->posted;
+        postWaitingUpdates(conversation, link);
+    }
 }
 
 // ---- Frames from the serving node ------------------------------------------
@@ -517,16 +783,7 @@ static void refusedByNode(Conversation *conversation, const Frame *frame)
 
 static void answeredByNode(Conversation *conversation, const Frame *frame)
 {
-    // A link the server no longer takes after an outage: the client, which
-    // believes it stands, is not left waiting for its updates.
-    Pending *entry = FirstPending(&conversation->pending);
-    bool ours = entry && entry->answeredEarly;
-    bool linkLost = ours && entry->kind == FrameAdvise && !(frame->word & AckPositive);
-    answerFirstPending(conversation, frame->word);
-    if (linkLost)
-        FailConversation(conversation, "a link was not made again");
-    else if (ours)
-        RestoreMoreLinks(conversation);
+    transactionAnswered(conversation, frame->word);
 }
 
 const FrameRule ClientFrameRules[] = {

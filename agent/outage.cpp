@@ -17,10 +17,6 @@ const DWORD MaxGracePeriod = 3600;         // s
 // connection attempt a second.
 const DWORD FirstRetryDelay = 250;         // ms
 const DWORD LastRetryDelay = 1000;         // ms
-// This agent's own transactions on their way at once while links are made
-// again: the serving node queues a conversation's transactions for its
-// server only so far.
-const int RestoringAtOnce = 32;
 
 static void tryAgainLater(Conversation *conversation)
 {
@@ -54,12 +50,16 @@ bool KeepThroughOutage(Conversation *conversation, const Session *session, const
     FreeBuffer(&conversation->held);
     // What the links hold outlives the session it was charged to.
     ChargeClientConversationTo(conversation, 0);
-    // Every link is made again once the node is back.
-    conversation->linksToRestore = 0;
+    // What the links knew of their items is stale: their values are asked
+    // for again once the node is back, and their updates not yet posted
+    // (whose acks the node no longer waits for) are superseded.
     for (ClientLink *link = FirstClientLink(conversation); link;
          link = NextClientLink(conversation, link)) {
-        link->toRestore = true;
-        conversation->linksToRestore++;
+        ForgetClientLinkValue(conversation, link);
+        Frame update;
+        DWORD size;
+        while (FirstClientLinkUpdate(link, &update, &size))
+            TakeClientLinkUpdate(link, size);
     }
     conversation->session = 0;
     conversation->state = Reconnecting;
@@ -74,66 +74,24 @@ void TryNodeAgain(Conversation *conversation)
         tryAgainLater(conversation);
 }
 
-// Sends a transaction of this agent's own for `link` (its answer goes to no
-// client); false when it cannot be sent (the conversation is then ended,
-// which answers nobody for it).
-static bool sendForLink(Conversation *conversation, BYTE kind, const ClientLink *link)
-{
-    Frame frame;
-    InitFrame(&frame, kind, conversation->id);
-    lstrcpynA(frame.name, link->item, sizeof frame.name);
-    if (kind == FrameAdvise)
-        frame.word = link->options;
-    ByteBuffer &pending = conversation->pending;
-    if (!SetFrameFormat(&frame, link->format) ||
-        !PushPending(&pending, kind, 0, false, link->item))
-        return false;
-    Pending *entry = (Pending *)(pending.bytes + pending.length) - 1;
-    entry->answeredEarly = true;
-    entry->format = (WORD)link->format;
-    entry->options = link->options;
-    return SendFrame(conversation->session, &frame);
-}
-
 void ConversationRecovered(Conversation *conversation)
 {
     LogEvent("recovered: share %s at \\\\%s after %lu ms", conversation->share, conversation->node,
              GetTickCount() - conversation->outageSince);
     conversation->outageSince = 0;
-    RestoreMoreLinks(conversation);
-}
-
-static int ownTransactionsOnTheWay(Conversation *conversation)
-{
-    Pending *entries = FirstPending(&conversation->pending);
-    int count = 0;
-    for (int i = 0; i < PendingCount(&conversation->pending); i++)
-        if (entries[i].answeredEarly)
-            count++;
-    return count;
-}
-
-void RestoreMoreLinks(Conversation *conversation)
-{
-    if (conversation->state != Standing || conversation->linksToRestore <= 0)
-        return;
-    // Each link again with its options, then its item's current value: asked
-    // for on a hot link, announced on a warm one.
+    // Each link again with its options (one the server now refuses ends,
+    // visibly), then its item's current value: asked for on a hot link,
+    // announced on a warm one. Held in turn while many are on their way.
     DWORD serial = conversation->serial;
-    int onTheWay = ownTransactionsOnTheWay(conversation);
-    ClientLink *link = FirstClientLink(conversation);
-    for (; link && onTheWay < RestoringAtOnce; link = NextClientLink(conversation, link)) {
-        if (!link->toRestore)
-            continue;
-        link->toRestore = false;
-        conversation->linksToRestore--;
+    for (ClientLink *link = FirstClientLink(conversation); link;
+         link = NextClientLink(conversation, link)) {
         bool warm = (link->options & AdviseDeferUpd) != 0;
-        if (!sendForLink(conversation, FrameAdvise, link) ||
-            (!warm && !sendForLink(conversation, FrameRequest, link))) {
+        link->state = LinkAsked;
+        if (!SendForLink(conversation, FrameAdvise, link) ||
+            (!warm && !SendForLink(conversation, FrameRequest, link))) {
             FailConversation(conversation, "its links cannot be made again");
             return;
         }
-        onTheWay += warm ? 1 : 2;
         if (warm) {
             NotifyClientOfLink(conversation, link);
             // A client that has gone has ended the conversation.
@@ -141,19 +99,6 @@ void RestoreMoreLinks(Conversation *conversation)
                 return;
         }
     }
-    // Links the client ended meanwhile are not waited for.
-    if (!link)
-        conversation->linksToRestore = 0;
-}
-
-WORD TakeRestoredValue(Conversation *conversation, const Pending *asked, const Frame *data)
-{
-    ClientLink *link = FindClientLink(conversation, asked->item, asked->format);
-    if (!link)
-        return 0;
-    if (!(data->word & DataWarm))
-        SetClientLinkValue(conversation, link, FormatOfFrame(data), data->data, data->dataLength);
-    return (link->options & AdviseAckReq) ? DdeAckReq : 0;
 }
 
 void CheckOutage(Conversation *conversation, DWORD now)

@@ -43,9 +43,11 @@ struct Pending {
     BYTE kind;
     bool release;            // poke or data: fRelease
     bool refusedHere;        // refused by this agent: answered in its turn
-    bool answeredEarly;      // client: an advise the client had its ack for at once
+    bool answeredEarly;      // client: an advise the client had its ack for at once, or
+                             // this agent's own transaction after an outage: its
+                             // answer goes to no client
     bool ackOurs;            // client: data whose ack this agent asked for (never relayed)
-    bool linkUpdate;         // client: data of the link of `item` and `format`
+    WORD updates;            // client: the link updates its ack shows were taken
     WORD format;             // client: an advise's, unadvise's or link update's format
     WORD options;            // client: an advise's options (AdviseAckReq, AdviseDeferUpd)
     HGLOBAL handle;          // poke data, advise options, execute commands, data
@@ -83,7 +85,6 @@ struct Conversation {
     DWORD outageSince;
     DWORD gracePeriod;       // ms
     DWORD retryDelay;        // ms until the next try after this one fails
-    int linksToRestore;      // links with toRestore set
     // Serving side.
     StoredShare stored;
     bool hasStored;
@@ -156,11 +157,11 @@ struct ClientLink {
     DWORD valueLength;
     BYTE *value;
     // Updates toward the client.
-    int posted;              // posted and not yet acknowledged by the client
+    int posted;              // posted and not yet known to be taken by the client
+    int unasked;             // the last of those, posted without fAckReq
     ByteBuffer waiting;      // Data frames not yet posted, oldest first
     DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
     DWORD merged;            // updates replaced by a newer one before they were posted
-    bool toRestore;          // to be made again after an outage of the session (outage.cpp)
     char item[1];            // the item's name, allocated to its length
 };
 
@@ -184,7 +185,7 @@ void ForgetClientLinkValue(Conversation *conversation, ClientLink *link);
 // Adds a Data frame to the link's waiting updates. One that asks for no ack
 // replaces a newest waiting one that asks for none either (latest value
 // wins; nothing is reordered). False when the budget does not take it.
-bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame);
+bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame);
 // The oldest waiting update, without taking it; false when none waits.
 bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size);
 void TakeClientLinkUpdate(ClientLink *link, DWORD size);
@@ -249,8 +250,12 @@ void StartClientConversation(Conversation *conversation);
 // there is none; false when none can be opened (the reason logged).
 bool OpenOnNode(Conversation *conversation);
 // Tells the client of a warm link that its item may have changed (after an
-// outage): a notice whose ack, if the link asks for one, goes to no node.
-void NotifyClientOfLink(Conversation *conversation, const ClientLink *link);
+// outage), as the link's update.
+void NotifyClientOfLink(Conversation *conversation, ClientLink *link);
+// Sends (or holds in turn) this agent's own Advise or Request for `link`
+// after an outage: its answer goes to no client; a Request's data becomes
+// the link's update. False when it cannot travel.
+bool SendForLink(Conversation *conversation, BYTE kind, const ClientLink *link);
 void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckClientConversation(Conversation *conversation, DWORD now);
 // Answers every transaction still waiting with a negative ack of `status`.
@@ -268,16 +273,8 @@ bool KeepThroughOutage(Conversation *conversation, const Session *session, const
 void TryNodeAgain(Conversation *conversation);
 // The conversation stands again: its links are made again and their items'
 // current values asked for (a warm link's client is told its item may have
-// changed), a few at a time (RestoreMoreLinks).
+// changed).
 void ConversationRecovered(Conversation *conversation);
-// One of this agent's own transactions after an outage is answered: more
-// links are made again.
-void RestoreMoreLinks(Conversation *conversation);
-// The current value `data` of the link that `asked` (this agent's own
-// request after an outage) was made for: kept as the link's last value.
-// Gives the flags of the link's update to the client: DdeAckReq when the
-// link asks for acks.
-WORD TakeRestoredValue(Conversation *conversation, const Pending *asked, const Frame *data);
 // Once a second: a conversation whose grace period is over ends.
 void CheckOutage(Conversation *conversation, DWORD now);
 // "reconnecting, N s left" for a conversation in an outage.
