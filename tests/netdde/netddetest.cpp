@@ -88,30 +88,35 @@ std::vector<std::string> listedConnections(const SessionEntry &session)
     return lines;
 }
 
-void mapNode(const char *node, const std::string &where, int gracePeriod)
+bool mapNode(const char *node, const std::string &where)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG result = where.empty() ? RegDeleteValueA(key, node)
+                                : RegSetValueExA(key, node, 0, REG_SZ, (const BYTE *)where.c_str(),
+                                                 (DWORD)where.size() + 1);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+void setGracePeriod(const char *node, int seconds)
 {
     std::string nodeKey = std::string("Software\\Tessaseg\\Nodes\\") + node;
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-        if (where.empty())
-            RegDeleteValueA(key, node);
-        else
-            RegSetValueExA(key, node, 0, REG_SZ, (const BYTE *)where.c_str(),
-                           (DWORD)where.size() + 1);
-        RegCloseKey(key);
-    }
-    bool opened = gracePeriod < 0
-                      ? RegOpenKeyExA(HKEY_LOCAL_MACHINE, nodeKey.c_str(), 0, KEY_ALL_ACCESS,
-                                      &key) == ERROR_SUCCESS
-                      : RegCreateKeyExA(HKEY_LOCAL_MACHINE, nodeKey.c_str(), 0, nullptr, 0,
-                                        KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS;
-    if (opened) {
-        DWORD seconds = (DWORD)gracePeriod;
-        if (gracePeriod < 0)
+    if (seconds < 0) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, nodeKey.c_str(), 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
             RegDeleteValueA(key, "GracePeriod");
-        else
-            RegSetValueExA(key, "GracePeriod", 0, REG_DWORD, (const BYTE *)&seconds, sizeof seconds);
+            RegCloseKey(key);
+        }
+        return;
+    }
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, nodeKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        DWORD value = (DWORD)seconds;
+        RegSetValueExA(key, "GracePeriod", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
         RegCloseKey(key);
     }
 }

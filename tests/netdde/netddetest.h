@@ -49,9 +49,10 @@ bool agentShows(pt::RunningAgent &agent, const std::string &text);
 // The password dialog the agent shows, or null when none comes in time.
 HWND waitForPasswordDialog(pt::RunningAgent &agent);
 
-// Node `node` of the node map reached at `where` ("host:port"; "" removes it),
-// with its GracePeriod setting (seconds; -1 removes it).
-void mapNode(const char *node, const std::string &where, int gracePeriod = -1);
+// Points node `node` of the node map at `where` ("host:port"); "" removes it.
+bool mapNode(const char *node, const std::string &where);
+// Sets node `node`'s GracePeriod (seconds); -1 removes it.
+void setGracePeriod(const char *node, int seconds);
 
 // A TCP relay from a port of its own to the agent's, carrying any number of
 // connections, that a test breaks and mends as a network or a restarted

@@ -28,12 +28,15 @@ struct RelayedNodeFixture {
 
     bool start(std::vector<pt::TestShare> shares, const char *serverOptions, int gracePeriod = -1)
     {
-        if (!node.start(shares, serverOptions) || !relay.start(node.agent.port()))
-            return false;
-        mapNode(RelayedNode, "127.0.0.1:" + std::to_string(relay.port()), gracePeriod);
-        return true;
+        setGracePeriod(RelayedNode, gracePeriod);
+        return node.start(shares, serverOptions) && relay.start(node.agent.port()) &&
+               mapNode(RelayedNode, "127.0.0.1:" + std::to_string(relay.port()));
     }
-    ~RelayedNodeFixture() { mapNode(RelayedNode, ""); }
+    ~RelayedNodeFixture()
+    {
+        mapNode(RelayedNode, "");
+        setGracePeriod(RelayedNode, -1);
+    }
 
     // The session drops and the node stays unreachable until mend().
     void breakOff()
