@@ -81,6 +81,8 @@ static void drawState()
                   ConversationCountOn(session), session->state == SessionReady ? "" : " (opening)");
         addLine(line);
     }
+    for (int i = 0; DescribeReconnectingNode(i, line, sizeof line); i++)
+        addLine(line);
     addLine("Conversations:");
     for (int i = 0; DescribeConversation(i, line, sizeof line); i++)
         addLine(line);
@@ -148,8 +150,8 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
     if (data->dwData == AgentListConnections)
         return listConnections(replyWindow, session);
     // A sent message: the session ends from the window's loop, not under a
-    // caller that may still use it.
-    EndSessionSoon(session, "closed on this node");
+    // caller that may still use it (nor are its conversations freed here).
+    CloseServedSession(session);
     return NDDE_NO_ERROR;
 }
 
@@ -222,6 +224,7 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_DESTROY:
         KillTimer(window, DueWorkTimer);
+        EndClientConversations();
         EndAllSessions();
         stateList = 0;
         PostQuitMessage(0);

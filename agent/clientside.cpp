@@ -7,12 +7,25 @@
 // client sends meanwhile are held in order and sent once it stands. Each
 // transaction sent waits in `pending` for its answer (an Ack, or Data
 // answering a Request), which is handed to the client in the same order.
+// Each advise link the client makes is kept in the conversation's link
+// table (clientlinks.cpp) once its server took it.
 #include "relay.h"
+#include "nodemap.h"
 #include "prompt.h"
 
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
 const UINT InitiateAnswerTimeout = 1000;  // ms a DDE client has to take the initiate's answer
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
+// Transactions on their way to the node at once; more wait here, so that a
+// client that is told at once its links stand (FastAdvise) cannot fill
+// the queue of the server's side.
+const int MaxTransactionsSent = 192;
+// A link's updates posted to the client and not yet known to be taken;
+// newer ones wait here, merged unless they ask for an ack. Every
+// UpdatesPerAck-th asks the client for an ack: a client takes its messages
+// in order, so its ack shows that it took those before too.
+const int MaxPostedUpdates = 32;
+const int UpdatesPerAck = 8;
 
 // ---- Answers to the DDE client ---------------------------------------------
 
@@ -25,21 +38,64 @@ static void postAck(Conversation *conversation, WORD status, const Pending *entr
         FreeDDElParam(WM_DDE_ACK, lParam);
         if (entry->kind != FrameExecute)
             GlobalDeleteAtom((ATOM)high);
+        LogEvent("refused: an answer on \"%s\" from share %s at \\\\%s cannot reach its client",
+                 entry->item, conversation->share, conversation->node);
     }
 }
 
-// Hands the answer `status` to the oldest transaction, then
+static void dropLink(Conversation *conversation, ClientLink *link);
+
+// The node's answer to an advise or unadvise, kept in the link table: a
+// link stands once its server took it and goes once it ended it. A refused
+// advise the client was told was taken ends its link here, visibly.
+static void linkAnswered(Conversation *conversation, const Pending *entry, WORD status)
+{
+    bool positive = (status & AckPositive) != 0;
+    if (entry->kind == FrameAdvise || entry->kind == FrameUnadvise)
+        ShowAgentState();       // its memory of sessions changes
+    if (entry->kind == FrameAdvise) {
+        ClientLink *link = FindClientLink(conversation, entry->item, entry->format);
+        // An advise that came again after its link was refused and dropped.
+        if (!link && positive)
+            link = AddClientLink(conversation, entry->item, entry->format, entry->options);
+        if (link && positive) {
+            link->state = LinkStanding;
+            link->options = entry->options;
+            // A warm link's value would go stale: its notices carry none.
+            if (link->options & AdviseDeferUpd)
+                ForgetClientLinkValue(conversation, link);
+        } else if (link && link->state == LinkAsked) {
+            if (entry->answeredEarly)
+                LogEvent("link ended: the server of share %s at \\\\%s refused \"%s\"",
+                         conversation->share, conversation->node, entry->item);
+            dropLink(conversation, link);
+        }
+    } else if (entry->kind == FrameUnadvise && positive) {
+        // No item: every link; format 0: the item's links in every format.
+        ClientLink *link = FirstClientLink(conversation);
+        while (link) {
+            ClientLink *next = NextClientLink(conversation, link);
+            if ((!entry->item[0] || isSameDdeName(link->item, entry->item)) &&
+                (!entry->format || entry->format == link->format))
+                dropLink(conversation, link);
+            link = next;
+        }
+    }
+}
+
+// Hands the node's answer `status` to the oldest transaction, then
 // refuses those this agent refused that follow it.
 static void answerFirstPending(Conversation *conversation, WORD status)
 {
     Pending *entry = FirstPending(&conversation->pending);
     if (!entry)
         return;
+    linkAnswered(conversation, entry, status);
     // A positive answer gives poke data and advise options to the server side.
-    if ((status & AckPositive) &&
+    if ((status & AckPositive) && entry->handle &&
         ((entry->kind == FramePoke && entry->release) || entry->kind == FrameAdvise))
         GlobalFree(entry->handle);
-    if (entry->kind != FrameRequest || !(status & AckPositive))
+    if ((entry->kind != FrameRequest || !(status & AckPositive)) && !entry->answeredEarly)
         postAck(conversation, status, entry);
     ConsumeBytes(&conversation->pending, sizeof(Pending));
     while ((entry = FirstPending(&conversation->pending)) != 0 && entry->refusedHere) {
@@ -54,10 +110,21 @@ void FailConversation(Conversation *conversation, const char *reason)
     EndConversation(conversation, true);
 }
 
-void RefuseClientPending(Conversation *conversation)
+void RefuseClientPending(Conversation *conversation, WORD status)
 {
-    while (FirstPending(&conversation->pending))
-        answerFirstPending(conversation, 0);
+    Pending *entry;
+    while ((entry = FirstPending(&conversation->pending)) != 0) {
+        if (!entry->answeredEarly) {
+            // A link the client is told was not made is not made again either.
+            ClientLink *link = entry->kind == FrameAdvise
+                                   ? FindClientLink(conversation, entry->item, entry->format) : 0;
+            if (link && link->state == LinkAsked)
+                dropLink(conversation, link);
+            postAck(conversation, status, entry);
+        }
+        ConsumeBytes(&conversation->pending, sizeof(Pending));
+    }
+    conversation->transactionsSent = 0;
 }
 
 // ---- Opening ---------------------------------------------------------------
@@ -135,22 +202,30 @@ static void reopen(Conversation *conversation)
     sendOpen(conversation);
 }
 
-void StartClientConversation(Conversation *conversation)
+bool OpenOnNode(Conversation *conversation)
 {
     Session *session = SessionToNode(conversation->node);
-    if (!session) {
-        FailConversation(conversation, "unknown node");
-        return;
-    }
+    if (!session)
+        return false;
     conversation->session = session;
+    ChargeClientConversationTo(conversation, &session->budget);
     conversation->id = session->nextConversation++;
     conversation->state = WaitingForSession;
-    const char *remembered = RememberedPassword(conversation->node, conversation->share);
-    conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
-    lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
+    conversation->startedAt = GetTickCount();
     if (session->state == SessionReady)
         sendOpen(conversation);
     ShowAgentState();
+    return true;
+}
+
+void StartClientConversation(Conversation *conversation)
+{
+    conversation->fastAdvise = NodeSetting(conversation->node, "FastAdvise", 0, 1) != 0;
+    const char *remembered = RememberedPassword(conversation->node, conversation->share);
+    conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
+    lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
+    if (!OpenOnNode(conversation))
+        FailConversation(conversation, "unknown node");
 }
 
 void SessionReadyForConversations(Session *session)
@@ -178,7 +253,13 @@ static void answerChallenge(Conversation *conversation, const Frame *challenge)
     SendFrame(conversation->session, &proof);
 }
 
-// Sends the held transactions, in the order the client sent them.
+static bool isTransaction(BYTE kind)
+{
+    return kind >= FrameRequest && kind <= FrameUnadvise;
+}
+
+// Sends the held frames, in the order the client sent them, while fewer
+// than MaxTransactionsSent transactions are on their way.
 static void sendHeld(Conversation *conversation)
 {
     ByteBuffer &held = conversation->held;
@@ -186,8 +267,13 @@ static void sendHeld(Conversation *conversation)
     DWORD size;
     while (ReadFrame(held.bytes + held.start, held.length - held.start, &frame, &size) ==
            FrameComplete) {
+        bool transaction = isTransaction(frame.kind);
+        if (transaction && conversation->transactionsSent >= MaxTransactionsSent)
+            return;
+        // One that cannot be sent ends the session, and every transaction with it.
         frame.conversation = conversation->id;
         SendFrame(conversation->session, &frame);
+        conversation->transactionsSent += transaction;
         ConsumeBytes(&held, size);
     }
     FreeBuffer(&held);
@@ -210,12 +296,17 @@ static void conversationOpened(Conversation *conversation, const Frame *opened)
     LogEvent("conversation on %s at \\\\%s: access #%u", conversation->share,
              conversation->node, opened->data[0] | opened->data[1] << 8);
     sendHeld(conversation);
+    if (conversation->outageSince)
+        ConversationRecovered(conversation);
     ShowAgentState();
 }
 
 static void conversationRefused(Conversation *conversation, UINT code)
 {
-    if (code == NDDE_ACCESS_DENIED && conversation->passwordSource != FromUser) {
+    // Opened again after an outage with the proof that opened it first: a
+    // refusal now (share gone, password changed) is final, the user is not asked.
+    if (code == NDDE_ACCESS_DENIED && conversation->passwordSource != FromUser &&
+        !conversation->outageSince) {
         // Neither a remembered password nor none at all: ask the user.
         if (conversation->passwordSource == FromMemory) {
             conversation->passwordSource = EmptyPassword;
@@ -254,43 +345,74 @@ void AskPasswordFor(DWORD serial)
 
 // ---- Transactions ----------------------------------------------------------
 
-// Sends a transaction frame now, or holds it until the conversation stands
-// (its id is given when it is sent: every new Open takes a new one).
+// Sends a frame now, or holds it until the conversation stands (its id is
+// given when it is sent: every new Open takes a new one). A transaction is
+// also held while others are held or MaxTransactionsSent are on their way.
 // False when it cannot travel (it breaks a frame rule, or memory runs out).
 static bool sendOrHold(Conversation *conversation, Frame *frame)
 {
-    if (conversation->state == Standing)
-        return SendFrame(conversation->session, frame);
-    frame->conversation = HeldConversationId;
-    return AppendFrame(&conversation->held, frame);
+    bool transaction = isTransaction(frame->kind);
+    bool sendNow = conversation->state == Standing &&
+                   (!transaction || (conversation->held.length == conversation->held.start &&
+                                     conversation->transactionsSent < MaxTransactionsSent));
+    if (!sendNow) {
+        frame->conversation = HeldConversationId;
+        return AppendFrame(&conversation->held, frame);
+    }
+    if (!SendFrame(conversation->session, frame))
+        return false;
+    conversation->transactionsSent += transaction;
+    return true;
+}
+
+// Tells the client at once that its advise was taken (FastAdvise); the
+// node's answer is awaited all the same, and a refusal ends the link.
+static void answerAdviseEarly(Conversation *conversation, Pending *entry)
+{
+    postAck(conversation, AckPositive, entry);
+    GlobalFree(entry->handle);
+    entry->handle = 0;
+    entry->answeredEarly = true;
 }
 
 // A transaction from the DDE client: relayed, or refused in its turn when it
 // cannot be (no such clipboard format, a handle format, too much data, a
-// name no frame may carry). Nothing else of the conversation is touched.
+// name no frame may carry, no room for its link). Nothing else of the
+// conversation is touched.
 static void relayTransaction(Conversation *conversation, Frame *frame, HGLOBAL handle,
                              bool release, bool relayable)
 {
     ByteBuffer &pending = conversation->pending;
-    if (!PushPending(&pending, frame->kind, handle, release, frame->name)) {
+    // While the node is being reached again, the client hears busy at once.
+    bool outage = conversation->outageSince != 0;
+    if (outage || !PushPending(&pending, frame->kind, handle, release, frame->name)) {
         Pending refused = {};
         refused.kind = frame->kind;
         refused.handle = handle;
         lstrcpynA(refused.item, frame->name, sizeof refused.item);
-        postAck(conversation, 0, &refused);
+        postAck(conversation, outage ? AckBusy : 0, &refused);
         return;
     }
-    if (relayable && sendOrHold(conversation, frame))
+    Pending *last = (Pending *)(pending.bytes + pending.length) - 1;
+    last->format = frame->format;
+    last->options = frame->word;
+    if (frame->kind == FrameAdvise && relayable)
+        relayable = AddClientLink(conversation, frame->name, last->format, frame->word) != 0;
+    if (relayable && sendOrHold(conversation, frame)) {
+        if (frame->kind == FrameAdvise && conversation->fastAdvise)
+            answerAdviseEarly(conversation, last);
         return;
+    }
     LogEvent("refused: a transaction on \"%s\" of share %s at \\\\%s cannot be sent",
              frame->name, conversation->share, conversation->node);
-    Pending *last = (Pending *)(pending.bytes + pending.length) - 1;
     last->refusedHere = true;
     if (PendingCount(&pending) == 1) {
         postAck(conversation, 0, last);
         ConsumeBytes(&pending, sizeof(Pending));
     }
 }
+
+static bool answeredFromLink(Conversation *conversation, const Frame *request);
 
 static void clientTransaction(Conversation *conversation, UINT message, LPARAM lParam)
 {
@@ -351,9 +473,20 @@ static void clientTransaction(Conversation *conversation, UINT message, LPARAM l
     }
     if (high && message != WM_DDE_EXECUTE)
         GlobalDeleteAtom((ATOM)high);
+    if (frame.kind == FrameRequest && relayable && answeredFromLink(conversation, &frame))
+        return;
     relayTransaction(conversation, &frame, handle, release, relayable);
     if (handle && (message == WM_DDE_POKE || message == WM_DDE_ADVISE || message == WM_DDE_EXECUTE))
         GlobalUnlock(handle);
+}
+
+// A transaction answered by the node: the next held one may go.
+static void transactionAnswered(Conversation *conversation, WORD status)
+{
+    if (conversation->transactionsSent > 0)
+        conversation->transactionsSent--;
+    answerFirstPending(conversation, status);
+    sendHeld(conversation);
 }
 
 // Answers the serving node's data of `item` that asked for an ack.
@@ -366,6 +499,19 @@ static void sendDataAck(Conversation *conversation, WORD status, const char *ite
     sendOrHold(conversation, &frame);
 }
 
+// Removes a link; its waiting updates that asked for an ack are refused.
+static void dropLink(Conversation *conversation, ClientLink *link)
+{
+    Frame update;
+    DWORD size;
+    while (FirstClientLinkUpdate(link, &update, &size)) {
+        if (update.word & DataAckReq)
+            sendDataAck(conversation, 0, update.name);
+        TakeClientLinkUpdate(link, size);
+    }
+    RemoveClientLink(conversation, link);
+}
+
 // A DDE client that ended without a terminate leaves nobody to answer: its
 // conversation ends here and on the serving node.
 static void clientGone(Conversation *conversation)
@@ -375,48 +521,233 @@ static void clientGone(Conversation *conversation)
     EndConversation(conversation, true);
 }
 
-// Data from the server's node: handed to the client as WM_DDE_DATA. Data
-// that cannot reach the client (a handle format, which means nothing on this
+// Posts WM_DDE_DATA of `item` carrying `data` (null: a warm link's notice)
+// to the client. Once posted the block is the client's, but for what
+// ReleasePostedBlock leaves this side (in *kept). False, with the block
+// freed and the failure logged, when it cannot be posted.
+static bool postData(Conversation *conversation, HGLOBAL data, const char *item, HGLOBAL *kept)
+{
+    ATOM atom = GlobalAddAtomA(item);
+    LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, atom);
+    if (PostMessageA(conversation->partner, WM_DDE_DATA, (WPARAM)conversation->window, lParam)) {
+        *kept = ReleasePostedBlock(conversation->partner, data);
+        return true;
+    }
+    FreeDDElParam(WM_DDE_DATA, lParam);
+    GlobalDeleteAtom(atom);
+    if (data)
+        GlobalFree(data);
+    *kept = 0;
+    LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client", item,
+             conversation->share, conversation->node);
+    return false;
+}
+
+// Posts the frame's data with `flags` to the client (a warm link's notice
+// with no block), as postData does. False, logged, when memory runs out.
+static bool postFrameData(Conversation *conversation, const Frame *frame, WORD flags,
+                          HGLOBAL *kept)
+{
+    bool warm = (frame->word & DataWarm) != 0;
+    HGLOBAL data =
+        warm ? 0 : MakeDdeBlock(flags, FormatOfFrame(frame), frame->data, frame->dataLength);
+    if (!warm && !data) {
+        LogEvent("refused: data of \"%s\" from share %s at \\\\%s: no memory", frame->name,
+                 conversation->share, conversation->node);
+        *kept = 0;
+        return false;
+    }
+    return postData(conversation, data, frame->name, kept);
+}
+
+// Whether the link may post `update` now: one that asks for an ack waits
+// until every ack asked for before it has come; others wait while
+// MaxPostedUpdates are not known to be taken.
+static bool hasRoomFor(const ClientLink *link, const Frame *update)
+{
+    return (update->word & DataAckReq) ? link->posted == link->unasked
+                                       : link->posted < MaxPostedUpdates;
+}
+
+// Posts a link's update; with fAckReq when the server asked for an ack, or
+// when it is the UpdatesPerAck-th since the last that asked: the client's
+// ack shows those were taken. The ack of one the server asked for goes
+// back to it, the others' end here. False when it cannot be posted.
+static bool postLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *update)
+{
+    bool serverAsked = (update->word & DataAckReq) != 0;
+    bool askAck = serverAsked || link->unasked + 1 >= UpdatesPerAck;
+    HGLOBAL kept;
+    if (!postFrameData(conversation, update, DdeRelease | (askAck ? DdeAckReq : 0), &kept)) {
+        if (serverAsked)
+            sendDataAck(conversation, 0, update->name);
+        return false;
+    }
+    link->posted++;
+    link->unasked++;
+    if (!askAck)
+        return true;
+    ByteBuffer &acks = conversation->dataAcks;
+    // The block stays this side's until the ack: a refusal leaves it to the sender.
+    if (PushPending(&acks, FrameData, kept, true, update->name)) {
+        Pending *entry = (Pending *)(acks.bytes + acks.length) - 1;
+        entry->ackOurs = !serverAsked;
+        entry->updates = (WORD)link->unasked;
+        entry->format = (WORD)link->format;
+    } else {
+        // An ack that cannot be followed: those updates count as taken.
+        link->posted -= link->unasked;
+        if (serverAsked)
+            sendDataAck(conversation, 0, update->name);
+    }
+    link->unasked = 0;
+    return true;
+}
+
+// Posts the link's waiting updates while it has room. False when the
+// client has gone (the conversation has ended then).
+static bool postWaitingUpdates(Conversation *conversation, ClientLink *link)
+{
+    Frame update;
+    DWORD size;
+    while (FirstClientLinkUpdate(link, &update, &size) && hasRoomFor(link, &update)) {
+        bool posted = postLinkUpdate(conversation, link, &update);
+        TakeClientLinkUpdate(link, size);
+        if (!posted && !IsWindow(conversation->partner)) {
+            clientGone(conversation);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A link's update from the server's node: kept as the link's value (a hot
+// link's), then posted when the link has room, or left waiting.
+static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame)
+{
+    if (link->waiting.length == link->waiting.start && hasRoomFor(link, frame)) {
+        if (!postLinkUpdate(conversation, link, frame) && !IsWindow(conversation->partner))
+            clientGone(conversation);
+        return;
+    }
+    if (QueueClientLinkUpdate(link, frame))
+        return;
+    LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
+             frame->name, conversation->share, conversation->node);
+    if (frame->word & DataAckReq)
+        sendDataAck(conversation, 0, frame->name);
+}
+
+// Data from the server's node: a link's update, a warm link's notice or the
+// answer to a request, handed to the client as WM_DDE_DATA. Data that
+// cannot reach the client (a handle format, which means nothing on this
 // node; a client that takes no more messages) is answered as refused: a
 // request's answer by a negative ack, data that asked for one by a negative
 // DataAck.
+static void restoredValue(Conversation *conversation, ClientLink *link, const Frame *frame);
+
 static void deliverData(Conversation *conversation, const Frame *frame)
 {
     bool warm = (frame->word & DataWarm) != 0;
-    HGLOBAL data = 0;
-    bool delivered = false;
-    if (warm || !IsHandleFormat(frame->format)) {
-        WORD flags = DdeRelease | (frame->word & (DataResponse | DataAckReq));
-        data = warm ? 0 : MakeDdeBlock(flags, FormatOfFrame(frame), frame->data, frame->dataLength);
-        ATOM item = GlobalAddAtomA(frame->name);
-        LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, item);
-        delivered = (warm || data) && PostMessageA(conversation->partner, WM_DDE_DATA,
-                                                   (WPARAM)conversation->window, lParam);
-        if (delivered) {
-            data = ReleasePostedBlock(conversation->partner, data);
-        } else {
-            FreeDDElParam(WM_DDE_DATA, lParam);
-            GlobalDeleteAtom(item);
-            if (data)
-                GlobalFree(data);
-        }
+    bool response = (frame->word & DataResponse) != 0;
+    bool handleFormat = !warm && IsHandleFormat(frame->format);
+    UINT format = warm || handleFormat ? 0 : FormatOfFrame(frame);
+    ClientLink *link = format ? FindClientLink(conversation, frame->name, format) : 0;
+    if (link && !(link->options & AdviseDeferUpd))
+        SetClientLinkValue(conversation, link, format, frame->data, frame->dataLength);
+    if (link && !response) {
+        deliverLinkUpdate(conversation, link, frame);
+        return;
     }
+    Pending *asked = response ? FirstPending(&conversation->pending) : 0;
+    if (asked && asked->answeredEarly) {
+        restoredValue(conversation, link, frame);
+        return;
+    }
+    HGLOBAL data = 0;
+    bool delivered = !handleFormat &&
+                     postFrameData(conversation, frame,
+                                   DdeRelease | (frame->word & (DataResponse | DataAckReq)), &data);
     if (!delivered && !IsWindow(conversation->partner)) {
         clientGone(conversation);
         return;
     }
-    if (!delivered)
-        LogEvent("refused: data of \"%s\" from share %s at \\\\%s cannot reach its client",
+    if (handleFormat)
+        LogEvent("refused: data of \"%s\" from share %s at \\\\%s: a format of handles",
                  frame->name, conversation->share, conversation->node);
     // The block stays this side's until the ack: a refusal leaves it to the sender.
     if ((frame->word & DataAckReq) &&
         !(delivered && PushPending(&conversation->dataAcks, FrameData, data, true, frame->name)))
         sendDataAck(conversation, 0, frame->name);
-    if (frame->word & DataResponse)
-        answerFirstPending(conversation, delivered ? AckPositive : 0);
+    if (response)
+        transactionAnswered(conversation, delivered ? AckPositive : 0);
 }
 
-// The client's acknowledgement of data sent with fAckReq.
+// The answer to this agent's own request after an outage: the current
+// value of `link`, which reaches the client as the link's update.
+static void restoredValue(Conversation *conversation, ClientLink *link, const Frame *frame)
+{
+    // The server's ack, should it want one, is given here: the client was not asked.
+    if (frame->word & DataAckReq)
+        sendDataAck(conversation, AckPositive, frame->name);
+    DWORD serial = conversation->serial;
+    if (link) {
+        Frame update = *frame;
+        update.word &= ~(DataResponse | DataAckReq);
+        deliverLinkUpdate(conversation, link, &update);
+    }
+    if (ConversationOfSerial(serial))
+        transactionAnswered(conversation, AckPositive);
+}
+
+void NotifyClientOfLink(Conversation *conversation, ClientLink *link)
+{
+    Frame notice;
+    InitFrame(&notice, FrameData, conversation->id);
+    notice.word = DataWarm;
+    lstrcpynA(notice.name, link->item, sizeof notice.name);
+    deliverLinkUpdate(conversation, link, &notice);
+}
+
+bool SendForLink(Conversation *conversation, BYTE kind, const ClientLink *link)
+{
+    Frame frame;
+    InitFrame(&frame, kind, conversation->id);
+    lstrcpynA(frame.name, link->item, sizeof frame.name);
+    if (kind == FrameAdvise)
+        frame.word = link->options;
+    ByteBuffer &pending = conversation->pending;
+    if (!SetFrameFormat(&frame, link->format) ||
+        !PushPending(&pending, kind, 0, false, link->item))
+        return false;
+    Pending *entry = (Pending *)(pending.bytes + pending.length) - 1;
+    entry->answeredEarly = true;
+    entry->format = (WORD)link->format;
+    entry->options = link->options;
+    return sendOrHold(conversation, &frame);
+}
+
+// A request on an item whose hot link stands with a known value is
+// answered at once from that value, as the server last sent it: unless an
+// answer to an earlier transaction, or an older update of that link, is
+// still to reach the client. False when it goes to the server.
+static bool answeredFromLink(Conversation *conversation, const Frame *request)
+{
+    ClientLink *link = FindClientLink(conversation, request->name, request->format);
+    if (!link || link->state != LinkStanding || !link->hasValue ||
+        link->waiting.length != link->waiting.start)
+        return false;
+    ByteBuffer &pending = conversation->pending;
+    for (int i = 0; i < PendingCount(&pending); i++)
+        if (!FirstPending(&pending)[i].answeredEarly)
+            return false;
+    HGLOBAL data = MakeDdeBlock(DdeResponse | DdeRelease, link->valueFormat, link->value,
+                                link->valueLength), kept;
+    return data && postData(conversation, data, request->name, &kept);
+}
+
+// The client's acknowledgement of data sent with fAckReq: a link's updates
+// taken make room for the next.
 static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
 {
     UINT_PTR status = 0, item = 0;
@@ -433,7 +764,15 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         return;
     if (!(status & AckPositive) && entry.handle)
         GlobalFree(entry.handle);
-    sendDataAck(conversation, (WORD)status, entry.item);
+    if (!entry.ackOurs)
+        sendDataAck(conversation, (WORD)status, entry.item);
+    ClientLink *link = entry.updates ? FindClientLink(conversation, entry.item, entry.format) : 0;
+    if (link) {
+        link->posted = link->posted > entry.updates ? link->posted - entry.updates : 0;
+        if (link->posted < link->unasked)
+            link->unasked = link->posted;
+        postWaitingUpdates(conversation, link);
+    }
 }
 
 // ---- Frames from the serving node ------------------------------------------
@@ -445,7 +784,7 @@ static void refusedByNode(Conversation *conversation, const Frame *frame)
 
 static void answeredByNode(Conversation *conversation, const Frame *frame)
 {
-    answerFirstPending(conversation, frame->word);
+    transactionAnswered(conversation, frame->word);
 }
 
 const FrameRule ClientFrameRules[] = {
@@ -474,7 +813,9 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
         clientGone(conversation);
         return;
     }
-    if (conversation->state != Standing && conversation->state != AskingPassword &&
-        now - conversation->startedAt >= OpenTimeout)
+    if (conversation->outageSince)
+        CheckOutage(conversation, now);
+    else if (conversation->state != Standing && conversation->state != AskingPassword &&
+             now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");
 }

@@ -325,6 +325,7 @@ static void freeConversation(Conversation *conversation)
     FreeBuffer(&conversation->queue);
     FreeBuffer(&conversation->pending);
     FreeBuffer(&conversation->dataAcks);
+    FreeClientLinks(conversation);
     HeapFree(GetProcessHeap(), 0, conversation);
 }
 
@@ -342,6 +343,7 @@ void DeleteConversation(Conversation *conversation)
     // Its links' waiting values go with it, off its session's budget.
     DropWaitingValues(conversation);
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
+    KillTimer(conversation->window, ReconnectTimer);
     // The window waits for the partner's terminate from now on, so that one
     // that comes before the conversation is freed is known for what it is.
     conversation->windowKept = conversation->partner && !conversation->partnerTerminated &&
@@ -350,6 +352,7 @@ void DeleteConversation(Conversation *conversation)
                                                    conversation->serving);
     // Its memory is no longer its session's (which may end before it is freed).
     DetachBuffer(&conversation->queue);
+    ChargeClientConversationTo(conversation, 0);
     conversation->nextEnded = endedConversations;
     endedConversations = conversation;
     // Freed from a posted message (or the next check, if the window goes first).
@@ -371,7 +374,7 @@ static void freeEndedConversations()
 void EndConversation(Conversation *conversation, bool tellNode)
 {
     if (!conversation->serving)
-        RefuseClientPending(conversation);
+        RefuseClientPending(conversation, 0);
     if (conversation->partner)
         PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
     if (tellNode && conversation->serving)
@@ -381,12 +384,30 @@ void EndConversation(Conversation *conversation, bool tellNode)
     DeleteConversation(conversation);
 }
 
+void EndClientConversations()
+{
+    for (int i = conversationCount - 1; i >= 0; i--)
+        if (i < conversationCount && !conversations[i]->serving)
+            EndConversation(conversations[i], true);
+}
+
+void CloseServedSession(Session *session)
+{
+    for (int i = conversationCount - 1; i >= 0; i--)
+        if (i < conversationCount && conversations[i]->serving &&
+            conversations[i]->session == session)
+            EndConversation(conversations[i], true);
+    EndSessionAfterSending(session, "closed on this node");
+}
+
 void EndConversationsOf(Session *session, const char *reason)
 {
     for (int i = conversationCount - 1; i >= 0; i--) {
         if (i >= conversationCount || conversations[i]->session != session)
             continue;
         Conversation *conversation = conversations[i];
+        if (!conversation->serving && KeepThroughOutage(conversation, session, reason))
+            continue;
         conversation->session = 0;
         if (conversation->state != Standing && !conversation->serving)
             FailConversation(conversation, reason);
@@ -511,12 +532,15 @@ int DescribeConversation(int index, char *line, int size)
     if (index >= conversationCount)
         return 0;
     static const char *const states[] = {"waiting for the node", "opening", "proving password",
-                                         "asking password", "starting server", "open"};
+                                         "asking password", "starting server", "open",
+                                         "reconnecting"};
     const Conversation *conversation = conversations[index];
-    char text[256];
-    wsprintfA(text, "  %s %s %s \\\\%s: %s", conversation->serving ? "served" : "client",
+    char text[256], outage[64] = "";
+    if (conversation->outageSince)
+        DescribeOutage(conversation, GetTickCount(), outage);
+    wsprintfA(text, "  %s %s %s \\\\%s: %s%s", conversation->serving ? "served" : "client",
               conversation->share, conversation->serving ? "for" : "at", conversation->node,
-              states[conversation->state]);
+              states[conversation->state], outage);
     lstrcpynA(line, text, size);
     // Link updates merged because the client's node took them slower than they came.
     int length = lstrlenA(line);
@@ -553,6 +577,12 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
             StartClientConversation(conversation);
         if (conversation && message == WM_SERVE_NEXT)
             ServeNextTransaction(conversation);
+        if (message == WM_TIMER && wParam == ReconnectTimer) {
+            KillTimer(window, ReconnectTimer);
+            if (conversation)
+                TryNodeAgain(conversation);
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     }
     HWND sender = (HWND)wParam;

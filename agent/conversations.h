@@ -19,8 +19,15 @@ extern const SessionUser ConversationSessionUser;
 // A frame of a conversation; false when it breaks the protocol.
 bool HandleConversationFrame(Session *session, const Frame *frame);
 void SessionReadyForConversations(Session *session);
-// Ends every conversation of the session (its DDE partners get WM_DDE_TERMINATE).
+// Ends every conversation of the session (its DDE partners get WM_DDE_TERMINATE),
+// but for the client conversations kept through an outage (outage.cpp).
 void EndConversationsOf(Session *session, const char *reason);
+// The agent closes: its DDE clients' conversations end rather than wait for
+// their nodes through an outage.
+void EndClientConversations();
+// Closes a served session on this node's order: its conversations end on
+// both nodes (the client node is told, and does not take it for an outage).
+void CloseServedSession(Session *session);
 int ConversationCountOn(const Session *session);
 
 // WM_ASK_PASSWORD: asks the user for a share's password on the conversation's behalf.
@@ -32,5 +39,8 @@ void CheckConversations();
 int ConnectionsOf(const Session *session, AgentConnection *list, int size);
 // One line per conversation, for the agent's window.
 int DescribeConversation(int index, char *line, int size);
+// One line per node whose session dropped and which is being reached again,
+// with the time left; 0 past the last.
+int DescribeReconnectingNode(int index, char *line, int size);
 
 #endif

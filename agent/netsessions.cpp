@@ -221,9 +221,7 @@ void EndSessionSoon(Session *session, const char *reason)
     postOnce(&endPosted, WM_END_FAILED_SESSIONS);
 }
 
-// Ends the session once what is queued for it has been sent (at most
-// SessionClosingTimeout from now).
-static void endAfterSending(Session *session, const char *reason)
+void EndSessionAfterSending(Session *session, const char *reason)
 {
     EndSessionSoon(session, reason);
     session->endAfterSending = true;
@@ -600,7 +598,7 @@ static void refuseSession(Session *session, UINT code, const char *reason)
     refusal.word = (WORD)code;
     SendFrame(session, &refusal);
     LogEvent("refused: a node's greeting: %s", reason);
-    endAfterSending(session, reason);
+    EndSessionAfterSending(session, reason);
 }
 
 // The served session idle longest without a conversation (from `address`
@@ -702,6 +700,7 @@ static bool handleFrame(Session *session, const Frame *frame)
     case FrameRefused:
         if (frame->conversation == 0) {
             LogEvent("refused: %s would not open a session (code %u)", session->node, frame->word);
+            session->refusedByNode = true;
             EndSessionSoon(session, "refused by the node");
             return true;
         }

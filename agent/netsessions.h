@@ -44,6 +44,9 @@ struct Session {
     // is queued has been sent, when endAfterSending).
     const char *endReason;
     bool endAfterSending;
+    // The node refused the session (its greeting, or an identity other than
+    // the one pinned): what waits for the node does not try it again.
+    bool refusedByNode;
     DWORD endingSince;
     // Receiving.
     bool headJudged;               // the frame at the start of `received` is wanted
@@ -135,6 +138,9 @@ DWORD SessionUnsentBytes(const Session *session);
 void HoldLittleInSystem(Session *session);
 // Marks the session to end from the window's loop; never frees it here.
 void EndSessionSoon(Session *session, const char *reason);
+// The same, once what is queued for it has been sent (at most
+// SessionClosingTimeout from now).
+void EndSessionAfterSending(Session *session, const char *reason);
 
 // Whether DDE initiates to `node` go unanswered: its last session was
 // refused for presenting another key than its pin, within RefusedNodeMemory,

@@ -20,6 +20,7 @@ const int MaxConversations = MaxClientConversations + MaxServedConversations;
 const UINT WM_CONVERSATION_START = WM_APP + 20;
 const UINT WM_SERVE_NEXT = WM_APP + 21;        // serving: the next transaction may go
 const UINT WM_FREE_CONVERSATIONS = WM_APP + 22; // conversations ended meanwhile are freed
+const UINT_PTR ReconnectTimer = 1;             // client: the next try to reach the node again
 
 // DDE flag bits (dde.h bit-fields as words).
 const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
@@ -32,6 +33,7 @@ enum ConversationState {
     AskingPassword,      // client: the user is asked
     StartingServer,      // serving: the share's application was started
     Standing,
+    Reconnecting,        // client: its session dropped; the node is tried again
 };
 
 enum PasswordSource { FromMemory, EmptyPassword, FromUser };
@@ -49,9 +51,18 @@ struct Pending {
     BYTE kind;
     bool release;            // poke or data: fRelease
     bool refusedHere;        // refused by this agent: answered in its turn
+    bool answeredEarly;      // client: an advise the client had its ack for at once, or
+                             // this agent's own transaction after an outage: its
+                             // answer goes to no client
+    bool ackOurs;            // client: data whose ack this agent asked for (never relayed)
+    WORD updates;            // client: the link updates its ack shows were taken
+    WORD format;             // client: an advise's, unadvise's or link update's format
+    WORD options;            // client: an advise's options (AdviseAckReq, AdviseDeferUpd)
     HGLOBAL handle;          // poke data, advise options, execute commands, data
     char item[MaxWireName + 1];
 };
+
+struct ClientLink;
 
 struct Conversation {
     DWORD serial;            // unique while the agent runs
@@ -69,7 +80,19 @@ struct Conversation {
     // Client side.
     PasswordSource passwordSource;
     char password[MaxPasswordLength + 1];
-    ByteBuffer held;         // frames waiting for the conversation to stand
+    ByteBuffer held;         // frames waiting for the conversation to stand, or for
+                             // fewer transactions to be on their way
+    int transactionsSent;    // sent to the node and not yet answered
+    bool fastAdvise;         // advises are acknowledged at once (node setting)
+    ClientLink **linkBuckets;   // the advise links (clientlinks.cpp)
+    int linkBucketCount, linkCount;
+    DWORD linkBytes;         // what the links hold, charged to linkAccount
+    BudgetAccount *linkAccount;
+    // Through an outage of its session (outage.cpp): kept for a grace period
+    // from `outageSince` (0 when none) while the node is reached again.
+    DWORD outageSince;
+    DWORD gracePeriod;       // ms
+    DWORD retryDelay;        // ms until the next try after this one fails
     // Serving side.
     StoredShare stored;
     bool hasStored;
@@ -118,6 +141,69 @@ Pending *FirstPending(ByteBuffer *queue);
 bool PushPending(ByteBuffer *queue, BYTE kind, HGLOBAL handle, bool release, const char *item);
 // Takes the oldest entry of `kind` for `item` out of the queue; false when none waits.
 bool TakePending(ByteBuffer *queue, BYTE kind, const char *item, Pending *taken);
+
+// ---- The client's advise links (clientlinks.cpp) ----------------------------
+// Every advise link the DDE client of a client conversation asked for, with
+// its options and the last value the server sent on it: a request on a
+// linked item is answered from that value, updates reach the client at its
+// own pace, and the links can be made again on another session. What the
+// links hold (records, values, updates waiting for the client) and the held
+// frames are charged to one account, the conversation's session's.
+
+enum ClientLinkState : BYTE {
+    LinkAsked,               // its Advise waits for the server's answer
+    LinkStanding,            // the server took it
+};
+
+struct ClientLink {
+    ClientLink *nextInBucket;
+    DWORD hash;
+    UINT format;             // the link's clipboard format on this node
+    WORD options;            // AdviseAckReq, AdviseDeferUpd, as the client asked
+    ClientLinkState state;
+    // The last value the server sent on a hot link (none on a warm one).
+    bool hasValue;
+    UINT valueFormat;
+    DWORD valueLength;
+    BYTE *value;
+    // Updates toward the client.
+    int posted;              // posted and not yet known to be taken by the client
+    int unasked;             // the last of those, posted without fAckReq
+    ByteBuffer waiting;      // Data frames not yet posted, oldest first
+    DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
+    DWORD merged;            // updates replaced by a newer one before they were posted
+    char item[1];            // the item's name, allocated to its length
+};
+
+// The conversation's link on `item` in `format`, or null.
+ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT format);
+// The links in no particular order: the first, then each next one until null.
+ClientLink *FirstClientLink(Conversation *conversation);
+ClientLink *NextClientLink(Conversation *conversation, const ClientLink *link);
+int ClientLinkCount(const Conversation *conversation);
+// The link on `item` in `format`, added as LinkAsked with `options` when
+// there is none; null when memory or the budget runs out.
+ClientLink *AddClientLink(Conversation *conversation, const char *item, UINT format, WORD options);
+void RemoveClientLink(Conversation *conversation, ClientLink *link);
+// Every link and what it holds (the conversation is freed).
+void FreeClientLinks(Conversation *conversation);
+// Keeps a copy of `data` as the link's last value; false when the budget
+// does not take it (the link then has no value).
+bool SetClientLinkValue(Conversation *conversation, ClientLink *link, UINT format,
+                        const BYTE *data, DWORD length);
+void ForgetClientLinkValue(Conversation *conversation, ClientLink *link);
+// Adds a Data frame to the link's waiting updates. One that asks for no ack
+// replaces a newest waiting one that asks for none either (latest value
+// wins; nothing is reordered). False when the budget does not take it.
+bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame);
+// The oldest waiting update, without taking it; false when none waits.
+bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size);
+void TakeClientLinkUpdate(ClientLink *link, DWORD size);
+// Charges what the links and held frames hold to `account` instead of the
+// one they were charged to: the session's account once it is known, null
+// before that session goes (on deleting the conversation, or keeping it
+// over a session that ended).
+void ChargeClientConversationTo(Conversation *conversation, BudgetAccount *account);
 
 // ---- Names, formats and DDE blocks -----------------------------------------
 
@@ -170,12 +256,39 @@ extern const int ServingFrameRuleCount;
 
 // Client side (clientside.cpp).
 void StartClientConversation(Conversation *conversation);
+// Opens the conversation on its node with a new id, the session opened when
+// there is none; false when none can be opened (the reason logged).
+bool OpenOnNode(Conversation *conversation);
+// Tells the client of a warm link that its item may have changed (after an
+// outage), as the link's update.
+void NotifyClientOfLink(Conversation *conversation, ClientLink *link);
+// Sends (or holds in turn) this agent's own Advise or Request for `link`
+// after an outage: its answer goes to no client; a Request's data becomes
+// the link's update. False when it cannot travel.
+bool SendForLink(Conversation *conversation, BYTE kind, const ClientLink *link);
 void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckClientConversation(Conversation *conversation, DWORD now);
-// Answers every transaction still waiting with a negative ack.
-void RefuseClientPending(Conversation *conversation);
+// Answers every transaction still waiting with a negative ack of `status`.
+void RefuseClientPending(Conversation *conversation, WORD status);
 // The conversation cannot stand, for `reason`: logged, ended, the node told.
 void FailConversation(Conversation *conversation, const char *reason);
+
+// Client side through an outage of its session (outage.cpp).
+// The session of a standing conversation dropped: true when the conversation
+// is kept (its transactions answered busy) while the node is tried again
+// within the node's grace period; false when it is to end now (no grace
+// period, or the node refused the session).
+bool KeepThroughOutage(Conversation *conversation, const Session *session, const char *reason);
+// ReconnectTimer: the next try to reach the node.
+void TryNodeAgain(Conversation *conversation);
+// The conversation stands again: its links are made again and their items'
+// current values asked for (a warm link's client is told its item may have
+// changed).
+void ConversationRecovered(Conversation *conversation);
+// Once a second: a conversation whose grace period is over ends.
+void CheckOutage(Conversation *conversation, DWORD now);
+// "reconnecting, N s left" for a conversation in an outage.
+void DescribeOutage(const Conversation *conversation, DWORD now, char *text);
 
 // Serving side (servingside.cpp).
 void OpenShare(Session *session, const Frame *open);

@@ -1101,16 +1101,16 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     }
 }
 
-// The client's acknowledgement of data, handed to the server.
+// The client's acknowledgement of data, handed to the server. It names the
+// item: the client's node may answer one link's data before another's.
 static void relayDataAck(Conversation *conversation, const Frame *frame)
 {
-    Pending *entry = FirstPending(&conversation->dataAcks);
-    if (!entry)
+    Pending entry;
+    if (!TakePending(&conversation->dataAcks, FrameData, frame->name, &entry))
         return;
-    if ((frame->word & AckPositive) && entry->release && entry->handle)
-        GlobalFree(entry->handle);
-    postAckToServer(conversation, frame->word, entry->item);
-    ConsumeBytes(&conversation->dataAcks, sizeof(Pending));
+    if ((frame->word & AckPositive) && entry.release && entry.handle)
+        GlobalFree(entry.handle);
+    postAckToServer(conversation, frame->word, entry.item);
 }
 
 // ---- Frames from the client node -------------------------------------------

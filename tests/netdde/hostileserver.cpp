@@ -1,20 +1,72 @@
 // netdde_hostileserver.exe: a DDE "server" that misbehaves while it is
 // initiated to, for the tests of the agent's serving side.
 //
-//   netdde_hostileserver.exe APPLICATION [/closesessions]
+//   netdde_hostileserver.exe APPLICATION [/closesessions | /burst:N]
 //
 // Its window (class NetDdeHostileServer, title APPLICATION) answers a
 // WM_DDE_INITIATE for APPLICATION with WM_DDE_ACK and then, still inside the
 // initiate, SENDS WM_DDE_TERMINATE to the initiating window: the initiator
 // is still waiting in its SendMessage when its conversation ends. With
 // /closesessions it closes every session this node serves instead (through
-// the library, whose request the agent handles while it waits). Its window
-// closes it; it ends by itself after 120 s.
+// the library, whose request the agent handles while it waits). With
+// /burst:N it stays in the conversation and takes every advise; an advise
+// of item "Done" makes it post N updates of item "Price" (CF_TEXT "1" to
+// "N"), each asking for an ack, without waiting for any, then one update
+// of "Done". Its window closes it; it ends by itself after 120 s.
 #include "partnertest.h"
+#include "postedblock.h"
 #include <dde.h>
+#include <stdlib.h>
 
 static char application[256];
 static bool closesSessions;
+static DWORD burst;              // /burst:N; 0 without
+
+// Posts an update of `item` with `value` to `client`.
+static void postUpdate(HWND window, HWND client, const char *item, DWORD value, bool ackRequested)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, sizeof(DDEDATA) + 16);
+    DDEDATA *data = (DDEDATA *)GlobalLock(block);
+    data->unused = 0;
+    data->fResponse = 0;
+    data->fRelease = 1;
+    data->reserved = 0;
+    data->fAckReq = ackRequested;
+    data->cfFormat = CF_TEXT;
+    wsprintfA((char *)data->Value, "%lu", value);
+    GlobalUnlock(block);
+    ATOM atom = GlobalAddAtomA(item);
+    if (PostMessageA(client, WM_DDE_DATA, (WPARAM)window,
+                     PackDDElParam(WM_DDE_DATA, (UINT_PTR)block, atom)))
+        ReleasePostedBlock(client, block);
+}
+
+// /burst:N: the conversation's DDE messages.
+static void burstMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND client = (HWND)wParam;
+    UINT_PTR low = 0, high = 0;
+    if (message == WM_DDE_ADVISE) {
+        UnpackDDElParam(WM_DDE_ADVISE, lParam, &low, &high);
+        GlobalFree((HGLOBAL)low);
+        char item[256] = "";
+        GlobalGetAtomNameA((ATOM)high, item, sizeof item);
+        PostMessageA(client, WM_DDE_ACK, (WPARAM)window,
+                     ReuseDDElParam(lParam, WM_DDE_ADVISE, WM_DDE_ACK, 0x8000, high));
+        if (lstrcmpiA(item, "Done") != 0)
+            return;
+        for (DWORD value = 1; value <= burst; value++)
+            postUpdate(window, client, "Price", value, true);
+        postUpdate(window, client, "Done", 1, false);
+    } else if (message == WM_DDE_ACK) {
+        UnpackDDElParam(WM_DDE_ACK, lParam, &low, &high);
+        FreeDDElParam(WM_DDE_ACK, lParam);
+        if (high)
+            GlobalDeleteAtom((ATOM)high);
+    } else if (message == WM_DDE_TERMINATE) {
+        PostMessageA(client, WM_DDE_TERMINATE, (WPARAM)window, 0);
+    }
+}
 
 static void closeEverySession()
 {
@@ -38,10 +90,16 @@ static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPA
         HWND client = (HWND)wParam;
         SendMessageA(client, WM_DDE_ACK, (WPARAM)window,
                      MAKELPARAM(GlobalAddAtomA(application), GlobalAddAtomA(topic)));
+        if (burst)
+            return 0;
         if (closesSessions)
             closeEverySession();
         else
             SendMessageA(client, WM_DDE_TERMINATE, (WPARAM)window, 0);
+        return 0;
+    }
+    if (burst && message > WM_DDE_INITIATE && message <= WM_DDE_LAST) {
+        burstMessage(window, message, wParam, lParam);
         return 0;
     }
     if (message == WM_CLOSE)
@@ -51,9 +109,12 @@ static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 3 || (argc == 3 && lstrcmpA(argv[2], "/closesessions") != 0))
+    if (argc == 3 && _strnicmp(argv[2], "/burst:", 7) == 0)
+        burst = strtoul(argv[2] + 7, NULL, 10);
+    if (argc < 2 || argc > 3 ||
+        (argc == 3 && lstrcmpA(argv[2], "/closesessions") != 0 && (burst < 1 || burst > 1000)))
         return 1;
-    closesSessions = argc == 3;
+    closesSessions = argc == 3 && !burst;
     lstrcpynA(application, argv[1], sizeof application);
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = windowProc;

@@ -259,4 +259,122 @@ bool mapNode(const char *node, const std::string &where)
     return result == ERROR_SUCCESS;
 }
 
+void setGracePeriod(const char *node, int seconds)
+{
+    std::string nodeKey = std::string("Software\\Tessaseg\\Nodes\\") + node;
+    HKEY key;
+    if (seconds < 0) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, nodeKey.c_str(), 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
+            RegDeleteValueA(key, "GracePeriod");
+            RegCloseKey(key);
+        }
+        return;
+    }
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, nodeKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        DWORD value = (DWORD)seconds;
+        RegSetValueExA(key, "GracePeriod", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+        RegCloseKey(key);
+    }
+}
+
+Relay::~Relay()
+{
+    InterlockedExchange(&stop_, 1);
+    if (thread_) {
+        // It checks every 50 ms; one held up in a send to a peer that reads
+        // nothing must not outlive what it uses.
+        if (WaitForSingleObject(thread_, 30000) != WAIT_OBJECT_0)
+            TerminateThread(thread_, 1);
+        CloseHandle(thread_);
+    }
+    if (listener_ != INVALID_SOCKET)
+        closesocket(listener_);
+    if (port_)
+        WSACleanup();
+}
+
+bool Relay::start(unsigned short agentPort)
+{
+    WSADATA winsock;
+    if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0)
+        return false;
+    agentPort_ = agentPort;
+    port_ = pt::freePort();
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port_);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener_, (sockaddr *)&address, sizeof address) != 0 || listen(listener_, 5) != 0)
+        return false;
+    thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+    return thread_ != NULL;
+}
+
+DWORD WINAPI Relay::run(void *context)
+{
+    ((Relay *)context)->carry();
+    return 0;
+}
+
+void Relay::carry()
+{
+    struct Pair {
+        SOCKET from, to;
+    };
+    std::vector<Pair> pairs;          // both directions of each connection
+    auto closeAll = [&] {
+        for (size_t i = 0; i < pairs.size(); i += 2) {
+            closesocket(pairs[i].from);
+            closesocket(pairs[i].to);
+        }
+        pairs.clear();
+    };
+    while (!stop_) {
+        if (InterlockedExchange(&cutWanted_, 0))
+            closeAll();
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listener_, &readable);
+        for (const Pair &pair : pairs)
+            FD_SET(pair.from, &readable);
+        timeval wait = {0, 50000};
+        if (select(0, &readable, nullptr, nullptr, &wait) <= 0)
+            continue;
+        if (FD_ISSET(listener_, &readable)) {
+            SOCKET client = accept(listener_, nullptr, nullptr);
+            SOCKET agent = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address = {};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(agentPort_);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (client == INVALID_SOCKET || down_ || pairs.size() >= 2 * 16 ||
+                connect(agent, (sockaddr *)&address, sizeof address) != 0) {
+                closesocket(client);
+                closesocket(agent);
+            } else {
+                pairs.push_back({client, agent});
+                pairs.push_back({agent, client});
+            }
+        }
+        for (size_t i = 0; i < pairs.size(); i++) {
+            if (!FD_ISSET(pairs[i].from, &readable))
+                continue;
+            char chunk[65536];
+            int count = recv(pairs[i].from, chunk, sizeof chunk, 0);
+            if (count > 0 && send(pairs[i].to, chunk, count, 0) == count)
+                continue;
+            // One side closed: the connection goes, both directions.
+            size_t first = i - i % 2;
+            closesocket(pairs[first].from);
+            closesocket(pairs[first].to);
+            pairs.erase(pairs.begin() + first, pairs.begin() + first + 2);
+            break;
+        }
+    }
+    closeAll();
+}
+
 } // namespace nt

@@ -9,6 +9,8 @@
 #include "tlspeer.h"
 #include "uidriver.h"
 
+#include <winsock.h>
+
 #include <string>
 #include <vector>
 
@@ -47,6 +49,33 @@ bool agentShows(pt::RunningAgent &agent, const std::string &text);
 
 // The password dialog the agent shows, or null when none comes in time.
 HWND waitForPasswordDialog(pt::RunningAgent &agent);
+
+// Points node `node` of the node map at `where` ("host:port"); "" removes it.
+bool mapNode(const char *node, const std::string &where);
+// Sets node `node`'s GracePeriod (seconds); -1 removes it.
+void setGracePeriod(const char *node, int seconds);
+
+// A TCP relay from a port of its own to the agent's, carrying any number of
+// connections, that a test breaks and mends as a network or a restarted
+// agent would: cut() closes every connection it carries; while down, each
+// new connection is closed at once.
+class Relay {
+public:
+    ~Relay();
+    bool start(unsigned short agentPort);
+    unsigned short port() const { return port_; }
+    void cut() { InterlockedExchange(&cutWanted_, 1); }
+    void setDown(bool down) { InterlockedExchange(&down_, down ? 1 : 0); }
+
+private:
+    static DWORD WINAPI run(void *context);
+    void carry();
+
+    unsigned short agentPort_ = 0, port_ = 0;
+    SOCKET listener_ = INVALID_SOCKET;
+    HANDLE thread_ = NULL;
+    volatile LONG stop_ = 0, cutWanted_ = 0, down_ = 0;
+};
 
 // The sessions the serving node lists, and the connections of one, as
 // "SHARE word1 word2".
@@ -88,7 +117,6 @@ private:
 bool isTlsRecords(const std::string &bytes);
 
 // Points node `node` of the node map at `where` ("host:port"); "" removes it.
-bool mapNode(const char *node, const std::string &where);
 
 } // namespace nt
 

@@ -6,6 +6,8 @@
 #define WINVER 0x0501
 #include "uidriver.h"
 
+#include <algorithm>
+
 namespace ui {
 
 // A reply slower than this means the program hangs.
@@ -245,7 +247,10 @@ static std::string wideLine(HWND control, UINT lengthMessage, UINT textMessage, 
     LRESULT length = sendWithTimeout(control, lengthMessage, index, 0);
     if (length < 0)
         return std::string();
-    std::vector<WCHAR> wide(length * 2 + 2, 0);
+    // The line may change between the two messages (a window that redraws
+    // its list): the buffer has room for a longer one.
+    const LRESULT MinimumRoom = 8192;
+    std::vector<WCHAR> wide(std::max(length * 2 + 2, MinimumRoom), 0);
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutW(control, textMessage, index, (LPARAM)wide.data(), SMTO_NORMAL, ReplyTimeout, &result))
         return std::string();

@@ -1,0 +1,268 @@
+// The advise links of client conversations (relay.h): found by item and
+// format through a hash table that grows with them, each record allocated
+// to the length of its item's name, each value to its own length.
+#include "relay.h"
+
+const int FirstBucketCount = 16;
+
+// Item names compare as DDE names do: ASCII letters in any case.
+static DWORD hashOfItem(const char *item, UINT format)
+{
+    DWORD hash = 2166136261u ^ format;
+    for (const BYTE *c = (const BYTE *)item; *c; c++) {
+        BYTE folded = *c >= 'a' && *c <= 'z' ? (BYTE)(*c - 'a' + 'A') : *c;
+        hash = (hash ^ folded) * 16777619u;
+    }
+    return hash;
+}
+
+// Charges `bytes` more to what the links hold; false (nothing charged) when
+// the budget does not take them.
+static bool chargeLinks(Conversation *conversation, DWORD bytes)
+{
+    if (conversation->linkAccount && !ChargeBudget(conversation->linkAccount, bytes))
+        return false;
+    conversation->linkBytes += bytes;
+    return true;
+}
+
+static void releaseLinks(Conversation *conversation, DWORD bytes)
+{
+    if (conversation->linkAccount)
+        ReleaseBudget(conversation->linkAccount, bytes);
+    conversation->linkBytes -= bytes;
+}
+
+static DWORD recordSize(const char *item)
+{
+    return sizeof(ClientLink) + lstrlenA(item);
+}
+
+ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT format)
+{
+    if (!conversation->linkBucketCount)
+        return 0;
+    DWORD hash = hashOfItem(item, format);
+    for (ClientLink *link = conversation->linkBuckets[hash % conversation->linkBucketCount]; link;
+         link = link->nextInBucket)
+        if (link->hash == hash && link->format == format && isSameDdeName(link->item, item))
+            return link;
+    return 0;
+}
+
+// The first link of the buckets from `bucket` on, or null.
+static ClientLink *firstLinkFrom(Conversation *conversation, int bucket)
+{
+    for (; bucket < conversation->linkBucketCount; bucket++)
+        if (conversation->linkBuckets[bucket])
+            return conversation->linkBuckets[bucket];
+    return 0;
+}
+
+ClientLink *FirstClientLink(Conversation *conversation)
+{
+    return firstLinkFrom(conversation, 0);
+}
+
+ClientLink *NextClientLink(Conversation *conversation, const ClientLink *link)
+{
+    if (link->nextInBucket)
+        return link->nextInBucket;
+    return firstLinkFrom(conversation, link->hash % conversation->linkBucketCount + 1);
+}
+
+int ClientLinkCount(const Conversation *conversation)
+{
+    return conversation->linkCount;
+}
+
+// Doubles the buckets once there are as many links as buckets; false when
+// the budget or memory does not take them (the old ones stay).
+static bool makeRoomForLink(Conversation *conversation)
+{
+    int count = conversation->linkBucketCount;
+    if (conversation->linkCount < count)
+        return true;
+    int grown = count ? count * 2 : FirstBucketCount;
+    DWORD bytes = grown * sizeof(ClientLink *);
+    if (!chargeLinks(conversation, bytes))
+        return false;
+    ClientLink **buckets = (ClientLink **)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
+    if (!buckets) {
+        releaseLinks(conversation, bytes);
+        return false;
+    }
+    for (int i = 0; i < count; i++) {
+        ClientLink *link = conversation->linkBuckets[i];
+        while (link) {
+            ClientLink *next = link->nextInBucket;
+            link->nextInBucket = buckets[link->hash % grown];
+            buckets[link->hash % grown] = link;
+            link = next;
+        }
+    }
+    if (conversation->linkBuckets) {
+        HeapFree(GetProcessHeap(), 0, conversation->linkBuckets);
+        releaseLinks(conversation, count * sizeof(ClientLink *));
+    }
+    conversation->linkBuckets = buckets;
+    conversation->linkBucketCount = grown;
+    return true;
+}
+
+ClientLink *AddClientLink(Conversation *conversation, const char *item, UINT format, WORD options)
+{
+    ClientLink *link = FindClientLink(conversation, item, format);
+    if (link)
+        return link;
+    DWORD size = recordSize(item);
+    if (!makeRoomForLink(conversation) || !chargeLinks(conversation, size))
+        return 0;
+    link = (ClientLink *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+    if (!link) {
+        releaseLinks(conversation, size);
+        return 0;
+    }
+    lstrcpyA(link->item, item);
+    link->hash = hashOfItem(item, format);
+    link->format = format;
+    link->options = options;
+    link->state = LinkAsked;
+    link->waiting.account = conversation->linkAccount;
+    ClientLink **bucket = &conversation->linkBuckets[link->hash % conversation->linkBucketCount];
+    link->nextInBucket = *bucket;
+    *bucket = link;
+    conversation->linkCount++;
+    return link;
+}
+
+static void freeLink(Conversation *conversation, ClientLink *link)
+{
+    ForgetClientLinkValue(conversation, link);
+    FreeBuffer(&link->waiting);
+    releaseLinks(conversation, recordSize(link->item));
+    HeapFree(GetProcessHeap(), 0, link);
+}
+
+void RemoveClientLink(Conversation *conversation, ClientLink *link)
+{
+    ClientLink **at = &conversation->linkBuckets[link->hash % conversation->linkBucketCount];
+    while (*at && *at != link)
+        at = &(*at)->nextInBucket;
+    if (!*at)
+        return;
+    *at = link->nextInBucket;
+    conversation->linkCount--;
+    freeLink(conversation, link);
+}
+
+void FreeClientLinks(Conversation *conversation)
+{
+    for (int i = 0; i < conversation->linkBucketCount; i++) {
+        ClientLink *link = conversation->linkBuckets[i];
+        while (link) {
+            ClientLink *next = link->nextInBucket;
+            freeLink(conversation, link);
+            link = next;
+        }
+    }
+    if (conversation->linkBuckets) {
+        HeapFree(GetProcessHeap(), 0, conversation->linkBuckets);
+        releaseLinks(conversation, conversation->linkBucketCount * sizeof(ClientLink *));
+    }
+    conversation->linkBuckets = 0;
+    conversation->linkBucketCount = conversation->linkCount = 0;
+}
+
+bool SetClientLinkValue(Conversation *conversation, ClientLink *link, UINT format,
+                        const BYTE *data, DWORD length)
+{
+    if (!link->value || link->valueLength != length) {
+        ForgetClientLinkValue(conversation, link);
+        if (!chargeLinks(conversation, length))
+            return false;
+        link->value = (BYTE *)HeapAlloc(GetProcessHeap(), 0, length ? length : 1);
+        if (!link->value) {
+            releaseLinks(conversation, length);
+            return false;
+        }
+        link->valueLength = length;
+    }
+    CopyMemory(link->value, data, length);
+    link->valueFormat = format;
+    link->hasValue = true;
+    return true;
+}
+
+void ForgetClientLinkValue(Conversation *conversation, ClientLink *link)
+{
+    if (link->value) {
+        HeapFree(GetProcessHeap(), 0, link->value);
+        releaseLinks(conversation, link->valueLength);
+    }
+    link->value = 0;
+    link->valueLength = 0;
+    link->hasValue = false;
+}
+
+bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame)
+{
+    ByteBuffer &waiting = link->waiting;
+    Frame newest;
+    DWORD size;
+    bool replaces = !(frame->word & DataAckReq) && waiting.length > waiting.start &&
+                    ReadFrame(waiting.bytes + link->newestWaiting,
+                              waiting.length - link->newestWaiting, &newest, &size) ==
+                        FrameComplete &&
+                    !(newest.word & DataAckReq);
+    if (replaces) {
+        waiting.length = link->newestWaiting;
+        link->merged++;
+    }
+    DWORD at = waiting.length - waiting.start;
+    if (!AppendFrame(&waiting, frame))
+        return false;
+    // Appending may have moved the unread frames to the front.
+    link->newestWaiting = waiting.start + at;
+    return true;
+}
+
+bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size)
+{
+    ByteBuffer &waiting = link->waiting;
+    return waiting.length > waiting.start &&
+           ReadFrame(waiting.bytes + waiting.start, waiting.length - waiting.start, frame, size) ==
+               FrameComplete;
+}
+
+void TakeClientLinkUpdate(ClientLink *link, DWORD size)
+{
+    ConsumeBytes(&link->waiting, size);
+    // An empty buffer goes: most links wait for nothing most of the time.
+    if (link->waiting.length == link->waiting.start)
+        FreeBuffer(&link->waiting);
+}
+
+// Moves a buffer's charge from its account to `account`; false when the
+// budget does not take it (it is then charged to none).
+static bool moveBufferCharge(ByteBuffer *buffer, BudgetAccount *account)
+{
+    DetachBuffer(buffer);
+    if (account && !ChargeBudget(account, buffer->capacity))
+        return false;
+    buffer->account = account;
+    return true;
+}
+
+void ChargeClientConversationTo(Conversation *conversation, BudgetAccount *account)
+{
+    if (conversation->linkAccount)
+        ReleaseBudget(conversation->linkAccount, conversation->linkBytes);
+    conversation->linkAccount = 0;
+    if (account && ChargeBudget(account, conversation->linkBytes))
+        conversation->linkAccount = account;
+    moveBufferCharge(&conversation->held, account);
+    for (ClientLink *link = FirstClientLink(conversation); link;
+         link = NextClientLink(conversation, link))
+        moveBufferCharge(&link->waiting, account);
+}

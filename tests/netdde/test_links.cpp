@@ -1,0 +1,249 @@
+// Advise links on the client's node: requests on a linked item answered
+// from the link's value, advises acknowledged at once when the node's
+// FastAdvise setting is on, and updates posted to the client no faster
+// than it takes them.
+#include "netddetest.h"
+#include "rawclient.h"
+
+#include <dde.h>
+#include <doctest/doctest.h>
+
+#include <functional>
+
+using namespace nt;
+
+namespace {
+
+const DWORD MaxPostedUpdates = 32;     // a link's updates posted and not yet known to be taken
+const DWORD UpdatesPerAck = 8;         // every one of so many asks the client for an ack
+
+std::string networkApplication()
+{
+    return std::string("\\\\") + Node + "\\NDDE$";
+}
+
+std::string atomText(ATOM atom)
+{
+    char name[256] = "";
+    GlobalGetAtomNameA(atom, name, sizeof name);
+    return name;
+}
+
+// Handles only the messages sent to this thread's windows until
+// `condition` holds or `milliseconds` have passed: DDEML clients send their
+// initiate to every window, the test's client too, which must answer;
+// what the agent posts stays queued.
+bool takeSentMessagesUntil(const std::function<bool()> &condition, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    while (!condition() && GetTickCount() - start < milliseconds) {
+        MSG message;
+        PeekMessageA(&message, NULL, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_SENDMESSAGE);
+    }
+    return condition();
+}
+
+// ddecmd on the server itself, on this machine, not through the agent.
+dt::CommandRun onServer(const std::string &arguments)
+{
+    dt::RunningCommand command;
+    if (!command.start(std::string(Server) + " " + Topic + " " + arguments))
+        return dt::CommandRun();
+    takeSentMessagesUntil([&] { return !command.process().isRunning(); }, 60000);
+    return command.finish();
+}
+
+// The node setting FastAdvise of NODEA, set while it lives.
+struct FastAdviseSetting {
+    std::string path = std::string("Software\\Tessaseg\\Nodes\\") + Node;
+    bool set(DWORD value)
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return false;
+        bool written = RegSetValueExA(key, "FastAdvise", 0, REG_DWORD, (const BYTE *)&value,
+                                      sizeof value) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        return written;
+    }
+    ~FastAdviseSetting()
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key) !=
+            ERROR_SUCCESS)
+            return;
+        RegDeleteValueA(key, "FastAdvise");
+        DWORD values = 1, subkeys = 1;
+        RegQueryInfoKeyA(key, 0, 0, 0, &subkeys, 0, 0, &values, 0, 0, 0, 0);
+        RegCloseKey(key);
+        if (!values && !subkeys)
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+    }
+};
+
+// Has the server execute [sleep:MS] (in the background) and waits until it
+// sleeps: it answers nothing, on any conversation, until then.
+bool putServerToSleep(dt::RunningCommand &sleeper, const std::string &log, DWORD milliseconds)
+{
+    std::string command = "[sleep:" + std::to_string(milliseconds) + "]";
+    return sleeper.start(std::string(Server) + " " + Topic + " execute " + command +
+                         " /timeout:" + std::to_string(milliseconds + 10000)) &&
+           takeSentMessagesUntil(
+               [&] { return dt::fileText(log).find(command) != std::string::npos; }, 15000);
+}
+
+std::vector<unsigned long> valuesOf(const std::vector<dt::RawUpdate> &updates, const char *item)
+{
+    std::vector<unsigned long> values;
+    for (const dt::RawUpdate &update : updates)
+        if (update.hasData && atomText(update.item) == item)
+            values.push_back(update.value);
+    return values;
+}
+
+} // namespace
+
+TEST_CASE("a request on a standing hot link is answered from the value the server last sent")
+{
+    std::string log = dt::tempPath("netdde-links-value.log");
+    DeleteFileA(log.c_str());
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_VALUE$", Request | Advise)},
+                       ("/rate:0 /item:Price=5 /log:" + log).c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_VALUE$"));
+    REQUIRE(client.advise("Price", false, false));
+    REQUIRE(onServer("poke Price 7").exitCode == 0);
+    REQUIRE(client.waitForUpdates(10000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Price").empty() && valuesOf(updates, "Price").back() == 7;
+    }));
+    for (const dt::RawUpdate &update : client.takeUpdates())
+        if (update.ackRequested)
+            client.acknowledge(update);
+
+    // The server answers nothing while it sleeps: the answer is the agent's.
+    dt::RunningCommand sleeper;
+    REQUIRE(putServerToSleep(sleeper, log, 8000));
+    unsigned long value = 0;
+    CHECK(client.request("Price", 3000, &value));
+    CHECK(value == 7);
+    // An item without a link still goes to the server, and waits for it.
+    CHECK_FALSE(client.request("Counter", 500, &value));
+    CHECK(takeSentMessagesUntil([&] { return !sleeper.process().isRunning(); }, 30000));
+    CHECK(sleeper.finish().exitCode == 0);
+    CHECK(node.server.close());
+    DeleteFileA(log.c_str());
+}
+
+TEST_CASE("with FastAdvise an advise is acknowledged at once, and a link its server refuses ends with an event")
+{
+    std::string log = dt::tempPath("netdde-links-fast.log");
+    DeleteFileA(log.c_str());
+    FastAdviseSetting setting;
+    REQUIRE(setting.set(1));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_FAST$", Request | Advise)},
+                       ("/rate:0 /item:Price=5 /item:Greeting=hello /log:" + log).c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_FAST$"));
+    REQUIRE(client.advise("Price", false, false));      // the conversation stands
+
+    // The server sleeps: the acks come from the agent.
+    dt::RunningCommand sleeper;
+    REQUIRE(putServerToSleep(sleeper, log, 5000));
+    CHECK(client.advise("NoSuchItem", false, false));
+    CHECK(client.advise("Greeting", false, false));
+    CHECK(takeSentMessagesUntil([&] { return !sleeper.process().isRunning(); }, 30000));
+    CHECK(sleeper.finish().exitCode == 0);
+    CHECK(agentShows(node.agent,
+                     "link ended: the server of share NT_FAST$ at \\\\NODEA refused \"NoSuchItem\""));
+
+    // The link the server took carries its updates.
+    REQUIRE(onServer("poke Price 9").exitCode == 0);
+    CHECK(client.waitForUpdates(10000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Price").empty() && valuesOf(updates, "Price").back() == 9;
+    }));
+    CHECK(node.server.close());
+    DeleteFileA(log.c_str());
+}
+
+TEST_CASE("a client that takes no updates has a bounded number posted, then the newest value")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_SLOW$", Advise)}, "/rate:0 /item:Price=0 /item:Done=0"));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_SLOW$"));
+    REQUIRE(client.advise("Price", false, false));
+    REQUIRE(client.advise("Done", false, false));
+    // The client takes no messages while the server changes Price more
+    // often than the agent posts without news from the client; the update
+    // of Done follows the last change.
+    const unsigned long changes = MaxPostedUpdates + 4;
+    for (unsigned long i = 1; i <= changes; i++)
+        REQUIRE(onServer("poke Price " + std::to_string(i)).exitCode == 0);
+    REQUIRE(onServer("poke Done 1").exitCode == 0);
+    REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Done").empty();
+    }));
+    std::vector<dt::RawUpdate> first = client.takeUpdates();
+    std::vector<unsigned long> posted = valuesOf(first, "Price");
+    CHECK(posted.size() == MaxPostedUpdates);
+    for (size_t i = 0; i < posted.size(); i++)
+        CHECK(posted[i] == i + 1);
+    // Every UpdatesPerAck-th asks for an ack, which shows the others taken.
+    for (const dt::RawUpdate &update : first)
+        if (atomText(update.item) == "Price")
+            CHECK(update.ackRequested == (update.value % UpdatesPerAck == 0));
+
+    // Once the client takes them, the newest value follows, merged.
+    for (const dt::RawUpdate &update : first)
+        if (update.ackRequested)
+            client.acknowledge(update);
+    CHECK(client.waitForUpdates(10000, [&](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Price").empty();
+    }));
+    client.pump(500, [] { return false; });
+    CHECK(valuesOf(client.takeUpdates(), "Price") == std::vector<unsigned long>{changes});
+    CHECK(node.server.close());
+}
+
+TEST_CASE("updates that ask for an ack reach the client one at a time, in order, none lost")
+{
+    // A server that posts five updates asking for acks without waiting for
+    // any: the client that asked for acks still gets them one at a time.
+    ServedNode node;
+    pt::TestShare share("NT_BURST$");
+    share.app = "NTBURST";
+    share.topic = Topic;
+    share.permissions1 = Advise;
+    REQUIRE(node.start({share}, nullptr));
+    pt::ChildProcess server;
+    REQUIRE(server.start("netdde_hostileserver.exe", "NTBURST /burst:5"));
+    REQUIRE(pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; }));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_BURST$"));
+    REQUIRE(client.advise("Price", true, false));
+    REQUIRE(client.advise("Done", false, false));
+    REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Done").empty();
+    }));
+    std::vector<dt::RawUpdate> updates = client.takeUpdates();
+    std::vector<unsigned long> values = valuesOf(updates, "Price");
+    CHECK(values == std::vector<unsigned long>{1});
+    for (unsigned long expected = 2; expected <= 5 && !values.empty(); expected++) {
+        for (const dt::RawUpdate &update : updates)
+            if (atomText(update.item) == "Price")
+                client.acknowledge(update);
+        CHECK(client.waitForUpdates(10000, [](const std::vector<dt::RawUpdate> &received) {
+            return !valuesOf(received, "Price").empty();
+        }));
+        updates = client.takeUpdates();
+        values = valuesOf(updates, "Price");
+        CHECK(values == std::vector<unsigned long>{expected});
+    }
+    PostMessageA(FindWindowA("NetDdeHostileServer", "NTBURST"), WM_CLOSE, 0, 0);
+    DWORD exitCode = 0;
+    CHECK(server.waitForExit(&exitCode));
+}

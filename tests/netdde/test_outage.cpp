@@ -1,0 +1,278 @@
+// Client conversations through an outage of their session: node NODEP of
+// the node map is the agent itself, reached through a relay that the tests
+// break (every connection cut, new ones closed at once) and mend. The DDE
+// client must see a pause, busy answers meanwhile, and its links back with
+// their options and their items' current values; a node that refuses the
+// conversation, or stays away past the grace period, ends it.
+#include "netddetest.h"
+#include "rawclient.h"
+
+#include <dde.h>
+#include <doctest/doctest.h>
+
+#include <algorithm>
+
+using namespace nt;
+
+namespace {
+
+const char RelayedNode[] = "NODEP";
+const char RelayedApplication[] = "\\\\NODEP\\NDDE$";
+const WORD AckPositive = 0x8000, AckBusy = 0x4000;
+const DWORD RecoveryWait = 20000;          // ms, generous for a loaded machine
+
+// A served node whose own shares are also reached as NODEP through a relay.
+struct RelayedNodeFixture {
+    ServedNode node;
+    Relay relay;
+
+    bool start(std::vector<pt::TestShare> shares, const char *serverOptions, int gracePeriod = -1)
+    {
+        setGracePeriod(RelayedNode, gracePeriod);
+        return node.start(shares, serverOptions) && relay.start(node.agent.port()) &&
+               mapNode(RelayedNode, "127.0.0.1:" + std::to_string(relay.port()));
+    }
+    ~RelayedNodeFixture()
+    {
+        mapNode(RelayedNode, "");
+        setGracePeriod(RelayedNode, -1);
+    }
+
+    // The session drops and the node stays unreachable until mend().
+    void breakOff()
+    {
+        relay.setDown(true);
+        relay.cut();
+    }
+    void mend() { relay.setDown(false); }
+    bool shows(const std::string &text) { return agentShows(node.agent, text); }
+};
+
+// Runs ddecmd on ddeserver straight, not through the agent, while `client`
+// takes its messages (ddecmd asks every window to initiate, the client's too).
+bool onServer(dt::RawClient &client, const std::string &arguments)
+{
+    dt::RunningCommand command;
+    if (!command.start(std::string(Server) + " " + Topic + " " + arguments))
+        return false;
+    client.pump(pt::ProcessTimeout, [&] { return !command.process().isRunning(); });
+    return command.finish().exitCode == 0;
+}
+
+bool setOnServer(dt::RawClient &client, const char *item, const char *value)
+{
+    return onServer(client, std::string("poke ") + item + " " + value);
+}
+
+// Waits for the next update and gives it; false when there was not exactly one.
+bool nextUpdate(dt::RawClient &client, dt::RawUpdate *update)
+{
+    std::vector<dt::RawUpdate> seen = client.takeUpdates(RecoveryWait);
+    if (seen.size() != 1)
+        return false;
+    *update = seen.back();
+    return true;
+}
+
+} // namespace
+
+TEST_CASE("a link pauses through an outage and resumes with its item's current value")
+{
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_PAUSE$", Request | Advise | Poke)},
+                          "/rate:0 /item:Price=5"));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_PAUSE$"));
+    REQUIRE(client.advise("Price", false, false));
+
+    fixture.breakOff();
+    // The default grace period, and the node shown reconnecting with its countdown.
+    CHECK(fixture.shows("reconnecting: share NT_PAUSE$ at \\\\NODEP for up to 30 s"));
+    CHECK(fixture.shows("to NODEP    reconnecting, "));
+    CHECK(fixture.shows("client NT_PAUSE$ at \\\\NODEP: reconnecting, "));
+    // The item changes while the node is away.
+    REQUIRE(setOnServer(client, "Price", "7"));
+    fixture.mend();
+
+    dt::RawUpdate update;
+    REQUIRE(nextUpdate(client, &update));
+    CHECK(update.hasData);
+    CHECK(update.value == 7);
+    CHECK(fixture.shows("recovered: share NT_PAUSE$ at \\\\NODEP after "));
+    // The link stands again: a later change arrives too.
+    REQUIRE(setOnServer(client, "Price", "8"));
+    REQUIRE(nextUpdate(client, &update));
+    CHECK(update.value == 8);
+    CHECK_FALSE(client.waitForServerTerminate(0));
+    CHECK(client.terminate());
+}
+
+TEST_CASE("a transaction in flight when the session drops, and one made during the outage, are answered busy")
+{
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_BUSY$", Request | Advise | Execute)},
+                          "/rate:0 /item:Price=5"));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_BUSY$"));
+    REQUIRE(client.advise("Price", false, false));
+
+    // The server holds the execute for 3 s: its answer cannot come before the cut.
+    REQUIRE(client.postExecute("[sleep:3000]"));
+    fixture.breakOff();
+    WORD status = 0;
+    REQUIRE(client.waitForAnswer(RecoveryWait, &status));
+    CHECK(status == AckBusy);
+    REQUIRE(fixture.shows("client NT_BUSY$ at \\\\NODEP: reconnecting, "));
+    REQUIRE(client.postRequest("Price"));
+    REQUIRE(client.waitForAnswer(RecoveryWait, &status));
+    CHECK(status == AckBusy);
+
+    // The server takes conversations again once its sleep is over.
+    REQUIRE(onServer(client, "request Price /timeout:10000"));
+    fixture.mend();
+    REQUIRE(fixture.shows("recovered: share NT_BUSY$ at \\\\NODEP"));
+    // Once recovered, the link's current value comes first, then the answer.
+    REQUIRE(client.postRequest("Price"));
+    REQUIRE(client.waitForAnswer(RecoveryWait, &status));
+    CHECK(status == AckPositive);
+    CHECK(client.terminate());
+}
+
+TEST_CASE("links are made again with their options: acks asked for, updates deferred")
+{
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_OPTIONS$", Request | Advise | Poke)},
+                          "/rate:0 /item:Price=5 /item:Volume=50"));
+    dt::RawUpdate update;
+    {
+        dt::RawClient client;
+        REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_OPTIONS$"));
+        REQUIRE(client.advise("Price", true, false));
+        fixture.breakOff();
+        REQUIRE(fixture.shows("client NT_OPTIONS$ at \\\\NODEP: reconnecting, "));
+        fixture.mend();
+        // The current value, then the server's updates asking for acks, as
+        // the link made again asked it to.
+        REQUIRE(nextUpdate(client, &update));
+        CHECK(update.hasData);
+        CHECK(update.value == 5);
+        if (update.ackRequested)
+            client.acknowledge(update);
+        REQUIRE(setOnServer(client, "Price", "6"));
+        REQUIRE(nextUpdate(client, &update));
+        CHECK(update.ackRequested);
+        CHECK(update.value == 6);
+        client.acknowledge(update);
+        REQUIRE(setOnServer(client, "Price", "7"));
+        REQUIRE(nextUpdate(client, &update));
+        CHECK(update.ackRequested);
+        CHECK(update.value == 7);
+        client.acknowledge(update);
+        CHECK(client.terminate());
+    }
+    {
+        dt::RawClient client;
+        REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_OPTIONS$"));
+        REQUIRE(client.advise("Volume", false, true));
+        fixture.breakOff();
+        REQUIRE(fixture.shows("client NT_OPTIONS$ at \\\\NODEP: reconnecting, "));
+        fixture.mend();
+        // A warm link hears that its item may have changed, then each change, without data.
+        REQUIRE(nextUpdate(client, &update));
+        CHECK_FALSE(update.hasData);
+        REQUIRE(setOnServer(client, "Volume", "51"));
+        REQUIRE(nextUpdate(client, &update));
+        CHECK_FALSE(update.hasData);
+        CHECK(client.terminate());
+    }
+}
+
+TEST_CASE("a node that refuses to open the conversation again ends it with an event")
+{
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_GONE$", Request | Advise)}, "/rate:0 /item:Price=5"));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_GONE$"));
+    REQUIRE(client.advise("Price", false, false));
+    fixture.breakOff();
+    REQUIRE(fixture.shows("client NT_GONE$ at \\\\NODEP: reconnecting, "));
+    REQUIRE(pt::deleteShare("NT_GONE$") == NDDE_NO_ERROR);
+    fixture.mend();
+    CHECK(client.waitForServerTerminate(RecoveryWait));
+    CHECK(fixture.shows("refused: share NT_GONE$ on \\\\NODEP: no such share"));
+}
+
+TEST_CASE("a node that stays away ends the conversation when its grace period is over, and at once without one")
+{
+    {
+        RelayedNodeFixture fixture;
+        REQUIRE(fixture.start({serverShare("NT_AWAY$", Request | Advise)},
+                              "/rate:0 /item:Price=5", 3));
+        dt::RawClient client;
+        REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_AWAY$"));
+        REQUIRE(client.advise("Price", false, false));
+        DWORD start = GetTickCount();
+        fixture.breakOff();
+        CHECK(fixture.shows("reconnecting: share NT_AWAY$ at \\\\NODEP for up to 3 s"));
+        CHECK(client.waitForServerTerminate(RecoveryWait));
+        // Never before the grace period is over.
+        CHECK(GetTickCount() - start >= 3000);
+        CHECK(fixture.shows("ended: share NT_AWAY$ at \\\\NODEP was not reached again within 3 s"));
+    }
+    {
+        RelayedNodeFixture fixture;
+        REQUIRE(fixture.start({serverShare("NT_NOGRACE$", Request | Advise)},
+                              "/rate:0 /item:Price=5", 0));
+        dt::RawClient client;
+        REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_NOGRACE$"));
+        REQUIRE(client.advise("Price", false, false));
+        fixture.breakOff();
+        CHECK(client.waitForServerTerminate(RecoveryWait));
+        for (const std::string &line : agentLines(fixture.node.agent))
+            CHECK(line.find("reconnecting") == std::string::npos);
+    }
+}
+
+TEST_CASE("an agent that closes ends its clients' conversations rather than keep them through an outage")
+{
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_CLOSING$", Request | Advise)}, "/rate:0 /item:Price=5"));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_CLOSING$"));
+    REQUIRE(client.advise("Price", false, false));
+    HWND agentWindow = fixture.node.agent.window();
+    REQUIRE(PostMessageA(agentWindow, WM_CLOSE, 0, 0));
+    CHECK(client.waitForServerTerminate(RecoveryWait));
+}
+
+TEST_CASE("a conversation with more links than the serving node queues at once has each made again")
+{
+    const int LinkCount = 300;
+    std::string items = "/rate:0";
+    for (int i = 0; i < LinkCount; i++)
+        items += " /item:I" + std::to_string(i) + "=" + std::to_string(i);
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_MANY$", Request | Advise)}, items.c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_MANY$"));
+    for (int i = 0; i < LinkCount; i++)
+        REQUIRE(client.advise(("I" + std::to_string(i)).c_str(), false, false));
+    fixture.breakOff();
+    REQUIRE(fixture.shows("client NT_MANY$ at \\\\NODEP: reconnecting, "));
+    fixture.mend();
+    // Each item's current value, once.
+    std::vector<int> seen(LinkCount);
+    int updates = 0;
+    DWORD start = GetTickCount();
+    while (updates < LinkCount && GetTickCount() - start < 60000) {
+        for (const dt::RawUpdate &update : client.takeUpdates(1000)) {
+            updates++;
+            if (update.value < (unsigned long)LinkCount)
+                seen[update.value]++;
+        }
+    }
+    CHECK(updates == LinkCount);
+    CHECK(std::count(seen.begin(), seen.end(), 1) == LinkCount);
+    CHECK_FALSE(client.waitForServerTerminate(0));
+    CHECK(client.terminate());
+}
