@@ -664,6 +664,13 @@ static void deliverData(Conversation *conversation, const Frame *frame)
         restoredValue(conversation, link, frame);
         return;
     }
+    // A request's answer newer than an update still waiting: a waiting
+    // update takes its value, so that no older one reaches the client after it.
+    if (link && link->waiting.length != link->waiting.start) {
+        Frame update = *frame;
+        update.word &= ~(DataResponse | DataAckReq);
+        QueueClientLinkUpdate(link, &update);
+    }
     HGLOBAL data = 0;
     bool delivered = !handleFormat &&
                      postFrameData(conversation, frame,

@@ -116,8 +116,6 @@ private:
 // Whether `bytes` are whole TLS records and nothing else (no frame in clear).
 bool isTlsRecords(const std::string &bytes);
 
-// Points node `node` of the node map at `where` ("host:port"); "" removes it.
-
 } // namespace nt
 
 #endif

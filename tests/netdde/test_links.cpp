@@ -247,3 +247,26 @@ TEST_CASE("updates that ask for an ack reach the client one at a time, in order,
     DWORD exitCode = 0;
     CHECK(server.waitForExit(&exitCode));
 }
+
+TEST_CASE("a client that posts a thousand advises at once has every one taken")
+{
+    // More than the server's side queues for one conversation: the client's
+    // agent holds the rest until answers come back.
+    const int links = 1000;
+    std::string options = "/rate:0";
+    for (int i = 1; i <= links; i++)
+        options += " /item:I" + std::to_string(i) + "=0";
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_MANY$", Advise)}, options.c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_MANY$"));
+    for (int i = 1; i <= links; i++)
+        REQUIRE(client.postAdvise(("I" + std::to_string(i)).c_str(), false, false));
+    CHECK(client.waitForAcks(links, 60000));
+    // Each link stands: an update of the last reaches the client.
+    REQUIRE(onServer("poke I1000 7").exitCode == 0);
+    CHECK(client.waitForUpdates(10000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "I1000").empty();
+    }));
+    CHECK(node.server.close());
+}
