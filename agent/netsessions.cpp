@@ -422,11 +422,14 @@ static const char *peerName(const Session *session)
     return inet_ntoa(address);
 }
 
-// Logs that `node` presented `presented` where `pinned` is pinned (both
-// fingerprints, an event each), and leaves initiates to it unanswered.
-static void refuseWrongKey(const char *node, const BYTE presented[FingerprintLength],
+// Logs that the session's node presented `presented` where `pinned` is
+// pinned (both fingerprints, an event each), and leaves initiates to it
+// unanswered. What waited for the session ends rather than wait for the node.
+static void refuseWrongKey(Session *session, const BYTE presented[FingerprintLength],
                            const BYTE pinned[FingerprintLength])
 {
+    const char *node = session->node;
+    session->refusedByNode = true;
     char text[FingerprintTextSize];
     FormatFingerprint(presented, text);
     LogEvent("refused: node %s presents key %s", node, text);
@@ -443,7 +446,7 @@ static const char *handshakeFailed(Session *session)
     case ChannelWrongPeer:
         if (PeerFingerprint(session->channel, presented) &&
             FindPin(session->node, pinned) == Pinned)
-            refuseWrongKey(session->node, presented, pinned);
+            refuseWrongKey(session, presented, pinned);
         return "the node's key is not its pinned one";
     case ChannelNoPeerIdentity:
         LogEvent("refused: %s presented no key", peerName(session));
@@ -476,7 +479,7 @@ static const char *greetNode(Session *session)
         pin = FindPin(session->node, pinned);
     }
     if (pin == Pinned && memcmp(pinned, presented, FingerprintLength) != 0) {
-        refuseWrongKey(session->node, presented, pinned);
+        refuseWrongKey(session, presented, pinned);
         return "the node's key is not its pinned one";
     }
     if (pin == PinUnreadable) {
@@ -547,7 +550,7 @@ static void answerOlderVersion(Session *session)
     if (AppendFrame(&session->toSend, &refusal))
         session->toSend.bytes[session->toSend.start] = OlderWireVersion;
     sendQueued(session);
-    endAfterSending(session, "the node speaks protocol 1");
+    EndSessionAfterSending(session, "the node speaks protocol 1");
 }
 
 // ---- Session frames --------------------------------------------------------

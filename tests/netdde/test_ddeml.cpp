@@ -110,22 +110,6 @@ struct DdemlServer {
     }
 };
 
-// Waits for `condition` while handling this thread's messages (DDEML's
-// windows live on it).
-bool pumpUntil(const std::function<bool()> &condition, DWORD timeout)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start >= timeout)
-            return condition();
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(20);
-    }
-    return true;
-}
-
 pt::TestShare ddemlShare(const char *name, const char *topic)
 {
     pt::TestShare share = serverShare(name, Request | Poke | Execute | Advise);

@@ -18,7 +18,6 @@ namespace {
 
 const char RelayedNode[] = "NODEP";
 const char RelayedApplication[] = "\\\\NODEP\\NDDE$";
-const WORD AckPositive = 0x8000, AckBusy = 0x4000;
 const DWORD RecoveryWait = 20000;          // ms, generous for a loaded machine
 
 // A served node whose own shares are also reached as NODEP through a relay.
