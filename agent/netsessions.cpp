@@ -19,6 +19,8 @@ const int MaxFramesPerEvent = 32;        // then the rest from WM_SESSION_CONTIN
 // its session ends: it does not read what is sent to it.
 const DWORD MaxUnsentBytes = 2 * MaxFrameData;
 const int FeedSendBuffer = 32 * 1024;      // bytes the system holds of what a feed's session sends
+const int OutgoingReceiveBuffer = 16 * 1024;  // bytes the system holds of what arrives
+const DWORD ReadAhead = 16 * 1024;         // received bytes held before they are handled
 // SOMAXCONN of Winsock 2: as many waiting connections as the system allows
 // (winsock.h's SOMAXCONN is 5).
 const int ListenBacklog = 0x7fffffff;
@@ -178,6 +180,12 @@ static Session *addSession(SOCKET socket, bool incoming, SessionState state)
     // waits for the acknowledgement of the one before.
     BOOL noDelay = TRUE;
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
+    // An outgoing session's system buffer holds little of what arrives: a
+    // node slower than the serving one leaves the rest there, where that
+    // node's links merge (with ReadAhead below).
+    int receiveBuffer = OutgoingReceiveBuffer;
+    if (!incoming)
+        setsockopt(socket, SOL_SOCKET, SO_RCVBUF, (const char *)&receiveBuffer, sizeof receiveBuffer);
     Session *session = (Session *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Session));
     if (!session)
         return 0;
@@ -880,13 +888,31 @@ static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
     return failure;
 }
 
+// Whether the session holds enough received frames not yet handled: it is
+// not read from until they are, so that the node waits (the connection
+// holds the rest) and a node slower than its peer keeps no backlog of its
+// own: a serving peer's links then merge where their updates come from.
+static bool holdsEnoughReceived(const Session *session)
+{
+    const ByteBuffer &buffer = session->received;
+    DWORD available = buffer.length - buffer.start;
+    Frame frame;
+    DWORD size;
+    return available >= ReadAhead && !session->unwantedPending &&
+           ReadFrame(buffer.bytes + buffer.start, available, &frame, &size) == FrameComplete;
+}
+
 // Reads what arrived (as far as the budget allows), then handles the frames.
 static void receive(Session *session)
 {
     static BYTE chunk[ReceiveChunk];
     const char *closing = 0;
     bool drained = false;               // the socket has nothing more now
+    bool heldBack = false;
     for (int reads = 0; !closing && !session->endReason; reads++) {
+        heldBack = holdsEnoughReceived(session);
+        if (heldBack)
+            break;
         if (session->channel && session->state >= SessionGreeting) {
             closing = takePlaintext(session);
             if (closing || session->readPaused)
@@ -919,6 +945,8 @@ static void receive(Session *session)
     session = SessionOfSerial(serial);
     if (session && closing)
         EndSessionSoon(session, closing);
+    else if (session && heldBack)
+        continueLater(session);      // reading goes on once the frames are handled
 }
 
 void ContinueSession(DWORD serial)
