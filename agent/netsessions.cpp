@@ -380,7 +380,7 @@ static void sendQueued(Session *session)
 
 DWORD SessionUnsentBytes(const Session *session)
 {
-    return session->toSend.length - session->toSend.start;
+    return unsentBytes(session);
 }
 
 void HoldLittleInSystem(Session *session)
