@@ -26,6 +26,9 @@ const int MaxTransactionsSent = 192;
 // in order, so its ack shows that it took those before too.
 const int MaxPostedUpdates = 32;
 const int UpdatesPerAck = 8;
+// A client that takes its messages but leaves the acks asked of it
+// unanswered this long has its links' updates posted as they come.
+const DWORD ClientAckPatience = 2000;     // ms
 
 // ---- Answers to the DDE client ---------------------------------------------
 
@@ -566,7 +569,7 @@ static bool postFrameData(Conversation *conversation, const Frame *frame, WORD f
 static bool hasRoomFor(const ClientLink *link, const Frame *update)
 {
     return (update->word & DataAckReq) ? link->posted == link->unasked
-                                       : link->posted < MaxPostedUpdates;
+                                       : link->unpaced || link->posted < MaxPostedUpdates;
 }
 
 // Posts a link's update; with fAckReq when the server asked for an ack, or
@@ -576,15 +579,19 @@ static bool hasRoomFor(const ClientLink *link, const Frame *update)
 static bool postLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *update)
 {
     bool serverAsked = (update->word & DataAckReq) != 0;
-    bool askAck = serverAsked || link->unasked + 1 >= UpdatesPerAck;
+    bool askAck = serverAsked || (!link->unpaced && link->unasked + 1 >= UpdatesPerAck);
     HGLOBAL kept;
     if (!postFrameData(conversation, update, DdeRelease | (askAck ? DdeAckReq : 0), &kept)) {
         if (serverAsked)
             sendDataAck(conversation, 0, update->name);
         return false;
     }
+    if (link->unpaced && !askAck)
+        return true;
     link->posted++;
     link->unasked++;
+    if (link->posted >= MaxPostedUpdates && !link->fullSince)
+        link->fullSince = GetTickCount() | 1;
     if (!askAck)
         return true;
     ByteBuffer &acks = conversation->dataAcks;
@@ -778,6 +785,7 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         link->posted = link->posted > entry.updates ? link->posted - entry.updates : 0;
         if (link->posted < link->unasked)
             link->unasked = link->posted;
+        link->fullSince = 0;
         postWaitingUpdates(conversation, link);
     }
 }
@@ -814,6 +822,56 @@ void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam
         clientTransaction(conversation, message, lParam);
 }
 
+static VOID CALLBACK clientAnswered(HWND, UINT, ULONG_PTR serial, LRESULT)
+{
+    Conversation *conversation = ConversationOfSerial((DWORD)serial);
+    if (conversation) {
+        conversation->probeSent = false;
+        conversation->clientAnsweredAt = GetTickCount() | 1;
+    }
+}
+
+// Links whose client has left the acks asked of it unanswered: when it
+// takes its messages (it answers a sent WM_NULL, which never waits behind
+// its posted ones) but still no ack comes, it is one that ignores fAckReq,
+// and its links' updates are posted as they come, as before pacing. A
+// client that takes no messages at all stays paced.
+static void checkClientPace(Conversation *conversation, DWORD now)
+{
+    bool stalled = false;
+    for (ClientLink *link = FirstClientLink(conversation); link && !stalled;
+         link = NextClientLink(conversation, link))
+        stalled = !link->unpaced && link->fullSince && now - link->fullSince >= ClientAckPatience;
+    if (!stalled) {
+        conversation->clientAnsweredAt = 0;
+        return;
+    }
+    if (!conversation->clientAnsweredAt) {
+        if (!conversation->probeSent)
+            conversation->probeSent =
+                SendMessageCallbackA(conversation->partner, WM_NULL, 0, 0, clientAnswered,
+                                     conversation->serial) != FALSE;
+        return;
+    }
+    if (now - conversation->clientAnsweredAt < ClientAckPatience / 2)
+        return;
+    conversation->clientAnsweredAt = 0;
+    DWORD serial = conversation->serial;
+    for (ClientLink *link = FirstClientLink(conversation); link;
+         link = NextClientLink(conversation, link)) {
+        if (link->unpaced || !link->fullSince || now - link->fullSince < ClientAckPatience)
+            continue;
+        LogEvent("the DDE client of share %s at \\%s acknowledges no update of \"%s\": "
+                 "they are posted as they come", conversation->share, conversation->node,
+                 link->item);
+        link->unpaced = true;
+        link->posted = link->unasked = 0;
+        link->fullSince = 0;
+        if (!postWaitingUpdates(conversation, link) || !ConversationOfSerial(serial))
+            return;
+    }
+}
+
 void CheckClientConversation(Conversation *conversation, DWORD now)
 {
     if (!IsWindow(conversation->partner)) {
@@ -822,6 +880,8 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
     }
     if (conversation->outageSince)
         CheckOutage(conversation, now);
+    else if (conversation->state == Standing)
+        checkClientPace(conversation, now);
     else if (conversation->state != Standing && conversation->state != AskingPassword &&
              now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");

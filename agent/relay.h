@@ -84,6 +84,8 @@ struct Conversation {
                              // fewer transactions to be on their way
     int transactionsSent;    // sent to the node and not yet answered
     bool fastAdvise;         // advises are acknowledged at once (node setting)
+    bool probeSent;          // asked whether its client takes its messages
+    DWORD clientAnsweredAt;  // when the client answered (0: not since it was asked)
     ClientLink **linkBuckets;   // the advise links (clientlinks.cpp)
     int linkBucketCount, linkCount;
     DWORD linkBytes;         // what the links hold, charged to linkAccount
@@ -169,6 +171,8 @@ struct ClientLink {
     // Updates toward the client.
     int posted;              // posted and not yet known to be taken by the client
     int unasked;             // the last of those, posted without fAckReq
+    DWORD fullSince;         // when MaxPostedUpdates were last reached (0: since taken)
+    bool unpaced;            // its client takes updates but answers no ack asked of it
     ByteBuffer waiting;      // Data frames not yet posted, oldest first
     DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
     DWORD merged;            // updates replaced by a newer one before they were posted

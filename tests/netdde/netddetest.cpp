@@ -89,6 +89,40 @@ std::vector<std::string> listedConnections(const SessionEntry &session)
     return lines;
 }
 
+// ---- Relays on the loopback ----------------------------------------------------
+
+// A socket listening on 127.0.0.1:`port`, or INVALID_SOCKET.
+static SOCKET listenOnLoopback(unsigned short port)
+{
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (listener != INVALID_SOCKET &&
+        (bind(listener, (sockaddr *)&address, sizeof address) != 0 || listen(listener, 8) != 0)) {
+        closesocket(listener);
+        listener = INVALID_SOCKET;
+    }
+    return listener;
+}
+
+// A socket connected to 127.0.0.1:`port`, or INVALID_SOCKET.
+static SOCKET connectOnLoopback(unsigned short port)
+{
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connection != INVALID_SOCKET &&
+        connect(connection, (sockaddr *)&address, sizeof address) != 0) {
+        closesocket(connection);
+        connection = INVALID_SOCKET;
+    }
+    return connection;
+}
+
 // ---- The wire tap -------------------------------------------------------------
 
 const DWORD TapLifetime = 120000;
@@ -100,12 +134,8 @@ bool WireTap::start(unsigned short toPort, bool terminate)
     port = pt::freePort();
     if (!tp::startWinsock())
         return false;
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener_, (sockaddr *)&address, sizeof address) != 0 || listen(listener_, 4) != 0)
+    listener_ = listenOnLoopback(port);
+    if (listener_ == INVALID_SOCKET)
         return false;
     thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
     return thread_ != nullptr;
@@ -167,12 +197,8 @@ static int waitReadable(SOCKET from, SOCKET other, fd_set *readable)
 
 void WireTap::pass(SOCKET client)
 {
-    SOCKET agent = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(agentPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool open = connect(agent, (sockaddr *)&address, sizeof address) == 0;
+    SOCKET agent = connectOnLoopback(agentPort);
+    bool open = agent != INVALID_SOCKET;
     DWORD start = GetTickCount();
     while (open && !stopping_ && GetTickCount() - start < TapLifetime) {
         fd_set readable;
@@ -302,12 +328,8 @@ bool Relay::start(unsigned short agentPort)
         return false;
     agentPort_ = agentPort;
     port_ = pt::freePort();
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port_);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener_, (sockaddr *)&address, sizeof address) != 0 || listen(listener_, 5) != 0)
+    listener_ = listenOnLoopback(port_);
+    if (listener_ == INVALID_SOCKET)
         return false;
     thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
     return thread_ != NULL;
@@ -345,15 +367,11 @@ void Relay::carry()
             continue;
         if (FD_ISSET(listener_, &readable)) {
             SOCKET client = accept(listener_, nullptr, nullptr);
-            SOCKET agent = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address = {};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(agentPort_);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (client == INVALID_SOCKET || down_ || pairs.size() >= 2 * 16 ||
-                connect(agent, (sockaddr *)&address, sizeof address) != 0) {
+            SOCKET agent = client != INVALID_SOCKET && !down_ && pairs.size() < 2 * 16
+                               ? connectOnLoopback(agentPort_)
+                               : INVALID_SOCKET;
+            if (agent == INVALID_SOCKET) {
                 closesocket(client);
-                closesocket(agent);
             } else {
                 pairs.push_back({client, agent});
                 pairs.push_back({agent, client});

@@ -209,6 +209,28 @@ TEST_CASE("a client that takes no updates has a bounded number posted, then the 
     CHECK(node.server.close());
 }
 
+TEST_CASE("a client that takes its updates but acknowledges none still gets the newest value")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_DEAF$", Advise)}, "/rate:0 /item:Price=0"));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_DEAF$"));
+    REQUIRE(client.advise("Price", false, false));
+    const unsigned long changes = MaxPostedUpdates + 4;
+    for (unsigned long i = 1; i <= changes; i++)
+        REQUIRE(onServer("poke Price " + std::to_string(i)).exitCode == 0);
+    // It handles its messages but never answers the acks asked of it: the
+    // agent finds that out and posts the rest as it comes, merged.
+    CHECK(client.waitForUpdates(20000, [&](const std::vector<dt::RawUpdate> &updates) {
+        std::vector<unsigned long> values = valuesOf(updates, "Price");
+        return !values.empty() && values.back() == changes;
+    }));
+    std::vector<unsigned long> values = valuesOf(client.takeUpdates(), "Price");
+    for (size_t i = 1; i < values.size(); i++)
+        CHECK(values[i - 1] < values[i]);
+    CHECK(node.server.close());
+}
+
 TEST_CASE("updates that ask for an ack reach the client one at a time, in order, none lost")
 {
     // A server that posts five updates asking for acks without waiting for
