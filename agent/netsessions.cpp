@@ -19,8 +19,8 @@ const int MaxFramesPerEvent = 32;        // then the rest from WM_SESSION_CONTIN
 // its session ends: it does not read what is sent to it.
 const DWORD MaxUnsentBytes = 2 * MaxFrameData;
 const int FeedSendBuffer = 32 * 1024;      // bytes the system holds of what a feed's session sends
-const int OutgoingReceiveBuffer = 16 * 1024;  // bytes the system holds of what arrives
-const DWORD ReadAhead = 16 * 1024;         // received bytes held before they are handled
+const int OutgoingReceiveBuffer = 64 * 1024;  // bytes the system holds of what arrives
+const DWORD ReadAhead = 64 * 1024;         // received bytes held before they are handled
 // SOMAXCONN of Winsock 2: as many waiting connections as the system allows
 // (winsock.h's SOMAXCONN is 5).
 const int ListenBacklog = 0x7fffffff;
