@@ -71,11 +71,6 @@ ClientLink *NextClientLink(Conversation *conversation, const ClientLink *link)
     return firstLinkFrom(conversation, link->hash % conversation->linkBucketCount + 1);
 }
 
-int ClientLinkCount(const Conversation *conversation)
-{
-    return conversation->linkCount;
-}
-
 // Doubles the buckets once there are as many links as buckets; false when
 // the budget or memory does not take them (the old ones stay).
 static bool makeRoomForLink(Conversation *conversation)

@@ -34,6 +34,9 @@ const DWORD SessionClosingTimeout = 5000;
 // WM_DDE_TERMINATE.
 const DWORD ClosingTimeout = 5000;
 
+// ---- Serving (servingside.cpp, serverfinding.cpp) --------------------------
+const DWORD StartAppTimeout = 10000;        // a started application has to answer
+
 // ---- The partner library (agentlink.h) -------------------------------------
 const DWORD AgentReplyTimeout = 2000;       // each direction of a partner's request
 

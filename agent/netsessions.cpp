@@ -1,11 +1,6 @@
 // TCP sessions between agents (netsessions.h).
 #include "netsessions.h"
-#include "nodemap.h"
-#include <stdlib.h>
-
-#ifndef SO_EXCLUSIVEADDRUSE
-#define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
-#endif
+#include "sessionlayer.h"
 
 // Served sessions, connections not yet greeted (as many again), then outgoing ones.
 const int MaxSessionSlots = 2 * AgentMaxSessions + AgentMaxOutgoingSessions;
@@ -21,86 +16,18 @@ const DWORD MaxUnsentBytes = 2 * MaxFrameData;
 const int FeedSendBuffer = 32 * 1024;      // bytes the system holds of what a feed's session sends
 const int OutgoingReceiveBuffer = 64 * 1024;  // bytes the system holds of what arrives
 const DWORD ReadAhead = 64 * 1024;         // received bytes held before they are handled
-// SOMAXCONN of Winsock 2: as many waiting connections as the system allows
-// (winsock.h's SOMAXCONN is 5).
-const int ListenBacklog = 0x7fffffff;
 
 static Session *sessions[MaxSessionSlots];
 static int sessionCount;
-static SOCKET listenSocket = INVALID_SOCKET;
 static DWORD nextSessionId;
 static DWORD nextSerial = 1;
 static bool flushPosted;                // WM_FLUSH_SESSIONS is on its way
 static bool endPosted;                  // WM_END_FAILED_SESSIONS is on its way
 static const SessionUser *user;
-static NodeIdentity ownIdentity;
-
-// Nodes refused for presenting another key than their pin (IsNodeRefused).
-const int MaxRefusedNodes = 16;
-struct RefusedNode {
-    char node[MaxNodeNameLength + 1];   // empty when the entry is free
-    BYTE pinned[FingerprintLength];
-    DWORD refusedAt;
-};
-static RefusedNode refusedNodes[MaxRefusedNodes];
-
-// Name lookups under way (WSAAsyncGetHostByName). Each writes its answer
-// into its entry in the system's own time, so an entry is taken again only
-// once its answer has come, whether its session still stands or not.
-const int MaxLookups = 16;
-struct Lookup {
-    HANDLE handle;                 // null when the entry is free
-    DWORD sessionSerial;
-    char hostEntry[MAXGETHOSTSTRUCT];
-};
-static Lookup lookups[MaxLookups];
 
 void SetSessionUser(const SessionUser *sessionUser)
 {
     user = sessionUser;
-}
-
-bool LoadOwnIdentity(const char **failure)
-{
-    return LoadNodeIdentity(AgentIdentityKey, &ownIdentity, failure);
-}
-
-const BYTE *OwnFingerprint()
-{
-    return ownIdentity.fingerprint;
-}
-
-// ---- Refused nodes -----------------------------------------------------------
-
-static RefusedNode *refusedNodeEntry(const char *node)
-{
-    for (int i = 0; i < MaxRefusedNodes; i++)
-        if (refusedNodes[i].node[0] && isSameNodeName(refusedNodes[i].node, node))
-            return &refusedNodes[i];
-    return 0;
-}
-
-static void rememberRefusedNode(const char *node, const BYTE pinned[FingerprintLength])
-{
-    RefusedNode *entry = refusedNodeEntry(node);
-    DWORD now = GetTickCount();
-    for (int i = 0; i < MaxRefusedNodes && !entry; i++)
-        if (!refusedNodes[i].node[0] || now - refusedNodes[i].refusedAt >= RefusedNodeMemory)
-            entry = &refusedNodes[i];
-    if (!entry)
-        entry = &refusedNodes[now % MaxRefusedNodes];
-    CopyNodeName(entry->node, node);
-    CopyMemory(entry->pinned, pinned, FingerprintLength);
-    entry->refusedAt = now;
-}
-
-bool IsNodeRefused(const char *node)
-{
-    const RefusedNode *entry = refusedNodeEntry(node);
-    BYTE pinned[FingerprintLength];
-    return entry && GetTickCount() - entry->refusedAt < RefusedNodeMemory &&
-           FindPin(node, pinned) == Pinned &&
-           memcmp(pinned, entry->pinned, FingerprintLength) == 0;
 }
 
 // ---- The list of sessions --------------------------------------------------
@@ -123,26 +50,17 @@ Session *SessionOfSerial(DWORD serial)
     return 0;
 }
 
-static bool isStanding(const Session *session)
+bool IsStandingSession(const Session *session)
 {
     return !session->endReason;
 }
 
-static int countSessions(bool incoming, bool ready)
+int CountSessions(bool incoming, bool ready)
 {
     int count = 0;
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming == incoming && isStanding(sessions[i]) &&
+        if (sessions[i]->incoming == incoming && IsStandingSession(sessions[i]) &&
             (sessions[i]->state == SessionReady) == ready)
-            count++;
-    return count;
-}
-
-int ServedSessionsFrom(DWORD address)
-{
-    int count = 0;
-    for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming && isStanding(sessions[i]) && sessions[i]->peerAddress == address)
             count++;
     return count;
 }
@@ -151,7 +69,7 @@ static int greetedSessionsFrom(DWORD address)
 {
     int count = 0;
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming && isStanding(sessions[i]) &&
+        if (sessions[i]->incoming && IsStandingSession(sessions[i]) &&
             sessions[i]->state == SessionReady && sessions[i]->peerAddress == address)
             count++;
     return count;
@@ -160,7 +78,7 @@ static int greetedSessionsFrom(DWORD address)
 Session *FindServedSession(const char *node, DWORD id)
 {
     for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming && sessions[i]->state == SessionReady && isStanding(sessions[i]) &&
+        if (sessions[i]->incoming && sessions[i]->state == SessionReady && IsStandingSession(sessions[i]) &&
             sessions[i]->id == id && isSameNodeName(sessions[i]->node, node))
             return sessions[i];
     return 0;
@@ -172,7 +90,7 @@ bool IsSessionSocketMessage(UINT message)
            message < WM_SESSION_SOCKET_FIRST + SessionSocketMessages;
 }
 
-static Session *addSession(SOCKET socket, bool incoming, SessionState state)
+Session *AddSession(SOCKET socket, bool incoming, SessionState state)
 {
     if (sessionCount == MaxSessionSlots)
         return 0;
@@ -295,9 +213,7 @@ void EndAllSessions()
         sessions[0]->endReason = "the agent closes";
         endSession(sessions[0]);
     }
-    if (listenSocket != INVALID_SOCKET)
-        closesocket(listenSocket);
-    listenSocket = INVALID_SOCKET;
+    CloseListener();
 }
 
 // ---- The socket ------------------------------------------------------------
@@ -418,112 +334,6 @@ void FlushSessions()
             sendQueued(sessions[i]);
 }
 
-// ---- The channel -------------------------------------------------------------
-
-// The peer's name in events: its node, or its address before its Hello.
-static const char *peerName(const Session *session)
-{
-    if (session->node[0])
-        return session->node;
-    in_addr address;
-    address.s_addr = session->peerAddress;
-    return inet_ntoa(address);
-}
-
-// Logs that the session's node presented `presented` where `pinned` is
-// pinned (both fingerprints, an event each), and leaves initiates to it
-// unanswered. What waited for the session ends rather than wait for the node.
-static void refuseWrongKey(Session *session, const BYTE presented[FingerprintLength],
-                           const BYTE pinned[FingerprintLength])
-{
-    const char *node = session->node;
-    session->refusedByNode = true;
-    char text[FingerprintTextSize];
-    FormatFingerprint(presented, text);
-    LogEvent("refused: node %s presents key %s", node, text);
-    FormatFingerprint(pinned, text);
-    LogEvent("refused: node %s is pinned to key %s", node, text);
-    rememberRefusedNode(node, pinned);
-}
-
-// The handshake failed: the event, and the reason the session ends.
-static const char *handshakeFailed(Session *session)
-{
-    BYTE presented[FingerprintLength], pinned[FingerprintLength];
-    switch (FailureOfChannel(session->channel)) {
-    case ChannelWrongPeer:
-        if (PeerFingerprint(session->channel, presented) &&
-            FindPin(session->node, pinned) == Pinned)
-            refuseWrongKey(session, presented, pinned);
-        return "the node's key is not its pinned one";
-    case ChannelNoPeerIdentity:
-        LogEvent("refused: %s presented no key", peerName(session));
-        return "no key presented";
-    case ChannelOutOfMemory:
-        return "out of memory";
-    default:
-        LogEvent("refused: the TLS handshake with %s failed", peerName(session));
-        return "TLS handshake failed";
-    }
-}
-
-// The client's side once the node has shown its key: a node met for the
-// first time is pinned; then the Hello goes before anything queued while
-// connecting. The reason the session ends when the node cannot be trusted,
-// or null.
-static const char *greetNode(Session *session)
-{
-    BYTE presented[FingerprintLength], pinned[FingerprintLength];
-    char text[FingerprintTextSize];
-    if (!PeerFingerprint(session->channel, presented))
-        return "no key presented";
-    FormatFingerprint(presented, text);
-    PinLookup pin = FindPin(session->node, pinned);
-    if (pin == NoPin) {
-        if (PinNode(session->node, presented))
-            LogEvent("node %s pinned at first contact: %s", session->node, text);
-        else
-            LogEvent("node %s could not be pinned to key %s", session->node, text);
-        pin = FindPin(session->node, pinned);
-    }
-    if (pin == Pinned && memcmp(pinned, presented, FingerprintLength) != 0) {
-        refuseWrongKey(session, presented, pinned);
-        return "the node's key is not its pinned one";
-    }
-    if (pin == PinUnreadable) {
-        LogEvent("refused: the key pinned for node %s cannot be read", session->node);
-        return "its pin cannot be read";
-    }
-    Frame hello;
-    InitFrame(&hello, FrameHello, 0);
-    lstrcpyA(hello.name, OwnNodeName);
-    ByteBuffer greeting = {};
-    greeting.account = &session->budget;
-    if (!AppendFrame(&greeting, &hello) ||
-        !AppendBytes(&greeting, session->toSend.bytes + session->toSend.start,
-                     session->toSend.length - session->toSend.start)) {
-        FreeBuffer(&greeting);
-        return "out of memory";
-    }
-    FreeBuffer(&session->toSend);
-    session->toSend = greeting;
-    return 0;
-}
-
-// Runs the handshake on what was fed; once it completes the session greets
-// inside the channel. The reason the session ends, or null.
-static const char *advanceHandshake(Session *session)
-{
-    ChannelState state = AdvanceChannel(session->channel);
-    if (state == ChannelFailed)
-        return handshakeFailed(session);
-    if (state != ChannelOpen)
-        return 0;
-    ChannelBinding(session->channel, session->binding);
-    session->state = SessionGreeting;
-    return session->incoming ? 0 : greetNode(session);
-}
-
 // A served connection whose first bytes are not TLS: a node of protocol 1,
 // whose Hello is answered with a refusal in clear (netdde_wire.h); anything
 // else ends the connection.
@@ -546,7 +356,7 @@ static void answerOlderVersion(Session *session)
     if (read == FrameIncomplete)
         return;
     if (read == FrameMalformed || hello.kind != FrameHello || !IsValidNodeName(hello.name)) {
-        LogEvent("refused: %s speaks neither TLS nor protocol 1", peerName(session));
+        LogEvent("refused: %s speaks neither TLS nor protocol 1", SessionPeerName(session));
         EndSessionSoon(session, "malformed frame");
         return;
     }
@@ -620,7 +430,7 @@ static Session *longestIdleServed(DWORD address)
     DWORD now = GetTickCount(), longest = 0;
     for (int i = 0; i < sessionCount; i++) {
         Session *session = sessions[i];
-        if (!session->incoming || session->state != SessionReady || !isStanding(session) ||
+        if (!session->incoming || session->state != SessionReady || !IsStandingSession(session) ||
             (address != INADDR_ANY && session->peerAddress != address) ||
             user->conversationCount(session) > 0)
             continue;
@@ -638,7 +448,7 @@ static Session *longestIdleServed(DWORD address)
 static bool makeRoomForSession(DWORD address)
 {
     bool addressFull = greetedSessionsFrom(address) >= AgentMaxSessionsPerAddress;
-    if (!addressFull && countSessions(true, true) < AgentMaxSessions)
+    if (!addressFull && CountSessions(true, true) < AgentMaxSessions)
         return true;
     Session *idlest = longestIdleServed(addressFull ? address : INADDR_ANY);
     if (!idlest)
@@ -861,7 +671,7 @@ static const char *takePlaintext(Session *session)
     if (state == ChannelClosed)
         return "the other node closed the connection";
     if (state == ChannelFailed) {
-        LogEvent("refused: the TLS channel with %s failed", peerName(session));
+        LogEvent("refused: the TLS channel with %s failed", SessionPeerName(session));
         return "the TLS channel failed";
     }
     return 0;
@@ -871,11 +681,9 @@ static const char *takePlaintext(Session *session)
 // protocol-1 Hello. The reason the session ends, or null.
 static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
 {
-    if (session->incoming && !session->heardFrom && StartsAsTls(bytes, count)) {
-        session->channel = OpenChannel(true, &ownIdentity, 0, &session->budget);
-        if (!session->channel)
-            return "out of memory";
-    }
+    if (session->incoming && !session->heardFrom && StartsAsTls(bytes, count) &&
+        !OpenServedChannel(session))
+        return "out of memory";
     session->heardFrom = true;
     if (!session->channel)
         return AppendBytes(&session->received, bytes, count) ? 0 : "out of memory";
@@ -883,7 +691,7 @@ static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
         return "out of memory";
     if (session->state != SessionSecuring)
         return 0;
-    const char *failure = advanceHandshake(session);
+    const char *failure = AdvanceHandshake(session);
     sendQueued(session);
     return failure;
 }
@@ -975,21 +783,13 @@ void HandleSessionSocket(UINT message, SOCKET socket, LPARAM event)
             EndSessionSoon(session, "node unreachable");
             return;
         }
-        // The node must show the key pinned for it, if any, in the handshake itself.
-        BYTE pinned[FingerprintLength];
-        PinLookup pin = FindPin(session->node, pinned);
-        session->channel = pin != PinUnreadable
-                               ? OpenChannel(false, &ownIdentity, pin == Pinned ? pinned : 0,
-                                             &session->budget)
-                               : 0;
-        if (!session->channel) {
-            if (pin == PinUnreadable)
-                LogEvent("refused: the key pinned for node %s cannot be read", session->node);
-            EndSessionSoon(session, pin == PinUnreadable ? "its pin cannot be read" : "out of memory");
+        const char *refusal = OpenCallingChannel(session);
+        if (refusal) {
+            EndSessionSoon(session, refusal);
             return;
         }
         session->state = SessionSecuring;
-        const char *failure = advanceHandshake(session);
+        const char *failure = AdvanceHandshake(session);
         sendQueued(session);
         if (failure)
             EndSessionSoon(session, failure);
@@ -1003,194 +803,6 @@ void HandleSessionSocket(UINT message, SOCKET socket, LPARAM event)
     }
     if (!session->endReason)
         receive(session);
-}
-
-// ---- Opening sessions ------------------------------------------------------
-
-bool OpenListener(DWORD address, unsigned short port)
-{
-    WSADATA winsock;
-    if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0)
-        return false;
-    listenSocket = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenSocket == INVALID_SOCKET)
-        return false;
-    // No other program may take the port while the agent holds it, where the
-    // system can say so; the running-mutex keeps it to one agent.
-    BOOL exclusive = TRUE;
-    setsockopt(listenSocket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, (const char *)&exclusive,
-               sizeof exclusive);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = address;
-    return bind(listenSocket, (sockaddr *)&local, sizeof local) == 0 &&
-           listen(listenSocket, ListenBacklog) == 0;
-}
-
-bool WatchListener()
-{
-    return WSAAsyncSelect(listenSocket, AgentWindowHandle, WM_LISTEN_SOCKET, FD_ACCEPT) == 0;
-}
-
-// The served connection that has waited longest without a greeting, or null.
-static Session *longestUngreeted()
-{
-    Session *oldest = 0;
-    DWORD now = GetTickCount();
-    for (int i = 0; i < sessionCount; i++)
-        if (sessions[i]->incoming && sessions[i]->state != SessionReady && isStanding(sessions[i]) &&
-            (!oldest || now - sessions[i]->startedAt > now - oldest->startedAt))
-            oldest = sessions[i];
-    return oldest;
-}
-
-void AcceptSession()
-{
-    sockaddr_in peer = {};
-    int peerSize = sizeof peer;
-    SOCKET socket = accept(listenSocket, (sockaddr *)&peer, &peerSize);
-    if (socket == INVALID_SOCKET)
-        return;
-    // Silent connections never keep a client node out: the oldest one makes
-    // room. Greeted sessions have places of their own.
-    if (countSessions(true, false) >= AgentMaxSessions) {
-        Session *oldest = longestUngreeted();
-        if (oldest)
-            EndSessionSoon(oldest, "no greeting");
-    }
-    Session *session = countSessions(true, false) < AgentMaxSessions
-                           ? addSession(socket, true, SessionSecuring) : 0;
-    if (session)
-        session->peerAddress = peer.sin_addr.s_addr;
-    if (!session || WSAAsyncSelect(socket, AgentWindowHandle, session->socketMessage,
-                                   FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-        if (session)
-            EndSessionSoon(session, "cannot watch the connection");
-        else
-            closesocket(socket);
-    }
-}
-
-// Where `node` listens: the node map of the registry ("host:port"), this
-// node itself, or a host of the node's name on the default port. A port
-// comes only from the node map. False when the map's entry is not sound;
-// otherwise the address (INADDR_NONE when `host` must be looked up first).
-static bool findNode(const char *node, sockaddr_in *address, char *host, int hostSize)
-{
-    ZeroMemory(address, sizeof *address);
-    address->sin_family = AF_INET;
-    address->sin_port = htons(AgentDefaultPort);
-    if (isSameNodeName(node, OwnNodeName)) {
-        address->sin_port = htons(OwnPort);
-        address->sin_addr.s_addr = OwnAddress != INADDR_ANY ? OwnAddress : htonl(INADDR_LOOPBACK);
-        return true;
-    }
-    NodeMapAddress(node, host, hostSize);
-    if (!host[0]) {
-        lstrcpynA(host, node, hostSize);
-    } else {
-        char *colon = host;
-        while (*colon && *colon != ':')
-            colon++;
-        if (*colon) {
-            *colon = 0;
-            DWORD port = strtoul(colon + 1, 0, 10);
-            if (port == 0 || port > 65535)
-                return false;
-            address->sin_port = htons((unsigned short)port);
-        }
-    }
-    address->sin_addr.s_addr = inet_addr(host);
-    return true;
-}
-
-static void connectSession(Session *session, const sockaddr_in *address)
-{
-    session->state = SessionConnecting;
-    if (connect(session->socket, (const sockaddr *)address, sizeof *address) != 0 &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
-        LogEvent("refused: node %s cannot be reached", session->node);
-        EndSessionSoon(session, "node unreachable");
-    }
-}
-
-void HostFound(HANDLE handle, LPARAM result)
-{
-    Lookup *lookup = 0;
-    for (int i = 0; i < MaxLookups && !lookup; i++)
-        if (lookups[i].handle == handle)
-            lookup = &lookups[i];
-    if (!lookup)
-        return;
-    lookup->handle = 0;
-    Session *session = SessionOfSerial(lookup->sessionSerial);
-    if (!session || session->state != SessionResolving || session->endReason)
-        return;
-    const hostent *found = (const hostent *)lookup->hostEntry;
-    if (WSAGETASYNCERROR(result) || found->h_length != 4 || !found->h_addr_list[0]) {
-        LogEvent("refused: node %s is unknown", session->node);
-        EndSessionSoon(session, "node unknown");
-        return;
-    }
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = session->nodePort;
-    CopyMemory(&address.sin_addr, found->h_addr_list[0], 4);
-    connectSession(session, &address);
-}
-
-// Looks the session's host up without holding the window up; the
-// greeting's deadline bounds the lookup too. False when it cannot start.
-static bool startLookup(Session *session, const char *host)
-{
-    for (int i = 0; i < MaxLookups; i++)
-        if (!lookups[i].handle) {
-            lookups[i].sessionSerial = session->serial;
-            lookups[i].handle = WSAAsyncGetHostByName(AgentWindowHandle, WM_HOST_FOUND, host,
-                                                      lookups[i].hostEntry,
-                                                      sizeof lookups[i].hostEntry);
-            return lookups[i].handle != 0;
-        }
-    return false;
-}
-
-Session *SessionToNode(const char *node)
-{
-    for (int i = 0; i < sessionCount; i++)
-        if (!sessions[i]->incoming && isStanding(sessions[i]) &&
-            isSameNodeName(sessions[i]->node, node))
-            return sessions[i];
-    sockaddr_in address;
-    char host[256];
-    if (!IsValidNodeName(node) || !findNode(node, &address, host, sizeof host)) {
-        LogEvent("refused: node %s is unknown", node);
-        return 0;
-    }
-    SOCKET socket = countSessions(false, true) + countSessions(false, false) <
-                            AgentMaxOutgoingSessions
-                        ? ::socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
-    Session *session = socket != INVALID_SOCKET ? addSession(socket, false, SessionResolving) : 0;
-    if (!session) {
-        if (socket != INVALID_SOCKET)
-            closesocket(socket);
-        LogEvent("refused: no room for a session to %s", node);
-        return 0;
-    }
-    CopyNodeName(session->node, node);
-    session->nodePort = address.sin_port;
-    if (WSAAsyncSelect(socket, AgentWindowHandle, session->socketMessage,
-                       FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-        LogEvent("refused: node %s cannot be reached", session->node);
-        EndSessionSoon(session, "node unreachable");
-    } else if (address.sin_addr.s_addr != INADDR_NONE) {
-        connectSession(session, &address);
-    } else if (!startLookup(session, host)) {
-        LogEvent("refused: node %s cannot be looked up now", session->node);
-        EndSessionSoon(session, "no name lookup");
-    }
-    ShowAgentState();
-    return session;
 }
 
 // ---- Time ------------------------------------------------------------------

@@ -152,7 +152,5 @@ Session *SessionAt(int index);
 Session *SessionOfSerial(DWORD serial);
 // A served session by its client's node name and id.
 Session *FindServedSession(const char *node, DWORD id);
-// The served sessions (greeted or not) from the peer address `address`.
-int ServedSessionsFrom(DWORD address);
 
 #endif

@@ -1,9 +1,10 @@
 // What both sides of a carried DDE conversation share: the conversation
 // record, the list of conversations, DDE memory blocks and the queues of
 // transactions waiting for their answers. conversations.cpp keeps the list
-// and the windows; clientside.cpp stands in for a remote DDE server on the
-// client's node; servingside.cpp stands in for a remote DDE client on the
-// serving node.
+// and the windows; clientside.cpp (with clientlinks.cpp and outage.cpp)
+// stands in for a remote DDE server on the client's node; servingside.cpp
+// (with serverfinding.cpp and waitingvalues.cpp) stands in for a remote DDE
+// client on the serving node.
 #ifndef RELAY_H
 #define RELAY_H
 
@@ -184,7 +185,6 @@ ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT fo
 // The links in no particular order: the first, then each next one until null.
 ClientLink *FirstClientLink(Conversation *conversation);
 ClientLink *NextClientLink(Conversation *conversation, const ClientLink *link);
-int ClientLinkCount(const Conversation *conversation);
 // The link on `item` in `format`, added as LinkAsked with `options` when
 // there is none; null when memory or the budget runs out.
 ClientLink *AddClientLink(Conversation *conversation, const char *item, UINT format, WORD options);
@@ -296,8 +296,6 @@ void DescribeOutage(const Conversation *conversation, DWORD now, char *text);
 
 // Serving side (servingside.cpp).
 void OpenShare(Session *session, const Frame *open);
-// A message from the window that may become the server: an initiate's answer.
-void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms);
 void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 // WM_SERVE_NEXT: the next queued transaction goes to the server.
 void ServeNextTransaction(Conversation *conversation);
@@ -309,6 +307,36 @@ bool ServingTakesData(Conversation *conversation, const Frame *head);
 // That Poke or Execute once its data is dropped (`head` carries none): it
 // is refused in its turn.
 void ServingDataDropped(Conversation *conversation, const Frame *head);
+// Once a second, before the conversations: grants checked again when the
+// share store changed, served sessions' delayed refusals.
+void CheckServedSessions(DWORD now);
+
+// Finding the server of a served conversation (serverfinding.cpp).
+// Initiates to the share's application and topic: the window that answered
+// last time first, then (when `mayAskEveryWindow`) every top-level window
+// for a bounded time; the first server to answer holds the conversation.
+// The conversation again, or null when it ended meanwhile (*found tells
+// whether a server took it).
+Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found);
+// A message from the window that may become the server: an initiate's answer.
+void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms);
+// Starts the share's application (a program on the search path) unless it
+// was started for another conversation and may still answer; false when it
+// cannot be started.
+bool StartServer(const char *application, const char *share, DWORD now);
+// Whether every window may be asked now for the server of an application
+// started for a share: once a second for all the conversations waiting for it.
+bool MaySearchForStarted(const char *application, DWORD now);
+
+// Links' values waiting for room in the session (waitingvalues.cpp).
+// A link's value: sent when the session has room and none of this
+// conversation's values waits before it, else kept to wait. False when it
+// can be neither (memory ran out).
+bool RelayLinkValue(Conversation *conversation, const Frame *frame);
+// Takes out the waiting values of `item` ("" for every link), queued on the
+// session when `send` (before other data of the item, so that its values
+// never arrive out of order), dropped when not (their link has ended).
+void TakeWaitingValuesOf(Conversation *conversation, const char *item, bool send);
 // The session has room: the links' waiting values are queued, one
 // conversation after another and one link after another, while it has.
 void SendWaitingValues(Session *session);
@@ -317,8 +345,5 @@ void SendWaitingValues(Session *session);
 void SendEveryWaitingValue(Conversation *conversation);
 // Frees the values the conversation's links have waiting (it ends).
 void DropWaitingValues(Conversation *conversation);
-// Once a second, before the conversations: grants checked again when the
-// share store changed, served sessions' delayed refusals.
-void CheckServedSessions(DWORD now);
 
 #endif

@@ -31,9 +31,6 @@ const DWORD AddressRefusalMemory = 600000;  // ms an address's refusals slow its
 const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
 const int MaxQueuedTransactions = 256;    // waiting for one server
 const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
-const DWORD StartAppTimeout = 10000;      // ms a started application has to answer
-const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
-const DWORD SearchTimeout = 1000;         // ms one search of every window may take
 const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction
 
 // ---- Served sessions --------------------------------------------------------
@@ -303,176 +300,6 @@ void OpenShare(Session *session, const Frame *open)
     SendFrame(session, &challenge);
 }
 
-// ---- Finding the server ----------------------------------------------------
-// Initiating sends WM_DDE_INITIATE and waits: sent messages are handled
-// meanwhile, and one of them may end the conversation (a WM_DDE_TERMINATE
-// sent by the window that answered, the session closed). The conversation
-// is found again by its serial after every such call.
-
-// The window that last answered for an application and topic: asked first,
-// so that a server is found without asking every window (some of which may
-// be slow to answer) again.
-struct KnownServer {
-    char application[MaxAppNameLength + 1];
-    char topic[MaxTopicLength + 1];
-    HWND window;
-};
-static KnownServer knownServers[16];
-static int knownServerCount;
-
-static KnownServer *knownServerOf(const char *application, const char *topic)
-{
-    for (int i = 0; i < knownServerCount; i++)
-        if (isSameDdeName(knownServers[i].application, application) &&
-            isSameDdeName(knownServers[i].topic, topic))
-            return &knownServers[i];
-    return 0;
-}
-
-static void rememberServer(const char *application, const char *topic, HWND window)
-{
-    KnownServer *known = knownServerOf(application, topic);
-    if (!known)
-        known = &knownServers[knownServerCount < 16 ? knownServerCount++ : 15];
-    lstrcpynA(known->application, application, sizeof known->application);
-    lstrcpynA(known->topic, topic, sizeof known->topic);
-    known->window = window;
-}
-
-// One search for a conversation's server.
-struct ServerSearch {
-    DWORD serial;
-    char application[MaxAppNameLength + 1];
-    char topic[MaxTopicLength + 1];
-    DWORD startedAt;
-    bool found, gone;
-};
-
-// Asks one window to take the conversation; true once a server has or the
-// conversation has ended meanwhile.
-static bool initiateTo(HWND window, ServerSearch *search)
-{
-    Conversation *conversation = ConversationOfSerial(search->serial);
-    if (!conversation) {
-        search->gone = true;
-        return true;
-    }
-    ATOM application = GlobalAddAtomA(search->application), topic = GlobalAddAtomA(search->topic);
-    DWORD_PTR ignored;
-    SendMessageTimeoutA(window, WM_DDE_INITIATE, (WPARAM)conversation->window,
-                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, InitiateTimeout,
-                        &ignored);
-    GlobalDeleteAtom(application);
-    GlobalDeleteAtom(topic);
-    conversation = ConversationOfSerial(search->serial);
-    if (!conversation) {
-        search->gone = true;
-        return true;
-    }
-    if (!conversation->partner)
-        return false;
-    rememberServer(search->application, search->topic, window);
-    search->found = true;
-    return true;
-}
-
-static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
-{
-    ServerSearch *search = (ServerSearch *)lParam;
-    if (GetTickCount() - search->startedAt >= SearchTimeout)
-        return FALSE;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    return process == GetCurrentProcessId() || !initiateTo(window, search);
-}
-
-// Initiates to the share's application and topic: the window that answered
-// last time first, then (when `mayAskEveryWindow`) every top-level window
-// for at most SearchTimeout; the first server to answer holds the
-// conversation. The conversation again, or null when it ended meanwhile.
-static Conversation *findServer(DWORD serial, bool mayAskEveryWindow, bool *found)
-{
-    Conversation *conversation = ConversationOfSerial(serial);
-    *found = false;
-    if (!conversation)
-        return 0;
-    ServerSearch search = {};
-    search.serial = serial;
-    lstrcpynA(search.application, conversation->stored.view.appName, sizeof search.application);
-    lstrcpynA(search.topic, conversation->stored.view.topicName, sizeof search.topic);
-    search.startedAt = GetTickCount();
-    KnownServer *known = knownServerOf(search.application, search.topic);
-    HWND knownWindow = known ? known->window : 0;
-    if (!(knownWindow && IsWindow(knownWindow) && initiateTo(knownWindow, &search)) &&
-        mayAskEveryWindow)
-        EnumWindows(initiateToWindow, (LPARAM)&search);
-    *found = search.found && !search.gone;
-    return search.gone ? 0 : ConversationOfSerial(serial);
-}
-
-void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms)
-{
-    // Only an answer naming the share's application and topic is one; the
-    // atoms of anything else belong to whoever sent it.
-    char application[MaxWireName + 1], topic[MaxWireName + 1];
-    AtomName(LOWORD(atoms), application);
-    AtomName(HIWORD(atoms), topic);
-    if (!isSameDdeName(application, conversation->stored.view.appName) ||
-        !isSameDdeName(topic, conversation->stored.view.topicName))
-        return;
-    GlobalDeleteAtom(LOWORD(atoms));
-    GlobalDeleteAtom(HIWORD(atoms));
-    if (!conversation->partner)
-        conversation->partner = server;
-    else if (server != conversation->partner &&
-             !PostMessageA(server, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0))
-        LogEvent("a second server of share %s takes no terminate", conversation->share);
-}
-
-// Applications started for a share: one start serves every conversation
-// that waits for it, and the search of every window is made at most once a
-// second for all of them.
-struct StartedApplication {
-    char application[MaxAppNameLength + 1];
-    DWORD startedAt, searchedAt;
-};
-static StartedApplication startedApplications[16];
-
-static StartedApplication *startedApplicationOf(const char *application, DWORD now)
-{
-    for (int i = 0; i < 16; i++)
-        if (startedApplications[i].application[0] &&
-            now - startedApplications[i].startedAt < StartAppTimeout &&
-            isSameDdeName(startedApplications[i].application, application))
-            return &startedApplications[i];
-    return 0;
-}
-
-// Starts the share's application (a program on the search path) unless it
-// was started for another conversation and may still answer.
-static bool startServer(const char *application, const char *share, DWORD now)
-{
-    if (startedApplicationOf(application, now))
-        return true;
-    char commandLine[MaxAppNameLength + 1];
-    lstrcpynA(commandLine, application, sizeof commandLine);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started;
-    if (!CreateProcessA(0, commandLine, 0, 0, FALSE, 0, 0, 0, &startup, &started))
-        return false;
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    LogEvent("started %s for share %s", application, share);
-    int slot = 0;
-    for (int i = 1; i < 16; i++)
-        if (now - startedApplications[i].startedAt > now - startedApplications[slot].startedAt)
-            slot = i;
-    lstrcpynA(startedApplications[slot].application, application, MaxAppNameLength + 1);
-    startedApplications[slot].startedAt = startedApplications[slot].searchedAt = now;
-    return true;
-}
-
 // ---- Proving ---------------------------------------------------------------
 
 static void conversationStands(Conversation *conversation)
@@ -525,7 +352,7 @@ static void proveShare(Conversation *conversation, const Frame *proof)
     }
     bool found;
     DWORD serial = conversation->serial;
-    conversation = findServer(serial, true, &found);
+    conversation = FindServer(serial, true, &found);
     if (!conversation)
         return;
     if (found) {
@@ -535,7 +362,7 @@ static void proveShare(Conversation *conversation, const Frame *proof)
     const char *application = conversation->stored.view.appName;
     DWORD now = GetTickCount();
     if ((conversation->grant.permissions & StartApp) &&
-        startServer(application, conversation->share, now)) {
+        StartServer(application, conversation->share, now)) {
         conversation->state = StartingServer;
         conversation->startedAt = now;
         return;
@@ -621,143 +448,6 @@ static void checkGrantsIfStoreChanged()
         LogEvent("%s lost share %s: %s", conversation->node, conversation->share, reason);
         EndConversation(conversation, true);
     }
-}
-
-// ---- Links' values waiting for room ------------------------------------------
-// A hot link's update that asked for no ack, and a warm link's notice, go
-// to the client node only when its session has room (SessionRoomMark).
-// Until then each link keeps its newest value alone, in the place its first
-// waiting value took: a node slower than its server gets every link's
-// latest value, in order, never a backlog. A link whose client asked for
-// acks is never merged: the server waits for each ack.
-
-static int waitingTotal;        // values waiting in every conversation
-static int nextToSend;          // where the next round over the conversations starts
-
-static int waitingCount(const Conversation *conversation)
-{
-    const ByteBuffer &waiting = conversation->waiting;
-    return (waiting.length - waiting.start) / sizeof(WaitingValue);
-}
-
-static WaitingValue *waitingAt(Conversation *conversation, int index)
-{
-    return (WaitingValue *)(conversation->waiting.bytes + conversation->waiting.start) + index;
-}
-
-static bool hasRoom(const Session *session)
-{
-    return SessionUnsentBytes(session) < SessionRoomMark;
-}
-
-// Keeps `frame` as its link's waiting value, in place of an older one;
-// false when memory runs out.
-static bool keepWaitingValue(Conversation *conversation, const Frame *frame)
-{
-    int count = waitingCount(conversation);
-    for (int i = 0; i < count; i++) {
-        WaitingValue *value = waitingAt(conversation, i);
-        if (value->format != frame->format || !isSameDdeName(value->item, frame->name))
-            continue;
-        value->frame.start = value->frame.length = 0;
-        if (!AppendFrame(&value->frame, frame))
-            return false;
-        conversation->mergedValues++;
-        ShowAgentState();
-        return true;
-    }
-    WaitingValue value = {};
-    value.format = frame->format;
-    lstrcpyA(value.item, frame->name);
-    value.frame.account = &conversation->session->budget;
-    if (!AppendFrame(&value.frame, frame))
-        return false;
-    if (!AppendBytes(&conversation->waiting, &value, sizeof value)) {
-        FreeBuffer(&value.frame);
-        return false;
-    }
-    waitingTotal++;
-    return true;
-}
-
-// Takes the waiting value at `index` out of the conversation, queued on its
-// session first when `send`.
-static void takeWaiting(Conversation *conversation, int index, bool send)
-{
-    WaitingValue *value = waitingAt(conversation, index);
-    Frame frame;
-    DWORD size;
-    if (send && ReadFrame(value->frame.bytes + value->frame.start,
-                          value->frame.length - value->frame.start, &frame, &size) == FrameComplete)
-        SendFrame(conversation->session, &frame);
-    FreeBuffer(&value->frame);
-    if (index == 0) {
-        ConsumeBytes(&conversation->waiting, sizeof *value);
-    } else {
-        MoveMemory(value, value + 1, (waitingCount(conversation) - index - 1) * sizeof *value);
-        conversation->waiting.length -= sizeof *value;
-    }
-    waitingTotal--;
-}
-
-static void sendFirstWaiting(Conversation *conversation)
-{
-    takeWaiting(conversation, 0, true);
-}
-
-void SendWaitingValues(Session *session)
-{
-    for (bool sentOne = true; sentOne && waitingTotal > 0;) {
-        sentOne = false;
-        int count = ConversationCount();
-        for (int n = 0; n < count && hasRoom(session) && !session->endReason; n++) {
-            int index = (nextToSend + n) % count;
-            Conversation *conversation = ConversationAt(index);
-            if (conversation->session != session || !waitingCount(conversation))
-                continue;
-            sendFirstWaiting(conversation);
-            nextToSend = index + 1;
-            sentOne = true;
-        }
-    }
-}
-
-void SendEveryWaitingValue(Conversation *conversation)
-{
-    while (waitingCount(conversation) && conversation->session &&
-           !conversation->session->endReason)
-        sendFirstWaiting(conversation);
-}
-
-// Takes out the waiting values of `item` ("" for every link), queued on
-// the session when `send`: before other data of the item (an answer to a
-// request, an update of a link that asks for acks now), so that its values
-// never arrive out of order; dropped when their link has ended.
-static void takeWaitingOf(Conversation *conversation, const char *item, bool send)
-{
-    for (int i = 0; i < waitingCount(conversation);) {
-        if (item[0] && !isSameDdeName(waitingAt(conversation, i)->item, item))
-            i++;
-        else
-            takeWaiting(conversation, i, send);
-    }
-}
-
-void DropWaitingValues(Conversation *conversation)
-{
-    takeWaitingOf(conversation, "", false);
-    FreeBuffer(&conversation->waiting);
-}
-
-// A link's value: sent when the session has room and none of this
-// conversation's values waits before it, else kept to wait. False when it
-// can be neither (memory ran out).
-static bool relayLinkValue(Conversation *conversation, const Frame *frame)
-{
-    HoldLittleInSystem(conversation->session);
-    if (!waitingCount(conversation) && hasRoom(conversation->session))
-        return SendFrame(conversation->session, frame);
-    return keepWaitingValue(conversation, frame);
 }
 
 // ---- Transactions ----------------------------------------------------------
@@ -1008,7 +698,7 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
         GlobalFree(conversation->atServerHandle);
     // An ended link's waiting value is not sent after the unadvise's answer.
     if ((status & AckPositive) && frame.kind == FrameUnadvise)
-        takeWaitingOf(conversation, frame.name, false);
+        TakeWaitingValuesOf(conversation, frame.name, false);
     SendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
     transactionAnswered(conversation);
 }
@@ -1079,8 +769,8 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
                      (!data || (!IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format)));
     bool mergeable = !response && !(block.flags & DdeAckReq);
     if (relayable && !mergeable)
-        takeWaitingOf(conversation, frame.name, true);
-    bool sent = relayable && (mergeable ? relayLinkValue(conversation, &frame)
+        TakeWaitingValuesOf(conversation, frame.name, true);
+    bool sent = relayable && (mergeable ? RelayLinkValue(conversation, &frame)
                                         : SendFrame(conversation->session, &frame));
     if (data)
         GlobalUnlock(data);
@@ -1144,14 +834,9 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         if (now - conversation->startedAt >= ProvingTimeout)
             refuseConversation(conversation, NDDE_ACCESS_DENIED);
     } else if (conversation->state == StartingServer) {
-        // One search of every window a second for each application started.
-        StartedApplication *started =
-            startedApplicationOf(conversation->stored.view.appName, now);
-        bool mayAskEveryWindow = started && now - started->searchedAt >= 1000;
-        if (mayAskEveryWindow)
-            started->searchedAt = now;
         bool found;
-        conversation = findServer(serial, mayAskEveryWindow, &found);
+        conversation = FindServer(serial, MaySearchForStarted(conversation->stored.view.appName, now),
+                                  &found);
         if (conversation && found)
             conversationStands(conversation);
         else if (conversation && now - conversation->startedAt >= StartAppTimeout)

@@ -91,14 +91,20 @@ std::vector<std::string> listedConnections(const SessionEntry &session)
 
 // ---- Relays on the loopback ----------------------------------------------------
 
-// A socket listening on 127.0.0.1:`port`, or INVALID_SOCKET.
-static SOCKET listenOnLoopback(unsigned short port)
+static sockaddr_in loopbackAddress(unsigned short port)
 {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A socket listening on 127.0.0.1:`port`, or INVALID_SOCKET.
+static SOCKET listenOnLoopback(unsigned short port)
+{
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopbackAddress(port);
     if (listener != INVALID_SOCKET &&
         (bind(listener, (sockaddr *)&address, sizeof address) != 0 || listen(listener, 8) != 0)) {
         closesocket(listener);
@@ -111,10 +117,7 @@ static SOCKET listenOnLoopback(unsigned short port)
 static SOCKET connectOnLoopback(unsigned short port)
 {
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopbackAddress(port);
     if (connection != INVALID_SOCKET &&
         connect(connection, (sockaddr *)&address, sizeof address) != 0) {
         closesocket(connection);
