@@ -24,8 +24,8 @@ const int MaxTransactionsSent = 192;
 // newer ones wait here, merged unless they ask for an ack. Every
 // UpdatesPerAck-th asks the client for an ack: a client takes its messages
 // in order, so its ack shows that it took those before too.
-const int MaxPostedUpdates = 32;
-const int UpdatesPerAck = 8;
+const int MaxPostedUpdates = 256;
+const int UpdatesPerAck = 32;
 // A client that takes its messages but leaves the acks asked of it
 // unanswered this long has its links' updates posted as they come.
 const DWORD ClientAckPatience = 2000;     // ms

@@ -82,7 +82,12 @@ int main(int argc, char **argv)
         for (const dt::RawUpdate &update : updates) {
             char name[64] = "";
             GlobalGetAtomNameA(update.item, name, sizeof name);
-            GlobalDeleteAtom(update.item);
+            // A DDE client acknowledges what asks for it (the ack takes the item's
+            // atom); the agent paces a link by these acks.
+            if (update.ackRequested)
+                client.acknowledge(update);
+            else
+                GlobalDeleteAtom(update.item);
             int index = items == 0 ? 0 : atoi(name + 7);
             if (index < first || index > last || !update.hasData)
                 continue;

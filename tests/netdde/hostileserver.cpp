@@ -11,8 +11,8 @@
 // the library, whose request the agent handles while it waits). With
 // /burst:N it stays in the conversation and takes every advise; an advise
 // of item "Done" makes it post N updates of item "Price" (CF_TEXT "1" to
-// "N"), each asking for an ack, without waiting for any, then one update
-// of "Done". Its window closes it; it ends by itself after 120 s.
+// "N"), asking for acks when Price's advise did, without waiting for any,
+// then one update of "Done". Its window closes it; it ends by itself after 120 s.
 #include "partnertest.h"
 #include "postedblock.h"
 #include <dde.h>
@@ -21,6 +21,7 @@
 static char application[256];
 static bool closesSessions;
 static DWORD burst;              // /burst:N; 0 without
+static bool priceAsksAcks;       // the advise of Price asked for acks
 
 // Posts an update of `item` with `value` to `client`.
 static void postUpdate(HWND window, HWND client, const char *item, DWORD value, bool ackRequested)
@@ -48,15 +49,19 @@ static void burstMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     UINT_PTR low = 0, high = 0;
     if (message == WM_DDE_ADVISE) {
         UnpackDDElParam(WM_DDE_ADVISE, lParam, &low, &high);
-        GlobalFree((HGLOBAL)low);
         char item[256] = "";
         GlobalGetAtomNameA((ATOM)high, item, sizeof item);
+        DDEADVISE *options = (DDEADVISE *)GlobalLock((HGLOBAL)low);
+        if (options && lstrcmpiA(item, "Price") == 0)
+            priceAsksAcks = options->fAckReq;
+        GlobalUnlock((HGLOBAL)low);
+        GlobalFree((HGLOBAL)low);
         PostMessageA(client, WM_DDE_ACK, (WPARAM)window,
                      ReuseDDElParam(lParam, WM_DDE_ADVISE, WM_DDE_ACK, 0x8000, high));
         if (lstrcmpiA(item, "Done") != 0)
             return;
         for (DWORD value = 1; value <= burst; value++)
-            postUpdate(window, client, "Price", value, true);
+            postUpdate(window, client, "Price", value, priceAsksAcks);
         postUpdate(window, client, "Done", 1, false);
     } else if (message == WM_DDE_ACK) {
         UnpackDDElParam(WM_DDE_ACK, lParam, &low, &high);

@@ -14,8 +14,8 @@ using namespace nt;
 
 namespace {
 
-const DWORD MaxPostedUpdates = 32;     // a link's updates posted and not yet known to be taken
-const DWORD UpdatesPerAck = 8;         // every one of so many asks the client for an ack
+const DWORD MaxPostedUpdates = 256;    // a link's updates posted and not yet known to be taken
+const DWORD UpdatesPerAck = 32;        // every one of so many asks the client for an ack
 
 std::string networkApplication()
 {
@@ -103,6 +103,31 @@ std::vector<unsigned long> valuesOf(const std::vector<dt::RawUpdate> &updates, c
     return values;
 }
 
+// A node serving share `share` of netdde_hostileserver /burst:N (for
+// Advise): an advise of Done has N updates of Price posted at once.
+struct BurstNode : ServedNode {
+    std::string share;
+    DWORD updates;
+    pt::ChildProcess burster;
+    BurstNode(const char *shareName, DWORD count) : share(shareName), updates(count) {}
+    bool start()
+    {
+        pt::TestShare stored(share);
+        stored.app = "NTBURST";
+        stored.topic = Topic;
+        stored.permissions1 = Advise;
+        return ServedNode::start({stored}, nullptr) &&
+               burster.start("netdde_hostileserver.exe", "NTBURST /burst:" + std::to_string(updates)) &&
+               pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; });
+    }
+    ~BurstNode()
+    {
+        PostMessageA(FindWindowA("NetDdeHostileServer", "NTBURST"), WM_CLOSE, 0, 0);
+        DWORD exitCode = 0;
+        burster.waitForExit(&exitCode);
+    }
+};
+
 } // namespace
 
 TEST_CASE("a request on a standing hot link is answered from the value the server last sent")
@@ -171,19 +196,16 @@ TEST_CASE("with FastAdvise an advise is acknowledged at once, and a link its ser
 
 TEST_CASE("a client that takes no updates has a bounded number posted, then the newest value")
 {
-    ServedNode node;
-    REQUIRE(node.start({serverShare("NT_SLOW$", Advise)}, "/rate:0 /item:Price=0 /item:Done=0"));
+    // The server changes Price more often than the agent posts without
+    // news from the client, all at once, and Done after the last change.
+    const unsigned long changes = MaxPostedUpdates + 4;
+    BurstNode node("NT_SLOW$", changes);
+    REQUIRE(node.start());
     dt::RawClient client;
     REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_SLOW$"));
     REQUIRE(client.advise("Price", false, false));
+    // The client takes no messages until Done has come.
     REQUIRE(client.advise("Done", false, false));
-    // The client takes no messages while the server changes Price more
-    // often than the agent posts without news from the client; the update
-    // of Done follows the last change.
-    const unsigned long changes = MaxPostedUpdates + 4;
-    for (unsigned long i = 1; i <= changes; i++)
-        REQUIRE(onServer("poke Price " + std::to_string(i)).exitCode == 0);
-    REQUIRE(onServer("poke Done 1").exitCode == 0);
     REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
         return !valuesOf(updates, "Done").empty();
     }));
@@ -206,19 +228,17 @@ TEST_CASE("a client that takes no updates has a bounded number posted, then the 
     }));
     client.pump(500, [] { return false; });
     CHECK(valuesOf(client.takeUpdates(), "Price") == std::vector<unsigned long>{changes});
-    CHECK(node.server.close());
 }
 
 TEST_CASE("a client that takes its updates but acknowledges none still gets the newest value")
 {
-    ServedNode node;
-    REQUIRE(node.start({serverShare("NT_DEAF$", Advise)}, "/rate:0 /item:Price=0"));
+    const unsigned long changes = MaxPostedUpdates + 4;
+    BurstNode node("NT_DEAF$", changes);
+    REQUIRE(node.start());
     dt::RawClient client;
     REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_DEAF$"));
     REQUIRE(client.advise("Price", false, false));
-    const unsigned long changes = MaxPostedUpdates + 4;
-    for (unsigned long i = 1; i <= changes; i++)
-        REQUIRE(onServer("poke Price " + std::to_string(i)).exitCode == 0);
+    REQUIRE(client.advise("Done", false, false));
     // It handles its messages but never answers the acks asked of it: the
     // agent finds that out and posts the rest as it comes, merged.
     CHECK(client.waitForUpdates(20000, [&](const std::vector<dt::RawUpdate> &updates) {
@@ -228,22 +248,14 @@ TEST_CASE("a client that takes its updates but acknowledges none still gets the 
     std::vector<unsigned long> values = valuesOf(client.takeUpdates(), "Price");
     for (size_t i = 1; i < values.size(); i++)
         CHECK(values[i - 1] < values[i]);
-    CHECK(node.server.close());
 }
 
 TEST_CASE("updates that ask for an ack reach the client one at a time, in order, none lost")
 {
     // A server that posts five updates asking for acks without waiting for
     // any: the client that asked for acks still gets them one at a time.
-    ServedNode node;
-    pt::TestShare share("NT_BURST$");
-    share.app = "NTBURST";
-    share.topic = Topic;
-    share.permissions1 = Advise;
-    REQUIRE(node.start({share}, nullptr));
-    pt::ChildProcess server;
-    REQUIRE(server.start("netdde_hostileserver.exe", "NTBURST /burst:5"));
-    REQUIRE(pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; }));
+    BurstNode node("NT_BURST$", 5);
+    REQUIRE(node.start());
     dt::RawClient client;
     REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_BURST$"));
     REQUIRE(client.advise("Price", true, false));
@@ -265,9 +277,6 @@ TEST_CASE("updates that ask for an ack reach the client one at a time, in order,
         values = valuesOf(updates, "Price");
         CHECK(values == std::vector<unsigned long>{expected});
     }
-    PostMessageA(FindWindowA("NetDdeHostileServer", "NTBURST"), WM_CLOSE, 0, 0);
-    DWORD exitCode = 0;
-    CHECK(server.waitForExit(&exitCode));
 }
 
 TEST_CASE("a client that posts a thousand advises at once has every one taken")
