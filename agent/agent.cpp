@@ -33,6 +33,7 @@
 #include <stdlib.h>
 
 const UINT_PTR DueWorkTimer = 1;
+const DWORD QueueLag = 5;               // ms messages may wait before sessions go first
 
 HWND AgentWindowHandle;
 char OwnNodeName[MaxNodeNameLength + 1];
@@ -323,6 +324,31 @@ static int runIdentityCommand()
     return 0;
 }
 
+// The next message to handle; false on WM_QUIT. While messages wait longer
+// than QueueLag (a feed posts faster than this agent handles it), the
+// sessions' socket reports go first, then a server's answer to a
+// transaction, and what the sessions queued goes out every QueueLag ms
+// rather than after the whole backlog: what a node sends, a request or the
+// answer to one, or a link's newest value, does not wait behind another
+// conversation's updates.
+static bool nextMessage(MSG *message)
+{
+    static bool lagging;
+    static DWORD flushedAt;
+    if (lagging && GetTickCount() - flushedAt >= QueueLag) {
+        FlushSessions();
+        flushedAt = GetTickCount();
+    }
+    if (lagging && (PeekMessageA(message, AgentWindowHandle, WM_SESSION_SOCKET_FIRST,
+                                 WM_SESSION_SOCKET_FIRST + SessionSocketMessages - 1, PM_REMOVE) ||
+                    TakeAwaitedAnswer(message)))
+        return true;
+    if (GetMessageA(message, 0, 0, 0) <= 0)
+        return false;
+    lagging = GetTickCount() - message->time > QueueLag;
+    return true;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
     SetFirstSessionId(AgentDefaultFirstSession);
@@ -359,7 +385,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     ShowWindow(AgentWindowHandle, show);
 
     MSG message;
-    while (GetMessageA(&message, 0, 0, 0) > 0) {
+    while (nextMessage(&message)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

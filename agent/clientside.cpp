@@ -162,6 +162,8 @@ void AnswerInitiate(HWND client, LPARAM atoms)
         return;
     }
     conversation->partner = client;
+    // Asked once: a feed posts to the same client again and again.
+    conversation->partnerGetsCopies = ReceiverGetsCopies(client);
     CopyNodeName(conversation->node, node);
     lstrcpyA(conversation->share, topic);
     // A client that does not take the answer in time (a hung one) gets no
@@ -533,7 +535,7 @@ static bool postData(Conversation *conversation, HGLOBAL data, const char *item,
     ATOM atom = GlobalAddAtomA(item);
     LPARAM lParam = PackDDElParam(WM_DDE_DATA, (UINT_PTR)data, atom);
     if (PostMessageA(conversation->partner, WM_DDE_DATA, (WPARAM)conversation->window, lParam)) {
-        *kept = ReleasePostedBlock(conversation->partner, data);
+        *kept = ReleasePostedBlock(data, conversation->partnerGetsCopies);
         return true;
     }
     FreeDDElParam(WM_DDE_DATA, lParam);

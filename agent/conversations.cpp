@@ -317,8 +317,6 @@ static void freeConversation(Conversation *conversation)
 {
     if (!conversation->windowKept)
         DestroyWindow(conversation->window);
-    if (conversation->heldItem)
-        GlobalDeleteAtom(conversation->heldItem);
     if (conversation->hasStored)
         ReleaseStoredShare(&conversation->stored);
     FreeBuffer(&conversation->held);
@@ -342,6 +340,7 @@ void DeleteConversation(Conversation *conversation)
     conversationCount--;
     // Its links' waiting values go with it, off its session's budget.
     DropWaitingValues(conversation);
+    ReleaseServerItems(conversation);
     SetWindowLongA(conversation->window, GWL_USERDATA, 0);
     KillTimer(conversation->window, ReconnectTimer);
     // The window waits for the partner's terminate from now on, so that one
@@ -484,6 +483,21 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
 }
 
 // ---- Time ------------------------------------------------------------------
+
+bool TakeAwaitedAnswer(MSG *message)
+{
+    const int MaxLooks = 4;
+    int looks = 0;
+    for (int i = 0; i < conversationCount && looks < MaxLooks; i++) {
+        Conversation *conversation = conversations[i];
+        if (!conversation->serving || !conversation->atServer)
+            continue;
+        looks++;
+        if (PeekMessageA(message, conversation->window, WM_DDE_FIRST, WM_DDE_LAST, PM_REMOVE))
+            return true;
+    }
+    return false;
+}
 
 void CheckConversations()
 {

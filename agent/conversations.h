@@ -34,6 +34,10 @@ int ConversationCountOn(const Session *session);
 void AskPasswordFor(DWORD serial);
 // Once a second: conversations that cannot open in time, servers started for a share.
 void CheckConversations();
+// Takes a DDE message for a serving conversation with a transaction at its
+// server, the answer it waits for; false when none is queued. A few such
+// conversations are looked at each time.
+bool TakeAwaitedAnswer(MSG *message);
 
 // The shares a served session has open conversations on (connections).
 int ConnectionsOf(const Session *session, AgentConnection *list, int size);

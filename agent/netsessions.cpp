@@ -320,9 +320,13 @@ bool SendFrame(Session *session, const Frame *frame)
         EndSessionSoon(session, "out of memory");
         return false;
     }
-    // Frames queued while the window handles the messages waiting now go
-    // out together, once those are done: fewer, fuller sends.
-    postOnce(&flushPosted, WM_FLUSH_SESSIONS);
+    // A link's updates queued while the window handles the messages waiting
+    // now go out together, once those are done: fewer, fuller sends. A
+    // transaction or its answer goes at once, with whatever waits before it.
+    if (frame->kind == FrameData && !(frame->word & DataResponse))
+        postOnce(&flushPosted, WM_FLUSH_SESSIONS);
+    else if (session->state >= SessionSecuring)
+        sendQueued(session);
     return true;
 }
 

@@ -10,20 +10,31 @@
 
 #include <windows.h>
 
-// After a DDE message carrying `block` was posted to `to`: frees the
-// sender's copy where the receiver got one of its own. Returns the block
-// while it is still this side's concern (shared with the receiver, which
-// may yet refuse it and leave it to the sender), else null.
-inline HGLOBAL ReleasePostedBlock(HWND to, HGLOBAL block)
+// Whether the blocks of DDE messages posted to `to` reach it as copies of its own.
+inline bool ReceiverGetsCopies(HWND to)
 {
     DWORD process = 0;
     GetWindowThreadProcessId(to, &process);
-    bool copied = process != GetCurrentProcessId() && !(GetVersion() & 0x80000000);
+    return process != GetCurrentProcessId() && !(GetVersion() & 0x80000000);
+}
+
+// After a DDE message carrying `block` was posted to a receiver that gets
+// copies (`copied`) or shares the sender's blocks: frees the sender's copy
+// where the receiver got one of its own. Returns the block while it is
+// still this side's concern (shared with the receiver, which may yet refuse
+// it and leave it to the sender), else null.
+inline HGLOBAL ReleasePostedBlock(HGLOBAL block, bool copied)
+{
     if (!block || !copied)
         return block;
     if (GlobalSize(block))
         GlobalFree(block);
     return 0;
+}
+
+inline HGLOBAL ReleasePostedBlock(HWND to, HGLOBAL block)
+{
+    return ReleasePostedBlock(block, ReceiverGetsCopies(to));
 }
 
 #endif

@@ -3,8 +3,8 @@
 // transactions waiting for their answers. conversations.cpp keeps the list
 // and the windows; clientside.cpp (with clientlinks.cpp and outage.cpp)
 // stands in for a remote DDE server on the client's node; servingside.cpp
-// (with serverfinding.cpp and waitingvalues.cpp) stands in for a remote DDE
-// client on the serving node.
+// (with serverfinding.cpp, serveritems.cpp and waitingvalues.cpp) stands in
+// for a remote DDE client on the serving node.
 #ifndef RELAY_H
 #define RELAY_H
 
@@ -74,6 +74,7 @@ struct Conversation {
     DWORD id;                // in its session
     HWND window, partner;    // ours; the DDE client or server
     bool partnerTerminated;  // the partner posted WM_DDE_TERMINATE first
+    bool partnerGetsCopies;  // client: DDE blocks reach the client as copies (postedblock.h)
     bool windowKept;         // ended: the window waits for the partner's terminate
     char node[MaxNodeNameLength + 1];
     char share[ShareNameSize];
@@ -103,8 +104,9 @@ struct Conversation {
     BYTE challenge[ChallengeLength];
     BYTE proof[ProofLength];    // the proof that granted: the grant is checked again with it
     bool serveNextPosted;       // WM_SERVE_NEXT is on its way
-    ATOM heldItem;           // the item of the server's last data, held by this agent
-    char heldItemName[MaxWireName + 1];
+    ByteBuffer itemSlots;    // the server's item atoms held by this agent (serveritems.cpp)
+    ByteBuffer itemNames;
+    int itemCount;
     bool atServer;           // the queue's first transaction is at the server
     HGLOBAL atServerHandle;
     DWORD atServerSince;
@@ -249,6 +251,13 @@ struct FrameRule {
 const int BeforeStanding = 1 << WaitingForSession | 1 << Opening | 1 << Proving |
                            1 << AskingPassword | 1 << StartingServer;
 const int WhenStanding = 1 << Standing;
+
+// The name of the server's item atom `item` ("" for none; a buffer of
+// MaxWireName + 1 bytes), from the conversation's table of the items its
+// server named before, which holds a reference to each.
+void ServerItemName(Conversation *conversation, ATOM item, char *name);
+// Lets go of every item atom the table holds (the conversation ends).
+void ReleaseServerItems(Conversation *conversation);
 
 // A Terminate from the other node, on either side.
 void EndedByNode(Conversation *conversation, const Frame *frame);

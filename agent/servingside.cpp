@@ -715,23 +715,6 @@ static void postAckToServer(Conversation *conversation, WORD status, const char 
     }
 }
 
-// The name of the item atom of the server's data. A link's updates name
-// the same item again and again: this agent holds a reference to the last
-// one, so that its number stays that item's and its name need not be asked
-// for each update.
-static void serverItemName(Conversation *conversation, ATOM item, char *name)
-{
-    if (item && item == conversation->heldItem) {
-        lstrcpyA(name, conversation->heldItemName);
-        return;
-    }
-    AtomName(item, name);
-    if (conversation->heldItem)
-        GlobalDeleteAtom(conversation->heldItem);
-    conversation->heldItem = name[0] ? GlobalAddAtomA(name) : 0;
-    lstrcpyA(conversation->heldItemName, name);
-}
-
 // The server's WM_DDE_DATA: an answer to a request or a link's update.
 static void serverSentData(Conversation *conversation, LPARAM lParam)
 {
@@ -741,7 +724,7 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     HGLOBAL data = (HGLOBAL)low;
     Frame frame;
     InitFrame(&frame, FrameData, conversation->id);
-    serverItemName(conversation, (ATOM)high, frame.name);
+    ServerItemName(conversation, (ATOM)high, frame.name);
     if (high)
         GlobalDeleteAtom((ATOM)high);
     DdeBlock block = {};
