@@ -325,24 +325,24 @@ static int runIdentityCommand()
 }
 
 // The next message to handle; false on WM_QUIT. While messages wait longer
-// than QueueLag (a feed posts faster than this agent handles it), the
-// sessions' socket reports go first, then a server's answer to a
-// transaction, and what the sessions queued goes out every QueueLag ms
-// rather than after the whole backlog: what a node sends, a request or the
-// answer to one, or a link's newest value, does not wait behind another
-// conversation's updates.
+// than QueueLag (a feed posts faster than this agent handles it), a
+// session's socket report and a server's answer to a transaction are taken
+// ahead of the rest: what a node sends, a request or the answer to one,
+// does not wait behind another conversation's updates. Looking ahead costs
+// a call to the system, so it is done once a millisecond at most: more
+// would slow the handling of the feed itself, which would then lag for good.
 static bool nextMessage(MSG *message)
 {
     static bool lagging;
-    static DWORD flushedAt;
-    if (lagging && GetTickCount() - flushedAt >= QueueLag) {
-        FlushSessions();
-        flushedAt = GetTickCount();
+    static DWORD lookedAt;
+    DWORD now = GetTickCount();
+    if (lagging && now != lookedAt) {
+        lookedAt = now;
+        if (PeekMessageA(message, AgentWindowHandle, WM_SESSION_SOCKET_FIRST,
+                         WM_SESSION_SOCKET_FIRST + SessionSocketMessages - 1, PM_REMOVE) ||
+            TakeAwaitedAnswer(message))
+            return true;
     }
-    if (lagging && (PeekMessageA(message, AgentWindowHandle, WM_SESSION_SOCKET_FIRST,
-                                 WM_SESSION_SOCKET_FIRST + SessionSocketMessages - 1, PM_REMOVE) ||
-                    TakeAwaitedAnswer(message)))
-        return true;
     if (GetMessageA(message, 0, 0, 0) <= 0)
         return false;
     lagging = GetTickCount() - message->time > QueueLag;
