@@ -431,8 +431,14 @@ class AdviseLink(threading.Thread):
         return max(b - a for a, b in zip(times, times[1:]))
 
     def stop(self):
-        self.process.kill()
-        self.process.wait(15)
+        # SIGTERM, which the timeout wrapper passes on to the client: a
+        # SIGKILL would end the wrapper alone and leave the client running.
+        self.process.terminate()
+        try:
+            self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(15)
         self.join(5)
 
 
