@@ -9,6 +9,8 @@
 #include <doctest/doctest.h>
 
 #include <functional>
+#include <map>
+#include <stdlib.h>
 
 using namespace nt;
 
@@ -299,5 +301,45 @@ TEST_CASE("a client that posts a thousand advises at once has every one taken")
     CHECK(client.waitForUpdates(10000, [](const std::vector<dt::RawUpdate> &updates) {
         return !valuesOf(updates, "I1000").empty();
     }));
+    CHECK(node.server.close());
+}
+
+TEST_CASE("a server's updates of many items each reach the link of their own item")
+{
+    // More items than the serving agent's first table of item names holds:
+    // every name is looked up again after the table grew.
+    const int items = 40;
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_ITEMS$", Advise)},
+                       ("/rate:20 /counters:" + std::to_string(items)).c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_ITEMS$"));
+    for (int i = 1; i <= items; i++)
+        REQUIRE(client.advise(("Counter" + std::to_string(i)).c_str(), false, false));
+    // Each step updates every item with one value: each link sees it rise.
+    std::map<std::string, std::vector<unsigned long>> values;
+    auto everyItemRose = [&](const std::vector<dt::RawUpdate> &updates) {
+        for (const dt::RawUpdate &update : updates)
+            if (update.hasData)
+                values[atomText(update.item)].push_back(update.value);
+        int risen = 0;
+        for (int i = 1; i <= items; i++) {
+            const std::vector<unsigned long> &seen = values["Counter" + std::to_string(i)];
+            risen += seen.size() >= 3 ? 1 : 0;
+        }
+        return risen == items;
+    };
+    bool risen = false;
+    for (int round = 0; round < 100 && !risen; round++)
+        risen = everyItemRose(client.takeUpdates(200));
+    CHECK(risen);
+    for (const auto &entry : values) {
+        INFO(entry.first);
+        CHECK(entry.first.compare(0, 7, "Counter") == 0);
+        int index = atoi(entry.first.c_str() + 7);
+        CHECK((index >= 1 && index <= items));
+        for (size_t i = 1; i < entry.second.size(); i++)
+            CHECK(entry.second[i - 1] < entry.second[i]);
+    }
     CHECK(node.server.close());
 }
