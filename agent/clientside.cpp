@@ -833,6 +833,12 @@ static VOID CALLBACK clientAnswered(HWND, UINT, ULONG_PTR serial, LRESULT)
     }
 }
 
+// Whether the link has had MaxPostedUpdates untaken for ClientAckPatience.
+static bool isStalled(const ClientLink *link, DWORD now)
+{
+    return !link->unpaced && link->fullSince && now - link->fullSince >= ClientAckPatience;
+}
+
 // Links whose client has left the acks asked of it unanswered: when it
 // takes its messages (it answers a sent WM_NULL, which never waits behind
 // its posted ones) but still no ack comes, it is one that ignores fAckReq,
@@ -843,7 +849,7 @@ static void checkClientPace(Conversation *conversation, DWORD now)
     bool stalled = false;
     for (ClientLink *link = FirstClientLink(conversation); link && !stalled;
          link = NextClientLink(conversation, link))
-        stalled = !link->unpaced && link->fullSince && now - link->fullSince >= ClientAckPatience;
+        stalled = isStalled(link, now);
     if (!stalled) {
         conversation->clientAnsweredAt = 0;
         return;
@@ -861,7 +867,7 @@ static void checkClientPace(Conversation *conversation, DWORD now)
     DWORD serial = conversation->serial;
     for (ClientLink *link = FirstClientLink(conversation); link;
          link = NextClientLink(conversation, link)) {
-        if (link->unpaced || !link->fullSince || now - link->fullSince < ClientAckPatience)
+        if (!isStalled(link, now))
             continue;
         LogEvent("the DDE client of share %s at \\%s acknowledges no update of \"%s\": "
                  "they are posted as they come", conversation->share, conversation->node,
@@ -884,7 +890,6 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
         CheckOutage(conversation, now);
     else if (conversation->state == Standing)
         checkClientPace(conversation, now);
-    else if (conversation->state != Standing && conversation->state != AskingPassword &&
-             now - conversation->startedAt >= OpenTimeout)
+    else if (conversation->state != AskingPassword && now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");
 }

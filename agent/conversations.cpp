@@ -482,8 +482,6 @@ bool HandleConversationFrame(Session *session, const Frame *frame)
     return true;
 }
 
-// ---- Time ------------------------------------------------------------------
-
 bool TakeAwaitedAnswer(MSG *message)
 {
     const int MaxLooks = 4;
@@ -498,6 +496,8 @@ bool TakeAwaitedAnswer(MSG *message)
     }
     return false;
 }
+
+// ---- Time ------------------------------------------------------------------
 
 void CheckConversations()
 {

@@ -112,7 +112,9 @@ struct BurstNode : ServedNode {
     DWORD updates;
     pt::ChildProcess burster;
     BurstNode(const char *shareName, DWORD count) : share(shareName), updates(count) {}
-    bool start()
+    // Starts the node and its server, and links `client` to Price (asking
+    // for acks when `priceAsksAcks`), then to Done: the burst follows.
+    bool start(dt::RawClient &client, bool priceAsksAcks)
     {
         pt::TestShare stored(share);
         stored.app = "NTBURST";
@@ -120,7 +122,9 @@ struct BurstNode : ServedNode {
         stored.permissions1 = Advise;
         return ServedNode::start({stored}, nullptr) &&
                burster.start("netdde_hostileserver.exe", "NTBURST /burst:" + std::to_string(updates)) &&
-               pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; });
+               pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; }) &&
+               client.connect(agent.window(), networkApplication().c_str(), share.c_str()) &&
+               client.advise("Price", priceAsksAcks, false) && client.advise("Done", false, false);
     }
     ~BurstNode()
     {
@@ -202,12 +206,9 @@ TEST_CASE("a client that takes no updates has a bounded number posted, then the 
     // news from the client, all at once, and Done after the last change.
     const unsigned long changes = MaxPostedUpdates + 4;
     BurstNode node("NT_SLOW$", changes);
-    REQUIRE(node.start());
     dt::RawClient client;
-    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_SLOW$"));
-    REQUIRE(client.advise("Price", false, false));
+    REQUIRE(node.start(client, false));
     // The client takes no messages until Done has come.
-    REQUIRE(client.advise("Done", false, false));
     REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
         return !valuesOf(updates, "Done").empty();
     }));
@@ -236,11 +237,8 @@ TEST_CASE("a client that takes its updates but acknowledges none still gets the 
 {
     const unsigned long changes = MaxPostedUpdates + 4;
     BurstNode node("NT_DEAF$", changes);
-    REQUIRE(node.start());
     dt::RawClient client;
-    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_DEAF$"));
-    REQUIRE(client.advise("Price", false, false));
-    REQUIRE(client.advise("Done", false, false));
+    REQUIRE(node.start(client, false));
     // It handles its messages but never answers the acks asked of it: the
     // agent finds that out and posts the rest as it comes, merged.
     CHECK(client.waitForUpdates(20000, [&](const std::vector<dt::RawUpdate> &updates) {
@@ -257,11 +255,8 @@ TEST_CASE("updates that ask for an ack reach the client one at a time, in order,
     // A server that posts five updates asking for acks without waiting for
     // any: the client that asked for acks still gets them one at a time.
     BurstNode node("NT_BURST$", 5);
-    REQUIRE(node.start());
     dt::RawClient client;
-    REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_BURST$"));
-    REQUIRE(client.advise("Price", true, false));
-    REQUIRE(client.advise("Done", false, false));
+    REQUIRE(node.start(client, true));
     REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
         return !valuesOf(updates, "Done").empty();
     }));
