@@ -388,6 +388,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     while (nextMessage(&message)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
+        // A server that posts without pause holds WM_TIMER off for as long
+        // as it does: checks that are due are made here too, outside any
+        // sent message.
+        if (GetTickCount() - lastChecked >= CheckInterval)
+            doDueWork();
     }
     WSACleanup();
     CloseHandle(running);

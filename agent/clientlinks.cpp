@@ -200,7 +200,7 @@ void ForgetClientLinkValue(Conversation *conversation, ClientLink *link)
     link->hasValue = false;
 }
 
-bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame)
+bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame)
 {
     ByteBuffer &waiting = link->waiting;
     Frame newest;
@@ -212,7 +212,8 @@ bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame)
                     !(newest.word & DataAckReq);
     if (replaces) {
         waiting.length = link->newestWaiting;
-        link->merged++;
+        conversation->mergedValues++;
+        ShowAgentState();
     }
     DWORD at = waiting.length - waiting.start;
     if (!AppendFrame(&waiting, frame))

@@ -639,7 +639,7 @@ static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, cons
             clientGone(conversation);
         return;
     }
-    if (QueueClientLinkUpdate(link, frame))
+    if (QueueClientLinkUpdate(conversation, link, frame))
         return;
     LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
              frame->name, conversation->share, conversation->node);
@@ -678,7 +678,7 @@ static void deliverData(Conversation *conversation, const Frame *frame)
     if (link && link->waiting.length != link->waiting.start) {
         Frame update = *frame;
         update.word &= ~(DataResponse | DataAckReq);
-        QueueClientLinkUpdate(link, &update);
+        QueueClientLinkUpdate(conversation, link, &update);
     }
     HGLOBAL data = 0;
     bool delivered = !handleFormat &&

@@ -556,7 +556,8 @@ int DescribeConversation(int index, char *line, int size)
               conversation->share, conversation->serving ? "for" : "at", conversation->node,
               states[conversation->state], outage);
     lstrcpynA(line, text, size);
-    // Link updates merged because the client's node took them slower than they came.
+    // Link updates merged because the client's node, or the client, took
+    // them slower than they came.
     int length = lstrlenA(line);
     if (conversation->mergedValues && length + 32 < size)
         wsprintfA(line + length, ", %lu updates merged", conversation->mergedValues);

@@ -114,8 +114,9 @@ struct Conversation {
                              // frame for one refused here, answered in its turn
     int queuedCount;
     ByteBuffer waiting;      // WaitingValue entries, the longest waiting first
-    DWORD mergedValues;      // link values replaced by a newer one before they were sent
     // Both sides.
+    DWORD mergedValues;      // link values replaced by a newer one before they were sent
+                             // to the client's node (serving) or posted to the client
     ByteBuffer pending;      // client: Pending transactions sent on
     ByteBuffer dataAcks;     // Pending data sent with fAckReq
     Conversation *nextEnded; // ended, waiting to be freed
@@ -178,7 +179,6 @@ struct ClientLink {
     bool unpaced;            // its client takes updates but answers no ack asked of it
     ByteBuffer waiting;      // Data frames not yet posted, oldest first
     DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
-    DWORD merged;            // updates replaced by a newer one before they were posted
     char item[1];            // the item's name, allocated to its length
 };
 
@@ -200,8 +200,9 @@ bool SetClientLinkValue(Conversation *conversation, ClientLink *link, UINT forma
 void ForgetClientLinkValue(Conversation *conversation, ClientLink *link);
 // Adds a Data frame to the link's waiting updates. One that asks for no ack
 // replaces a newest waiting one that asks for none either (latest value
-// wins; nothing is reordered). False when the budget does not take it.
-bool QueueClientLinkUpdate(ClientLink *link, const Frame *frame);
+// wins; nothing is reordered), counted in the conversation's mergedValues.
+// False when the budget does not take it.
+bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame);
 // The oldest waiting update, without taking it; false when none waits.
 bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size);
 void TakeClientLinkUpdate(ClientLink *link, DWORD size);

@@ -40,16 +40,23 @@ dt::CommandRun onShare(const std::string &share, const std::string &arguments)
     return dt::runCommand(shareArguments(share, arguments));
 }
 
+std::string atomText(ATOM atom)
+{
+    char name[256] = "";
+    GlobalGetAtomNameA(atom, name, sizeof name);
+    return name;
+}
+
 std::vector<std::string> agentLines(pt::RunningAgent &agent)
 {
     return ui::listLines(agent.window(), AgentStateListId);
 }
 
-bool agentShows(pt::RunningAgent &agent, const std::string &text)
+bool agentShows(pt::RunningAgent &agent, const std::string &text, const std::string &alsoText)
 {
     return ui::waitUntil([&] {
         for (const std::string &line : agentLines(agent))
-            if (line.find(text) != std::string::npos)
+            if (line.find(text) != std::string::npos && line.find(alsoText) != std::string::npos)
                 return true;
         return false;
     });
@@ -114,10 +121,14 @@ static SOCKET listenOnLoopback(unsigned short port)
 }
 
 // A socket connected to 127.0.0.1:`port`, or INVALID_SOCKET.
-static SOCKET connectOnLoopback(unsigned short port)
+// A connection to `port`; with `receiveBuffer`, the system holds no more
+// than that of what arrives.
+static SOCKET connectOnLoopback(unsigned short port, int receiveBuffer = 0)
 {
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = loopbackAddress(port);
+    if (connection != INVALID_SOCKET && receiveBuffer)
+        setsockopt(connection, SOL_SOCKET, SO_RCVBUF, (const char *)&receiveBuffer, sizeof receiveBuffer);
     if (connection != INVALID_SOCKET &&
         connect(connection, (sockaddr *)&address, sizeof address) != 0) {
         closesocket(connection);
@@ -344,12 +355,16 @@ DWORD WINAPI Relay::run(void *context)
     return 0;
 }
 
+// What the relay's system buffers hold of what the agent sends: little, so
+// that a hold soon stalls the agent.
+const int HeldBuffer = 16 * 1024;
+
 void Relay::carry()
 {
     struct Pair {
         SOCKET from, to;
     };
-    std::vector<Pair> pairs;          // both directions of each connection
+    std::vector<Pair> pairs;          // both directions of each connection: to the agent, from it
     auto closeAll = [&] {
         for (size_t i = 0; i < pairs.size(); i += 2) {
             closesocket(pairs[i].from);
@@ -363,15 +378,16 @@ void Relay::carry()
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(listener_, &readable);
-        for (const Pair &pair : pairs)
-            FD_SET(pair.from, &readable);
+        for (size_t i = 0; i < pairs.size(); i++)
+            if (i % 2 == 0 || !held_)
+                FD_SET(pairs[i].from, &readable);
         timeval wait = {0, 50000};
         if (select(0, &readable, nullptr, nullptr, &wait) <= 0)
             continue;
         if (FD_ISSET(listener_, &readable)) {
             SOCKET client = accept(listener_, nullptr, nullptr);
             SOCKET agent = client != INVALID_SOCKET && !down_ && pairs.size() < 2 * 16
-                               ? connectOnLoopback(agentPort_)
+                               ? connectOnLoopback(agentPort_, HeldBuffer)
                                : INVALID_SOCKET;
             if (agent == INVALID_SOCKET) {
                 closesocket(client);

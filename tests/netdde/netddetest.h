@@ -43,9 +43,13 @@ pt::TestShare serverShare(const std::string &name, DWORD permissions,
 std::string shareArguments(const std::string &share, const std::string &arguments);
 dt::CommandRun onShare(const std::string &share, const std::string &arguments);
 
-// The lines the agent's window shows, and a wait until one of them holds `text`.
+// The name of a global atom (an update's item).
+std::string atomText(ATOM atom);
+
+// The lines the agent's window shows, and a wait until one of them holds
+// `text` (and `alsoText`).
 std::vector<std::string> agentLines(pt::RunningAgent &agent);
-bool agentShows(pt::RunningAgent &agent, const std::string &text);
+bool agentShows(pt::RunningAgent &agent, const std::string &text, const std::string &alsoText = "");
 
 // The password dialog the agent shows, or null when none comes in time.
 HWND waitForPasswordDialog(pt::RunningAgent &agent);
@@ -58,7 +62,8 @@ void setGracePeriod(const char *node, int seconds);
 // A TCP relay from a port of its own to the agent's, carrying any number of
 // connections, that a test breaks and mends as a network or a restarted
 // agent would: cut() closes every connection it carries; while down, each
-// new connection is closed at once.
+// new connection is closed at once. While held, nothing the agent sends is
+// carried: it waits in the system's buffers, as on a stalled network.
 class Relay {
 public:
     ~Relay();
@@ -66,6 +71,7 @@ public:
     unsigned short port() const { return port_; }
     void cut() { InterlockedExchange(&cutWanted_, 1); }
     void setDown(bool down) { InterlockedExchange(&down_, down ? 1 : 0); }
+    void hold(bool held) { InterlockedExchange(&held_, held ? 1 : 0); }
 
 private:
     static DWORD WINAPI run(void *context);
@@ -74,7 +80,7 @@ private:
     unsigned short agentPort_ = 0, port_ = 0;
     SOCKET listener_ = INVALID_SOCKET;
     HANDLE thread_ = NULL;
-    volatile LONG stop_ = 0, cutWanted_ = 0, down_ = 0;
+    volatile LONG stop_ = 0, cutWanted_ = 0, down_ = 0, held_ = 0;
 };
 
 // The sessions the serving node lists, and the connections of one, as

@@ -3,7 +3,8 @@
 // break (every connection cut, new ones closed at once) and mend. The DDE
 // client must see a pause, busy answers meanwhile, and its links back with
 // their options and their items' current values; a node that refuses the
-// conversation, or stays away past the grace period, ends it.
+// conversation, or stays away past the grace period, ends it. A network
+// that stalls without breaking merges the links' values on the serving side.
 #include "netddetest.h"
 #include "rawclient.h"
 
@@ -11,6 +12,7 @@
 #include <doctest/doctest.h>
 
 #include <algorithm>
+#include <stdlib.h>
 
 using namespace nt;
 
@@ -44,23 +46,26 @@ struct RelayedNodeFixture {
         relay.cut();
     }
     void mend() { relay.setDown(false); }
-    bool shows(const std::string &text) { return agentShows(node.agent, text); }
+    bool shows(const std::string &text, const std::string &alsoText = "")
+    {
+        return agentShows(node.agent, text, alsoText);
+    }
 };
 
 // Runs ddecmd on ddeserver straight, not through the agent, while `client`
 // takes its messages (ddecmd asks every window to initiate, the client's too).
-bool onServer(dt::RawClient &client, const std::string &arguments)
+dt::CommandRun onServer(dt::RawClient &client, const std::string &arguments)
 {
     dt::RunningCommand command;
     if (!command.start(std::string(Server) + " " + Topic + " " + arguments))
-        return false;
+        return dt::CommandRun();
     client.pump(pt::ProcessTimeout, [&] { return !command.process().isRunning(); });
-    return command.finish().exitCode == 0;
+    return command.finish();
 }
 
 bool setOnServer(dt::RawClient &client, const char *item, const char *value)
 {
-    return onServer(client, std::string("poke ") + item + " " + value);
+    return onServer(client, std::string("poke ") + item + " " + value).exitCode == 0;
 }
 
 // Waits for the next update and gives it; false when there was not exactly one.
@@ -127,7 +132,7 @@ TEST_CASE("a transaction in flight when the session drops, and one made during t
     CHECK(status == AckBusy);
 
     // The server takes conversations again once its sleep is over.
-    REQUIRE(onServer(client, "request Price /timeout:10000"));
+    REQUIRE(onServer(client, "request Price /timeout:10000").exitCode == 0);
     fixture.mend();
     REQUIRE(fixture.shows("recovered: share NT_BUSY$ at \\\\NODEP"));
     // Once recovered, the link's current value comes first, then the answer.
@@ -273,5 +278,75 @@ TEST_CASE("a conversation with more links than the serving node queues at once h
     CHECK(updates == LinkCount);
     CHECK(std::count(seen.begin(), seen.end(), 1) == LinkCount);
     CHECK_FALSE(client.waitForServerTerminate(0));
+    CHECK(client.terminate());
+}
+
+TEST_CASE("links over a network that stalls merge their values, and each item's last one arrives once it flows")
+{
+    // The server counts two items up to Steps, a thousand steps a second at
+    // most: while the relay carries nothing, far more than its small
+    // buffers and the agent's hold.
+    const unsigned long Steps = 6000, StalledSteps = 2000;
+    const DWORD LongestStall = 6000;    // ms, well within a client node's patience with a silent node
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_STALL$", Advise)},
+                          ("/rate:1000 /counters:2 /steps:" + std::to_string(Steps)).c_str()));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_STALL$"));
+    REQUIRE(client.advise("Counter1", false, false));   // hot
+    REQUIRE(client.advise("Counter2", false, true));    // warm: notices without data
+    std::vector<dt::RawUpdate> updates;
+    // A client that acknowledges what asks for it, as DDE clients do.
+    auto take = [&](DWORD milliseconds) {
+        for (const dt::RawUpdate &update : client.takeUpdates(milliseconds)) {
+            if (update.ackRequested)
+                client.acknowledge(update);
+            updates.push_back(update);
+        }
+    };
+    auto hotValues = [&] {
+        std::vector<unsigned long> values;
+        for (const dt::RawUpdate &update : updates)
+            if (update.hasData && atomText(update.item) == "Counter1")
+                values.push_back(update.value);
+        return values;
+    };
+    auto notices = [&](size_t from) {
+        size_t count = 0;
+        for (size_t i = from; i < updates.size(); i++)
+            count += !updates[i].hasData && atomText(updates[i].item) == "Counter2";
+        return count;
+    };
+    for (DWORD start = GetTickCount(); hotValues().empty() && GetTickCount() - start < RecoveryWait;)
+        take(200);
+    REQUIRE_FALSE(hotValues().empty());
+
+    // Nothing from the serving side crosses while the server makes StalledSteps.
+    unsigned long lastBeforeStall = hotValues().back(), atServer = 0;
+    fixture.relay.hold(true);
+    for (DWORD start = GetTickCount();
+         atServer < lastBeforeStall + StalledSteps && GetTickCount() - start < LongestStall;) {
+        atServer = strtoul(onServer(client, "request Counter1 /timeout:10000").output.c_str(), nullptr, 10);
+        take(0);
+    }
+    size_t stalled = updates.size();
+    fixture.relay.hold(false);
+    REQUIRE(atServer >= lastBeforeStall + StalledSteps);
+    for (DWORD start = GetTickCount(); hotValues().back() != Steps && GetTickCount() - start < 60000;)
+        take(200);
+    // The last notice may follow the last value.
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 1000;)
+        take(200);
+
+    // The hot link: rising values up to the last, some merged on the way.
+    std::vector<unsigned long> values = hotValues();
+    CHECK(values.back() == Steps);
+    for (size_t i = 1; i < values.size(); i++)
+        CHECK(values[i - 1] < values[i]);
+    CHECK(values.size() < values.back() - values.front() + 1);
+    // The warm link: its notices merged the same way, and the stall's last one came.
+    CHECK(notices(0) < Steps - values.front());
+    CHECK(notices(stalled) > 0);
+    CHECK(fixture.shows("served NT_STALL$ for ", "updates merged"));
     CHECK(client.terminate());
 }
