@@ -50,6 +50,25 @@ ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT fo
     return 0;
 }
 
+void NoteWarmClientLink(Conversation *conversation, const ClientLink *link)
+{
+    for (int i = 0; i < conversation->warmFormatCount; i++)
+        if (conversation->warmFormats[i] == link->format)
+            return;
+    if (conversation->warmFormatCount < MaxWarmFormats)
+        conversation->warmFormats[conversation->warmFormatCount++] = link->format;
+}
+
+ClientLink *FindWarmClientLink(Conversation *conversation, const char *item)
+{
+    for (int i = 0; i < conversation->warmFormatCount; i++) {
+        ClientLink *link = FindClientLink(conversation, item, conversation->warmFormats[i]);
+        if (link && (link->options & AdviseDeferUpd))
+            return link;
+    }
+    return 0;
+}
+
 // The first link of the buckets from `bucket` on, or null.
 static ClientLink *firstLinkFrom(Conversation *conversation, int bucket)
 {

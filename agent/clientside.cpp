@@ -65,8 +65,10 @@ static void linkAnswered(Conversation *conversation, const Pending *entry, WORD 
             link->state = LinkStanding;
             link->options = entry->options;
             // A warm link's value would go stale: its notices carry none.
-            if (link->options & AdviseDeferUpd)
+            if (link->options & AdviseDeferUpd) {
                 ForgetClientLinkValue(conversation, link);
+                NoteWarmClientLink(conversation, link);
+            }
         } else if (link && link->state == LinkAsked) {
             if (entry->answeredEarly)
                 LogEvent("link ended: the server of share %s at \\\\%s refused \"%s\"",
@@ -577,11 +579,14 @@ static bool hasRoomFor(const ClientLink *link, const Frame *update)
 // Posts a link's update; with fAckReq when the server asked for an ack, or
 // when it is the UpdatesPerAck-th since the last that asked: the client's
 // ack shows those were taken. The ack of one the server asked for goes
-// back to it, the others' end here. False when it cannot be posted.
+// back to it, the others' end here. A warm link's notice carries no flags:
+// its link is paced only until its client shows it takes its messages.
+// False when it cannot be posted.
 static bool postLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *update)
 {
     bool serverAsked = (update->word & DataAckReq) != 0;
-    bool askAck = serverAsked || (!link->unpaced && link->unasked + 1 >= UpdatesPerAck);
+    bool askAck = serverAsked || (!link->unpaced && !(update->word & DataWarm) &&
+                                  link->unasked + 1 >= UpdatesPerAck);
     HGLOBAL kept;
     if (!postFrameData(conversation, update, DdeRelease | (askAck ? DdeAckReq : 0), &kept)) {
         if (serverAsked)
@@ -661,7 +666,9 @@ static void deliverData(Conversation *conversation, const Frame *frame)
     bool response = (frame->word & DataResponse) != 0;
     bool handleFormat = !warm && IsHandleFormat(frame->format);
     UINT format = warm || handleFormat ? 0 : FormatOfFrame(frame);
-    ClientLink *link = format ? FindClientLink(conversation, frame->name, format) : 0;
+    ClientLink *link = warm     ? FindWarmClientLink(conversation, frame->name)
+                       : format ? FindClientLink(conversation, frame->name, format)
+                                : 0;
     if (link && !(link->options & AdviseDeferUpd))
         SetClientLinkValue(conversation, link, format, frame->data, frame->dataLength);
     if (link && !response) {
@@ -869,9 +876,11 @@ static void checkClientPace(Conversation *conversation, DWORD now)
          link = NextClientLink(conversation, link)) {
         if (!isStalled(link, now))
             continue;
-        LogEvent("the DDE client of share %s at \\%s acknowledges no update of \"%s\": "
-                 "they are posted as they come", conversation->share, conversation->node,
-                 link->item);
+        // A warm link's client was asked for nothing: its pace is news only on a hot link.
+        if (!(link->options & AdviseDeferUpd))
+            LogEvent("the DDE client of share %s at \\\\%s acknowledges no update of \"%s\": "
+                     "they are posted as they come", conversation->share, conversation->node,
+                     link->item);
         link->unpaced = true;
         link->posted = link->unasked = 0;
         link->fullSince = 0;

@@ -11,8 +11,9 @@
 // the library, whose request the agent handles while it waits). With
 // /burst:N it stays in the conversation and takes every advise; an advise
 // of item "Done" makes it post N updates of item "Price" (CF_TEXT "1" to
-// "N"), asking for acks when Price's advise did, without waiting for any,
-// then one update of "Done". Its window closes it; it ends by itself after 120 s.
+// "N"), asking for acks when Price's advise did, without waiting for any
+// (notices without data when it asked for a warm link), then one update of
+// "Done". Its window closes it; it ends by itself after 120 s.
 #include "partnertest.h"
 #include "postedblock.h"
 #include <dde.h>
@@ -22,10 +23,19 @@ static char application[256];
 static bool closesSessions;
 static DWORD burst;              // /burst:N; 0 without
 static bool priceAsksAcks;       // the advise of Price asked for acks
+static bool priceIsWarm;         // ... for notices without data
 
-// Posts an update of `item` with `value` to `client`.
-static void postUpdate(HWND window, HWND client, const char *item, DWORD value, bool ackRequested)
+// Posts an update of `item` with `value` to `client`; a warm link's notice
+// (no data) when `warm`.
+static void postUpdate(HWND window, HWND client, const char *item, DWORD value, bool ackRequested,
+                       bool warm = false)
 {
+    if (warm) {
+        ATOM atom = GlobalAddAtomA(item);
+        if (!PostMessageA(client, WM_DDE_DATA, (WPARAM)window, PackDDElParam(WM_DDE_DATA, 0, atom)))
+            GlobalDeleteAtom(atom);
+        return;
+    }
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, sizeof(DDEDATA) + 16);
     DDEDATA *data = (DDEDATA *)GlobalLock(block);
     data->unused = 0;
@@ -52,8 +62,10 @@ static void burstMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         char item[256] = "";
         GlobalGetAtomNameA((ATOM)high, item, sizeof item);
         DDEADVISE *options = (DDEADVISE *)GlobalLock((HGLOBAL)low);
-        if (options && lstrcmpiA(item, "Price") == 0)
+        if (options && lstrcmpiA(item, "Price") == 0) {
             priceAsksAcks = options->fAckReq;
+            priceIsWarm = options->fDeferUpd;
+        }
         GlobalUnlock((HGLOBAL)low);
         GlobalFree((HGLOBAL)low);
         PostMessageA(client, WM_DDE_ACK, (WPARAM)window,
@@ -61,7 +73,7 @@ static void burstMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         if (lstrcmpiA(item, "Done") != 0)
             return;
         for (DWORD value = 1; value <= burst; value++)
-            postUpdate(window, client, "Price", value, priceAsksAcks);
+            postUpdate(window, client, "Price", value, priceAsksAcks, priceIsWarm);
         postUpdate(window, client, "Done", 1, false);
     } else if (message == WM_DDE_ACK) {
         UnpackDDElParam(WM_DDE_ACK, lParam, &low, &high);

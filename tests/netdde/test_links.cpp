@@ -106,8 +106,9 @@ struct BurstNode : ServedNode {
     pt::ChildProcess burster;
     BurstNode(const char *shareName, DWORD count) : share(shareName), updates(count) {}
     // Starts the node and its server, and links `client` to Price (asking
-    // for acks when `priceAsksAcks`), then to Done: the burst follows.
-    bool start(dt::RawClient &client, bool priceAsksAcks)
+    // for acks when `priceAsksAcks`, warm when `priceWarm`), then to Done:
+    // the burst follows.
+    bool start(dt::RawClient &client, bool priceAsksAcks, bool priceWarm = false)
     {
         pt::TestShare stored(share);
         stored.app = "NTBURST";
@@ -117,7 +118,7 @@ struct BurstNode : ServedNode {
                burster.start("netdde_hostileserver.exe", "NTBURST /burst:" + std::to_string(updates)) &&
                pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; }) &&
                client.connect(agent.window(), networkApplication().c_str(), share.c_str()) &&
-               client.advise("Price", priceAsksAcks, false) && client.advise("Done", false, false);
+               client.advise("Price", priceAsksAcks, priceWarm) && client.advise("Done", false, false);
     }
     ~BurstNode()
     {
@@ -225,6 +226,33 @@ TEST_CASE("a client that takes no updates has a bounded number posted, then the 
     client.pump(500, [] { return false; });
     CHECK(valuesOf(client.takeUpdates(), "Price") == std::vector<unsigned long>{changes});
     CHECK(agentShows(node.agent, "client NT_SLOW$ at ", "updates merged"));
+}
+
+TEST_CASE("a warm link's notices to a client that takes no messages are bounded, the rest merged into one")
+{
+    const unsigned long changes = MaxPostedUpdates + 4;
+    BurstNode node("NT_WARMSLOW$", changes);
+    dt::RawClient client;
+    REQUIRE(node.start(client, false, true));
+    auto priceNotices = [](const std::vector<dt::RawUpdate> &updates) {
+        size_t count = 0;
+        for (const dt::RawUpdate &update : updates)
+            count += !update.hasData && atomText(update.item) == "Price";
+        return count;
+    };
+    // A notice asks for no ack: until the client shows it takes its
+    // messages, no more than a link's bound are posted.
+    REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Done").empty();
+    }));
+    CHECK(priceNotices(client.takeUpdates()) == MaxPostedUpdates);
+    // Then the notices that waited come as one.
+    CHECK(client.waitForUpdates(10000, [&](const std::vector<dt::RawUpdate> &updates) {
+        return priceNotices(updates) > 0;
+    }));
+    client.pump(500, [] { return false; });
+    CHECK(priceNotices(client.takeUpdates()) == 1);
+    CHECK(agentShows(node.agent, "client NT_WARMSLOW$ at ", "3 updates merged"));
 }
 
 TEST_CASE("a client that takes its updates but acknowledges none still gets the newest value")
