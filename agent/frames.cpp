@@ -70,14 +70,20 @@ bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count)
     return true;
 }
 
-void ConsumeBytes(ByteBuffer *buffer, DWORD count)
+void ConsumeBytes(ByteBuffer *buffer, DWORD count, bool keepRoom)
 {
     buffer->start += count;
     if (buffer->start == buffer->length) {
         buffer->start = buffer->length = 0;
-        if (buffer->capacity > DoublingLimit)
-            FreeBuffer(buffer);
+        if (!keepRoom)
+            TrimEmptyBuffer(buffer);
     }
+}
+
+void TrimEmptyBuffer(ByteBuffer *buffer)
+{
+    if (buffer->start == buffer->length && buffer->capacity > DoublingLimit)
+        FreeBuffer(buffer);
 }
 
 void DetachBuffer(ByteBuffer *buffer)

@@ -169,7 +169,8 @@ inline bool isSameDdeName(const char *a, const char *b)
 // Bytes waiting to be sent or read: taken from `start`, added at `length`.
 // A buffer with an account charges what it holds to it (budget.h). It grows
 // by doubling up to 1 MB and by what is needed beyond; once emptied, a buffer
-// beyond 1 MB is freed.
+// beyond 1 MB is freed, unless asked to keep its room for the next large
+// frame (its owner trims it once it stays empty).
 struct ByteBuffer {
     BYTE *bytes;
     DWORD start, length, capacity;
@@ -180,7 +181,9 @@ bool AppendBytes(ByteBuffer *buffer, const void *bytes, DWORD count);
 // Makes room for `count` more bytes at once (a frame whose size is known),
 // so that they arrive without the buffer growing step by step.
 bool ReserveBytes(ByteBuffer *buffer, DWORD count);
-void ConsumeBytes(ByteBuffer *buffer, DWORD count);
+void ConsumeBytes(ByteBuffer *buffer, DWORD count, bool keepRoom = false);
+// Frees the room of an empty buffer beyond 1 MB.
+void TrimEmptyBuffer(ByteBuffer *buffer);
 // Takes what the buffer holds off its account, which it no longer charges.
 void DetachBuffer(ByteBuffer *buffer);
 // Frees the bytes; the buffer stays charged to its account for what it holds later.

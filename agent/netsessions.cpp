@@ -253,7 +253,7 @@ static bool encryptQueued(Session *session)
         EndSessionSoon(session, "the TLS channel failed");
         return false;
     }
-    ConsumeBytes(&queue, count);
+    ConsumeBytes(&queue, count, true);
     return true;
 }
 
@@ -621,7 +621,7 @@ static void handleReceived(Session *session)
             EndSessionSoon(session, "malformed frame");
             return;
         }
-        ConsumeBytes(&session->received, size);
+        ConsumeBytes(&session->received, size, true);
     }
 }
 
@@ -861,6 +861,11 @@ void CheckSessions()
             SendFrame(session, &ping);
         }
         resumeReading(session);
+        // Large frames one after another reuse the room of the one before
+        // (a block of megabytes is not mapped and faulted in afresh each
+        // time); it goes once the session's buffers are found empty.
+        TrimEmptyBuffer(&session->received);
+        TrimEmptyBuffer(&session->toSend);
     }
     EndEndingSessions();
 }

@@ -295,8 +295,25 @@ TEST_CASE("a buffer grows by what is needed beyond 1 MB, charged to its account"
     CHECK(held == 257 * chunk.size());
     CHECK(buffer.capacity < held + 1024 * 1024);
     CHECK(account.charged == buffer.capacity);
+    // Consumed keeping its room, it stays for the next large frame; trimmed
+    // only once empty.
+    DWORD capacity = buffer.capacity;
+    ConsumeBytes(&buffer, held - 1, true);
+    TrimEmptyBuffer(&buffer);
+    CHECK(buffer.capacity == capacity);
+    ConsumeBytes(&buffer, 1, true);
+    CHECK(buffer.capacity == capacity);
+    CHECK(account.charged == capacity);
+    REQUIRE(AppendBytes(&buffer, chunk.data(), (DWORD)chunk.size()));
+    CHECK(buffer.capacity == capacity);
+    ConsumeBytes(&buffer, (DWORD)chunk.size(), true);
+    TrimEmptyBuffer(&buffer);
+    CHECK(buffer.capacity == 0);
+    CHECK(account.charged == 0);
     // Consumed, a large buffer is freed and its charge released.
-    ConsumeBytes(&buffer, held);
+    for (int i = 0; i < 20; i++)
+        REQUIRE(AppendBytes(&buffer, chunk.data(), (DWORD)chunk.size()));
+    ConsumeBytes(&buffer, buffer.length - buffer.start);
     CHECK(buffer.capacity == 0);
     CHECK(account.charged == 0);
     CHECK(BudgetCharged() == 0);
