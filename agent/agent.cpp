@@ -160,9 +160,11 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
 
 // The work that is due: sessions to end, the checks of sessions and
 // conversations once a second, the view at most every RedrawInterval. Done
-// from the timer and after every posted message of socket work, since a
-// peer that keeps a socket busy would hold WM_TIMER off for good. Never from
-// a sent message: it may end what a caller up the stack still uses.
+// from the timer, after every posted message of socket work, and from the
+// message loop once the checks are due: posted messages (a peer that keeps
+// a socket busy, a server that posts without pause) hold WM_TIMER off for
+// as long as they come. Never from a sent message: it may end what a
+// caller up the stack still uses.
 static void doDueWork()
 {
     DWORD now = GetTickCount();
@@ -388,9 +390,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     while (nextMessage(&message)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
-        // A server that posts without pause holds WM_TIMER off for as long
-        // as it does: checks that are due are made here too, outside any
-        // sent message.
         if (GetTickCount() - lastChecked >= CheckInterval)
             doDueWork();
     }

@@ -231,8 +231,7 @@ bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const F
                     !(newest.word & DataAckReq);
     if (replaces) {
         waiting.length = link->newestWaiting;
-        conversation->mergedValues++;
-        ShowAgentState();
+        CountMergedValue(conversation);
     }
     DWORD at = waiting.length - waiting.start;
     if (!AppendFrame(&waiting, frame))

@@ -541,6 +541,12 @@ int ConnectionsOf(const Session *session, AgentConnection *list, int size)
     return count;
 }
 
+void CountMergedValue(Conversation *conversation)
+{
+    conversation->mergedValues++;
+    ShowAgentState();
+}
+
 int DescribeConversation(int index, char *line, int size)
 {
     if (index >= conversationCount)

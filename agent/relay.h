@@ -264,6 +264,10 @@ const int BeforeStanding = 1 << WaitingForSession | 1 << Opening | 1 << Proving 
                            1 << AskingPassword | 1 << StartingServer;
 const int WhenStanding = 1 << Standing;
 
+// One link value replaced by a newer one before it went on: counted in the
+// conversation's mergedValues, which its line in the agent window shows.
+void CountMergedValue(Conversation *conversation);
+
 // The name of the server's item atom `item` ("" for none; a buffer of
 // MaxWireName + 1 bytes), from the conversation's table of the items its
 // server named before, which holds a reference to each.

@@ -39,8 +39,7 @@ static bool keepWaitingValue(Conversation *conversation, const Frame *frame)
         value->frame.start = value->frame.length = 0;
         if (!AppendFrame(&value->frame, frame))
             return false;
-        conversation->mergedValues++;
-        ShowAgentState();
+        CountMergedValue(conversation);
         return true;
     }
     WaitingValue value = {};

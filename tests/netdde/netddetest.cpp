@@ -120,9 +120,8 @@ static SOCKET listenOnLoopback(unsigned short port)
     return listener;
 }
 
-// A socket connected to 127.0.0.1:`port`, or INVALID_SOCKET.
-// A connection to `port`; with `receiveBuffer`, the system holds no more
-// than that of what arrives.
+// A socket connected to 127.0.0.1:`port`, or INVALID_SOCKET; with
+// `receiveBuffer`, the system holds no more than that of what arrives.
 static SOCKET connectOnLoopback(unsigned short port, int receiveBuffer = 0)
 {
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);

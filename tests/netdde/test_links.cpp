@@ -98,6 +98,15 @@ std::vector<unsigned long> valuesOf(const std::vector<dt::RawUpdate> &updates, c
     return values;
 }
 
+// How many notices without data (a warm link's) `updates` hold of `item`.
+size_t noticesOf(const std::vector<dt::RawUpdate> &updates, const char *item)
+{
+    size_t count = 0;
+    for (const dt::RawUpdate &update : updates)
+        count += !update.hasData && atomText(update.item) == item;
+    return count;
+}
+
 // A node serving share `share` of netdde_hostileserver /burst:N (for
 // Advise): an advise of Done has N updates of Price posted at once.
 struct BurstNode : ServedNode {
@@ -234,24 +243,18 @@ TEST_CASE("a warm link's notices to a client that takes no messages are bounded,
     BurstNode node("NT_WARMSLOW$", changes);
     dt::RawClient client;
     REQUIRE(node.start(client, false, true));
-    auto priceNotices = [](const std::vector<dt::RawUpdate> &updates) {
-        size_t count = 0;
-        for (const dt::RawUpdate &update : updates)
-            count += !update.hasData && atomText(update.item) == "Price";
-        return count;
-    };
     // A notice asks for no ack: until the client shows it takes its
     // messages, no more than a link's bound are posted.
     REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
         return !valuesOf(updates, "Done").empty();
     }));
-    CHECK(priceNotices(client.takeUpdates()) == MaxPostedUpdates);
+    CHECK(noticesOf(client.takeUpdates(), "Price") == MaxPostedUpdates);
     // Then the notices that waited come as one.
     CHECK(client.waitForUpdates(10000, [&](const std::vector<dt::RawUpdate> &updates) {
-        return priceNotices(updates) > 0;
+        return noticesOf(updates, "Price") > 0;
     }));
     client.pump(500, [] { return false; });
-    CHECK(priceNotices(client.takeUpdates()) == 1);
+    CHECK(noticesOf(client.takeUpdates(), "Price") == 1);
     CHECK(agentShows(node.agent, "client NT_WARMSLOW$ at ", "3 updates merged"));
 }
 
