@@ -1,14 +1,16 @@
-// The advise links of client conversations (relay.h): found by item and
-// format through a hash table that grows with them, each record allocated
-// to the length of its item's name, each value to its own length.
+// The advise links of client conversations (relay.h): found by item (and
+// format) through a hash table that grows with them, each record allocated
+// to the length of its item's name, each value to its own length. An item's
+// links in every format share a bucket: a warm link's notice names no
+// format, and is found by its item alone.
 #include "relay.h"
 
 const int FirstBucketCount = 16;
 
 // Item names compare as DDE names do: ASCII letters in any case.
-static DWORD hashOfItem(const char *item, UINT format)
+static DWORD hashOfItem(const char *item)
 {
-    DWORD hash = 2166136261u ^ format;
+    DWORD hash = 2166136261u;
     for (const BYTE *c = (const BYTE *)item; *c; c++) {
         BYTE folded = *c >= 'a' && *c <= 'z' ? (BYTE)(*c - 'a' + 'A') : *c;
         hash = (hash ^ folded) * 16777619u;
@@ -42,7 +44,7 @@ ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT fo
 {
     if (!conversation->linkBucketCount)
         return 0;
-    DWORD hash = hashOfItem(item, format);
+    DWORD hash = hashOfItem(item);
     for (ClientLink *link = conversation->linkBuckets[hash % conversation->linkBucketCount]; link;
          link = link->nextInBucket)
         if (link->hash == hash && link->format == format && isSameDdeName(link->item, item))
@@ -50,22 +52,15 @@ ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT fo
     return 0;
 }
 
-void NoteWarmClientLink(Conversation *conversation, const ClientLink *link)
-{
-    for (int i = 0; i < conversation->warmFormatCount; i++)
-        if (conversation->warmFormats[i] == link->format)
-            return;
-    if (conversation->warmFormatCount < MaxWarmFormats)
-        conversation->warmFormats[conversation->warmFormatCount++] = link->format;
-}
-
 ClientLink *FindWarmClientLink(Conversation *conversation, const char *item)
 {
-    for (int i = 0; i < conversation->warmFormatCount; i++) {
-        ClientLink *link = FindClientLink(conversation, item, conversation->warmFormats[i]);
-        if (link && (link->options & AdviseDeferUpd))
+    if (!conversation->linkBucketCount)
+        return 0;
+    DWORD hash = hashOfItem(item);
+    for (ClientLink *link = conversation->linkBuckets[hash % conversation->linkBucketCount]; link;
+         link = link->nextInBucket)
+        if (link->hash == hash && (link->options & AdviseDeferUpd) && isSameDdeName(link->item, item))
             return link;
-    }
     return 0;
 }
 
@@ -138,7 +133,7 @@ ClientLink *AddClientLink(Conversation *conversation, const char *item, UINT for
         return 0;
     }
     lstrcpyA(link->item, item);
-    link->hash = hashOfItem(item, format);
+    link->hash = hashOfItem(item);
     link->format = format;
     link->options = options;
     link->state = LinkAsked;

@@ -65,10 +65,8 @@ static void linkAnswered(Conversation *conversation, const Pending *entry, WORD 
             link->state = LinkStanding;
             link->options = entry->options;
             // A warm link's value would go stale: its notices carry none.
-            if (link->options & AdviseDeferUpd) {
+            if (link->options & AdviseDeferUpd)
                 ForgetClientLinkValue(conversation, link);
-                NoteWarmClientLink(conversation, link);
-            }
         } else if (link && link->state == LinkAsked) {
             if (entry->answeredEarly)
                 LogEvent("link ended: the server of share %s at \\\\%s refused \"%s\"",

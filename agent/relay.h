@@ -65,10 +65,6 @@ struct Pending {
 
 struct ClientLink;
 
-// Formats of a conversation's warm links told apart: a warm link's notice
-// names no format, so its link is looked for in each of them.
-const int MaxWarmFormats = 4;
-
 struct Conversation {
     DWORD serial;            // unique while the agent runs
     bool serving;
@@ -94,8 +90,6 @@ struct Conversation {
     DWORD clientAnsweredAt;  // when the client answered (0: not since it was asked)
     ClientLink **linkBuckets;   // the advise links (clientlinks.cpp)
     int linkBucketCount, linkCount;
-    UINT warmFormats[MaxWarmFormats];   // the formats its warm links were made in
-    int warmFormatCount;
     DWORD linkBytes;         // what the links hold, charged to linkAccount
     BudgetAccount *linkAccount;
     // Through an outage of its session (outage.cpp): kept for a grace period
@@ -190,10 +184,8 @@ struct ClientLink {
 
 // The conversation's link on `item` in `format`, or null.
 ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT format);
-// Warm links: a standing one's format is noted, so that a notice (which
-// names none) finds its link; a link in a further format than MaxWarmFormats
-// is found by none, and its notices reach the client unpaced.
-void NoteWarmClientLink(Conversation *conversation, const ClientLink *link);
+// The conversation's warm link on `item`, in whatever format (a warm link's
+// notice names none), or null.
 ClientLink *FindWarmClientLink(Conversation *conversation, const char *item);
 // The links in no particular order: the first, then each next one until null.
 ClientLink *FirstClientLink(Conversation *conversation);

@@ -96,10 +96,10 @@ bool RawClient::waitForAck()
     return positiveAcks_ > before;
 }
 
-bool RawClient::advise(const char *item, bool ackRequested, bool deferUpdates)
+bool RawClient::advise(const char *item, bool ackRequested, bool deferUpdates, UINT format)
 {
     int before = positiveAcks_, answered = acks_;
-    if (!postAdvise(item, ackRequested, deferUpdates))
+    if (!postAdvise(item, ackRequested, deferUpdates, format))
         return false;
     pump(10000, [&] { return acks_ > answered; });
     return positiveAcks_ > before;
@@ -112,14 +112,14 @@ bool RawClient::waitForAcks(int count, DWORD milliseconds)
     return positiveAcks_ >= before + count;
 }
 
-bool RawClient::postAdvise(const char *item, bool ackRequested, bool deferUpdates)
+bool RawClient::postAdvise(const char *item, bool ackRequested, bool deferUpdates, UINT format)
 {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, sizeof(DDEADVISE));
     DDEADVISE *options = (DDEADVISE *)GlobalLock(block);
     options->reserved = 0;
     options->fAckReq = ackRequested;
     options->fDeferUpd = deferUpdates;
-    options->cfFormat = CF_TEXT;
+    options->cfFormat = (short)format;
     GlobalUnlock(block);
     LPARAM message = PackDDElParam(WM_DDE_ADVISE, (UINT_PTR)block, GlobalAddAtomA(item));
     return PostMessageA(server_, WM_DDE_ADVISE, (WPARAM)window_, message) != 0;

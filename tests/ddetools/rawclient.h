@@ -29,11 +29,11 @@ public:
     bool connect(HWND serverWindow, const char *service, const char *topic);
     HWND window() const { return window_; }
     HWND server() const { return server_; }
-    // Posts WM_DDE_ADVISE of `item` in CF_TEXT; true when the server acknowledges it.
-    bool advise(const char *item, bool ackRequested, bool deferUpdates);
+    // Posts WM_DDE_ADVISE of `item` in `format`; true when the server acknowledges it.
+    bool advise(const char *item, bool ackRequested, bool deferUpdates, UINT format = CF_TEXT);
     // Posts WM_DDE_ADVISE without waiting for its ack; then waitForAcks
     // waits until `count` more acks have come, true when all were positive.
-    bool postAdvise(const char *item, bool ackRequested, bool deferUpdates);
+    bool postAdvise(const char *item, bool ackRequested, bool deferUpdates, UINT format = CF_TEXT);
     bool waitForAcks(int count, DWORD milliseconds);
     bool unadvise(const char *item);
     void acknowledge(const RawUpdate &update);

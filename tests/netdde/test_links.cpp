@@ -113,12 +113,20 @@ struct BurstNode : ServedNode {
     std::string share;
     DWORD updates;
     pt::ChildProcess burster;
+    // Warm links made first, on items Other1, Other2... in these formats.
+    std::vector<UINT> otherWarmFormats;
     BurstNode(const char *shareName, DWORD count) : share(shareName), updates(count) {}
     // Starts the node and its server, and links `client` to Price (asking
     // for acks when `priceAsksAcks`, warm when `priceWarm`), then to Done:
     // the burst follows.
     bool start(dt::RawClient &client, bool priceAsksAcks, bool priceWarm = false)
     {
+        auto otherLinks = [&] {
+            for (size_t i = 0; i < otherWarmFormats.size(); i++)
+                if (!client.advise(("Other" + std::to_string(i + 1)).c_str(), false, true, otherWarmFormats[i]))
+                    return false;
+            return true;
+        };
         pt::TestShare stored(share);
         stored.app = "NTBURST";
         stored.topic = Topic;
@@ -127,7 +135,8 @@ struct BurstNode : ServedNode {
                burster.start("netdde_hostileserver.exe", "NTBURST /burst:" + std::to_string(updates)) &&
                pt::waitUntil([] { return FindWindowA("NetDdeHostileServer", "NTBURST") != nullptr; }) &&
                client.connect(agent.window(), networkApplication().c_str(), share.c_str()) &&
-               client.advise("Price", priceAsksAcks, priceWarm) && client.advise("Done", false, false);
+               otherLinks() && client.advise("Price", priceAsksAcks, priceWarm) &&
+               client.advise("Done", false, false);
     }
     ~BurstNode()
     {
@@ -256,6 +265,22 @@ TEST_CASE("a warm link's notices to a client that takes no messages are bounded,
     client.pump(500, [] { return false; });
     CHECK(noticesOf(client.takeUpdates(), "Price") == 1);
     CHECK(agentShows(node.agent, "client NT_WARMSLOW$ at ", "3 updates merged"));
+}
+
+TEST_CASE("a warm link's notices are bounded whatever formats the conversation's other warm links are in")
+{
+    // A notice names no format: its link is found by item alone, among
+    // warm links in as many formats as the client uses.
+    const unsigned long changes = MaxPostedUpdates + 4;
+    BurstNode node("NT_WARMFORMATS$", changes);
+    node.otherWarmFormats = {CF_SYLK, CF_DIF, CF_OEMTEXT, CF_UNICODETEXT, CF_RIFF};
+    dt::RawClient client;
+    REQUIRE(node.start(client, false, true));
+    REQUIRE(client.waitForUpdates(15000, [](const std::vector<dt::RawUpdate> &updates) {
+        return !valuesOf(updates, "Done").empty();
+    }));
+    CHECK(noticesOf(client.takeUpdates(), "Price") == MaxPostedUpdates);
+    CHECK(agentShows(node.agent, "client NT_WARMFORMATS$ at ", "3 updates merged"));
 }
 
 TEST_CASE("a client that takes its updates but acknowledges none still gets the newest value")
