@@ -191,6 +191,8 @@ static bool handleSessionWork(UINT message, WPARAM wParam, LPARAM lParam)
         AcceptSession();
     else if (message == WM_SESSION_CONTINUE)
         ContinueSession((DWORD)wParam);
+    else if (message == WM_POST_DUE_UPDATES)
+        PostDueUpdates();
     else if (message == WM_FLUSH_SESSIONS)
         FlushSessions();
     else if (message == WM_HOST_FOUND)
@@ -333,16 +335,22 @@ static int runIdentityCommand()
 // does not wait behind another conversation's updates. Looking ahead costs
 // a call to the system, so it is done once a millisecond at most: more
 // would slow the handling of the feed itself, which would then lag for good.
+// A message taken ahead is followed by one in turn: a session whose node
+// sends without pause does not hold off what this node's clients post.
 static bool nextMessage(MSG *message)
 {
-    static bool lagging;
+    static bool lagging, tookAhead;
     static DWORD lookedAt;
     DWORD now = GetTickCount();
-    if (lagging && now != lookedAt) {
+    if (tookAhead) {
+        tookAhead = false;
         lookedAt = now;
-        if (PeekMessageA(message, AgentWindowHandle, WM_SESSION_SOCKET_FIRST,
-                         WM_SESSION_SOCKET_FIRST + SessionSocketMessages - 1, PM_REMOVE) ||
-            TakeAwaitedAnswer(message))
+    } else if (lagging && now != lookedAt) {
+        lookedAt = now;
+        tookAhead = PeekMessageA(message, AgentWindowHandle, WM_SESSION_SOCKET_FIRST,
+                                 WM_SESSION_SOCKET_FIRST + SessionSocketMessages - 1, PM_REMOVE) ||
+                    TakeAwaitedAnswer(message);
+        if (tookAhead)
             return true;
     }
     if (GetMessageA(message, 0, 0, 0) <= 0)

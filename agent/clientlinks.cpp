@@ -214,26 +214,55 @@ void ForgetClientLinkValue(Conversation *conversation, ClientLink *link)
     link->hasValue = false;
 }
 
-bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame)
+// How many of the link's waiting updates may merge (asked for no ack),
+// counted up to `most`.
+static int mergeableWaiting(const ClientLink *link, int most)
 {
-    ByteBuffer &waiting = link->waiting;
-    Frame newest;
+    const ByteBuffer &waiting = link->waiting;
+    int count = 0;
+    Frame frame;
     DWORD size;
-    bool replaces = !(frame->word & DataAckReq) && waiting.length > waiting.start &&
-                    ReadFrame(waiting.bytes + link->newestWaiting,
-                              waiting.length - link->newestWaiting, &newest, &size) ==
-                        FrameComplete &&
-                    !(newest.word & DataAckReq);
-    if (replaces) {
-        waiting.length = link->newestWaiting;
-        CountMergedValue(conversation);
+    for (DWORD at = waiting.start;
+         count < most && at < waiting.length &&
+         ReadFrame(waiting.bytes + at, waiting.length - at, &frame, &size) == FrameComplete;
+         at += size)
+        if (!(frame.word & DataAckReq))
+            count++;
+    return count;
+}
+
+// Room for a newer update that may merge: once `keep` waiting updates may
+// merge too, all but the oldest `keep` - 1 of them give way, each counted as
+// merged. The others keep their order.
+static void giveWay(Conversation *conversation, ClientLink *link, int keep)
+{
+    if (mergeableWaiting(link, keep) < keep)
+        return;
+    int staying = keep - 1, mergeable = 0;
+    ByteBuffer &waiting = link->waiting;
+    DWORD from = waiting.start, to = waiting.start;
+    Frame frame;
+    DWORD size;
+    for (; from < waiting.length &&
+           ReadFrame(waiting.bytes + from, waiting.length - from, &frame, &size) == FrameComplete;
+         from += size) {
+        if (!(frame.word & DataAckReq) && mergeable++ >= staying) {
+            CountMergedValue(conversation);
+            continue;
+        }
+        if (to != from)
+            MoveMemory(waiting.bytes + to, waiting.bytes + from, size);
+        to += size;
     }
-    DWORD at = waiting.length - waiting.start;
-    if (!AppendFrame(&waiting, frame))
-        return false;
-    // Appending may have moved the unread frames to the front.
-    link->newestWaiting = waiting.start + at;
-    return true;
+    waiting.length = to;
+}
+
+bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame,
+                           int keep)
+{
+    if (!(frame->word & DataAckReq))
+        giveWay(conversation, link, keep);
+    return AppendFrame(&link->waiting, frame);
 }
 
 bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size)

@@ -616,13 +616,25 @@ static bool postLinkUpdate(Conversation *conversation, ClientLink *link, const F
     return true;
 }
 
-// Posts the link's waiting updates while it has room. False when the
-// client has gone (the conversation has ended then).
-static bool postWaitingUpdates(Conversation *conversation, ClientLink *link)
+// Whether the link has an update waiting that it may post now.
+static bool hasDueUpdate(ClientLink *link)
 {
     Frame update;
     DWORD size;
-    while (FirstClientLinkUpdate(link, &update, &size) && hasRoomFor(link, &update)) {
+    return FirstClientLinkUpdate(link, &update, &size) && hasRoomFor(link, &update);
+}
+
+// Posts the link's waiting updates while it has room (and `*budget` lasts,
+// each taking one from it). False when the client has gone (the
+// conversation has ended then).
+static bool postWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget = 0)
+{
+    Frame update;
+    DWORD size;
+    while ((!budget || *budget > 0) && FirstClientLinkUpdate(link, &update, &size) &&
+           hasRoomFor(link, &update)) {
+        if (budget)
+            --*budget;
         bool posted = postLinkUpdate(conversation, link, &update);
         TakeClientLinkUpdate(link, size);
         if (!posted && !IsWindow(conversation->partner)) {
@@ -633,17 +645,96 @@ static bool postWaitingUpdates(Conversation *conversation, ClientLink *link)
     return true;
 }
 
+// ---- Updates that wait while this node is behind ----------------------------
+// A session behind its node has its links' updates wait, BehindDepth per
+// link at most (newer ones merge), and posted from WM_POST_DUE_UPDATES in
+// rounds over the conversations and their links: the rest of what the node
+// sends (a request's answer, another conversation's data) no longer waits
+// for every update to be posted, and what this node cannot post in time
+// merges here.
+
+const int BehindDepth = 8;          // updates a link keeps waiting while its session is behind
+const int MaxPostsPerRound = 64;     // then the next round, from a posted message
+
+static bool dueUpdatesPosted;       // WM_POST_DUE_UPDATES is on its way
+static int nextDueConversation;     // where the next round starts
+
+static void postDueUpdatesLater()
+{
+    if (!dueUpdatesPosted)
+        dueUpdatesPosted = PostMessageA(AgentWindowHandle, WM_POST_DUE_UPDATES, 0, 0) != 0;
+}
+
+// Posts the due updates of the conversation's links, BehindDepth a link at
+// most, from the bucket where the last round stopped, while `*budget`
+// lasts. False when it stopped for the budget or because the client has
+// gone; `*left` is set when a link still has one due.
+static bool postDueUpdatesOf(Conversation *conversation, int *budget, bool *left)
+{
+    for (int bucket = conversation->dueBucket; bucket < conversation->linkBucketCount; bucket++) {
+        for (ClientLink *link = conversation->linkBuckets[bucket]; link; link = link->nextInBucket) {
+            if (!hasDueUpdate(link))
+                continue;
+            if (*budget <= 0) {
+                conversation->dueBucket = bucket;
+                return false;
+            }
+            int linkBudget = *budget < BehindDepth ? *budget : BehindDepth;
+            *budget -= linkBudget;
+            if (!postWaitingUpdates(conversation, link, &linkBudget))
+                return false;
+            *budget += linkBudget;
+            *left = *left || hasDueUpdate(link);
+        }
+    }
+    conversation->dueBucket = 0;
+    return true;
+}
+
+void PostDueUpdates()
+{
+    dueUpdatesPosted = false;
+    int budget = MaxPostsPerRound;
+    bool left = false;
+    for (int visited = 0, count = ConversationCount(); visited < count; visited++) {
+        if (nextDueConversation >= ConversationCount())
+            nextDueConversation = 0;
+        if (nextDueConversation >= ConversationCount())
+            break;
+        Conversation *conversation = ConversationAt(nextDueConversation);
+        if (!conversation->serving && conversation->state == Standing &&
+            !postDueUpdatesOf(conversation, &budget, &left)) {
+            postDueUpdatesLater();
+            return;
+        }
+        nextDueConversation++;
+    }
+    if (left)
+        postDueUpdatesLater();
+    else
+        SessionsCaughtUp();
+}
+
 // A link's update from the server's node: kept as the link's value (a hot
 // link's), then posted when the link has room, or left waiting.
 static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame)
 {
-    if (link->waiting.length == link->waiting.start && hasRoomFor(link, frame)) {
+    bool behind = SessionIsBehind(conversation->session);
+    if (!behind && link->waiting.length == link->waiting.start && hasRoomFor(link, frame)) {
         if (!postLinkUpdate(conversation, link, frame) && !IsWindow(conversation->partner))
             clientGone(conversation);
         return;
     }
-    if (QueueClientLinkUpdate(conversation, link, frame))
+    // Behind its updates wait for their round; else those that waited for
+    // the round of a session no longer behind go first, then this one.
+    int keep = behind && hasRoomFor(link, frame) ? BehindDepth : 1;
+    if (QueueClientLinkUpdate(conversation, link, frame, keep)) {
+        if (behind)
+            postDueUpdatesLater();
+        else
+            postWaitingUpdates(conversation, link);
         return;
+    }
     LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
              frame->name, conversation->share, conversation->node);
     if (frame->word & DataAckReq)
@@ -683,7 +774,7 @@ static void deliverData(Conversation *conversation, const Frame *frame)
     if (link && link->waiting.length != link->waiting.start) {
         Frame update = *frame;
         update.word &= ~(DataResponse | DataAckReq);
-        QueueClientLinkUpdate(conversation, link, &update);
+        QueueClientLinkUpdate(conversation, link, &update, 1);
     }
     HGLOBAL data = 0;
     bool delivered = !handleFormat &&

@@ -30,6 +30,9 @@ void EndClientConversations();
 void CloseServedSession(Session *session);
 int ConversationCountOn(const Session *session);
 
+// WM_POST_DUE_UPDATES: a round of posting the updates that wait while a
+// session is behind (SessionIsBehind); another follows while some are left.
+void PostDueUpdates();
 // WM_ASK_PASSWORD: asks the user for a share's password on the conversation's behalf.
 void AskPasswordFor(DWORD serial);
 // Once a second: conversations that cannot open in time, servers started for a share.

@@ -16,6 +16,7 @@ const DWORD MaxUnsentBytes = 2 * MaxFrameData;
 const int FeedSendBuffer = 32 * 1024;      // bytes the system holds of what a feed's session sends
 const int OutgoingReceiveBuffer = 64 * 1024;  // bytes the system holds of what arrives
 const DWORD ReadAhead = 64 * 1024;         // received bytes held before they are handled
+const DWORD BehindMark = 16 * 1024;        // received bytes not yet handled that put a session behind
 
 static Session *sessions[MaxSessionSlots];
 static int sessionCount;
@@ -297,6 +298,27 @@ static void sendQueued(Session *session)
 DWORD SessionUnsentBytes(const Session *session)
 {
     return unsentBytes(session);
+}
+
+bool SessionIsBehind(const Session *session)
+{
+    return session->behind;
+}
+
+static bool holdsWholeFrame(const Session *session)
+{
+    const ByteBuffer &buffer = session->received;
+    Frame frame;
+    DWORD size;
+    return ReadFrame(buffer.bytes + buffer.start, buffer.length - buffer.start, &frame, &size) ==
+           FrameComplete;
+}
+
+void SessionsCaughtUp()
+{
+    for (int i = 0; i < sessionCount; i++)
+        if (!holdsWholeFrame(sessions[i]))
+            sessions[i]->behind = false;
 }
 
 void HoldLittleInSystem(Session *session)
@@ -752,6 +774,8 @@ static void receive(Session *session)
         closing = arrived(session, chunk, count);
         drained = (DWORD)count < wanted;
     }
+    if (session->received.length - session->received.start >= BehindMark)
+        session->behind = true;
     DWORD serial = session->serial;
     handleReceived(session);
     session = SessionOfSerial(serial);

@@ -54,6 +54,7 @@ struct Session {
     DWORD unwantedData;            // how many bytes of it are still to come
     Frame unwantedHead;
     bool readPaused;               // over its memory share: not read until it drains
+    bool behind;                   // SessionIsBehind
     bool continuePosted;           // WM_SESSION_CONTINUE is on its way
     unsigned short nodePort;       // outgoing: the node's port (network order)
     bool holdsLittle;              // HoldLittleInSystem was called
@@ -129,9 +130,18 @@ bool SendFrame(Session *session, const Frame *frame);
 // Bytes queued for the node and not yet handed to the socket. Below
 // SessionRoomMark the session has room: data that may wait (a link's
 // updates) is queued only then, so that what is queued never grows with a
-// node slower than its servers.
-const DWORD SessionRoomMark = 16 * 1024;
+// node slower than its servers, and a request's answer queued after it
+// waits for little.
+const DWORD SessionRoomMark = 8 * 1024;
 DWORD SessionUnsentBytes(const Session *session);
+// Whether this node has fallen behind what the session's node sends: it
+// held BehindMark bytes it had not handled yet, and has not caught up
+// since. Its links' updates then wait to be posted, so that the rest of
+// what the node sends is handled as it comes.
+bool SessionIsBehind(const Session *session);
+// The sessions behind that hold no whole frame still to handle have caught
+// up (this node has posted what waited).
+void SessionsCaughtUp();
 // From now on the system's buffer holds little of what the session sends
 // (a session carrying live feeds): the rest waits in toSend, where it is
 // seen and a link's updates merge, instead of a backlog in the system.

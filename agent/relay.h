@@ -90,6 +90,7 @@ struct Conversation {
     DWORD clientAnsweredAt;  // when the client answered (0: not since it was asked)
     ClientLink **linkBuckets;   // the advise links (clientlinks.cpp)
     int linkBucketCount, linkCount;
+    int dueBucket;           // where the next round of updates waiting for this node starts
     DWORD linkBytes;         // what the links hold, charged to linkAccount
     BudgetAccount *linkAccount;
     // Through an outage of its session (outage.cpp): kept for a grace period
@@ -178,7 +179,6 @@ struct ClientLink {
     DWORD fullSince;         // when MaxPostedUpdates were last reached (0: since taken)
     bool unpaced;            // its client takes updates but answers no ack asked of it
     ByteBuffer waiting;      // Data frames not yet posted, oldest first
-    DWORD newestWaiting;     // where the newest waiting frame starts in `waiting`
     char item[1];            // the item's name, allocated to its length
 };
 
@@ -202,10 +202,12 @@ bool SetClientLinkValue(Conversation *conversation, ClientLink *link, UINT forma
                         const BYTE *data, DWORD length);
 void ForgetClientLinkValue(Conversation *conversation, ClientLink *link);
 // Adds a Data frame to the link's waiting updates. One that asks for no ack
-// replaces a newest waiting one that asks for none either (latest value
-// wins; nothing is reordered), counted in the conversation's mergedValues.
-// False when the budget does not take it.
-bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame);
+// comes after at most `keep` - 1 waiting ones that ask for none either: the
+// newer of those give way to it (latest value wins; nothing is reordered),
+// counted in the conversation's mergedValues. False when the budget does
+// not take it.
+bool QueueClientLinkUpdate(Conversation *conversation, ClientLink *link, const Frame *frame,
+                           int keep);
 // The oldest waiting update, without taking it; false when none waits.
 bool FirstClientLinkUpdate(ClientLink *link, Frame *frame, DWORD *size);
 void TakeClientLinkUpdate(ClientLink *link, DWORD size);

@@ -338,6 +338,9 @@ TEST_CASE("links over a network that stalls merge their values, and each item's 
           values.end());
     CHECK(values.size() < values.back() - values.front() + 1);
     CHECK(fixture.shows("served NT_STALL$ for ", "updates merged"));
+    // What the network held came at once when it flowed again: the client's
+    // node, behind, merged the updates it could not post as they came.
+    CHECK(fixture.shows("client NT_STALL$ at ", "updates merged"));
     // The warm link: its notices merged the same way, and the stall's last one came.
     CHECK(notices < Steps - values.front());
     CHECK(notices > noticesBeforeFlowing);
