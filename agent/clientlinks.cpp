@@ -40,28 +40,29 @@ static DWORD recordSize(const char *item)
     return sizeof(ClientLink) + lstrlenA(item);
 }
 
-ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT format)
+// The item's link in `format`, or its warm link in any format when `warm`.
+static ClientLink *findLink(Conversation *conversation, const char *item, UINT format, bool warm)
 {
     if (!conversation->linkBucketCount)
         return 0;
     DWORD hash = hashOfItem(item);
     for (ClientLink *link = conversation->linkBuckets[hash % conversation->linkBucketCount]; link;
          link = link->nextInBucket)
-        if (link->hash == hash && link->format == format && isSameDdeName(link->item, item))
+        if (link->hash == hash &&
+            (warm ? (link->options & AdviseDeferUpd) != 0 : link->format == format) &&
+            isSameDdeName(link->item, item))
             return link;
     return 0;
 }
 
+ClientLink *FindClientLink(Conversation *conversation, const char *item, UINT format)
+{
+    return findLink(conversation, item, format, false);
+}
+
 ClientLink *FindWarmClientLink(Conversation *conversation, const char *item)
 {
-    if (!conversation->linkBucketCount)
-        return 0;
-    DWORD hash = hashOfItem(item);
-    for (ClientLink *link = conversation->linkBuckets[hash % conversation->linkBucketCount]; link;
-         link = link->nextInBucket)
-        if (link->hash == hash && (link->options & AdviseDeferUpd) && isSameDdeName(link->item, item))
-            return link;
-    return 0;
+    return findLink(conversation, item, 0, true);
 }
 
 // The first link of the buckets from `bucket` on, or null.
@@ -214,30 +215,11 @@ void ForgetClientLinkValue(Conversation *conversation, ClientLink *link)
     link->hasValue = false;
 }
 
-// How many of the link's waiting updates may merge (asked for no ack),
-// counted up to `most`.
-static int mergeableWaiting(const ClientLink *link, int most)
-{
-    const ByteBuffer &waiting = link->waiting;
-    int count = 0;
-    Frame frame;
-    DWORD size;
-    for (DWORD at = waiting.start;
-         count < most && at < waiting.length &&
-         ReadFrame(waiting.bytes + at, waiting.length - at, &frame, &size) == FrameComplete;
-         at += size)
-        if (!(frame.word & DataAckReq))
-            count++;
-    return count;
-}
-
-// Room for a newer update that may merge: once `keep` waiting updates may
-// merge too, all but the oldest `keep` - 1 of them give way, each counted as
-// merged. The others keep their order.
+// Room for a newer update that may merge: of the waiting updates that may
+// merge too (asked for no ack), the oldest `keep` - 1 stay and the rest give
+// way, each counted as merged. The others keep their order.
 static void giveWay(Conversation *conversation, ClientLink *link, int keep)
 {
-    if (mergeableWaiting(link, keep) < keep)
-        return;
     int staying = keep - 1, mergeable = 0;
     ByteBuffer &waiting = link->waiting;
     DWORD from = waiting.start, to = waiting.start;

@@ -679,11 +679,10 @@ static bool postDueUpdatesOf(Conversation *conversation, int *budget, bool *left
                 conversation->dueBucket = bucket;
                 return false;
             }
-            int linkBudget = *budget < BehindDepth ? *budget : BehindDepth;
-            *budget -= linkBudget;
-            if (!postWaitingUpdates(conversation, link, &linkBudget))
+            int most = *budget < BehindDepth ? *budget : BehindDepth, unused = most;
+            if (!postWaitingUpdates(conversation, link, &unused))
                 return false;
-            *budget += linkBudget;
+            *budget -= most - unused;
             *left = *left || hasDueUpdate(link);
         }
     }
@@ -699,8 +698,6 @@ void PostDueUpdates()
     for (int visited = 0, count = ConversationCount(); visited < count; visited++) {
         if (nextDueConversation >= ConversationCount())
             nextDueConversation = 0;
-        if (nextDueConversation >= ConversationCount())
-            break;
         Conversation *conversation = ConversationAt(nextDueConversation);
         if (!conversation->serving && conversation->state == Standing &&
             !postDueUpdatesOf(conversation, &budget, &left)) {

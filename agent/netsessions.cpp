@@ -729,11 +729,8 @@ static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
 static bool holdsEnoughReceived(const Session *session)
 {
     const ByteBuffer &buffer = session->received;
-    DWORD available = buffer.length - buffer.start;
-    Frame frame;
-    DWORD size;
-    return available >= ReadAhead && !session->unwantedPending &&
-           ReadFrame(buffer.bytes + buffer.start, available, &frame, &size) == FrameComplete;
+    return buffer.length - buffer.start >= ReadAhead && !session->unwantedPending &&
+           holdsWholeFrame(session);
 }
 
 // Reads what arrived (as far as the budget allows), then handles the frames.

@@ -4,7 +4,8 @@
 // client must see a pause, busy answers meanwhile, and its links back with
 // their options and their items' current values; a node that refuses the
 // conversation, or stays away past the grace period, ends it. A network
-// that stalls without breaking merges the links' values on the serving side.
+// that stalls without breaking merges the links' values on the serving
+// side, and on the client's side once what it held comes at once.
 #include "netddetest.h"
 #include "rawclient.h"
 
