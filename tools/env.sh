@@ -19,3 +19,13 @@ start_wine_server() {
     wineserver -p >/dev/null 2>&1 </dev/null || true    # one runs already
     wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
+
+# The machine's CPU time in ticks: "BUSY STOLEN TOTAL", stolen being the
+# time a virtual machine's host gave to others while this one had work.
+cpu_ticks() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8, $9, $2 + $3 + $4 + $5 + $6 + $7 + $8 + $9 }' /proc/stat; }
+# Shares of every core since `cpu_ticks` gave "$1 $2 $3": "N% busy, M% stolen".
+cpu_busy_since() {
+    cpu_ticks | awk -v busy="$1" -v stolen="$2" -v total="$3" '{
+        if ($3 > total) printf "%.0f%% busy, %.0f%% stolen by the host", 100 * ($1 - busy) / ($3 - total), 100 * ($2 - stolen) / ($3 - total)
+        else print "unknown" }'
+}
