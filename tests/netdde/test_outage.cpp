@@ -5,7 +5,8 @@
 // their options and their items' current values; a node that refuses the
 // conversation, or stays away past the grace period, ends it. A network
 // that stalls without breaking merges the links' values on the serving
-// side, and on the client's side once what it held comes at once.
+// side, and on the client's side once what it held comes at once; a request
+// made meanwhile is answered ahead of the links' backlog.
 #include "netddetest.h"
 #include "rawclient.h"
 
@@ -348,4 +349,78 @@ TEST_CASE("links over a network that stalls merge their values, and each item's 
     CHECK(fixture.shows("served NT_STALLW$ for ", "updates merged"));
     CHECK(hot.terminate());
     CHECK(warm.terminate());
+}
+
+TEST_CASE("a request made while the network stalls is answered ahead of the links' backlog")
+{
+    // While the relay carries nothing back, a hot link's updates fill what
+    // the network holds and then merge on the serving side; a request of
+    // another conversation crosses to the server meanwhile. Once the network
+    // flows, its answer comes after what the network held, never after the
+    // updates that merged: it does not wait behind another link's backlog.
+    const unsigned long Steps = 8000, StalledSteps = 3000;
+    const DWORD LongestStall = 8000;    // ms, well within a client node's patience with a silent node
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_AHEAD$", Advise | Request)},
+                          ("/rate:1000 /counters:2 /steps:" + std::to_string(Steps)).c_str()));
+    dt::RawClient hot, asker;
+    REQUIRE(hot.connect(fixture.node.agent.window(), RelayedApplication, "NT_AHEAD$"));
+    REQUIRE(asker.connect(fixture.node.agent.window(), RelayedApplication, "NT_AHEAD$"));
+    REQUIRE(hot.advise("Counter1", false, false));
+    unsigned long lastBeforeStall = 0;
+    for (DWORD start = GetTickCount(); !lastBeforeStall && GetTickCount() - start < RecoveryWait;)
+        for (const dt::RawUpdate &update : hot.takeUpdates(200)) {
+            if (update.ackRequested)
+                hot.acknowledge(update);
+            lastBeforeStall = update.value;
+        }
+    REQUIRE(lastBeforeStall != 0);
+
+    // The request goes once the stall's first steps have filled the network
+    // and the serving side merges; the stall goes on well after it.
+    fixture.relay.hold(true);
+    unsigned long atServer = 0;
+    bool asked = false;
+    for (DWORD start = GetTickCount();
+         atServer < lastBeforeStall + StalledSteps && GetTickCount() - start < LongestStall;) {
+        atServer = strtoul(onServer(hot, "request Counter1 /timeout:10000").output.c_str(), nullptr, 10);
+        if (!asked && atServer >= lastBeforeStall + 2 * StalledSteps / 3)
+            asked = asker.postRequest("Counter2");
+    }
+    REQUIRE(asked);
+    REQUIRE(atServer >= lastBeforeStall + StalledSteps);
+    fixture.relay.hold(false);
+
+    // The messages in the order they come: the hot link's updates before the answer.
+    unsigned long updatesBeforeAnswer = 0, answer = 0;
+    bool answered = false;
+    for (DWORD start = GetTickCount(); !answered && GetTickCount() - start < RecoveryWait;) {
+        MSG message;
+        if (!PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        DispatchMessageA(&message);
+        if (message.message != WM_DDE_DATA)
+            continue;
+        if (message.hwnd == asker.window()) {
+            std::vector<dt::RawUpdate> taken = asker.takeUpdates();
+            answered = !taken.empty() && taken.back().response;
+            answer = answered ? taken.back().value : 0;
+        } else if (message.hwnd == hot.window()) {
+            for (const dt::RawUpdate &update : hot.takeUpdates())
+                if (update.ackRequested)
+                    hot.acknowledge(update);
+            updatesBeforeAnswer++;
+        }
+    }
+    REQUIRE(answered);
+    MESSAGE("updates before the answer: " << updatesBeforeAnswer << ", stalled steps: "
+            << atServer - lastBeforeStall << ", answer " << answer);
+    CHECK(answer > lastBeforeStall);
+    // What the network held came first; the merged rest did not.
+    CHECK(updatesBeforeAnswer < StalledSteps / 3);
+    CHECK(fixture.shows("served NT_AHEAD$ for ", "updates merged"));
+    CHECK(hot.terminate());
+    CHECK(asker.terminate());
 }
