@@ -323,6 +323,14 @@ static void conversationRefused(Conversation *conversation, UINT code)
         PostMessageA(AgentWindowHandle, WM_ASK_PASSWORD, conversation->serial, 0);
         return;
     }
+    // Its server did not answer the node (busy with a feed, or starting
+    // again): within the grace period the node is asked again, as while away.
+    if (code == NDDE_CANT_ACCESS_SERVER && conversation->outageSince) {
+        LogEvent("no server yet: share %s at \\\\%s, asked again", conversation->share,
+                 conversation->node);
+        if (KeepThroughOutage(conversation, conversation->session, "no server"))
+            return;
+    }
     FailConversation(conversation, RefusalReason(code));
 }
 

@@ -6,7 +6,8 @@
 // tried again with a growing delay. Once it opens again with the proof that
 // opened it first, its links are made again and their items' current values
 // delivered; a refusal of that open ends it, as does the end of the grace
-// period.
+// period, but for one that found no server there (a server busy with a feed
+// or starting again): the node is asked again meanwhile.
 #include "relay.h"
 #include "nodemap.h"
 

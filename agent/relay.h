@@ -297,8 +297,9 @@ void RefuseClientPending(Conversation *conversation, WORD status);
 void FailConversation(Conversation *conversation, const char *reason);
 
 // Client side through an outage of its session (outage.cpp).
-// The session of a standing conversation dropped: true when the conversation
-// is kept (its transactions answered busy) while the node is tried again
+// The session of a standing conversation dropped, or the node found no
+// server for it when it was opened again: true when the conversation is
+// kept (its transactions answered busy) while the node is tried again
 // within the node's grace period; false when it is to end now (no grace
 // period, or the node refused the session).
 bool KeepThroughOutage(Conversation *conversation, const Session *session, const char *reason);

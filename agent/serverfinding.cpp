@@ -9,6 +9,11 @@
 #include "relay.h"
 
 const UINT InitiateTimeout = 100;         // ms any one window has to answer an initiate
+// The window that answered last time has longer: a server busy posting a
+// feed handles sent messages only between its posts (up to about 150 ms
+// under 10,000 updates a second), and its links' conversations are opened
+// again after an outage while it feeds the others.
+const UINT KnownServerTimeout = 1000;
 const DWORD SearchTimeout = 1000;         // ms one search of every window may take
 
 // The window that last answered for an application and topic: asked first,
@@ -50,9 +55,9 @@ struct ServerSearch {
     bool found, gone;
 };
 
-// Asks one window to take the conversation; true once a server has or the
-// conversation has ended meanwhile.
-static bool initiateTo(HWND window, ServerSearch *search)
+// Asks one window to take the conversation, waiting `timeout` ms at most;
+// true once a server has or the conversation has ended meanwhile.
+static bool initiateTo(HWND window, UINT timeout, ServerSearch *search)
 {
     Conversation *conversation = ConversationOfSerial(search->serial);
     if (!conversation) {
@@ -62,8 +67,7 @@ static bool initiateTo(HWND window, ServerSearch *search)
     ATOM application = GlobalAddAtomA(search->application), topic = GlobalAddAtomA(search->topic);
     DWORD_PTR ignored;
     SendMessageTimeoutA(window, WM_DDE_INITIATE, (WPARAM)conversation->window,
-                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, InitiateTimeout,
-                        &ignored);
+                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, timeout, &ignored);
     GlobalDeleteAtom(application);
     GlobalDeleteAtom(topic);
     conversation = ConversationOfSerial(search->serial);
@@ -85,7 +89,7 @@ static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
         return FALSE;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    return process == GetCurrentProcessId() || !initiateTo(window, search);
+    return process == GetCurrentProcessId() || !initiateTo(window, InitiateTimeout, search);
 }
 
 // Initiates to the share's application and topic: the window that answered
@@ -105,7 +109,8 @@ Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found)
     search.startedAt = GetTickCount();
     KnownServer *known = knownServerOf(search.application, search.topic);
     HWND knownWindow = known ? known->window : 0;
-    if (!(knownWindow && IsWindow(knownWindow) && initiateTo(knownWindow, &search)) &&
+    if (!(knownWindow && IsWindow(knownWindow) &&
+          initiateTo(knownWindow, KnownServerTimeout, &search)) &&
         mayAskEveryWindow)
         EnumWindows(initiateToWindow, (LPARAM)&search);
     *found = search.found && !search.gone;

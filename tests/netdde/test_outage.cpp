@@ -6,7 +6,8 @@
 // conversation, or stays away past the grace period, ends it. A network
 // that stalls without breaking merges the links' values on the serving
 // side, and on the client's side once what it held comes at once; a request
-// made meanwhile is answered ahead of the links' backlog.
+// made meanwhile is answered ahead of the links' backlog. Links whose server
+// is busy feeding them come back too.
 #include "netddetest.h"
 #include "rawclient.h"
 
@@ -422,4 +423,42 @@ TEST_CASE("a request made while the network stalls is answered ahead of the link
     CHECK(fixture.shows("served NT_AHEAD$ for ", "updates merged"));
     CHECK(hot.terminate());
     CHECK(asker.terminate());
+}
+
+TEST_CASE("links whose server feeds them fast come back after the node went silent")
+{
+    // The server counts ten linked items up, 10,000 updates a second. The
+    // relay then carries nothing back, not even the serving side's pings:
+    // the client's side notices the silence while the feed goes on. Once the
+    // network flows, the conversation is opened again on the server, busy
+    // with its feed all the while (it answers an initiate only between its
+    // posts), and the links carry on.
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_SILENT$", Advise | Request)}, "/rate:1000 /counters:10"));
+    dt::RawClient client;
+    REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_SILENT$"));
+    for (int i = 1; i <= 10; i++)
+        REQUIRE(client.postAdvise(("Counter" + std::to_string(i)).c_str(), false, false));
+    REQUIRE(client.waitForAcks(10, RecoveryWait));
+    unsigned long beforeStall = 0;
+    for (const dt::RawUpdate &update : client.takeUpdates(RecoveryWait))
+        beforeStall = std::max(beforeStall, update.value);
+    REQUIRE(beforeStall != 0);
+
+    fixture.relay.hold(true);
+    const DWORD NoticeWait = 30000;     // ms: the silence allowed, and a loaded machine's slack
+    bool noticed = false;
+    for (DWORD start = GetTickCount(); !noticed && GetTickCount() - start < NoticeWait;)
+        noticed = fixture.shows("reconnecting: share NT_SILENT$", "nothing heard from the node");
+    CHECK(noticed);
+    fixture.relay.hold(false);
+    CHECK(fixture.shows("recovered: share NT_SILENT$"));
+    // Values counted since: ten seconds of them at least.
+    CHECK(client.waitForUpdates(RecoveryWait, [&](const std::vector<dt::RawUpdate> &seen) {
+        return std::any_of(seen.begin(), seen.end(), [&](const dt::RawUpdate &update) {
+            return update.value > beforeStall + 5000;
+        });
+    }));
+    CHECK_FALSE(client.waitForServerTerminate(0));
+    CHECK(client.terminate());
 }
