@@ -491,7 +491,9 @@ bool TakeAwaitedAnswer(MSG *message)
         if (!conversation->serving || !conversation->atServer)
             continue;
         looks++;
-        if (PeekMessageA(message, conversation->window, WM_DDE_FIRST, WM_DDE_LAST, PM_REMOVE))
+        UINT first = AnsweredByAckAlone(conversation) ? WM_DDE_ACK : WM_DDE_FIRST;
+        UINT last = first == WM_DDE_ACK ? WM_DDE_ACK : WM_DDE_LAST;
+        if (PeekMessageA(message, conversation->window, first, last, PM_REMOVE))
             return true;
     }
     return false;

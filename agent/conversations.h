@@ -38,7 +38,8 @@ void AskPasswordFor(DWORD serial);
 // Once a second: conversations that cannot open in time, servers started for a share.
 void CheckConversations();
 // Takes a DDE message for a serving conversation with a transaction at its
-// server, the answer it waits for; false when none is queued. A few such
+// server, the answer it waits for (only an ack when an ack alone answers
+// it, ahead of the links' data); false when none is queued. A few such
 // conversations are looked at each time.
 bool TakeAwaitedAnswer(MSG *message);
 

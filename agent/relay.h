@@ -319,6 +319,11 @@ void OpenShare(Session *session, const Frame *open);
 void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 // WM_SERVE_NEXT: the next queued transaction goes to the server.
 void ServeNextTransaction(Conversation *conversation);
+// Whether the transaction at the server is answered by WM_DDE_ACK alone (an
+// advise, a poke, an execute): its answer may be taken ahead of the data the
+// server sent before it, which it says nothing of. An unadvise's ack is not:
+// it tells that no more data of the link follows.
+bool AnsweredByAckAlone(Conversation *conversation);
 void CheckServingConversation(Conversation *conversation, DWORD now);
 // Whether the conversation takes the data of the Poke or Execute whose head
 // (names, no data yet) is `head`: false when it would be refused anyway,

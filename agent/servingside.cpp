@@ -467,6 +467,14 @@ static bool firstQueued(Conversation *conversation, Frame *frame, DWORD *size)
            FrameComplete;
 }
 
+bool AnsweredByAckAlone(Conversation *conversation)
+{
+    Frame frame;
+    DWORD size;
+    return conversation->atServer && firstQueued(conversation, &frame, &size) &&
+           (frame.kind == FrameAdvise || frame.kind == FramePoke || frame.kind == FrameExecute);
+}
+
 static void consumeFirstQueued(Conversation *conversation, DWORD size)
 {
     ConsumeBytes(&conversation->queue, size);
@@ -573,9 +581,10 @@ static void serverGaveNoAnswer(Conversation *conversation)
 }
 
 // The transaction at the server has its answer. A next one already waiting
-// goes from a posted message: what the server posted together with this
-// answer (a DDEML server's stray acknowledgement) arrives first and cannot
-// be taken for the next one's answer.
+// goes at once, ahead of the links' data queued meanwhile, unless an ack of
+// the server waits: what the server posted together with this answer (a
+// DDEML server's stray acknowledgement) must not be taken for the next
+// one's answer, which then goes from a posted message, after it.
 static void transactionAnswered(Conversation *conversation)
 {
     Frame frame;
@@ -584,9 +593,18 @@ static void transactionAnswered(Conversation *conversation)
         consumeFirstQueued(conversation, size);
     conversation->atServer = false;
     conversation->atServerHandle = 0;
-    if (conversation->queuedCount > 0)
-        conversation->serveNextPosted =
-            PostMessageA(conversation->window, WM_SERVE_NEXT, 0, 0) != 0;
+    if (conversation->queuedCount > 0) {
+        // Looking may handle sent messages, which may end the conversation.
+        DWORD serial = conversation->serial;
+        MSG waiting;
+        bool ackWaits =
+            PeekMessageA(&waiting, conversation->window, WM_DDE_ACK, WM_DDE_ACK, PM_NOREMOVE) != 0;
+        if (!ConversationOfSerial(serial))
+            return;
+        if (ackWaits)
+            conversation->serveNextPosted =
+                PostMessageA(conversation->window, WM_SERVE_NEXT, 0, 0) != 0;
+    }
     serveNextTransaction(conversation);
 }
 
