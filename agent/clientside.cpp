@@ -325,11 +325,11 @@ static void conversationRefused(Conversation *conversation, UINT code)
     }
     // Its server did not answer the node (busy with a feed, or starting
     // again): within the grace period the node is asked again, as while away.
-    if (code == NDDE_CANT_ACCESS_SERVER && conversation->outageSince) {
+    if (code == NDDE_CANT_ACCESS_SERVER && conversation->outageSince &&
+        KeepThroughOutage(conversation, conversation->session, "no server")) {
         LogEvent("no server yet: share %s at \\\\%s, asked again", conversation->share,
                  conversation->node);
-        if (KeepThroughOutage(conversation, conversation->session, "no server"))
-            return;
+        return;
     }
     FailConversation(conversation, RefusalReason(code));
 }

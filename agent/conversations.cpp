@@ -491,9 +491,9 @@ bool TakeAwaitedAnswer(MSG *message)
         if (!conversation->serving || !conversation->atServer)
             continue;
         looks++;
-        UINT first = AnsweredByAckAlone(conversation) ? WM_DDE_ACK : WM_DDE_FIRST;
-        UINT last = first == WM_DDE_ACK ? WM_DDE_ACK : WM_DDE_LAST;
-        if (PeekMessageA(message, conversation->window, first, last, PM_REMOVE))
+        bool ackAlone = AnsweredByAckAlone(conversation);
+        if (PeekMessageA(message, conversation->window, ackAlone ? WM_DDE_ACK : WM_DDE_FIRST,
+                         ackAlone ? WM_DDE_ACK : WM_DDE_LAST, PM_REMOVE))
             return true;
     }
     return false;

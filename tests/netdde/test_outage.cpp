@@ -72,6 +72,17 @@ bool setOnServer(dt::RawClient &client, const char *item, const char *value)
     return onServer(client, std::string("poke ") + item + " " + value).exitCode == 0;
 }
 
+// The updates that come within `milliseconds`, each that asks for an ack
+// acknowledged, as DDE clients do.
+std::vector<dt::RawUpdate> takeAcknowledging(dt::RawClient &client, DWORD milliseconds = 0)
+{
+    std::vector<dt::RawUpdate> taken = client.takeUpdates(milliseconds);
+    for (const dt::RawUpdate &update : taken)
+        if (update.ackRequested)
+            client.acknowledge(update);
+    return taken;
+}
+
 // Waits for the next update and gives it; false when there was not exactly one.
 bool nextUpdate(dt::RawClient &client, dt::RawUpdate *update)
 {
@@ -305,12 +316,9 @@ TEST_CASE("links over a network that stalls merge their values, and each item's 
     std::vector<unsigned long> values;     // Counter1's
     size_t notices = 0;                    // Counter2's
     auto take = [&](DWORD milliseconds) {
-        for (const dt::RawUpdate &update : hot.takeUpdates(milliseconds)) {
-            if (update.ackRequested)
-                hot.acknowledge(update);
+        for (const dt::RawUpdate &update : takeAcknowledging(hot, milliseconds))
             if (update.hasData)
                 values.push_back(update.value);
-        }
         for (const dt::RawUpdate &update : warm.takeUpdates())
             notices += !update.hasData;
     };
@@ -370,11 +378,8 @@ TEST_CASE("a request made while the network stalls is answered ahead of the link
     REQUIRE(hot.advise("Counter1", false, false));
     unsigned long lastBeforeStall = 0;
     for (DWORD start = GetTickCount(); !lastBeforeStall && GetTickCount() - start < RecoveryWait;)
-        for (const dt::RawUpdate &update : hot.takeUpdates(200)) {
-            if (update.ackRequested)
-                hot.acknowledge(update);
+        for (const dt::RawUpdate &update : takeAcknowledging(hot, 200))
             lastBeforeStall = update.value;
-        }
     REQUIRE(lastBeforeStall != 0);
 
     // The request goes two thirds into the stall, long after the network is
@@ -409,9 +414,7 @@ TEST_CASE("a request made while the network stalls is answered ahead of the link
             answered = !taken.empty() && taken.back().response;
             answer = answered ? taken.back().value : 0;
         } else if (message.hwnd == hot.window()) {
-            for (const dt::RawUpdate &update : hot.takeUpdates())
-                if (update.ackRequested)
-                    hot.acknowledge(update);
+            takeAcknowledging(hot);
             updatesBeforeAnswer++;
         }
     }
