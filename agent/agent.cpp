@@ -26,7 +26,7 @@
 // 2 when the port cannot be opened, 3 when the window cannot be made,
 // 5 when the node's key pair cannot be loaded or made;
 // /fingerprint and /forget: 0 done, 4 not done (the reason is written).
-#include "agent.h"
+#include "agentwindow.h"
 #include "conversations.h"
 #include "identity.h"
 #include <stdarg.h>

@@ -1,6 +1,6 @@
 # Mbed TLS, the TLS library of the agents' channel, built from the original
 # tarball of Debian's source package that tools/setup fetched into the build
-# tree, with its own CMake files and our configuration (agent/tlsconfig.h).
+# tree, with its own CMake files and our configuration (agent/sessions/tlsconfig.h).
 # It is unpacked once; its static libraries are built like ours.
 set(MBEDTLS_EXPECTED_VERSION 2.28)
 # Another build of the same sources (the installer tests' older release) may
@@ -48,9 +48,10 @@ add_subdirectory(${mbedtls_tree} ${CMAKE_BINARY_DIR}/mbedtls EXCLUDE_FROM_ALL)
 # Every user of the libraries sees the same configuration as the libraries.
 foreach(library mbedcrypto mbedx509 mbedtls)
     target_compile_definitions(${library} PUBLIC "MBEDTLS_CONFIG_FILE=\"tlsconfig.h\"")
-    target_include_directories(${library} PUBLIC ${CMAKE_SOURCE_DIR}/agent)
+    target_include_directories(${library} PUBLIC ${CMAKE_SOURCE_DIR}/agent/sessions)
 endforeach()
 # Its allocations are charged to the channels' budget.
-target_sources(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/tlsmemory.cpp)
+target_sources(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/sessions/tlsmemory.cpp)
+target_include_directories(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/base)
 # The record cipher and its MAC carry every byte of a session: built for speed.
 target_compile_options(mbedcrypto PRIVATE -O3)

@@ -11,7 +11,7 @@
 #ifndef NETSESSIONS_H
 #define NETSESSIONS_H
 
-#include "agent.h"
+#include "agentwindow.h"
 #include "channel.h"
 #include "deadlines.h"
 #include "netdde_wire.h"
