@@ -1,8 +1,7 @@
 // The TLS channel of a session, on Mbed TLS (channel.h).
 #include "channel.h"
 #include "netdde_wire.h"
-#include <mbedtls/ctr_drbg.h>
-#include <mbedtls/entropy.h>
+#include "tlsrandom.h"
 #include <mbedtls/ssl.h>
 #include <mbedtls/ssl_internal.h>
 #include <mbedtls/version.h>
@@ -30,34 +29,6 @@ struct Channel {
     BYTE peer[FingerprintLength];
     BYTE binding[ChannelBindingLength];
 };
-
-// ---- Randomness ------------------------------------------------------------
-
-static mbedtls_entropy_context entropy;
-static mbedtls_ctr_drbg_context generator;
-static bool generatorSeeded;
-
-void *TlsRandomState()
-{
-    if (generatorSeeded)
-        return &generator;
-    mbedtls_entropy_init(&entropy);
-    mbedtls_ctr_drbg_init(&generator);
-    const char personal[] = "Network DDE agent";
-    if (mbedtls_ctr_drbg_seed(&generator, mbedtls_entropy_func, &entropy,
-                              (const unsigned char *)personal, sizeof personal - 1) != 0) {
-        mbedtls_ctr_drbg_free(&generator);
-        mbedtls_entropy_free(&entropy);
-        return 0;
-    }
-    generatorSeeded = true;
-    return &generator;
-}
-
-int TlsRandom(void *state, unsigned char *bytes, size_t count)
-{
-    return mbedtls_ctr_drbg_random(state, bytes, count);
-}
 
 // ---- Mbed TLS's callbacks --------------------------------------------------
 

@@ -23,6 +23,7 @@
 
 #include "identity.h"
 #include "budget.h"
+#include "tlsrandom.h"
 
 const DWORD ChannelBindingLength = 32;
 const DWORD MaxTlsRecord = 16384 + 256 + 5;  // content, its protection, the header
@@ -91,11 +92,5 @@ bool StartsAsTls(const BYTE *bytes, DWORD count);
 
 // Mbed TLS allocations of every channel and identity together, in bytes.
 DWORD TlsMemoryInUse();
-
-// The random generator of channels and identities (CTR-DRBG seeded from
-// the CryptoAPI), in Mbed TLS's form: TlsRandom(TlsRandomState(), ...).
-// TlsRandomState is null when the system gives no randomness.
-void *TlsRandomState();
-int TlsRandom(void *state, unsigned char *bytes, size_t count);
 
 #endif

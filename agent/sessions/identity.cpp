@@ -1,7 +1,7 @@
 // A node's identity and its pins of other nodes (identity.h).
 #include "identity.h"
 #include "agentlink.h"
-#include "channel.h"
+#include "tlsrandom.h"
 #include "nodemap.h"
 #include <mbedtls/pk.h>
 #include <mbedtls/sha256.h>
