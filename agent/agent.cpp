@@ -231,6 +231,7 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
         KillTimer(window, DueWorkTimer);
         EndClientConversations();
         EndAllSessions();
+        CloseListener();
         stateList = 0;
         PostQuitMessage(0);
         return 0;

@@ -214,7 +214,6 @@ void EndAllSessions()
         sessions[0]->endReason = "the agent closes";
         endSession(sessions[0]);
     }
-    CloseListener();
 }
 
 // ---- The socket ------------------------------------------------------------

@@ -116,6 +116,8 @@ void EndEndingSessions();
 // WM_FLUSH_SESSIONS: sends what every session has queued.
 void FlushSessions();
 void EndAllSessions();
+// Stops listening (the agent closes, once its sessions have ended).
+void CloseListener();
 
 // The outgoing session to `node`, opened when there is none; null (with the
 // reason logged) when none can be opened.

@@ -2,6 +2,8 @@
 // netsessions.h: netsessions.cpp keeps the list of sessions and carries
 // their frames, sessionsecurity.cpp secures them (keys, pins, TLS) and
 // sessionopening.cpp opens them (listening, accepting, calling a node).
+// The calls go one way: sessionopening.cpp uses the list, netsessions.cpp
+// uses sessionsecurity.cpp, and sessionsecurity.cpp uses neither.
 #ifndef SESSIONLAYER_H
 #define SESSIONLAYER_H
 
@@ -29,9 +31,5 @@ const char *OpenCallingChannel(Session *session);
 const char *AdvanceHandshake(Session *session);
 // The peer's name in events: its node, or its address before its Hello.
 const char *SessionPeerName(const Session *session);
-
-// ---- Opening (sessionopening.cpp) --------------------------------------------
-
-void CloseListener();
 
 #endif
