@@ -35,11 +35,6 @@
 const UINT_PTR DueWorkTimer = 1;
 const DWORD QueueLag = 5;               // ms messages may wait before sessions go first
 
-HWND AgentWindowHandle;
-char OwnNodeName[MaxNodeNameLength + 1];
-unsigned short OwnPort = AgentDefaultPort;
-DWORD OwnAddress = INADDR_ANY;
-
 enum IdentityCommand { NoIdentityCommand, ShowFingerprint, ForgetNode };
 
 static HWND stateList;

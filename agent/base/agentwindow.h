@@ -1,17 +1,9 @@
-// What the parts of nddeagent.exe share: the node it serves, its window and
-// its record of events. The parts, each using only those below it:
-// agent.cpp (the window, options and the partner's requests; it shows what
-// eventlog.cpp records); the DDE conversations (relay.h): conversations.cpp,
-// the client's side in clientside.cpp, clientlinks.cpp and outage.cpp, the
-// serving side in servingside.cpp, serverfinding.cpp and waitingvalues.cpp
-// (prompt.cpp asks for and remembers passwords, permissions.cpp decides
-// share access); the TCP sessions with other nodes (netsessions.h):
-// netsessions.cpp carrying frames.cpp's frames, sessionsecurity.cpp (keys,
-// pins, TLS through channel.cpp and identity.cpp) and sessionopening.cpp;
-// nodemap.cpp (what is known of other nodes), budget.cpp (the memory
-// budget) and deadlines.h (every time limit).
-#ifndef AGENT_H
-#define AGENT_H
+// What every layer of nddeagent.exe shares: the node it serves and its
+// window, which the program sets as it starts, the messages the layers post
+// to that window, and the record of events (eventlog.h). The layers, each
+// using only those below it, are described in agent/CMakeLists.txt.
+#ifndef AGENTWINDOW_H
+#define AGENTWINDOW_H
 
 #include "agentlink.h"
 #include "eventlog.h"
