@@ -29,6 +29,7 @@
 #include "agentwindow.h"
 #include "conversations.h"
 #include "identity.h"
+#include "prompt.h"
 #include <stdarg.h>
 #include <stdlib.h>
 
@@ -41,6 +42,9 @@ static HWND stateList;
 static IdentityCommand identityCommand;
 static char nodeToForget[MaxNodeNameLength + 1];
 static DWORD lastChecked, lastDrawn;
+
+// The password prompt, lent to the conversations (SetPasswordKeeper).
+static const PasswordKeeper AgentPasswords = {RememberedPassword, RememberPassword, AskPassword};
 
 // ---- The window's view -----------------------------------------------------
 
@@ -383,6 +387,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     if (!RegisterClassA(&windowClass) || !RegisterConversationClass(instance))
         return 3;
     SetSessionUser(&ConversationSessionUser);
+    SetPasswordKeeper(&AgentPasswords);
     AgentWindowHandle = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,
                                       CW_USEDEFAULT, CW_USEDEFAULT, 560, 300, 0, 0, instance, 0);
     if (!AgentWindowHandle || !WatchListener())

@@ -11,7 +11,6 @@
 // table (clientlinks.cpp) once its server took it.
 #include "relay.h"
 #include "nodemap.h"
-#include "prompt.h"
 
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
 const UINT InitiateAnswerTimeout = 1000;  // ms a DDE client has to take the initiate's answer
@@ -29,6 +28,13 @@ const int UpdatesPerAck = 32;
 // A client that takes its messages but leaves the acks asked of it
 // unanswered this long has its links' updates posted as they come.
 const DWORD ClientAckPatience = 2000;     // ms
+
+static const PasswordKeeper *passwords;
+
+void SetPasswordKeeper(const PasswordKeeper *keeper)
+{
+    passwords = keeper;
+}
 
 // ---- Answers to the DDE client ---------------------------------------------
 
@@ -226,7 +232,7 @@ bool OpenOnNode(Conversation *conversation)
 void StartClientConversation(Conversation *conversation)
 {
     conversation->fastAdvise = NodeSetting(conversation->node, "FastAdvise", 0, 1) != 0;
-    const char *remembered = RememberedPassword(conversation->node, conversation->share);
+    const char *remembered = passwords->rememberedPassword(conversation->node, conversation->share);
     conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
     lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
     if (!OpenOnNode(conversation))
@@ -297,7 +303,7 @@ static void conversationOpened(Conversation *conversation, const Frame *opened)
     }
     conversation->state = Standing;
     if (conversation->passwordSource != EmptyPassword)
-        RememberPassword(conversation->node, conversation->share, conversation->password);
+        passwords->rememberPassword(conversation->node, conversation->share, conversation->password);
     LogEvent("conversation on %s at \\\\%s: access #%u", conversation->share,
              conversation->node, opened->data[0] | opened->data[1] << 8);
     sendHeld(conversation);
@@ -342,7 +348,7 @@ void AskPasswordFor(DWORD serial)
     char node[MaxNodeNameLength + 1], share[ShareNameSize], password[MaxPasswordLength + 1];
     lstrcpyA(node, conversation->node);
     lstrcpyA(share, conversation->share);
-    bool given = AskPassword(AgentWindowHandle, node, share, password);
+    bool given = passwords->askPassword(AgentWindowHandle, node, share, password);
     // The conversation may have ended while the user was asked.
     conversation = ConversationOfSerial(serial);
     if (!conversation || conversation->state != AskingPassword)

@@ -6,8 +6,23 @@
 #define CONVERSATIONS_H
 
 #include "netsessions.h"
+#include "sharestore.h"
 
+// The conversations' window class, and the entry points their files reach
+// each other through; before any conversation.
 bool RegisterConversationClass(HINSTANCE instance);
+
+// Passwords for shares on other nodes, which the program keeps and asks the
+// user for (its password prompt): registered before any conversation.
+struct PasswordKeeper {
+    // The password granted before for `share` on `node`, or null.
+    const char *(*rememberedPassword)(const char *node, const char *share);
+    void (*rememberPassword)(const char *node, const char *share, const char *password);
+    // Asks the user; false when the user cancels.
+    bool (*askPassword)(HWND owner, const char *node, const char *share,
+                        char password[MaxPasswordLength + 1]);
+};
+void SetPasswordKeeper(const PasswordKeeper *keeper);
 
 // WM_DDE_INITIATE to the agent's window: answers one for \\NODE\NDDE$ and a
 // share name at once, then opens the conversation with that node.
