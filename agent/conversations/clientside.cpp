@@ -30,10 +30,16 @@ const int UpdatesPerAck = 32;
 const DWORD ClientAckPatience = 2000;     // ms
 
 static const PasswordKeeper *passwords;
+static const ClientOutage *outageHandling;
 
 void SetPasswordKeeper(const PasswordKeeper *keeper)
 {
     passwords = keeper;
+}
+
+void SetClientOutage(const ClientOutage *handling)
+{
+    outageHandling = handling;
 }
 
 // ---- Answers to the DDE client ---------------------------------------------
@@ -111,12 +117,6 @@ static void answerFirstPending(Conversation *conversation, WORD status)
         postAck(conversation, 0, entry);
         ConsumeBytes(&conversation->pending, sizeof(Pending));
     }
-}
-
-void FailConversation(Conversation *conversation, const char *reason)
-{
-    LogEvent("refused: share %s on \\\\%s: %s", conversation->share, conversation->node, reason);
-    EndConversation(conversation, true);
 }
 
 void RefuseClientPending(Conversation *conversation, WORD status)
@@ -308,7 +308,7 @@ static void conversationOpened(Conversation *conversation, const Frame *opened)
              conversation->node, opened->data[0] | opened->data[1] << 8);
     sendHeld(conversation);
     if (conversation->outageSince)
-        ConversationRecovered(conversation);
+        outageHandling->conversationRecovered(conversation);
     ShowAgentState();
 }
 
@@ -332,7 +332,7 @@ static void conversationRefused(Conversation *conversation, UINT code)
     // Its server did not answer the node (busy with a feed, or starting
     // again): within the grace period the node is asked again, as while away.
     if (code == NDDE_CANT_ACCESS_SERVER && conversation->outageSince &&
-        KeepThroughOutage(conversation, conversation->session, "no server")) {
+        outageHandling->keepThroughOutage(conversation, conversation->session, "no server")) {
         LogEvent("no server yet: share %s at \\\\%s, asked again", conversation->share,
                  conversation->node);
         return;
@@ -996,7 +996,7 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
         return;
     }
     if (conversation->outageSince)
-        CheckOutage(conversation, now);
+        outageHandling->checkOutage(conversation, now);
     else if (conversation->state == Standing)
         checkClientPace(conversation, now);
     else if (conversation->state != AskingPassword && now - conversation->startedAt >= OpenTimeout)

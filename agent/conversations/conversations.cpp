@@ -1,410 +1,25 @@
-// DDE conversations carried between nodes (conversations.h): the list of
-// conversations, their windows, and what both sides share (relay.h). The
-// client's side is in clientside.cpp, the serving side in servingside.cpp.
+// DDE conversations carried between nodes (conversations.h): what the
+// sessions and the program reach them through, the conversation windows,
+// and the checks of time. The list and what both sides share are in
+// conversationlist.cpp; the client's side is in clientside.cpp (with
+// clientlinks.cpp and outage.cpp), the serving side in servingside.cpp (with
+// serverfinding.cpp, serveritems.cpp and waitingvalues.cpp). This file
+// registers the entry points the lower files reach each other through.
 #include "relay.h"
-
-const char ConversationClass[] = "NDdeConversation";
-
-static Conversation *conversations[MaxConversations];
-static int conversationCount;
-static Conversation *endedConversations;   // freed by WM_FREE_CONVERSATIONS
-static DWORD nextSerial = 1;
-
-// ---- Small helpers ---------------------------------------------------------
-
-int PendingCount(const ByteBuffer *queue)
-{
-    return (queue->length - queue->start) / sizeof(Pending);
-}
-
-Pending *FirstPending(ByteBuffer *queue)
-{
-    return PendingCount(queue) ? (Pending *)(queue->bytes + queue->start) : 0;
-}
-
-bool TakePending(ByteBuffer *queue, BYTE kind, const char *item, Pending *taken)
-{
-    Pending *entries = (Pending *)(queue->bytes + queue->start);
-    int count = PendingCount(queue);
-    for (int i = 0; i < count; i++) {
-        if (entries[i].kind != kind || !isSameDdeName(entries[i].item, item))
-            continue;
-        *taken = entries[i];
-        // The entries before it move up by one; the queue starts one later.
-        MoveMemory(entries + 1, entries, i * sizeof(Pending));
-        ConsumeBytes(queue, sizeof(Pending));
-        return true;
-    }
-    return false;
-}
-
-bool PushPending(ByteBuffer *queue, BYTE kind, HGLOBAL handle, bool release,
-                        const char *item)
-{
-    Pending entry = {};
-    entry.kind = kind;
-    entry.handle = handle;
-    entry.release = release;
-    lstrcpynA(entry.item, item, sizeof entry.item);
-    return AppendBytes(queue, &entry, sizeof entry);
-}
-
-void AtomName(ATOM atom, char *name)
-{
-    name[0] = 0;
-    if (atom)
-        GlobalGetAtomNameA(atom, name, MaxWireName + 1);
-}
-
-UINT FormatOfFrame(const Frame *frame)
-{
-    return frame->formatName[0] ? RegisterClipboardFormatA(frame->formatName) : frame->format;
-}
-
-bool SetFrameFormat(Frame *frame, UINT format)
-{
-    frame->format = (WORD)format;
-    return format < 0xC000 ||
-           GetClipboardFormatNameA(format, frame->formatName, sizeof frame->formatName) > 0;
-}
-
-bool IsHandleFormat(UINT format)
-{
-    switch (format) {
-    case CF_BITMAP: case CF_METAFILEPICT: case CF_PALETTE: case CF_ENHMETAFILE:
-    case CF_DSPBITMAP: case CF_DSPMETAFILEPICT: case CF_DSPENHMETAFILE: case CF_OWNERDISPLAY:
-        return true;
-    }
-    return false;
-}
-
-HGLOBAL MakeDdeBlock(WORD flags, UINT format, const BYTE *data, DWORD length)
-{
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, 4 + length);
-    BYTE *bytes = block ? (BYTE *)GlobalLock(block) : 0;
-    if (!bytes) {
-        if (block)
-            GlobalFree(block);
-        return 0;
-    }
-    *(WORD *)bytes = flags;
-    *(short *)(bytes + 2) = (short)format;
-    CopyMemory(bytes + 4, data, length);
-    GlobalUnlock(block);
-    return block;
-}
-
-bool LockDdeBlock(HGLOBAL block, DdeBlock *read)
-{
-    DWORD size = block ? GlobalSize(block) : 0;
-    const BYTE *bytes = size >= 4 ? (const BYTE *)GlobalLock(block) : 0;
-    if (!bytes)
-        return false;
-    read->flags = *(const WORD *)bytes;
-    read->format = *(const WORD *)(bytes + 2);
-    read->data = bytes + 4;
-    read->length = size - 4;
-    return true;
-}
 
 static Conversation *conversationOfWindow(HWND window)
 {
     return (Conversation *)GetWindowLongA(window, GWL_USERDATA);
 }
 
-Conversation *FindConversation(const Session *session, DWORD id)
-{
-    for (int i = 0; i < conversationCount; i++)
-        if (conversations[i]->session == session && conversations[i]->id == id)
-            return conversations[i];
-    return 0;
-}
-
-Conversation *ConversationOfSerial(DWORD serial)
-{
-    for (int i = 0; i < conversationCount; i++)
-        if (conversations[i]->serial == serial)
-            return conversations[i];
-    return 0;
-}
-
-int ConversationCountOn(const Session *session)
-{
-    int count = 0;
-    for (int i = 0; i < conversationCount; i++)
-        if (conversations[i]->session == session)
-            count++;
-    return count;
-}
-
-const char *RefusalReason(UINT code)
-{
-    switch (code) {
-    case NDDE_ACCESS_DENIED:
-        return "wrong password";
-    case NDDE_SHARE_NOT_EXIST:
-        return "no such share";
-    case NDDE_CANT_ACCESS_SERVER:
-        return "no server";
-    case NDDE_INVALID_SHARE:
-        return "not a share name";
-    case NDDE_SHARE_DATA_CORRUPTED:
-        return "the share is damaged";
-    }
-    return "refused by the node";
-}
-
-void SendSimpleFrame(Conversation *conversation, BYTE kind, WORD word,
-                            const char *name)
-{
-    Frame frame;
-    InitFrame(&frame, kind, conversation->id);
-    frame.word = word;
-    lstrcpynA(frame.name, name, sizeof frame.name);
-    if (conversation->session)
-        SendFrame(conversation->session, &frame);
-}
-
-int ConversationCount()
-{
-    return conversationCount;
-}
-
-Conversation *ConversationAt(int index)
-{
-    return conversations[index];
-}
-
-// ---- Windows whose conversation has ended ----------------------------------
-// A conversation window that posted WM_DDE_TERMINATE stays until its partner
-// answers with its own (at most ClosingTimeout), so that the answer, and any
-// message that crossed the terminate, reach a window that frees what they carry.
-
-const int MaxClosingWindows = MaxConversations;
-
-struct ClosingWindow {
-    HWND window, partner;
-    bool serving;
-    DWORD since;
-};
-static ClosingWindow closingWindows[MaxClosingWindows];
-static int closingCount;
-
-// False when there is no room: the window goes with its conversation then.
-static bool keepUntilTerminated(HWND window, HWND partner, bool serving)
-{
-    if (closingCount == MaxClosingWindows)
-        return false;
-    ClosingWindow &closing = closingWindows[closingCount++];
-    closing.window = window;
-    closing.partner = partner;
-    closing.serving = serving;
-    closing.since = GetTickCount();
-    return true;
-}
-
-static ClosingWindow *closingWindowOf(HWND window)
-{
-    for (int i = 0; i < closingCount; i++)
-        if (closingWindows[i].window == window)
-            return &closingWindows[i];
-    return 0;
-}
-
-static void destroyClosingWindow(ClosingWindow *closing)
-{
-    DestroyWindow(closing->window);
-    *closing = closingWindows[--closingCount];
-}
-
-// Destroys the closing windows whose partner has gone or kept silent too long.
-static void checkClosingWindows(DWORD now)
-{
-    for (int i = closingCount - 1; i >= 0; i--)
-        if (now - closingWindows[i].since >= ClosingTimeout || !IsWindow(closingWindows[i].partner))
-            destroyClosingWindow(&closingWindows[i]);
-}
-
-// Frees what a DDE message from the partner carries that its receiver owns,
-// for a message this side will not act on (the conversation has ended, or it
-// came in the wrong direction). No answer is posted: an ack would break the
-// rule that nothing follows a terminate, and without one the sender keeps
-// what it lent (poke data, advise options, execute commands).
-static void discardDdeMessage(UINT message, LPARAM lParam, bool serving)
-{
-    UINT_PTR low = 0, high = 0;
-    switch (message) {
-    case WM_DDE_REQUEST:
-    case WM_DDE_UNADVISE:
-        if (HIWORD(lParam))
-            GlobalDeleteAtom(HIWORD(lParam));
-        return;
-    case WM_DDE_ACK:
-        UnpackDDElParam(message, lParam, &low, &high);
-        FreeDDElParam(message, lParam);
-        // A serving conversation's executes come back with their commands.
-        if (serving && high > 0xFFFF)
-            GlobalFree((HGLOBAL)high);
-        else if (high && high <= 0xFFFF)
-            GlobalDeleteAtom((ATOM)high);
-        return;
-    case WM_DDE_DATA:
-    case WM_DDE_POKE:
-    case WM_DDE_ADVISE: {
-        UnpackDDElParam(message, lParam, &low, &high);
-        FreeDDElParam(message, lParam);
-        if (high)
-            GlobalDeleteAtom((ATOM)high);
-        DdeBlock block;
-        // Data that asks for no ack is the receiver's to free once read.
-        if (message == WM_DDE_DATA && low && LockDdeBlock((HGLOBAL)low, &block)) {
-            GlobalUnlock((HGLOBAL)low);
-            if ((block.flags & DdeRelease) && !(block.flags & DdeAckReq))
-                GlobalFree((HGLOBAL)low);
-        }
-        return;
-    }
-    }
-}
-
-// Whether `message` goes the way of the conversation: to a serving
-// conversation from its DDE server, to a client's from its DDE client.
-static bool isFromPartnerSide(UINT message, bool serving)
-{
-    if (message == WM_DDE_ACK || message == WM_DDE_TERMINATE)
-        return true;
-    return serving ? message == WM_DDE_DATA
-                   : message != WM_DDE_DATA && message != WM_DDE_INITIATE;
-}
-
-// ---- Creating and ending ---------------------------------------------------
-
-static int conversationCountOfSide(bool serving)
-{
-    int count = 0;
-    for (int i = 0; i < conversationCount; i++)
-        if (conversations[i]->serving == serving)
-            count++;
-    return count;
-}
-
-Conversation *NewConversation(bool serving, Session *session, DWORD id)
-{
-    if (conversationCountOfSide(serving) >=
-        (serving ? MaxServedConversations : MaxClientConversations))
-        return 0;
-    Conversation *conversation =
-        (Conversation *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Conversation));
-    if (!conversation)
-        return 0;
-    conversation->window = CreateWindowA(ConversationClass, "", WS_CHILD, 0, 0, 0, 0,
-                                         AgentWindowHandle, 0, GetModuleHandleA(0), 0);
-    if (!conversation->window) {
-        HeapFree(GetProcessHeap(), 0, conversation);
-        return 0;
-    }
-    SetWindowLongA(conversation->window, GWL_USERDATA, (LONG)conversation);
-    conversation->serial = nextSerial++;
-    conversation->serving = serving;
-    conversation->session = session;
-    conversation->id = id;
-    conversation->startedAt = GetTickCount();
-    conversations[conversationCount++] = conversation;
-    return conversation;
-}
-
-static void freeConversation(Conversation *conversation)
-{
-    if (!conversation->windowKept)
-        DestroyWindow(conversation->window);
-    if (conversation->hasStored)
-        ReleaseStoredShare(&conversation->stored);
-    FreeBuffer(&conversation->held);
-    FreeBuffer(&conversation->queue);
-    FreeBuffer(&conversation->pending);
-    FreeBuffer(&conversation->dataAcks);
-    FreeClientLinks(conversation);
-    HeapFree(GetProcessHeap(), 0, conversation);
-}
-
-void DeleteConversation(Conversation *conversation)
-{
-    int index = 0;
-    while (index < conversationCount && conversations[index] != conversation)
-        index++;
-    if (index == conversationCount)
-        return;
-    // Keep the order: connections are listed in the order they were opened.
-    for (int i = index + 1; i < conversationCount; i++)
-        conversations[i - 1] = conversations[i];
-    conversationCount--;
-    // Its links' waiting values go with it, off its session's budget.
-    DropWaitingValues(conversation);
-    ReleaseServerItems(conversation);
-    SetWindowLongA(conversation->window, GWL_USERDATA, 0);
-    KillTimer(conversation->window, ReconnectTimer);
-    // The window waits for the partner's terminate from now on, so that one
-    // that comes before the conversation is freed is known for what it is.
-    conversation->windowKept = conversation->partner && !conversation->partnerTerminated &&
-                               IsWindow(conversation->partner) &&
-                               keepUntilTerminated(conversation->window, conversation->partner,
-                                                   conversation->serving);
-    // Its memory is no longer its session's (which may end before it is freed).
-    DetachBuffer(&conversation->queue);
-    ChargeClientConversationTo(conversation, 0);
-    conversation->nextEnded = endedConversations;
-    endedConversations = conversation;
-    // Freed from a posted message (or the next check, if the window goes first).
-    PostMessageA(conversation->window, WM_FREE_CONVERSATIONS, 0, 0);
-    ShowAgentState();
-}
-
-// Frees the conversations ended since; only from a posted message (or the
-// timer), where no caller holds one.
-static void freeEndedConversations()
-{
-    while (endedConversations) {
-        Conversation *conversation = endedConversations;
-        endedConversations = conversation->nextEnded;
-        freeConversation(conversation);
-    }
-}
-
-void EndConversation(Conversation *conversation, bool tellNode)
-{
-    if (!conversation->serving)
-        RefuseClientPending(conversation, 0);
-    if (conversation->partner)
-        PostMessageA(conversation->partner, WM_DDE_TERMINATE, (WPARAM)conversation->window, 0);
-    if (tellNode && conversation->serving)
-        SendEveryWaitingValue(conversation);
-    if (tellNode && conversation->state != WaitingForSession)
-        SendSimpleFrame(conversation, FrameTerminate, 0);
-    DeleteConversation(conversation);
-}
-
-void EndClientConversations()
-{
-    for (int i = conversationCount - 1; i >= 0; i--)
-        if (i < conversationCount && !conversations[i]->serving)
-            EndConversation(conversations[i], true);
-}
-
-void CloseServedSession(Session *session)
-{
-    for (int i = conversationCount - 1; i >= 0; i--)
-        if (i < conversationCount && conversations[i]->serving &&
-            conversations[i]->session == session)
-            EndConversation(conversations[i], true);
-    EndSessionAfterSending(session, "closed on this node");
-}
+// ---- Sessions ending -------------------------------------------------------
 
 void EndConversationsOf(Session *session, const char *reason)
 {
-    for (int i = conversationCount - 1; i >= 0; i--) {
-        if (i >= conversationCount || conversations[i]->session != session)
+    for (int i = ConversationCount() - 1; i >= 0; i--) {
+        if (i >= ConversationCount() || ConversationAt(i)->session != session)
             continue;
-        Conversation *conversation = conversations[i];
+        Conversation *conversation = ConversationAt(i);
         if (!conversation->serving && KeepThroughOutage(conversation, session, reason))
             continue;
         conversation->session = 0;
@@ -416,11 +31,6 @@ void EndConversationsOf(Session *session, const char *reason)
 }
 
 // ---- Frames of a conversation ---------------------------------------------
-
-void EndedByNode(Conversation *conversation, const Frame *)
-{
-    EndConversation(conversation, false);
-}
 
 // The rule of the conversation for a frame of `kind`, or null when it takes none.
 static const FrameRule *ruleFor(const Conversation *conversation, BYTE kind)
@@ -486,8 +96,8 @@ bool TakeAwaitedAnswer(MSG *message)
 {
     const int MaxLooks = 4;
     int looks = 0;
-    for (int i = 0; i < conversationCount && looks < MaxLooks; i++) {
-        Conversation *conversation = conversations[i];
+    for (int i = 0; i < ConversationCount() && looks < MaxLooks; i++) {
+        Conversation *conversation = ConversationAt(i);
         if (!conversation->serving || !conversation->atServer)
             continue;
         looks++;
@@ -503,60 +113,30 @@ bool TakeAwaitedAnswer(MSG *message)
 
 void CheckConversations()
 {
-    freeEndedConversations();
+    FreeEndedConversations();
     DWORD now = GetTickCount();
-    checkClosingWindows(now);
+    CheckClosingWindows(now);
     CheckServedSessions(now);
-    for (int i = conversationCount - 1; i >= 0; i--) {
-        if (i >= conversationCount)
+    for (int i = ConversationCount() - 1; i >= 0; i--) {
+        if (i >= ConversationCount())
             continue;
-        if (conversations[i]->serving)
-            CheckServingConversation(conversations[i], now);
+        if (ConversationAt(i)->serving)
+            CheckServingConversation(ConversationAt(i), now);
         else
-            CheckClientConversation(conversations[i], now);
+            CheckClientConversation(ConversationAt(i), now);
     }
 }
 
 // ---- Lists -----------------------------------------------------------------
 
-int ConnectionsOf(const Session *session, AgentConnection *list, int size)
-{
-    int count = 0;
-    for (int i = 0; i < conversationCount; i++) {
-        const Conversation *conversation = conversations[i];
-        if (conversation->session != session || !conversation->serving ||
-            conversation->state != Standing)
-            continue;
-        int slot = 0;
-        while (slot < count && !IsSameText(list[slot].shareName, conversation->share))
-            slot++;
-        if (slot == size)
-            continue;
-        if (slot == count) {
-            ZeroMemory(&list[slot], sizeof list[slot]);
-            lstrcpyA(list[slot].shareName, conversation->share);
-            count++;
-        }
-        list[slot].connectionWord1 = conversation->grant.access;
-        list[slot].connectionWord2 = conversation->grant.permissions;
-    }
-    return count;
-}
-
-void CountMergedValue(Conversation *conversation)
-{
-    conversation->mergedValues++;
-    ShowAgentState();
-}
-
 int DescribeConversation(int index, char *line, int size)
 {
-    if (index >= conversationCount)
+    if (index >= ConversationCount())
         return 0;
     static const char *const states[] = {"waiting for the node", "opening", "proving password",
                                          "asking password", "starting server", "open",
                                          "reconnecting"};
-    const Conversation *conversation = conversations[index];
+    const Conversation *conversation = ConversationAt(index);
     char text[256], outage[64] = "";
     if (conversation->outageSince)
         DescribeOutage(conversation, GetTickCount(), outage);
@@ -574,25 +154,12 @@ int DescribeConversation(int index, char *line, int size)
 
 // ---- The conversation windows ----------------------------------------------
 
-// What the partner of a window whose conversation has ended sends: its
-// terminate lets the window go, anything else is freed.
-static void closingWindowMessage(HWND window, UINT message, HWND sender, LPARAM lParam)
-{
-    ClosingWindow *closing = closingWindowOf(window);
-    if (!closing || sender != closing->partner)
-        return;
-    if (message == WM_DDE_TERMINATE)
-        destroyClosingWindow(closing);
-    else if (isFromPartnerSide(message, closing->serving))
-        discardDdeMessage(message, lParam, closing->serving);
-}
-
 static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam)
 {
     Conversation *conversation = conversationOfWindow(window);
     if (message == WM_FREE_CONVERSATIONS) {
-        freeEndedConversations();
+        FreeEndedConversations();
         return 0;
     }
     if (message < WM_DDE_FIRST || message > WM_DDE_LAST) {
@@ -629,14 +196,14 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
         return 0;
     }
     if (!conversation) {
-        closingWindowMessage(window, message, sender, lParam);
+        ClosingWindowMessage(window, message, sender, lParam);
         return 0;
     }
     // Strangers are ignored: what they send is not this conversation's to free.
     if (sender != conversation->partner)
         return 0;
-    if (!isFromPartnerSide(message, conversation->serving)) {
-        discardDdeMessage(message, lParam, conversation->serving);
+    if (!IsFromPartnerSide(message, conversation->serving)) {
+        DiscardDdeMessage(message, lParam, conversation->serving);
         return 0;
     }
     if (message == WM_DDE_TERMINATE) {
@@ -651,8 +218,19 @@ static LRESULT CALLBACK conversationWindowProc(HWND window, UINT message, WPARAM
     return 0;
 }
 
+// What the lower files reach the sides through.
+static const ConversationEnding sidesEnding = {
+    RefuseClientPending, SendEveryWaitingValue, DropWaitingValues, ReleaseServerItems,
+    ChargeClientConversationTo, FreeClientLinks,
+};
+static const ClientOutage outageHandling = {
+    KeepThroughOutage, ConversationRecovered, CheckOutage,
+};
+
 bool RegisterConversationClass(HINSTANCE instance)
 {
+    SetConversationEnding(&sidesEnding);
+    SetClientOutage(&outageHandling);
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = conversationWindowProc;
     windowClass.hInstance = instance;

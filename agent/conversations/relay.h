@@ -1,10 +1,19 @@
 // What both sides of a carried DDE conversation share: the conversation
 // record, the list of conversations, DDE memory blocks and the queues of
-// transactions waiting for their answers. conversations.cpp keeps the list
-// and the windows; clientside.cpp (with clientlinks.cpp and outage.cpp)
-// stands in for a remote DDE server on the client's node; servingside.cpp
-// (with serverfinding.cpp, serveritems.cpp and waitingvalues.cpp) stands in
-// for a remote DDE client on the serving node.
+// transactions waiting for their answers. The files, each calling only
+// those below it:
+//   conversations.cpp      the entry points of the sessions and the program,
+//                          the conversation windows, the checks of time;
+//   outage.cpp             the client's side through an outage of its session;
+//   clientside.cpp         stands in for a remote DDE server on the client's node;
+//   servingside.cpp        stands in for a remote DDE client on the serving node;
+//   clientlinks.cpp, serverfinding.cpp, serveritems.cpp, waitingvalues.cpp
+//                          what the sides keep and find;
+//   conversationlist.cpp   the list, creating and ending conversations, and
+//                          the helpers both sides share.
+// A lower file reaches a higher one only through the tables conversations.cpp
+// registers: ConversationEnding (what the sides do as a conversation ends)
+// and ClientOutage (the client's side handing over to outage.cpp).
 #ifndef RELAY_H
 #define RELAY_H
 
@@ -22,6 +31,7 @@ const UINT WM_CONVERSATION_START = WM_APP + 20;
 const UINT WM_SERVE_NEXT = WM_APP + 21;        // serving: the next transaction may go
 const UINT WM_FREE_CONVERSATIONS = WM_APP + 22; // conversations ended meanwhile are freed
 const UINT_PTR ReconnectTimer = 1;             // client: the next try to reach the node again
+const char ConversationClass[] = "NDdeConversation";
 
 // DDE flag bits (dde.h bit-fields as words).
 const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
@@ -140,6 +150,36 @@ void DeleteConversation(Conversation *conversation);
 // (client side: after a negative ack for every transaction still waiting),
 // and the other node is told when `tellNode`.
 void EndConversation(Conversation *conversation, bool tellNode);
+
+// The conversation cannot stand, for `reason`: logged, ended, the node told.
+void FailConversation(Conversation *conversation, const char *reason);
+// Frees the conversations ended since; only from a posted message (or the
+// timer), where no caller holds one.
+void FreeEndedConversations();
+
+// What the sides do as a conversation ends (EndConversation) and is deleted
+// and freed; registered by conversations.cpp before any conversation.
+struct ConversationEnding {
+    void (*refuseClientPending)(Conversation *conversation, WORD status);  // clientside.cpp
+    void (*sendEveryWaitingValue)(Conversation *conversation);             // waitingvalues.cpp
+    void (*dropWaitingValues)(Conversation *conversation);                 // waitingvalues.cpp
+    void (*releaseServerItems)(Conversation *conversation);                // serveritems.cpp
+    void (*chargeClientConversationTo)(Conversation *conversation, BudgetAccount *account);
+    void (*freeClientLinks)(Conversation *conversation);                   // clientlinks.cpp
+};
+void SetConversationEnding(const ConversationEnding *sides);
+
+// ---- Windows whose conversation has ended ----------------------------------
+
+// Destroys the closing windows whose partner has gone or kept silent too long.
+void CheckClosingWindows(DWORD now);
+// What the partner of a window whose conversation has ended sends.
+void ClosingWindowMessage(HWND window, UINT message, HWND sender, LPARAM lParam);
+// Frees what a DDE message from the partner carries, for a message this side
+// will not act on.
+void DiscardDdeMessage(UINT message, LPARAM lParam, bool serving);
+// Whether `message` goes the way of the conversation.
+bool IsFromPartnerSide(UINT message, bool serving);
 
 // ---- Queues of Pending entries ---------------------------------------------
 
@@ -293,8 +333,16 @@ void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam
 void CheckClientConversation(Conversation *conversation, DWORD now);
 // Answers every transaction still waiting with a negative ack of `status`.
 void RefuseClientPending(Conversation *conversation, WORD status);
-// The conversation cannot stand, for `reason`: logged, ended, the node told.
-void FailConversation(Conversation *conversation, const char *reason);
+
+// What the client's side hands over to outage.cpp, which stands above it:
+// registered by conversations.cpp before any conversation.
+struct ClientOutage {
+    bool (*keepThroughOutage)(Conversation *conversation, const Session *session,
+                              const char *reason);
+    void (*conversationRecovered)(Conversation *conversation);
+    void (*checkOutage)(Conversation *conversation, DWORD now);
+};
+void SetClientOutage(const ClientOutage *outage);
 
 // Client side through an outage of its session (outage.cpp).
 // The session of a standing conversation dropped, or the node found no
