@@ -33,25 +33,43 @@ if(NOT mbedtls_version MATCHES "^${MBEDTLS_EXPECTED_VERSION}\\.")
 endif()
 message(STATUS "Mbed TLS ${mbedtls_version}")
 
-# Only the static libraries, without programs, tests or warnings as errors.
-set(ENABLE_PROGRAMS OFF CACHE BOOL "" FORCE)
-set(ENABLE_TESTING OFF CACHE BOOL "" FORCE)
-set(MBEDTLS_FATAL_WARNINGS OFF CACHE BOOL "" FORCE)
-set(USE_STATIC_MBEDTLS_LIBRARY ON CACHE BOOL "" FORCE)
-set(USE_SHARED_MBEDTLS_LIBRARY OFF CACHE BOOL "" FORCE)
-set(INSTALL_MBEDTLS_HEADERS OFF CACHE BOOL "" FORCE)
-set(GEN_FILES OFF CACHE BOOL "" FORCE)
-# Its project() names no version; the policy of CMake 3 keeps that quiet.
-set(CMAKE_POLICY_DEFAULT_CMP0048 NEW)
-add_subdirectory(${mbedtls_tree} ${CMAKE_BINARY_DIR}/mbedtls EXCLUDE_FROM_ALL)
+# Another build of the same sources (the installer tests' older release) may
+# link the libraries a build tree made already, from the folder
+# MBEDTLS_LIBRARIES_FROM, instead of building them again.
+set(MBEDTLS_LIBRARIES_FROM "" CACHE PATH "Folder of Mbed TLS libraries built from the same sources")
+if(MBEDTLS_LIBRARIES_FROM)
+    set(dependency "")
+    foreach(library mbedcrypto mbedx509 mbedtls)
+        add_library(${library} STATIC IMPORTED)
+        set_target_properties(${library} PROPERTIES
+            IMPORTED_LOCATION ${MBEDTLS_LIBRARIES_FROM}/lib${library}.a
+            INTERFACE_INCLUDE_DIRECTORIES ${mbedtls_tree}/include
+            INTERFACE_LINK_LIBRARIES "ws2_32;${dependency}")
+        set(dependency ${library})
+    endforeach()
+    set(usage INTERFACE)
+else()
+    # Only the static libraries, without programs, tests or warnings as errors.
+    set(ENABLE_PROGRAMS OFF CACHE BOOL "" FORCE)
+    set(ENABLE_TESTING OFF CACHE BOOL "" FORCE)
+    set(MBEDTLS_FATAL_WARNINGS OFF CACHE BOOL "" FORCE)
+    set(USE_STATIC_MBEDTLS_LIBRARY ON CACHE BOOL "" FORCE)
+    set(USE_SHARED_MBEDTLS_LIBRARY OFF CACHE BOOL "" FORCE)
+    set(INSTALL_MBEDTLS_HEADERS OFF CACHE BOOL "" FORCE)
+    set(GEN_FILES OFF CACHE BOOL "" FORCE)
+    # Its project() names no version; the policy of CMake 3 keeps that quiet.
+    set(CMAKE_POLICY_DEFAULT_CMP0048 NEW)
+    add_subdirectory(${mbedtls_tree} ${CMAKE_BINARY_DIR}/mbedtls EXCLUDE_FROM_ALL)
+    # Its allocations are charged to the channels' budget.
+    target_sources(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/sessions/tlsmemory.cpp)
+    target_include_directories(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/base)
+    # The record cipher and its MAC carry every byte of a session: built for speed.
+    target_compile_options(mbedcrypto PRIVATE -O3)
+    set(usage PUBLIC)
+endif()
 
 # Every user of the libraries sees the same configuration as the libraries.
 foreach(library mbedcrypto mbedx509 mbedtls)
-    target_compile_definitions(${library} PUBLIC "MBEDTLS_CONFIG_FILE=\"tlsconfig.h\"")
-    target_include_directories(${library} PUBLIC ${CMAKE_SOURCE_DIR}/agent/sessions)
+    target_compile_definitions(${library} ${usage} "MBEDTLS_CONFIG_FILE=\"tlsconfig.h\"")
+    target_include_directories(${library} ${usage} ${CMAKE_SOURCE_DIR}/agent/sessions)
 endforeach()
-# Its allocations are charged to the channels' budget.
-target_sources(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/sessions/tlsmemory.cpp)
-target_include_directories(mbedcrypto PRIVATE ${CMAKE_SOURCE_DIR}/agent/base)
-# The record cipher and its MAC carry every byte of a session: built for speed.
-target_compile_options(mbedcrypto PRIVATE -O3)

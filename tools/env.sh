@@ -3,7 +3,18 @@
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
-export WINEPREFIX="$BUILD_DIR/wineprefix"
+# RUN_DIR holds a run's Wine prefixes and state. A test that CTest runs beside
+# others (tools/ctest-in-display) is given a slot of its own: a copy of the
+# project's prefix and a display of its own, in build/slots/N.
+RUN_DIR=$BUILD_DIR
+slot=${CTEST_RESOURCE_GROUP_0_WINE:-}          # "id:N,slots:1"
+if [ -n "$slot" ]; then
+    slot=${slot#id:}
+    RUN_DIR=$BUILD_DIR/slots/${slot%%,*}
+    DISPLAY=$(cat "$RUN_DIR/display")
+    export DISPLAY
+fi
+export WINEPREFIX="$RUN_DIR/wineprefix"
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono/Gecko installers, no menu entries, and no debugger that would
 # hold a crashed test program open until its timeout.

@@ -14,8 +14,8 @@ ROOT=$top
 # Ports of their own, so that other pairs on this machine are not disturbed.
 export NODE_A_PORT=$((21000 + $$ % 4000 * 2)) NODE_B_PORT=$((21001 + $$ % 4000 * 2))
 BIN=$BUILD_DIR/bin
-PREFIX_B=$BUILD_DIR/wineprefix-b
-STATE=$BUILD_DIR/nodes
+PREFIX_B=$RUN_DIR/wineprefix-b
+STATE=$RUN_DIR/nodes
 failures=0
 
 check() {   # check DESCRIPTION EXPECTED ACTUAL

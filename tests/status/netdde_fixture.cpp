@@ -4,6 +4,7 @@
 #include <doctest/doctest.h>
 
 #include "agentlink.h"
+#include "partnertest.h"
 #include "tessaflat.h"
 
 namespace nf {
@@ -115,10 +116,15 @@ HWND Agent::window() const
     return FindWindowA(AgentWindowClass, NULL);
 }
 
+// The port of the agent the fixture started last: tests run beside others
+// on this machine, whose agents may hold the default port.
+static unsigned short agentPort;
+
 bool Agent::start()
 {
     stop();
-    if (!program_.start(ui::pathBeside("nddeagent.exe")))
+    agentPort = pt::freePort();
+    if (!agentPort || !program_.start(ui::pathBeside("nddeagent.exe"), "/port:" + std::to_string(agentPort)))
         return false;
     return ui::waitUntil([this] { return window() != NULL && IsWindow(NDdeGetWindow()); });
 }
@@ -138,7 +144,7 @@ void Agent::stop()
 bool ClientNode::start(const std::string &node, const std::vector<std::string> &shares)
 {
     std::vector<ListedSession> before = listSessions();
-    std::string arguments = node;
+    std::string arguments = "/port:" + std::to_string(agentPort) + " " + node;
     for (const std::string &share : shares)
         arguments += " " + share;
     if (!program_.start(ui::pathBeside("nddeclient.exe"), arguments))
