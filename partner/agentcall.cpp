@@ -64,6 +64,12 @@ static UINT askAgent(AgentRequestKind kind, const char *clientName, DWORD sessio
     SetWindowLongA(replyWindow, GWL_USERDATA, (LONG)&pending);
     SetWindowLongA(replyWindow, GWL_WNDPROC, (LONG)replyWindowProc);
 
+    // The agent hands the list over with SMTO_ABORTIFHUNG. A caller that took
+    // no messages for five seconds (a console program, a thread that polled)
+    // counts as hung until it waits in the send below, and a quick agent
+    // could find it so: a look at the queue first shows it is alive.
+    MSG peeked;
+    PeekMessageA(&peeked, 0, 0, 0, PM_NOREMOVE);
     COPYDATASTRUCT data = {kind, sizeof request, &request};
     DWORD_PTR answer = 0;
     UINT result = NDDE_NOT_RUNNING;

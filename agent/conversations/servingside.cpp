@@ -31,7 +31,8 @@ const DWORD AddressRefusalMemory = 600000;  // ms an address's refusals slow its
 const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
 const int MaxQueuedTransactions = 256;    // waiting for one server
 const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
-const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction
+const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction,
+const DWORD ServerAliveWait = 1000;       // or to show it takes messages
 
 // ---- Served sessions --------------------------------------------------------
 // What this side counts per served session: refusals in a row (a session
@@ -565,10 +566,22 @@ void ServeNextTransaction(Conversation *conversation)
     serveNextTransaction(conversation);
 }
 
-// A server that leaves a transaction unanswered for ServerAnswerTimeout is
-// taken as hung: its client gets a busy answer and the conversation ends, so
-// that nothing waits on that server any longer. What the server was given is
-// its own from then on.
+// Whether a server that left a transaction unanswered for ServerAnswerTimeout
+// still takes messages: a busy one (feeding links on a loaded machine, with
+// many transactions before ours) answers a WM_NULL within ServerAliveWait,
+// while the system tells a hung one, which has taken no messages for
+// seconds, at once.
+static bool serverTakesMessages(const Conversation *conversation)
+{
+    DWORD_PTR ignored;
+    return SendMessageTimeoutA(conversation->partner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                               ServerAliveWait, &ignored) != 0;
+}
+
+// A server that leaves a transaction unanswered for ServerAnswerTimeout and
+// takes no messages is hung: its client gets a busy answer and the
+// conversation ends, so that nothing waits on that server any longer. What
+// the server was given is its own from then on.
 static void serverGaveNoAnswer(Conversation *conversation)
 {
     Frame frame;
@@ -848,6 +861,12 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         conversation->partner = 0;
         EndConversation(conversation, true);
     } else if (conversation->atServer && now - conversation->atServerSince >= ServerAnswerTimeout) {
-        serverGaveNoAnswer(conversation);
+        // Asking may handle sent messages, which may end the conversation.
+        bool alive = serverTakesMessages(conversation);
+        conversation = ConversationOfSerial(serial);
+        if (conversation && alive)
+            conversation->atServerSince = GetTickCount();   // its transaction waits on
+        else if (conversation)
+            serverGaveNoAnswer(conversation);
     }
 }
