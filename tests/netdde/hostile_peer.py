@@ -677,9 +677,13 @@ def main():
 
     code, output = client.run('request', 'Price', '/timeout:20000')
     attack.check('the real client is served after the attacks', code == 0 and output.strip() == '7')
+    # The link waits at most 10 s, or a third of the attacks' time on a machine
+    # slow enough to take minutes over them: an agent starved by the attacks
+    # would hold it for all of it.
     gap = link.longest_gap(attacks_started, flood_ended)
-    attack.check('the advise link never waited 10 s for an update under attack (longest %.1f s)'
-                 % gap, gap < 10)
+    bound = max(10, (flood_ended - attacks_started) / 3)
+    attack.check('the advise link never waited %.0f s for an update under attack (longest %.1f s)'
+                 % (bound, gap), gap < bound)
     link.stop()
     memory.stop()
     print('%d failure(s)' % attack.failures, flush=True)

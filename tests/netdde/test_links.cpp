@@ -360,7 +360,8 @@ TEST_CASE("a server's updates of many items each reach the link of their own ite
     dt::RawClient client;
     REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_ITEMS$"));
     for (int i = 1; i <= items; i++)
-        REQUIRE(client.advise(("Counter" + std::to_string(i)).c_str(), false, false));
+        REQUIRE(client.postAdvise(("Counter" + std::to_string(i)).c_str(), false, false));
+    REQUIRE(client.waitForAcks(items, 60000));
     // Each step updates every item with one value: each link sees it rise.
     std::map<std::string, std::vector<unsigned long>> values;
     auto everyItemRose = [&](const std::vector<dt::RawUpdate> &updates) {
