@@ -20,10 +20,12 @@ NODE=NODEF
 SLOW=SLOWF
 FEED='FL_FEED$'
 OTHER='FL_OTHER$'
-RATE=32768                  # bytes a second toward the client's node
-STEPS=50000                 # the counters' last value: a feed of 50 s outlasts the set-up
-                            # of its links, which takes many seconds on a slow machine
-OFFERED=1000                # steps a second: 4 items of about 30 bytes, 120 KB/s
+# The feed offers four times what the network carries, at a pace a slow
+# machine keeps up with, for 50 s: longer than the set-up of its links,
+# which takes many seconds there.
+RATE=8192                   # bytes a second toward the client's node
+OFFERED=250                 # steps a second: 4 items of about 30 bytes, 30 KB/s
+STEPS=12500                 # the counters' last value
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 port=$(free_port)
 relay_port=$(free_port)

@@ -15,12 +15,13 @@ import socket
 import time
 
 CHUNK = 4096
-BUFFER = 16 * 1024          # each socket's system buffers
+BUFFER_SECONDS = 0.5        # each socket's system buffers hold this long at RATE
+buffer_size = 16 * 1024
 
 
 def small_buffers(sock):
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, BUFFER)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, BUFFER)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, buffer_size)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, buffer_size)
 
 
 class Pair:
@@ -40,6 +41,8 @@ def main():
     parser.add_argument("--rate", type=int, required=True)
     parser.add_argument("--seconds", type=int, default=600)
     args = parser.parse_args()
+    global buffer_size
+    buffer_size = max(2048, int(args.rate * BUFFER_SECONDS))
 
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
