@@ -138,20 +138,30 @@ void RefuseClientPending(Conversation *conversation, WORD status)
 
 // ---- Opening ---------------------------------------------------------------
 
-// "\\NODE\NDDE$" gives NODE.
-static bool readNetworkApplication(const char *application, char *node)
+// "\\NODE\NDDE$" gives NODE; false for any other application, or with a
+// node name no node may have (`named` set when it is "\\...\NDDE$" all the same).
+static bool readNetworkApplication(const char *application, char *node, bool *named)
 {
+    *named = false;
     if (application[0] != '\\' || application[1] != '\\')
         return false;
     const char *start = application + 2, *end = start;
     while (*end && *end != '\\')
         end++;
+    if (*end != '\\' || !isSameDdeName(end + 1, "NDDE$"))
+        return false;
+    *named = true;
     int length = (int)(end - start);
-    if (length < 1 || length > MaxNodeNameLength || *end != '\\')
+    if (length < 1 || length > MaxNodeNameLength)
         return false;
     lstrcpynA(node, start, length + 1);
-    return IsValidNodeName(node) && isSameDdeName(end + 1, "NDDE$");
+    return IsValidNodeName(node);
 }
+
+// When the initiates that found no room, or a node refused for its key,
+// were last logged: each is logged once a minute at most, not per attempt
+// (a DDEML client tries again and again).
+static DWORD noRoomLoggedAt, refusedNodeLoggedAt;
 
 void AnswerInitiate(HWND client, LPARAM atoms)
 {
@@ -159,12 +169,43 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     AtomName(LOWORD(atoms), application);
     AtomName(HIWORD(atoms), topic);
     int topicLength = lstrlenA(topic);
-    if (!readNetworkApplication(application, node) || topicLength < 1 ||
-        topicLength > MaxShareNameLength || !IsWindow(client) || IsNodeRefused(node))
+    bool named;
+    bool isNode = readNetworkApplication(application, node, &named);
+    // Initiates for other applications are none of this agent's business.
+    if (!named || !IsWindow(client))
         return;
+    if (!isNode) {
+        LogEvent("refused: share %s at %s: that is no node name", topic, application);
+        return;
+    }
+    if (topicLength < 1 || topicLength > MaxShareNameLength) {
+        LogEvent("refused: share %s at \\\\%s: that is no share name", topic, node);
+        return;
+    }
+    DWORD refusedFor = NodeRefusedFor(node);
+    if (refusedFor) {
+        if (IsLimitLogDue(&refusedNodeLoggedAt)) {
+            SYSTEMTIME until;
+            FILETIME now, then;
+            GetLocalTime(&until);
+            SystemTimeToFileTime(&until, &now);
+            ULARGE_INTEGER at;
+            at.LowPart = now.dwLowDateTime;
+            at.HighPart = now.dwHighDateTime;
+            at.QuadPart += (ULONGLONG)refusedFor * 10000;
+            then.dwLowDateTime = at.LowPart;
+            then.dwHighDateTime = at.HighPart;
+            FileTimeToSystemTime(&then, &until);
+            LogEvent("refused: share %s at \\\\%s: node refused for its key until %02u:%02u:%02u",
+                     topic, node, until.wHour, until.wMinute, until.wSecond);
+        }
+        return;
+    }
     Conversation *conversation = NewConversation(false, 0, 0);
     if (!conversation) {
-        LogEvent("refused: no room for a conversation with %s", topic);
+        if (IsLimitLogDue(&noRoomLoggedAt))
+            LogEvent("refused: share %s at \\\\%s: no room, %d client conversations or no window",
+                     topic, node, MaxClientConversations);
         return;
     }
     conversation->partner = client;
@@ -186,7 +227,8 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     if (!answered) {
         GlobalDeleteAtom(answerApplication);
         GlobalDeleteAtom(answerTopic);
-        LogEvent("refused: the DDE client for share %s took no answer in time", topic);
+        LogEvent("refused: share %s at \\\\%s: the DDE client took no answer in time", topic,
+                 node);
         if (conversation)
             DeleteConversation(conversation);
         return;

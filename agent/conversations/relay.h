@@ -113,7 +113,9 @@ struct Conversation {
     bool hasStored;
     ShareGrant grant;
     BYTE challenge[ChallengeLength];
-    BYTE proof[ProofLength];    // the proof that granted: the grant is checked again with it
+    BYTE proof[ProofLength];    // the proof that granted: the grant is checked again with it;
+                                // while proofHeld, the proof that waits to be checked
+    bool proofHeld;             // its proof waits for the delay its share's wrong proofs owe
     bool serveNextPosted;       // WM_SERVE_NEXT is on its way
     ByteBuffer itemSlots;    // the server's item atoms held by this agent (serveritems.cpp)
     ByteBuffer itemNames;
@@ -150,6 +152,10 @@ void DeleteConversation(Conversation *conversation);
 // (client side: after a negative ack for every transaction still waiting),
 // and the other node is told when `tellNode`.
 void EndConversation(Conversation *conversation, bool tellNode);
+
+// Whether a limit reached, whose last event was logged at *loggedAt (0:
+// never), is to be logged now: once a minute at most. Sets *loggedAt when so.
+bool IsLimitLogDue(DWORD *loggedAt);
 
 // The conversation cannot stand, for `reason`: logged, ended, the node told.
 void FailConversation(Conversation *conversation, const char *reason);

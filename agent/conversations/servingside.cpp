@@ -18,16 +18,27 @@ const int MaxUnprovedPerSession = 4;
 const int MaxUnprovedPerNode = 8;
 const int MaxUnprovedPerAddress = 16;
 const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
-// Refused Opens and proofs: the first in a row are answered at once, each
-// later one after twice the delay of the one before (counted per session,
-// and for wrong passwords per peer address too, so that a new session does
-// not start afresh); the session ends after a handful. A proved
-// conversation ends a row.
+// Wrong proofs (a password guessed online) slow the checking of the next
+// proofs for the same share: the first few are checked at once, then each
+// proof waits, unchecked, twice as long as the one before, whether it turns
+// out right or wrong, so that a right proof is never answered sooner than a
+// wrong one would have been. They are counted per session and share and per
+// peer address and share (a new session does not start afresh; a neighbour
+// behind the same address proving another share is not held up), and only
+// a right proof on that share clears them. After a handful on one session
+// no more proofs are checked there and the session ends.
 const int ImmediateRefusals = 3;
 const DWORD FirstRefusalDelay = 1000;     // ms
 const DWORD LongestRefusalDelay = 60000;  // ms
-const int MaxRefusals = 7;                // in a row on one session: it ends
-const DWORD AddressRefusalMemory = 600000;  // ms an address's refusals slow its next sessions
+const int MaxWrongProofs = 7;             // on one session, held ones included
+const DWORD AddressRefusalMemory = 600000;  // ms an address's wrong proofs slow its next sessions
+const int MaxShareCounts = 8;             // shares with wrong proofs counted per session
+const int MaxAddressCounts = 64;          // (address, share) pairs counted
+// Other refusals (no such share, permissions, no server, limits) tell a
+// guesser nothing a password protects: they are answered at once, and only
+// their rate is bounded so that share names cannot be listed quickly.
+const int MaxRefusedOpensPerMinute = 60;  // more on one session end it
+const DWORD LimitLogInterval = 60000;     // ms: each limit reached is logged once in this
 const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
 const int MaxQueuedTransactions = 256;    // waiting for one server
 const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
@@ -35,35 +46,43 @@ const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transac
 const DWORD ServerAliveWait = 1000;       // or to show it takes messages
 
 // ---- Served sessions --------------------------------------------------------
-// What this side counts per served session: refusals in a row (a session
-// that keeps being refused is answered ever later, then ended) and the
-// clipboard format names it added to this node's table. Refusals are
-// counted per peer address too, so that new sessions do not start afresh.
+// What this side counts per served session: wrong proofs per share and the
+// proofs held until their delay has passed, refused Opens in the current
+// minute, and the clipboard format names it added to this node's table.
 
-struct DelayedRefusal {
-    DWORD id;
-    UINT code;
-    DWORD dueAt;
+struct ShareCount {
+    char share[ShareNameSize];
+    int wrongProofs;
 };
 
-struct AddressRefusals {
+struct HeldProof {
+    DWORD serial;                 // its conversation's
+    DWORD dueAt;                  // when it is checked
+    char share[ShareNameSize];
+};
+
+struct AddressShareCount {
     DWORD address;
-    int refusals;                 // in a row, unless AddressRefusalMemory passed since the last
+    char share[ShareNameSize];
+    int wrongProofs;              // 0: the entry is free
     DWORD lastAt;
 };
 
 struct ServedSession {
     Session *session;
     DWORD sessionId;
-    int refusals;                 // in a row; a proved conversation starts again at 0
+    ShareCount shares[MaxShareCounts];
+    HeldProof held[MaxWrongProofs];
+    int heldCount;
+    DWORD refusedSince;           // the minute refused Opens are counted in
+    int refusedOpens;
+    bool ending;                  // no more proofs: ends once its held proofs are answered
     int newFormatNames;
-    DelayedRefusal delayed[MaxRefusals];
-    int delayedCount;
 };
 
 static ServedSession servedSessions[AgentMaxSessions];
 static int servedSessionCount;
-static AddressRefusals addressRefusals[AgentMaxSessions];
+static AddressShareCount addressCounts[MaxAddressCounts];
 
 static bool isSessionListed(const Session *session, DWORD id)
 {
@@ -99,43 +118,112 @@ static void sendRefusal(Session *session, DWORD id, UINT code)
     SendFrame(session, &refusal);
 }
 
-static AddressRefusals *refusalsOfAddress(DWORD address)
+bool IsLimitLogDue(DWORD *loggedAt)
 {
-    for (int i = 0; i < AgentMaxSessions; i++)
-        if (addressRefusals[i].refusals && addressRefusals[i].address == address)
-            return &addressRefusals[i];
-    return 0;
+    DWORD now = GetTickCount() | 1;
+    if (*loggedAt && now - *loggedAt < LimitLogInterval)
+        return false;
+    *loggedAt = now;
+    return true;
 }
 
-// The wrong proofs in a row from `address` lately.
-static int recentRefusalsOf(DWORD address, DWORD now)
+// ---- Counts of wrong proofs ---------------------------------------------------
+
+static ShareCount *shareCountOf(ServedSession *served, const char *share, bool make)
 {
-    const AddressRefusals *entry = refusalsOfAddress(address);
-    return entry && now - entry->lastAt < AddressRefusalMemory ? entry->refusals : 0;
+    ShareCount *free = 0;
+    for (int i = 0; i < MaxShareCounts; i++) {
+        ShareCount &count = served->shares[i];
+        if (count.wrongProofs && isSameDdeName(count.share, share))
+            return &count;
+        if (!count.wrongProofs && !free)
+            free = &count;
+    }
+    if (!make)
+        return 0;
+    // Full: the share with the fewest gives its place.
+    if (!free) {
+        free = &served->shares[0];
+        for (int i = 1; i < MaxShareCounts; i++)
+            if (served->shares[i].wrongProofs < free->wrongProofs)
+                free = &served->shares[i];
+    }
+    lstrcpynA(free->share, share, ShareNameSize);
+    free->wrongProofs = 0;
+    return free;
 }
 
-// Counts one more wrong proof from `address`.
-static void countAddressRefusal(DWORD address, DWORD now)
+// Every wrong proof counted on the session, on whatever share.
+static int wrongProofsOf(const ServedSession *served)
 {
-    AddressRefusals *entry = refusalsOfAddress(address);
-    for (int i = 0; i < AgentMaxSessions && !entry; i++)
-        if (!addressRefusals[i].refusals)
-            entry = &addressRefusals[i];
-    for (int i = 0; i < AgentMaxSessions && !entry; i++)
-        if (now - addressRefusals[i].lastAt >= AddressRefusalMemory)
-            entry = &addressRefusals[i];
-    if (!entry)
-        entry = &addressRefusals[now % AgentMaxSessions];
-    if (entry->address != address || now - entry->lastAt >= AddressRefusalMemory)
-        entry->refusals = 0;
+    int total = 0;
+    for (int i = 0; i < MaxShareCounts; i++)
+        total += served->shares[i].wrongProofs;
+    return total;
+}
+
+static AddressShareCount *addressCountOf(DWORD address, const char *share, DWORD now, bool make)
+{
+    AddressShareCount *free = 0, *oldest = &addressCounts[0];
+    for (int i = 0; i < MaxAddressCounts; i++) {
+        AddressShareCount &count = addressCounts[i];
+        if (count.wrongProofs && now - count.lastAt >= AddressRefusalMemory)
+            count.wrongProofs = 0;
+        if (count.wrongProofs && count.address == address && isSameDdeName(count.share, share))
+            return &count;
+        if (!count.wrongProofs && !free)
+            free = &count;
+        if (now - count.lastAt > now - oldest->lastAt)
+            oldest = &count;
+    }
+    if (!make)
+        return 0;
+    AddressShareCount *entry = free ? free : oldest;
     entry->address = address;
-    entry->refusals++;
+    lstrcpynA(entry->share, share, ShareNameSize);
+    entry->wrongProofs = 0;
     entry->lastAt = now;
+    return entry;
 }
 
-// How long the `refusals`th refusal in a row waits.
-static DWORD refusalDelay(int refusals)
+// The wrong proofs a proof for `share` on `served`'s session follows: the
+// session's or its address's, whichever is more.
+static int wrongProofsBefore(ServedSession *served, const char *share, DWORD now)
 {
+    const ShareCount *ofSession = shareCountOf(served, share, false);
+    const AddressShareCount *ofAddress =
+        addressCountOf(served->session->peerAddress, share, now, false);
+    int session = ofSession ? ofSession->wrongProofs : 0;
+    int address = ofAddress ? ofAddress->wrongProofs : 0;
+    return session > address ? session : address;
+}
+
+static void countWrongProof(ServedSession *served, const char *share, DWORD now)
+{
+    if (!served)
+        return;
+    shareCountOf(served, share, true)->wrongProofs++;
+    AddressShareCount *ofAddress = addressCountOf(served->session->peerAddress, share, now, true);
+    ofAddress->wrongProofs++;
+    ofAddress->lastAt = now;
+}
+
+// A right proof on `share` clears what was counted against it, and only that.
+static void clearWrongProofs(ServedSession *served, const char *share, DWORD now)
+{
+    ShareCount *ofSession = served ? shareCountOf(served, share, false) : 0;
+    if (ofSession)
+        ofSession->wrongProofs = 0;
+    AddressShareCount *ofAddress =
+        served ? addressCountOf(served->session->peerAddress, share, now, false) : 0;
+    if (ofAddress)
+        ofAddress->wrongProofs = 0;
+}
+
+// How long the check of a proof that follows `wrongProofs` wrong ones waits.
+static DWORD refusalDelay(int wrongProofs)
+{
+    int refusals = wrongProofs + 1;
     if (refusals <= ImmediateRefusals)
         return 0;
     int doublings = refusals - ImmediateRefusals - 1;
@@ -147,38 +235,35 @@ static bool isDue(DWORD dueAt, DWORD now)
     return (LONG)(now - dueAt) >= 0;
 }
 
-// Refuses an Open or a proof, at once or after the delay its place in a row
-// of refusals gives (refusalDelay), sent from the timer after those waiting
-// already. A session refused MaxRefusals times in a row ends once its
-// refusals are sent (never inside the handling of its frames).
-static void refuseOpen(Session *session, DWORD id, const char *share, UINT code)
+// Refuses an Open (or a conversation that cannot stand) for any reason but
+// a wrong proof: at once. A session refused more than
+// MaxRefusedOpensPerMinute times in a minute ends.
+static void refuseOpen(Session *session, DWORD id, const char *share, UINT code,
+                       bool logged = true)
 {
-    LogEvent("refused: %s asked for share %s: %s", session->node, share, RefusalReason(code));
     ServedSession *served = servedSessionOf(session);
-    if (!served) {
-        sendRefusal(session, id, code);
+    if (served && served->ending)
         return;
-    }
-    // Past the handful the session ends: nothing more is answered.
-    if (++served->refusals > MaxRefusals)
-        return;
+    if (logged)
+        LogEvent("refused: %s asked for share %s: %s", session->node, share,
+                 RefusalReason(code));
     DWORD now = GetTickCount();
-    int fromAddress = recentRefusalsOf(session->peerAddress, now);
-    DWORD delay = refusalDelay(fromAddress > served->refusals ? fromAddress : served->refusals);
-    if (delay == 0 && served->delayedCount == 0) {
-        sendRefusal(session, id, code);
+    if (served && now - served->refusedSince >= 60000) {
+        served->refusedSince = now;
+        served->refusedOpens = 0;
+    }
+    if (served && ++served->refusedOpens > MaxRefusedOpensPerMinute) {
+        LogEvent("ended: %s was refused more than %d conversations within a minute",
+                 session->node, MaxRefusedOpensPerMinute);
+        served->ending = true;
+        EndSessionAfterSending(session, "too many refused conversations");
         return;
     }
-    if (served->delayedCount < MaxRefusals) {
-        DWORD after = served->delayedCount ? served->delayed[served->delayedCount - 1].dueAt : now;
-        DelayedRefusal &delayed = served->delayed[served->delayedCount++];
-        delayed.id = id;
-        delayed.code = code;
-        delayed.dueAt = after + delay;
-    }
+    sendRefusal(session, id, code);
 }
 
 static void checkGrantsIfStoreChanged();
+static void checkHeldProof(DWORD serial);
 
 void CheckServedSessions(DWORD now)
 {
@@ -189,13 +274,17 @@ void CheckServedSessions(DWORD now)
             *served = servedSessions[--servedSessionCount];
             continue;
         }
-        while (served->delayedCount > 0 && isDue(served->delayed[0].dueAt, now)) {
-            sendRefusal(served->session, served->delayed[0].id, served->delayed[0].code);
-            MoveMemory(&served->delayed[0], &served->delayed[1],
-                       --served->delayedCount * sizeof served->delayed[0]);
+        while (served->heldCount > 0 && isDue(served->held[0].dueAt, now)) {
+            DWORD serial = served->held[0].serial;
+            MoveMemory(&served->held[0], &served->held[1],
+                       --served->heldCount * sizeof served->held[0]);
+            checkHeldProof(serial);
+            // Checking may have ended sessions and moved this table's entries.
+            if (i >= servedSessionCount || servedSessions[i].session != served->session)
+                break;
         }
-        if (served->refusals >= MaxRefusals && served->delayedCount == 0)
-            EndSessionSoon(served->session, "too many refused conversations");
+        if (i < servedSessionCount && servedSessions[i].ending && servedSessions[i].heldCount == 0)
+            EndSessionAfterSending(servedSessions[i].session, "too many wrong passwords");
     }
 }
 
@@ -246,15 +335,37 @@ static int servedCountOf(const Session *session, PeerScope scope, bool unprovedO
     return count;
 }
 
+// The bounds of what one peer may hold, each logged once a minute at most
+// when reached (a peer that keeps asking would fill the events otherwise).
+struct OpenLimit {
+    PeerScope scope;
+    bool unprovedOnly;
+    int most;
+    const char *name;
+    DWORD loggedAt;
+};
+static OpenLimit openLimits[] = {
+    {SameSession, false, MaxConversationsPerSession, "conversations per session", 0},
+    {SameNode, false, MaxConversationsPerPeer, "conversations per node", 0},
+    {SameAddress, false, MaxConversationsPerPeer, "conversations per address", 0},
+    {SameSession, true, MaxUnprovedPerSession, "unproved conversations per session", 0},
+    {SameNode, true, MaxUnprovedPerNode, "unproved conversations per node", 0},
+    {SameAddress, true, MaxUnprovedPerAddress, "unproved conversations per address", 0},
+};
+
 void OpenShare(Session *session, const Frame *open)
 {
-    if (servedCountOf(session, SameSession, false) >= MaxConversationsPerSession ||
-        servedCountOf(session, SameNode, false) >= MaxConversationsPerPeer ||
-        servedCountOf(session, SameAddress, false) >= MaxConversationsPerPeer ||
-        servedCountOf(session, SameSession, true) >= MaxUnprovedPerSession ||
-        servedCountOf(session, SameNode, true) >= MaxUnprovedPerNode ||
-        servedCountOf(session, SameAddress, true) >= MaxUnprovedPerAddress) {
-        refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY);
+    ServedSession *served = servedSessionOf(session);
+    // A session past the handful of wrong proofs is ending: nothing more is opened.
+    if (served && served->ending)
+        return;
+    for (OpenLimit &limit : openLimits) {
+        if (servedCountOf(session, limit.scope, limit.unprovedOnly) < limit.most)
+            continue;
+        if (IsLimitLogDue(&limit.loggedAt))
+            LogEvent("refused: %s asked for share %s: no room, %d %s reached",
+                     session->node, open->name, limit.most, limit.name);
+        refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY, false);
         return;
     }
     if (FindConversation(session, open->conversation)) {
@@ -326,23 +437,29 @@ static void refuseConversation(Conversation *conversation, UINT code)
     DeleteConversation(conversation);
 }
 
-static void proveShare(Conversation *conversation, const Frame *proof)
+// Checks the proof the conversation holds: a wrong one is counted and
+// refused at once (its delay, if any, was spent before the check).
+static void checkProof(Conversation *conversation)
 {
+    Session *session = conversation->session;
+    ServedSession *served = servedSessionOf(session);
+    DWORD now = GetTickCount();
     UINT result = GrantShareAccess(&conversation->stored.view, conversation->challenge,
-                                   conversation->session->binding, proof->data,
-                                   &conversation->grant);
+                                   session->binding, conversation->proof, &conversation->grant);
     if (result != NDDE_NO_ERROR) {
-        countAddressRefusal(conversation->session->peerAddress, GetTickCount());
-        refuseConversation(conversation, result);
+        countWrongProof(served, conversation->share, now);
+        LogEvent("refused: %s asked for share %s: %s", session->node,
+                 conversation->share, RefusalReason(result));
+        sendRefusal(session, conversation->id, result);
+        DeleteConversation(conversation);
+        if (served && !served->ending && wrongProofsOf(served) >= MaxWrongProofs) {
+            LogEvent("ended: %s made %d wrong proofs: no more are checked on its session",
+                     session->node, MaxWrongProofs);
+            served->ending = true;
+        }
         return;
     }
-    CopyMemory(conversation->proof, proof->data, ProofLength);
-    ServedSession *served = servedSessionOf(conversation->session);
-    if (served)
-        served->refusals = 0;
-    AddressRefusals *fromAddress = refusalsOfAddress(conversation->session->peerAddress);
-    if (fromAddress)
-        fromAddress->refusals = 0;
+    clearWrongProofs(served, conversation->share, now);
     // An access that grants nothing is answered as such at once: no server
     // is looked for, and the client may ask its user for a password.
     if (!conversation->grant.permissions)
@@ -361,14 +478,81 @@ static void proveShare(Conversation *conversation, const Frame *proof)
         return;
     }
     const char *application = conversation->stored.view.appName;
-    DWORD now = GetTickCount();
+    DWORD startedAt = GetTickCount();
     if ((conversation->grant.permissions & StartApp) &&
-        StartServer(application, conversation->share, now)) {
+        StartServer(application, conversation->share, startedAt)) {
         conversation->state = StartingServer;
-        conversation->startedAt = now;
+        conversation->startedAt = startedAt;
         return;
     }
     refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
+}
+
+// The proofs held on the session for `share`, and when the last of them is due.
+static int heldProofsOn(const ServedSession *served, const char *share, DWORD *lastDue)
+{
+    int count = 0;
+    for (int i = 0; i < served->heldCount; i++)
+        if (isSameDdeName(served->held[i].share, share)) {
+            count++;
+            *lastDue = served->held[i].dueAt;
+        }
+    return count;
+}
+
+// A proof from the client node: checked now, or held unchecked while the
+// session or its address owes a delay for wrong proofs on this share, as
+// if every proof held before it were wrong too.
+static void proveShare(Conversation *conversation, const Frame *proof)
+{
+    if (conversation->proofHeld)
+        return;                   // one proof per conversation
+    CopyMemory(conversation->proof, proof->data, ProofLength);
+    ServedSession *served = servedSessionOf(conversation->session);
+    if (!served) {
+        checkProof(conversation);
+        return;
+    }
+    // Past the handful: not checked, not answered; the session ends.
+    if (served->ending || wrongProofsOf(served) + served->heldCount >= MaxWrongProofs) {
+        if (!served->ending)
+            LogEvent("ended: %s made %d wrong proofs: no more are checked on its session",
+                     conversation->node, MaxWrongProofs);
+        served->ending = true;
+        DeleteConversation(conversation);
+        return;
+    }
+    DWORD now = GetTickCount(), after = now;
+    int held = heldProofsOn(served, conversation->share, &after);
+    DWORD delay = refusalDelay(wrongProofsBefore(served, conversation->share, now) + held);
+    if (delay == 0) {
+        checkProof(conversation);
+        return;
+    }
+    if (!held)
+        after = now;
+    DWORD dueAt = after + delay;
+    // Kept in the order they fall due.
+    int at = served->heldCount;
+    while (at > 0 && (LONG)(served->held[at - 1].dueAt - dueAt) > 0)
+        at--;
+    MoveMemory(&served->held[at + 1], &served->held[at],
+               (served->heldCount - at) * sizeof served->held[0]);
+    served->heldCount++;
+    served->held[at].serial = conversation->serial;
+    served->held[at].dueAt = dueAt;
+    lstrcpynA(served->held[at].share, conversation->share, ShareNameSize);
+    conversation->proofHeld = true;
+}
+
+static void checkHeldProof(DWORD serial)
+{
+    Conversation *conversation = ConversationOfSerial(serial);
+    if (!conversation || !conversation->serving || conversation->state != Proving ||
+        !conversation->proofHeld)
+        return;
+    conversation->proofHeld = false;
+    checkProof(conversation);
 }
 
 // ---- Grants checked again ----------------------------------------------------
@@ -845,7 +1029,7 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
 {
     DWORD serial = conversation->serial;
     if (conversation->state == Proving) {
-        if (now - conversation->startedAt >= ProvingTimeout)
+        if (!conversation->proofHeld && now - conversation->startedAt >= ProvingTimeout)
             refuseConversation(conversation, NDDE_ACCESS_DENIED);
     } else if (conversation->state == StartingServer) {
         bool found;

@@ -154,10 +154,13 @@ void EndSessionSoon(Session *session, const char *reason);
 // SessionClosingTimeout from now).
 void EndSessionAfterSending(Session *session, const char *reason);
 
-// Whether DDE initiates to `node` go unanswered: its last session was
+// Whether DDE initiates to `node` are refused: its last session was
 // refused for presenting another key than its pin, within RefusedNodeMemory,
-// and the pin is still the same.
+// and the pin is still the same. Past that, the memory is forgotten and the
+// next session attempt checks the node's key again.
 bool IsNodeRefused(const char *node);
+// The milliseconds until `node` is checked again (0: it is not refused now).
+DWORD NodeRefusedFor(const char *node);
 
 int SessionCount();
 Session *SessionAt(int index);

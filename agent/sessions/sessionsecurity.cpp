@@ -48,13 +48,24 @@ static void rememberRefusedNode(const char *node, const BYTE pinned[FingerprintL
     entry->refusedAt = now;
 }
 
+DWORD NodeRefusedFor(const char *node)
+{
+    RefusedNode *entry = refusedNodeEntry(node);
+    if (!entry)
+        return 0;
+    BYTE pinned[FingerprintLength];
+    DWORD passed = GetTickCount() - entry->refusedAt;
+    if (passed < RefusedNodeMemory && FindPin(node, pinned) == Pinned &&
+        memcmp(pinned, entry->pinned, FingerprintLength) == 0)
+        return RefusedNodeMemory - passed;
+    // Its time is over or its pin changed: the next session checks its key again.
+    entry->node[0] = 0;
+    return 0;
+}
+
 bool IsNodeRefused(const char *node)
 {
-    const RefusedNode *entry = refusedNodeEntry(node);
-    BYTE pinned[FingerprintLength];
-    return entry && GetTickCount() - entry->refusedAt < RefusedNodeMemory &&
-           FindPin(node, pinned) == Pinned &&
-           memcmp(pinned, entry->pinned, FingerprintLength) == 0;
+    return NodeRefusedFor(node) != 0;
 }
 
 // ---- The handshake -----------------------------------------------------------

@@ -190,6 +190,11 @@ TEST_CASE("a conversation that cannot stand ends with its reason shown")
     DWORD nowhere = dt::runCommand("\\\\NOWHERE-NODE\\NDDE$ NT_NOSERVER$ request Price").exitCode;
     CHECK((nowhere == 3 || nowhere == 5));
     CHECK(agentShows(agent, "node NOWHERE-NODE is unknown"));
+    CHECK(agentShows(agent, "share NT_NOSERVER$ on \\\\NOWHERE-NODE: node unknown"));
+    // No name a node may have: refused, and said so.
+    DWORD unnamed = dt::runCommand("\\\\NODE-NAME-TOO-LONG\\NDDE$ NT_NOSERVER$ request Price").exitCode;
+    CHECK(unnamed == 2);
+    CHECK(agentShows(agent, "refused: share NT_NOSERVER$ at \\\\NODE-NAME-TOO-LONG\\NDDE$: that is no node name"));
     // Not a Network DDE name: nobody answers.
     CHECK(dt::runCommand("\\\\NODEA\\OTHER NT_NOSERVER$ request Price").exitCode == 2);
 }

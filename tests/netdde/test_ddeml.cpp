@@ -33,9 +33,10 @@ struct ShareConversation {
     DWORD instance;
     HCONV conversation = NULL;
 
-    ShareConversation(DdemlClient &client, const char *share) : instance(client.instance)
+    ShareConversation(DdemlClient &client, const char *share, const char *through = nullptr)
+        : instance(client.instance)
     {
-        std::string application = std::string("\\\\") + Node + "\\NDDE$";
+        std::string application = through ? through : std::string("\\\\") + Node + "\\NDDE$";
         HSZ service = DdeCreateStringHandleA(instance, application.c_str(), CP_WINANSI);
         HSZ topic = DdeCreateStringHandleA(instance, share, CP_WINANSI);
         conversation = DdeConnect(instance, service, topic, NULL);
@@ -82,6 +83,18 @@ struct ShareConversation {
         return result != NULL && (status & DDE_FACK) != 0;
     }
     bool poke(const char *item, const std::string &value) { return transact(XTYP_POKE, item, value); }
+    // Starts a hot link (XTYP_ADVSTART) or a warm one (with XTYPF_NODATA), or ends it.
+    bool link(const char *item, UINT type) { return linkTransaction(item, type); }
+    bool unlink(const char *item) { return linkTransaction(item, XTYP_ADVSTOP); }
+    bool linkTransaction(const char *item, UINT type)
+    {
+        HSZ name = DdeCreateStringHandleA(instance, item, CP_WINANSI);
+        DWORD status = 0;
+        HDDEDATA result = DdeClientTransaction(NULL, 0, conversation, name, CF_TEXT, type,
+                                               20000, &status);
+        DdeFreeStringHandle(instance, name);
+        return result != NULL;
+    }
     bool execute(const std::string &command) { return transact(XTYP_EXECUTE, nullptr, command); }
 
     bool isConnected()
@@ -189,4 +202,74 @@ TEST_CASE("a share's conversations open again after the server or the node ended
     CHECK(server.close());
     CHECK(dt::fileText(logPath) == "execute [terminate]\r\npoke OTHER=2\r\npoke OTHER=2\r\n");
     DeleteFileA(logPath.c_str());
+}
+
+TEST_CASE("after a run of ordinary use a new conversation on an open share is answered at once")
+{
+    pt::TestShare items = serverShare("NT_RUNITEMS$", Request | Poke);
+    items.firstItem = "Price";
+    items.items = {{"Volume", Request}};
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_RUN$", Request | Advise | Poke | Execute),
+                        serverShare("NT_RUNNARROW$", Request), items,
+                        ddemlShare("NT_RUNDDEML$", "QUOTES")},
+                       "/rate:50 /item:Price=1 /item:Volume=2 /item:Other=3"));
+    DdemlServer server;
+    REQUIRE(server.start("QUOTES", dt::tempPath("netdde-ddeml-run.log")));
+    // One DDEML client for the whole run, as a program that uses the node all day.
+    DdemlClient client;
+    auto answered = [&](const ShareConversation &conversation) {
+        if (!conversation.conversation)
+            for (const std::string &line : agentLines(node.agent))
+                MESSAGE(line);
+        return conversation.conversation != NULL;
+    };
+
+    // Hot and warm links, then a server that ends its conversation under a link.
+    for (UINT type : {(UINT)XTYP_ADVSTART, (UINT)(XTYP_ADVSTART | XTYPF_NODATA)}) {
+        ShareConversation linked(client, "NT_RUN$");
+        REQUIRE(answered(linked));
+        CHECK(linked.link("Counter", type));
+        linked.unlink("Counter");
+    }
+    {
+        ShareConversation linked(client, "NT_RUNDDEML$");
+        REQUIRE(answered(linked));
+        CHECK(linked.link("Price", XTYP_ADVSTART));
+        PostMessageA(FindWindowA("NetDdeDdemlServer", DdemlService), WM_APP + 2, 0, 0);
+
+    }
+    {
+        ShareConversation ended(client, "NT_RUNDDEML$");
+        REQUIRE(answered(ended));
+        CHECK(ended.execute("[terminate]"));
+    }
+    // Initiates in either case; transactions the shares refuse, item lists among them.
+    for (const char *share : {"nt_runnarrow$", "NT_RUNNARROW$"}) {
+        ShareConversation narrow(client, share, "\\\\nodea\\ndde$");
+        REQUIRE(answered(narrow));
+        CHECK(narrow.requestText("Price") == "1");
+        CHECK(!narrow.poke("Price", "5"));
+        CHECK(!narrow.execute("[refused]"));
+        CHECK(!narrow.link("Price", XTYP_ADVSTART));
+    }
+    {
+        ShareConversation listed(client, "NT_RUNITEMS$");
+        REQUIRE(answered(listed));
+        CHECK(!listed.poke("Volume", "7"));
+        CHECK(listed.requestText("Other") == "(refused)");
+        CHECK(listed.requestText("Volume") == "2");
+    }
+    {
+        ShareConversation refused(client, "NT_RUNDDEML$");
+        REQUIRE(answered(refused));
+        CHECK(!refused.poke("Refused", "no"));
+        CHECK(refused.requestText("Price") == "1");
+    }
+
+    // At once: a new conversation on a share that answered before.
+    ShareConversation conversation(client, "NT_RUN$");
+    REQUIRE(answered(conversation));
+    CHECK(conversation.requestText("Price") == "1");
+    CHECK(server.close());
 }

@@ -7,6 +7,7 @@
 
 #include <doctest/doctest.h>
 
+#include <map>
 #include <vector>
 
 using namespace nt;
@@ -121,9 +122,11 @@ TEST_CASE("a relay with a key of its own is refused once the node is pinned: no 
     REQUIRE(!relayKey.empty());
     CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " presents key " + relayKey));
     CHECK(agentShows(node.agent, std::string("node ") + TappedNode + " is pinned to key " + agentKey));
-    // The initiates that follow are not answered at all.
+    // The initiates that follow are not answered at all, and the agent says until when.
     dt::CommandRun second = requestThroughTap("NT_PINNED$");
     CHECK(second.output.find("no DDE server answered") != std::string::npos);
+    CHECK(agentShows(node.agent, std::string("refused: share NT_PINNED$ at \\\\") + TappedNode +
+                                     ": node refused for its key until "));
     REQUIRE(relay.finish());
     CHECK(relay.connections >= 1);
     CHECK(relay.handshakesCompleted == 0);
@@ -252,6 +255,143 @@ TEST_CASE("wrong proofs on one session are answered ever later, then the session
     CHECK(answerToProof(again, 1, proof, 90000) == FrameRefused);
     CHECK(GetTickCount() - start > answeredIn[count - 1]);
     CHECK(otherTook < answeredIn[count - 1]);
+}
+
+namespace {
+
+// A peer that sends its proofs without waiting for their answers, and
+// notes each answer (Opened or Refused) as it comes, with its time.
+struct Prover {
+    tp::TlsPeer peer;
+    struct Answer {
+        BYTE kind = 0;
+        DWORD at = 0;
+    };
+    std::map<DWORD, Answer> answers;
+
+    bool note(const Frame &frame)
+    {
+        if (frame.kind != FrameOpened && frame.kind != FrameRefused)
+            return false;
+        answers[frame.conversation] = {frame.kind, GetTickCount()};
+        return true;
+    }
+    // Opens `share` as conversation `id` and sends the proof of `password`,
+    // noting the answers that come meanwhile.
+    bool prove(DWORD id, const char *share, const char *password)
+    {
+        Frame open;
+        InitFrame(&open, FrameOpen, id);
+        open.word = OpenConnectOnly;
+        lstrcpyA(open.name, share);
+        if (!peer.sendFrame(open))
+            return false;
+        Frame frame;
+        while (peer.readFrame(&frame, 10000)) {
+            if (note(frame) || frame.kind != FrameChallenge || frame.conversation != id)
+                continue;
+            BYTE proof[ProofLength];
+            if (!ProveBoundPassword(password, frame.data, share, peer.binding(), proof))
+                return false;
+            Frame proving;
+            InitFrame(&proving, FrameProof, id);
+            proving.data = proof;
+            proving.dataLength = ProofLength;
+            return peer.sendFrame(proving);
+        }
+        return false;
+    }
+    // Waits until conversation `id` is answered (at most `timeout` ms).
+    bool awaitAnswer(DWORD id, DWORD timeout)
+    {
+        DWORD start = GetTickCount();
+        Frame frame;
+        while (!answers.count(id) && GetTickCount() - start < timeout)
+            if (peer.readFrame(&frame, 1000))
+                note(frame);
+            else if (peer.closedByAgent())
+                break;
+        return answers.count(id) != 0;
+    }
+};
+
+} // namespace
+
+TEST_CASE("a right proof is checked no sooner than a wrong one would be answered")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_WAITED$", Request, "RIGHTWORD"),
+                        serverShare("NT_OPENED$", Request)}, nullptr));
+    unsigned short port = node.agent.port();
+
+    // Five wrong proofs sent without reading their answers, then the right one.
+    Prover hasty;
+    REQUIRE(greet(hasty.peer, port, "HASTY", "127.0.0.5"));
+    DWORD start = GetTickCount();
+    for (DWORD id = 1; id <= 6; id++)
+        REQUIRE(hasty.prove(id, "NT_WAITED$", id <= 5 ? "WRONG" : "RIGHTWORD"));
+    REQUIRE(hasty.awaitAnswer(6, 60000));
+    for (DWORD id = 1; id <= 5; id++) {
+        CAPTURE(id);
+        REQUIRE(hasty.awaitAnswer(id, 10000));
+        CHECK(hasty.answers[id].kind == FrameRefused);
+    }
+    CHECK(hasty.answers[6].kind == FrameOpened);
+    CHECK(hasty.answers[6].at >= hasty.answers[5].at);
+    // The 4th and 5th refusals waited one and two seconds.
+    CHECK(hasty.answers[6].at - start >= 3000);
+
+    // Three wrong proofs, a proof on a share without a password, one more
+    // wrong proof: it still waits the first delay.
+    Prover mixed;
+    REQUIRE(greet(mixed.peer, port, "MIXED", "127.0.0.6"));
+    for (DWORD id = 1; id <= 3; id++) {
+        REQUIRE(mixed.prove(id, "NT_WAITED$", "WRONG"));
+        REQUIRE(mixed.awaitAnswer(id, 10000));
+        CHECK(mixed.answers[id].kind == FrameRefused);
+    }
+    REQUIRE(mixed.prove(4, "NT_OPENED$", ""));
+    REQUIRE(mixed.awaitAnswer(4, 10000));
+    CHECK(mixed.answers[4].kind == FrameOpened);
+    DWORD sent = GetTickCount();
+    REQUIRE(mixed.prove(5, "NT_WAITED$", "WRONG"));
+    REQUIRE(mixed.awaitAnswer(5, 10000));
+    CHECK(mixed.answers[5].kind == FrameRefused);
+    CHECK(mixed.answers[5].at - sent >= 1000);
+}
+
+TEST_CASE("after a handful of wrong proofs no proof is checked on the session; a neighbour proving another share is not held up")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_HANDFUL$", Request, "RIGHTWORD"),
+                        serverShare("NT_NEIGHBOUR$", Request, "OTHERWORD")}, nullptr));
+    unsigned short port = node.agent.port();
+    Prover guesser;
+    REQUIRE(greet(guesser.peer, port, "HANDFUL", "127.0.0.7"));
+    DWORD id = 1;
+    for (; id <= 7; id++) {
+        CAPTURE(id);
+        REQUIRE(guesser.prove(id, "NT_HANDFUL$", "WRONG"));
+        REQUIRE(guesser.awaitAnswer(id, 30000));
+        CHECK(guesser.answers[id].kind == FrameRefused);
+    }
+    // The right password now: never opened, and the session ends.
+    if (guesser.prove(id, "NT_HANDFUL$", "RIGHTWORD"))
+        guesser.awaitAnswer(id, 20000);
+    CHECK(guesser.answers.count(id) == 0);
+    Frame frame;
+    DWORD start = GetTickCount();
+    while (!guesser.peer.closedByAgent() && GetTickCount() - start < 30000)
+        guesser.peer.readFrame(&frame, 1000);
+    CHECK(guesser.peer.closedByAgent());
+    CHECK(agentShows(node.agent, "HANDFUL made 7 wrong proofs: no more are checked on its session"));
+
+    // Behind the same address, another share's right password opens at once.
+    Prover neighbour;
+    REQUIRE(greet(neighbour.peer, port, "NEIGHBOUR", "127.0.0.7"));
+    REQUIRE(neighbour.prove(1, "NT_NEIGHBOUR$", "OTHERWORD"));
+    REQUIRE(neighbour.awaitAnswer(1, 10000));
+    CHECK(neighbour.answers[1].kind == FrameOpened);
 }
 
 TEST_CASE("a node of protocol 1 is refused in clear, and the agent says so")

@@ -154,6 +154,13 @@ TEST_CASE("unproved conversations are bounded per session, per node and per peer
         CHECK(first.open(id, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
     CHECK(first.open(5, "NT_GUARDED$", nullptr, &code) == FrameRefused);
     CHECK(code == NDDE_OUT_OF_MEMORY);
+    CHECK(first.open(7, "NT_GUARDED$", nullptr, &code) == FrameRefused);
+    // Each limit names itself, once a minute however often it is reached.
+    CHECK(agentShows(node.agent, "SILENT asked for share NT_GUARDED$: no room, 4 unproved conversations per session reached"));
+    int limitLines = 0;
+    for (const std::string &line : agentLines(node.agent))
+        limitLines += line.find("unproved conversations per session reached") != std::string::npos;
+    CHECK(limitLines == 1);
     // The same node name on more sessions: a few more, then none.
     REQUIRE(second.greet(port, "SILENT"));
     for (DWORD id = 1; id <= 4; id++)
@@ -193,33 +200,45 @@ TEST_CASE("unproved conversations are bounded per session, per node and per peer
     CHECK(first.open(6, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
 }
 
-TEST_CASE("a session that keeps being refused is answered ever later, then ended")
+TEST_CASE("refusals other than wrong proofs are answered at once; a session that makes too many in a minute ends")
 {
     Winsock winsock;
     ServedNode node;
     REQUIRE(node.start({serverShare("NT_PRESENT$", Request, "KEY")}, nullptr));
     unsigned short port = node.agent.port();
 
-    RawPeer guesser;
-    REQUIRE(guesser.greet(port, "GUESSER"));
-    const int opens = 12;
-    for (DWORD id = 1; id <= (DWORD)opens; id++) {
+    // Missing shares, one after another as a user who mistypes: the fifth is
+    // answered as soon as the first was.
+    RawPeer prober;
+    REQUIRE(prober.greet(port, "PROBER", "127.0.0.9"));
+    DWORD took[5];
+    for (DWORD id = 1; id <= 5; id++) {
+        std::string share = "NT_TYPO" + std::to_string(id) + "$";
+        WORD code = 0;
+        DWORD start = GetTickCount();
+        CHECK(prober.open(id, share.c_str(), nullptr, &code, 0, 30000) == FrameRefused);
+        took[id - 1] = GetTickCount() - start;
+        CHECK(code == NDDE_SHARE_NOT_EXIST);
+    }
+    CHECK(took[4] < took[0] + 900);
+
+    // A stream of them: answered until more than the minute's bound, then the session ends.
+    const DWORD opens = 80;
+    for (DWORD id = 6; id < 6 + opens; id++) {
         Frame open;
         InitFrame(&open, FrameOpen, id);
         lstrcpyA(open.name, "NT_ABSENT$");
-        REQUIRE(guesser.send(open));
+        REQUIRE(prober.send(open));
     }
-    // The first few at once, the rest later; then the session ends.
-    int refusedAtOnce = 0;
+    int refused = 0;
     Frame frame;
-    while (guesser.receive(&frame, 500))
-        refusedAtOnce += frame.kind == FrameRefused;
-    CHECK(refusedAtOnce >= 1);
-    CHECK(refusedAtOnce < opens);
     DWORD start = GetTickCount();
-    while (!guesser.closedByAgent() && GetTickCount() - start < 30000)
-        guesser.receive(&frame, 1000);
-    CHECK(guesser.closedByAgent());
+    while (!prober.closedByAgent() && GetTickCount() - start < 30000)
+        if (prober.receive(&frame, 1000))
+            refused += frame.kind == FrameRefused;
+    CHECK(prober.closedByAgent());
+    CHECK(refused + 5 == 60);
+    CHECK(agentShows(node.agent, "PROBER was refused more than 60 conversations within a minute"));
 
     // Others are served as before.
     RawPeer other;
