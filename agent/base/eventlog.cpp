@@ -23,6 +23,7 @@ static EventRing security = {securityEvents, SecurityEventCount, 0, 0};
 static bool stateChanged = true;
 static char logPath[MAX_PATH];
 static DWORD logLimit = DefaultLogFileLimit;
+static HANDLE logFile = INVALID_HANDLE_VALUE;
 
 static void addToRing(EventRing *ring, const SYSTEMTIME &now, const char *text)
 {
@@ -35,7 +36,9 @@ static void addToRing(EventRing *ring, const SYSTEMTIME &now, const char *text)
     stateChanged = true;
 }
 
-// The log file, opened for appending; INVALID_HANDLE_VALUE when it cannot be.
+// The log file, kept open for appending (shared, so that it can be read
+// meanwhile; Windows 95 knows no sharing for deletion); INVALID_HANDLE_VALUE
+// when it cannot be opened, and it is tried again at the next line.
 static HANDLE openLogFile()
 {
     HANDLE file = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
@@ -45,9 +48,16 @@ static HANDLE openLogFile()
     return file;
 }
 
+static void closeLogFile()
+{
+    if (logFile != INVALID_HANDLE_VALUE)
+        CloseHandle(logFile);
+    logFile = INVALID_HANDLE_VALUE;
+}
+
 // Appends the line to the log file, first moving a file that the line would
-// take past its bound to `path`.1. A file that cannot be opened loses only
-// this line, not the window's copy.
+// take past its bound to `path`.1. A file that cannot be opened or written
+// loses only this line, not the window's copy.
 static void writeToFile(const SYSTEMTIME &now, const char *tag, const char *text)
 {
     if (!logPath[0])
@@ -59,23 +69,24 @@ static void writeToFile(const SYSTEMTIME &now, const char *tag, const char *text
     length = lstrlenA(line);
     lstrcpyA(line + length, "\r\n");
     length += 2;
-    HANDLE file = openLogFile();
-    if (file == INVALID_HANDLE_VALUE)
+    if (logFile == INVALID_HANDLE_VALUE)
+        logFile = openLogFile();
+    if (logFile == INVALID_HANDLE_VALUE)
         return;
-    DWORD size = GetFileSize(file, 0);
+    DWORD size = GetFileSize(logFile, 0);
     if (size != INVALID_FILE_SIZE && size > 0 && size + length > logLimit) {
-        CloseHandle(file);
+        closeLogFile();
         char older[MAX_PATH + 2];
         wsprintfA(older, "%s.1", logPath);
         DeleteFileA(older);
         MoveFileA(logPath, older);
-        file = openLogFile();
-        if (file == INVALID_HANDLE_VALUE)
+        logFile = openLogFile();
+        if (logFile == INVALID_HANDLE_VALUE)
             return;
     }
     DWORD written;
-    WriteFile(file, line, length, &written, 0);
-    CloseHandle(file);
+    if (!WriteFile(logFile, line, length, &written, 0) || written != (DWORD)length)
+        closeLogFile();
 }
 
 static void logTo(EventRing *ring, const char *tag, const char *format, va_list arguments)
@@ -143,6 +154,7 @@ const char *RecentSecurityEvent(int index)
 
 void SetLogFile(const char *path, DWORD limit)
 {
+    closeLogFile();
     lstrcpynA(logPath, path, sizeof logPath);
     logLimit = limit > SmallestLogFileLimit ? limit : SmallestLogFileLimit;
 }

@@ -10,9 +10,10 @@
 // nddeagent.log beside the program); once a line would take it past its
 // bound (REG_DWORD value "LogFileLimit" in bytes, default 1 MB, at least
 // 4 KB) it is renamed to the same name with ".1" added, replacing the one
-// before, and a new file is begun. The file is opened for each line and
-// closed again, so that it can be read, moved or deleted while the agent
-// runs; a line that cannot be written there is still kept for the window.
+// before, and a new file is begun. The file can be read while the agent
+// holds it; a line that cannot be written
+// there (the file cannot be opened) is still kept for the window, and the
+// file is tried again at the next line.
 #ifndef EVENTLOG_H
 #define EVENTLOG_H
 

@@ -69,7 +69,7 @@ TEST_CASE("each event goes to the log file on a line of its own, with its date a
     LogFile log("eventlog-lines.log", DefaultLogFileLimit);
     LogEvent("session %08lX from %s", 0x80000001UL, "NODEB");
     LogSecurityEvent("node %s pinned at first contact", "NODEB");
-    std::string text = fileText(log.path);
+    std::string text = fileText(log.path);      // read while the agent holds it
     SYSTEMTIME now;
     GetLocalTime(&now);
     char date[16];
@@ -107,18 +107,23 @@ TEST_CASE("the log file rolls over to .1 at its bound, and stays under it")
 
 TEST_CASE("a line written while the log file cannot be opened is still shown")
 {
-    LogFile log("eventlog-locked.log", DefaultLogFileLimit);
-    LogEvent("before the file is held");
-    HANDLE held = CreateFileA(log.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
-    REQUIRE(held != INVALID_HANDLE_VALUE);
-    LogEvent("while the file is held");
-    CloseHandle(held);
-    LogEvent("after the file is free again");
-    CHECK(windowHolds("while the file is held"));
-    std::string text = fileText(log.path);
-    CHECK(text.find("before the file is held") != std::string::npos);
-    CHECK(text.find("while the file is held") == std::string::npos);
-    CHECK(text.find("after the file is free again") != std::string::npos);
+    // A log file in a folder that is not there yet: no line can be written
+    // until it is made.
+    std::string folder = tempPath("eventlog-folder");
+    std::string path = folder + "\\agent.log";
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(folder.c_str());
+    SetLogFile(path.c_str(), DefaultLogFileLimit);
+    LogEvent("while the file cannot be opened");
+    CHECK(windowHolds("while the file cannot be opened"));
+    REQUIRE(CreateDirectoryA(folder.c_str(), 0));
+    LogEvent("once the file can be opened");
+    SetLogFile("", 0);
+    std::string text = fileText(path);
+    CHECK(text.find("while the file cannot be opened") == std::string::npos);
+    CHECK(text.find("once the file can be opened") != std::string::npos);
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(folder.c_str());
 }
 
 TEST_CASE("security events are kept apart: ordinary events never push them out")
