@@ -19,8 +19,9 @@
 //
 // /fingerprint writes this node's fingerprint (identity.h) to standard
 // output, making the node's key pair if it has none; /forget:NODE drops the
-// fingerprint pinned for NODE. Neither starts the agent; both work while an
-// agent runs.
+// fingerprint pinned for NODE, whether it was pinned as a node this one
+// called or as a client node it served, so that NODE may come back with a
+// new key. Neither starts the agent; both work while an agent runs.
 //
 // Exit codes: 0 after the window is closed, 1 when another agent runs,
 // 2 when the port cannot be opened, 3 when the window cannot be made,
@@ -80,12 +81,20 @@ static void drawState()
                   session->incoming ? "from" : "to", session->node, session->id,
                   ConversationCountOn(session), session->state == SessionReady ? "" : " (opening)");
         addLine(line);
+        if (session->incoming) {
+            FormatFingerprint(session->peerKey, fingerprint);
+            wsprintfA(line, "      key %s", fingerprint);
+            addLine(line);
+        }
     }
     for (int i = 0; DescribeReconnectingNode(i, line, sizeof line); i++)
         addLine(line);
     addLine("Conversations:");
     for (int i = 0; DescribeConversation(i, line, sizeof line); i++)
         addLine(line);
+    addLine("Security events:");
+    for (int i = 0; i < RecentSecurityEventCount(); i++)
+        addLine(RecentSecurityEvent(i));
     addLine("Last events:");
     for (int i = 0; i < RecentEventCount(); i++)
         addLine(RecentEvent(i));
@@ -369,6 +378,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     HANDLE running = CreateMutexA(0, FALSE, AgentRunningMutex);
     if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
         return 1;
+    ReadLogFileSetting();
     // The node's key pair before the port: nobody is let in to a session
     // this agent could not secure.
     const char *failure;
@@ -392,6 +402,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
                                       CW_USEDEFAULT, CW_USEDEFAULT, 560, 300, 0, 0, instance, 0);
     if (!AgentWindowHandle || !WatchListener())
         return 3;
+    LogEvent("agent started: node %s, port %u", OwnNodeName, OwnPort);
     drawState();
     ShowWindow(AgentWindowHandle, show);
 

@@ -39,6 +39,13 @@ const int AgentMaxSessions = 128;                         // served at once
 const int AgentMaxSessionsPerAddress = 32;                // served for one peer address
 const int AgentMaxOutgoingSessions = 128;                 // to other nodes, apart from those
 const int AgentMaxConnections = 64;                       // per session
+// Connections from one address that may wait to greet at once; the rest are
+// refused before any TLS work.
+const int AgentMaxUngreetedPerAddress = 4;
+// Handshakes one address may start at once, then each second: a connection
+// over that rate waits for its turn, unread, within its time to greet.
+const int AgentHandshakeBurst = 16;
+const int AgentHandshakesPerSecond = 8;
 
 // ---- Partner to agent: WM_COPYDATA ----------------------------------------
 // The partner sends WM_COPYDATA to the agent's window with SendMessageTimeout
@@ -78,7 +85,8 @@ struct AgentConnection {
 // ---- Connections over TCP ---------------------------------------------------
 // A connection that has no session AgentGreetingTimeout (deadlines.h) after
 // it was made is closed; while every place is taken, a new connection takes
-// the place of the longest-waiting one without a session. A greeting while
+// the place of the longest-waiting one without a session. No handshake is
+// run for a connection whose peer has closed it already. A greeting while
 // every place of sessions (or of sessions from its address) is taken takes
 // the place of the session idle longest without a conversation.
 // A served session that holds no conversation for ServedIdleTimeout ends.

@@ -10,8 +10,9 @@
 #include "relay.h"
 
 // Conversations served at once, and those waiting for their proof: per
-// session, per client node name and per peer address (a peer may greet with
-// many names), so that no one peer takes every slot.
+// session, per client node (its key, whatever name it greets with) and per
+// peer address, so that no one peer takes every slot, and a peer that
+// claims another node's name never counts against that node.
 const int MaxConversationsPerSession = 256;
 const int MaxConversationsPerPeer = 512;
 const int MaxUnprovedPerSession = 4;
@@ -328,7 +329,7 @@ static int servedCountOf(const Session *session, PeerScope scope, bool unprovedO
         if (!conversation->serving || !of || (unprovedOnly && !isUnproved(conversation)))
             continue;
         if (scope == SameSession ? of == session
-            : scope == SameNode ? isSameNodeName(of->node, session->node)
+            : scope == SameNode ? memcmp(of->peerKey, session->peerKey, FingerprintLength) == 0
                                 : of->peerAddress == session->peerAddress)
             count++;
     }

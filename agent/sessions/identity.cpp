@@ -252,12 +252,17 @@ bool LoadNodeIdentity(const char *keyPath, NodeIdentity *identity, const char **
 
 // ---- Pins ------------------------------------------------------------------
 
-// A node name that can name a subkey: 1 to 15 characters, no backslash.
 PinLookup FindPin(const char *node, BYTE fingerprint[FingerprintLength])
 {
     HKEY key;
-    if (!OpenNodeKey(node, KEY_READ, &key))
+    LONG opened = OpenNodeKey(node, KEY_READ, &key);
+    // A name that cannot name a key is never pinned (nor can it be).
+    if (opened == ERROR_FILE_NOT_FOUND || opened == ERROR_INVALID_NAME)
         return NoPin;
+    // A key that is there but cannot be read (its access, a damaged hive)
+    // might hold a pin: the node is not taken on trust.
+    if (opened != ERROR_SUCCESS)
+        return PinUnreadable;
     char text[FingerprintTextSize * 2];
     DWORD type = 0, size = sizeof text - 1;
     LONG result = RegQueryValueExA(key, FingerprintValue, 0, &type, (BYTE *)text, &size);
@@ -287,7 +292,7 @@ bool PinNode(const char *node, const BYTE fingerprint[FingerprintLength])
 bool ForgetPin(const char *node)
 {
     HKEY key;
-    if (!OpenNodeKey(node, KEY_READ | KEY_WRITE, &key))
+    if (OpenNodeKey(node, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS)
         return false;
     bool forgotten = RegDeleteValueA(key, FingerprintValue) == ERROR_SUCCESS;
     RegCloseKey(key);

@@ -52,8 +52,9 @@ bool ParseFingerprint(const char *text, BYTE fingerprint[FingerprintLength]);
 
 enum PinLookup { NoPin, Pinned, PinUnreadable };
 
-// The fingerprint pinned for `node`. PinUnreadable: a value is there but is
-// no fingerprint; the node must then be refused, as it cannot be verified.
+// The fingerprint pinned for `node`. PinUnreadable: the node's key or its
+// value is there but cannot be read, or is no fingerprint; the node must
+// then be refused, as it cannot be verified.
 PinLookup FindPin(const char *node, BYTE fingerprint[FingerprintLength]);
 // Pins `node` at first use. False when it cannot be stored, or when a pin
 // exists already (a pin is never replaced; only forgotten).

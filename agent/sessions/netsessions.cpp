@@ -488,6 +488,11 @@ static void greetClient(Session *session, const Frame *hello)
         refuseSession(session, NDDE_INVALID_PARAMETER, "not a node name");
         return;
     }
+    const char *keyRefusal = CheckClientKey(session, hello->name);
+    if (keyRefusal) {
+        refuseSession(session, NDDE_ACCESS_DENIED, keyRefusal);
+        return;
+    }
     if (!makeRoomForSession(session->peerAddress)) {
         refuseSession(session, NDDE_OUT_OF_MEMORY, "no room for another session");
         return;
@@ -503,7 +508,9 @@ static void greetClient(Session *session, const Frame *hello)
     welcome.data = id;
     welcome.dataLength = sizeof id;
     SendFrame(session, &welcome);
-    LogEvent("session %08lX from %s", session->id, session->node);
+    char key[FingerprintTextSize];
+    FormatFingerprint(session->peerKey, key);
+    LogEvent("session %08lX from %s, key %s", session->id, session->node, key);
     ShowAgentState();
 }
 
@@ -703,7 +710,8 @@ static const char *takePlaintext(Session *session)
 }
 
 // Bytes from the socket: a served connection's first ones tell TLS from a
-// protocol-1 Hello. The reason the session ends, or null.
+// protocol-1 Hello. A served handshake is run once everything the socket
+// holds has been read (securingServed). The reason the session ends, or null.
 static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
 {
     if (session->incoming && !session->heardFrom && StartsAsTls(bytes, count) &&
@@ -714,7 +722,7 @@ static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
         return AppendBytes(&session->received, bytes, count) ? 0 : "out of memory";
     if (!FeedChannel(session->channel, bytes, count))
         return "out of memory";
-    if (session->state != SessionSecuring)
+    if (session->state != SessionSecuring || session->incoming)
         return 0;
     const char *failure = AdvanceHandshake(session);
     sendQueued(session);
@@ -730,6 +738,24 @@ static bool holdsEnoughReceived(const Session *session)
     const ByteBuffer &buffer = session->received;
     return buffer.length - buffer.start >= ReadAhead && !session->unwantedPending &&
            holdsWholeFrame(session);
+}
+
+// Whether a served connection is in its TLS handshake.
+static bool securingServed(const Session *session)
+{
+    return session->incoming && session->state == SessionSecuring && session->channel;
+}
+
+// A served handshake goes on with what was read, once the connection has
+// its address's turn; none is run for a peer that has closed already (its
+// bytes were replayed, or it gave up), nor while it waits for its turn.
+static const char *advanceServedHandshake(Session *session, const char *closing)
+{
+    if (closing || !securingServed(session) || !TakeHandshakeTurn(session))
+        return closing;
+    const char *failure = AdvanceHandshake(session);
+    sendQueued(session);
+    return failure;
 }
 
 // Reads what arrived (as far as the budget allows), then handles the frames.
@@ -768,8 +794,13 @@ static void receive(Session *session)
             break;
         session->lastReceived = GetTickCount();
         closing = arrived(session, chunk, count);
-        drained = (DWORD)count < wanted;
+        // A handshake reads on until the socket is empty or closed, so that
+        // a peer that sent its bytes and left is seen to have left.
+        drained = (DWORD)count < wanted && !securingServed(session);
     }
+    closing = advanceServedHandshake(session, closing);
+    if (!closing && session->incoming && session->state == SessionGreeting)
+        closing = takePlaintext(session);   // a Hello that came with the handshake's end
     if (session->received.length - session->received.start >= BehindMark)
         session->behind = true;
     DWORD serial = session->serial;
@@ -852,6 +883,8 @@ void CheckSessions()
             if (now - session->startedAt >= AgentGreetingTimeout)
                 EndSessionSoon(session, session->incoming ? "no greeting within 10 s"
                                                           : "the node did not answer within 10 s");
+            else if (session->awaitingTurn)
+                continueLater(session);     // its handshake may have its turn now
             continue;
         }
         // A node that stops answering ends the conversations through it in

@@ -29,6 +29,14 @@ struct Session {
     char node[MaxNodeNameLength + 1];  // the other node
     DWORD id;                      // the session id (given by the serving node)
     DWORD peerAddress;             // the other end's IPv4 address, network order
+    // Served: the client's key (its certificate's fingerprint), known once
+    // the handshake is over. A client node is this key: the per-node limits
+    // count by it, and a name once met with one key is refused with another.
+    BYTE peerKey[FingerprintLength];
+    // Served, while securing: the handshake has begun (it took its
+    // address's turn), or waits for a turn (it is not read meanwhile).
+    bool handshakeStarted;
+    bool awaitingTurn;
     // Its buffers, and the queues of its conversations (which free them
     // before sessionEnds returns). `received` holds plaintext from the
     // channel, `toSend` frames not yet handed to the channel, which encrypts

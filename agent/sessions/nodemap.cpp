@@ -36,11 +36,12 @@ void NodeMapAddress(const char *node, char *host, int size)
     RegCloseKey(key);
 }
 
-bool OpenNodeKey(const char *node, REGSAM access, HKEY *key)
+LONG OpenNodeKey(const char *node, REGSAM access, HKEY *key)
 {
     char path[NodeKeyPathSize];
-    return nodeKeyPath(node, path) &&
-           RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key) == ERROR_SUCCESS;
+    if (!nodeKeyPath(node, path))
+        return ERROR_INVALID_NAME;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key);
 }
 
 bool CreateNodeKey(const char *node, HKEY *key)
@@ -54,7 +55,7 @@ bool CreateNodeKey(const char *node, HKEY *key)
 void DropNodeKeyIfEmpty(const char *node)
 {
     HKEY key;
-    if (!OpenNodeKey(node, KEY_READ, &key))
+    if (OpenNodeKey(node, KEY_READ, &key) != ERROR_SUCCESS)
         return;
     DWORD subkeys = 1, values = 1;
     RegQueryInfoKeyA(key, 0, 0, 0, &subkeys, 0, 0, &values, 0, 0, 0, 0);
@@ -70,7 +71,7 @@ void DropNodeKeyIfEmpty(const char *node)
 DWORD NodeSetting(const char *node, const char *name, DWORD defaultValue, DWORD maxValue)
 {
     HKEY key;
-    if (!OpenNodeKey(node, KEY_READ, &key))
+    if (OpenNodeKey(node, KEY_READ, &key) != ERROR_SUCCESS)
         return defaultValue;
     DWORD value = 0, type = 0, size = sizeof value;
     LONG result = RegQueryValueExA(key, name, 0, &type, (BYTE *)&value, &size);

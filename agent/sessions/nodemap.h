@@ -17,9 +17,10 @@ const char NodeMapKey[] = "Software\\Tessaseg\\Nodes";
 // it gives none. `host` has `size` bytes.
 void NodeMapAddress(const char *node, char *host, int size);
 
-// Opens Nodes\NODE with `access`; false when the node has no subkey (or its
-// name cannot name one).
-bool OpenNodeKey(const char *node, REGSAM access, HKEY *key);
+// Opens Nodes\NODE with `access`: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when
+// the node has no subkey, ERROR_INVALID_NAME when its name cannot name one,
+// or the registry's reason it cannot be opened.
+LONG OpenNodeKey(const char *node, REGSAM access, HKEY *key);
 // Opens Nodes\NODE for writing, made when there is none.
 bool CreateNodeKey(const char *node, HKEY *key);
 // Removes Nodes\NODE when nothing is kept in it any more.

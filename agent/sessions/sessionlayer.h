@@ -31,5 +31,22 @@ const char *OpenCallingChannel(Session *session);
 const char *AdvanceHandshake(Session *session);
 // The peer's name in events: its node, or its address before its Hello.
 const char *SessionPeerName(const Session *session);
+// A served session's client greets as `node`: its key must be the one the
+// node was first met with (which is remembered now when it is the first
+// contact). The reason it is refused, or null.
+const char *CheckClientKey(Session *session, const char *node);
+
+// ---- Handshakes per address (sessionsecurity.cpp) ---------------------------
+// The bounds of agentlink.h: AgentMaxUngreetedPerAddress,
+// AgentHandshakeBurst and AgentHandshakesPerSecond.
+const int MaxUngreetedPerAddress = AgentMaxUngreetedPerAddress;
+const int HandshakeBurst = AgentHandshakeBurst;
+const int HandshakesPerSecond = AgentHandshakesPerSecond;
+// Whether the served session may start its handshake now (taking its
+// address's turn); false when it must wait (it is then awaitingTurn).
+bool TakeHandshakeTurn(Session *session);
+// A connection from `address` refused: more than MaxUngreetedPerAddress wait
+// to greet. Logged once a minute per address.
+void NoteRefusedConnection(DWORD address);
 
 #endif

@@ -9,9 +9,10 @@
 #define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
 #endif
 
-// SOMAXCONN of Winsock 2: as many waiting connections as the system allows
-// (winsock.h's SOMAXCONN is 5).
-const int ListenBacklog = 0x7fffffff;
+// Connections the system holds for the agent before it takes them: a few
+// (the agent takes them as they come), so that a burst of connections is
+// refused by the system rather than kept for minutes of handshakes.
+const int ListenBacklog = 16;
 
 static SOCKET listenSocket = INVALID_SOCKET;
 
@@ -66,6 +67,18 @@ static Session *longestUngreeted()
     return oldest;
 }
 
+static int ungreetedFrom(DWORD address)
+{
+    int count = 0;
+    for (int i = 0; i < SessionCount(); i++) {
+        const Session *session = SessionAt(i);
+        if (session->incoming && session->state != SessionReady && IsStandingSession(session) &&
+            session->peerAddress == address)
+            count++;
+    }
+    return count;
+}
+
 void AcceptSession()
 {
     sockaddr_in peer = {};
@@ -73,6 +86,13 @@ void AcceptSession()
     SOCKET socket = accept(listenSocket, (sockaddr *)&peer, &peerSize);
     if (socket == INVALID_SOCKET)
         return;
+    // A handful from one address wait to greet; the rest are refused before
+    // any TLS work, so that one address never holds the others up.
+    if (ungreetedFrom(peer.sin_addr.s_addr) >= MaxUngreetedPerAddress) {
+        NoteRefusedConnection(peer.sin_addr.s_addr);
+        closesocket(socket);
+        return;
+    }
     // Silent connections never keep a client node out: the oldest one makes
     // room. Greeted sessions have places of their own.
     if (CountSessions(true, false) >= AgentMaxSessions) {

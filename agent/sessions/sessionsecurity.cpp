@@ -1,9 +1,38 @@
 // The security of sessions (sessionlayer.h): the node's own key, the pins
-// of the nodes it calls, the TLS handshake and the nodes refused for
-// presenting another key than their pin.
+// of the nodes it calls and of the client nodes it serves, the TLS
+// handshake, the nodes refused for presenting another key than their pin,
+// and the bounds of handshakes per address.
+//
+// One pin per node name serves both sides (Nodes\NODE, identity.h): a node
+// is the same key whether it calls this node or is called, and
+// nddeagent /forget:NODE forgets it for both.
 #include "sessionlayer.h"
 
 static NodeIdentity ownIdentity;
+
+// Security events that repeat (the same key refused again, a limit reached
+// again) are security events once a minute, so that one peer cannot push
+// the others out: a key refused again within the minute is an ordinary
+// event, a limit reached again is not logged.
+const DWORD SecurityRepeatMemory = 60000;
+const int MaxRepeatKinds = 32;
+struct SecurityRepeat {
+    DWORD kind;                         // a hash of what the event is about; 0 when free
+    DWORD loggedAt;
+};
+static SecurityRepeat repeats[MaxRepeatKinds];
+
+// Addresses that connected lately and their turns of handshakes, in
+// thousandths of a handshake (a token bucket per address).
+const int MaxTrackedAddresses = 64;
+const DWORD TurnUnit = 1000;
+struct AddressTurns {
+    DWORD address;
+    DWORD turns;                        // at most HandshakeBurst * TurnUnit
+    DWORD countedAt;                    // when turns were last brought up to date
+    bool used;
+};
+static AddressTurns addresses[MaxTrackedAddresses];
 
 // Nodes refused for presenting another key than their pin (IsNodeRefused).
 const int MaxRefusedNodes = 16;
@@ -22,6 +51,41 @@ bool LoadOwnIdentity(const char **failure)
 const BYTE *OwnFingerprint()
 {
     return ownIdentity.fingerprint;
+}
+
+// ---- Security events ---------------------------------------------------------
+
+// A hash of the text (FNV-1a), never 0.
+static DWORD kindOf(const char *text)
+{
+    DWORD hash = 2166136261u;
+    for (const char *c = text; *c; c++)
+        hash = (hash ^ (BYTE)*c) * 16777619u;
+    return hash ? hash : 1;
+}
+
+// Logs `text` as a security event, unless the same one was within the
+// minute: then as an ordinary event, or not at all for a limit.
+static void logSecurity(const char *text, bool isLimit = false)
+{
+    DWORD kind = kindOf(text), now = GetTickCount();
+    SecurityRepeat *entry = 0, *longestAgo = 0;
+    for (int i = 0; i < MaxRepeatKinds && !entry; i++) {
+        if (repeats[i].kind == kind)
+            entry = &repeats[i];
+        else if (!longestAgo || now - repeats[i].loggedAt > now - longestAgo->loggedAt)
+            longestAgo = &repeats[i];
+    }
+    if (entry && now - entry->loggedAt < SecurityRepeatMemory) {
+        if (!isLimit)
+            LogEvent("%s", text);
+        return;
+    }
+    if (!entry)
+        entry = longestAgo;
+    entry->kind = kind;
+    entry->loggedAt = now;
+    LogSecurityEvent("%s", text);
 }
 
 // ---- Refused nodes -----------------------------------------------------------
@@ -88,20 +152,40 @@ static void refuseWrongKey(Session *session, const BYTE presented[FingerprintLen
 {
     const char *node = session->node;
     session->refusedByNode = true;
-    char text[FingerprintTextSize];
-    FormatFingerprint(presented, text);
-    LogEvent("refused: node %s presents key %s", node, text);
-    FormatFingerprint(pinned, text);
-    LogEvent("refused: node %s is pinned to key %s", node, text);
+    char key[FingerprintTextSize], event[EventLength * 2];
+    FormatFingerprint(presented, key);
+    wsprintfA(event, "refused: node %s presents key %s", node, key);
+    logSecurity(event);
+    FormatFingerprint(pinned, key);
+    wsprintfA(event, "refused: node %s is pinned to key %s", node, key);
+    logSecurity(event);
     rememberRefusedNode(node, pinned);
 }
 
-// A node whose pin is there but is no fingerprint cannot be verified: the
-// event, and the reason the session ends.
-static const char *refuseUnreadablePin(const Session *session)
+// A node whose pin is there but cannot be read, or is no fingerprint,
+// cannot be verified: the event, and the reason the session ends.
+static const char *refuseUnreadablePin(const char *node)
 {
-    LogEvent("refused: the key pinned for node %s cannot be read", session->node);
+    char event[EventLength * 2];
+    wsprintfA(event, "refused: the key pinned for node %s cannot be read", node);
+    logSecurity(event);
     return "its pin cannot be read";
+}
+
+// Pins `node` to `presented` at first contact, with the event; false (with
+// the event) when the pin cannot be kept: the session then ends, since the
+// node would take any key on its next sessions.
+static bool pinAtFirstContact(const char *node, const char *from, const BYTE presented[FingerprintLength])
+{
+    char key[FingerprintTextSize], event[EventLength * 2];
+    FormatFingerprint(presented, key);
+    bool pinned = PinNode(node, presented);
+    if (pinned)
+        wsprintfA(event, "node %s%s pinned at first contact: %s", node, from, key);
+    else
+        wsprintfA(event, "refused: node %s%s could not be pinned to key %s", node, from, key);
+    logSecurity(event);
+    return pinned;
 }
 
 // The handshake failed: the event, and the reason the session ends.
@@ -132,24 +216,17 @@ static const char *handshakeFailed(Session *session)
 static const char *greetNode(Session *session)
 {
     BYTE presented[FingerprintLength], pinned[FingerprintLength];
-    char text[FingerprintTextSize];
     if (!PeerFingerprint(session->channel, presented))
         return "no key presented";
-    FormatFingerprint(presented, text);
     PinLookup pin = FindPin(session->node, pinned);
-    if (pin == NoPin) {
-        if (PinNode(session->node, presented))
-            LogEvent("node %s pinned at first contact: %s", session->node, text);
-        else
-            LogEvent("node %s could not be pinned to key %s", session->node, text);
-        pin = FindPin(session->node, pinned);
-    }
+    if (pin == PinUnreadable)
+        return refuseUnreadablePin(session->node);
+    if (pin == NoPin && !pinAtFirstContact(session->node, "", presented))
+        return "its key could not be pinned";
     if (pin == Pinned && memcmp(pinned, presented, FingerprintLength) != 0) {
         refuseWrongKey(session, presented, pinned);
         return "the node's key is not its pinned one";
     }
-    if (pin == PinUnreadable)
-        return refuseUnreadablePin(session);
     Frame hello;
     InitFrame(&hello, FrameHello, 0);
     lstrcpyA(hello.name, OwnNodeName);
@@ -177,7 +254,99 @@ const char *AdvanceHandshake(Session *session)
         return 0;
     ChannelBinding(session->channel, session->binding);
     session->state = SessionGreeting;
-    return session->incoming ? 0 : greetNode(session);
+    if (!session->incoming)
+        return greetNode(session);
+    return PeerFingerprint(session->channel, session->peerKey) ? 0 : "no key presented";
+}
+
+const char *CheckClientKey(Session *session, const char *node)
+{
+    BYTE pinned[FingerprintLength];
+    char from[32], key[FingerprintTextSize], event[EventLength * 2];
+    in_addr address;
+    address.s_addr = session->peerAddress;
+    wsprintfA(from, " from %s", inet_ntoa(address));
+    PinLookup pin = FindPin(node, pinned);
+    if (pin == PinUnreadable)
+        return refuseUnreadablePin(node);
+    if (pin == NoPin)
+        return pinAtFirstContact(node, from, session->peerKey) ? 0 : "its key could not be pinned";
+    if (memcmp(pinned, session->peerKey, FingerprintLength) == 0)
+        return 0;
+    FormatFingerprint(session->peerKey, key);
+    wsprintfA(event, "refused: node %s%s presents key %s", node, from, key);
+    logSecurity(event);
+    FormatFingerprint(pinned, key);
+    wsprintfA(event, "refused: node %s is pinned to key %s", node, key);
+    logSecurity(event);
+    return "the node's key is not its pinned one";
+}
+
+// ---- Handshakes per address ----------------------------------------------------
+
+// The address's entry, brought up to date; a new one (taking the place of
+// the one least lately used) when it has none.
+static AddressTurns *turnsOf(DWORD address)
+{
+    DWORD now = GetTickCount();
+    AddressTurns *entry = 0, *longestAgo = 0;
+    for (int i = 0; i < MaxTrackedAddresses && !entry; i++) {
+        if (addresses[i].used && addresses[i].address == address)
+            entry = &addresses[i];
+        else if (!longestAgo || !addresses[i].used ||
+                 (longestAgo->used && now - addresses[i].countedAt > now - longestAgo->countedAt))
+            longestAgo = &addresses[i];
+    }
+    if (!entry) {
+        entry = longestAgo;
+        entry->used = true;
+        entry->address = address;
+        entry->turns = HandshakeBurst * TurnUnit;
+        entry->countedAt = now;
+    }
+    DWORD elapsed = now - entry->countedAt;
+    DWORD gained = elapsed < 60000 ? elapsed * HandshakesPerSecond * TurnUnit / 1000
+                                   : HandshakeBurst * TurnUnit;
+    entry->turns = entry->turns + gained < HandshakeBurst * TurnUnit ? entry->turns + gained
+                                                                     : HandshakeBurst * TurnUnit;
+    entry->countedAt = now;
+    return entry;
+}
+
+static const char *addressText(DWORD address)
+{
+    in_addr written;
+    written.s_addr = address;
+    return inet_ntoa(written);
+}
+
+bool TakeHandshakeTurn(Session *session)
+{
+    if (session->handshakeStarted)
+        return true;
+    AddressTurns *turns = turnsOf(session->peerAddress);
+    if (turns->turns < TurnUnit) {
+        if (!session->awaitingTurn) {
+            char event[EventLength];
+            wsprintfA(event, "connections from %s wait their turn: more than %d handshakes a second",
+                      addressText(session->peerAddress), HandshakesPerSecond);
+            logSecurity(event, true);
+        }
+        session->awaitingTurn = true;
+        return false;
+    }
+    turns->turns -= TurnUnit;
+    session->awaitingTurn = false;
+    session->handshakeStarted = true;
+    return true;
+}
+
+void NoteRefusedConnection(DWORD address)
+{
+    char event[EventLength];
+    wsprintfA(event, "refused: connections from %s: more than %d wait to greet",
+              addressText(address), MaxUngreetedPerAddress);
+    logSecurity(event, true);
 }
 
 bool OpenServedChannel(Session *session)
@@ -192,7 +361,7 @@ const char *OpenCallingChannel(Session *session)
     BYTE pinned[FingerprintLength];
     PinLookup pin = FindPin(session->node, pinned);
     if (pin == PinUnreadable)
-        return refuseUnreadablePin(session);
+        return refuseUnreadablePin(session->node);
     session->channel = OpenChannel(false, &ownIdentity, pin == Pinned ? pinned : 0,
                                    &session->budget);
     return session->channel ? 0 : "out of memory";

@@ -4,6 +4,7 @@
 // its session; wrong proofs are answered ever later, then the session ends.
 // A node of protocol 1 is refused in clear, and says so.
 #include "netddetest.h"
+#include "nodemap.h"
 
 #include <doctest/doctest.h>
 
@@ -450,4 +451,124 @@ TEST_CASE("a node of protocol 1 is refused in clear, and the agent says so")
     CHECK(run.exitCode != 0);
     CHECK(agentShows(agent, "node OLDSERVER speaks protocol 1"));
     mapNode("OLDSERVER", "");
+}
+
+namespace {
+
+// Greets as `node` presenting `identity` (null: the test peers' own key):
+// the kind of the answer (Welcome or Refused) and its code; 0 when none came.
+BYTE helloAnswer(tp::TlsPeer &peer, unsigned short port, const char *node, const char *from,
+                 const NodeIdentity *identity, WORD *code)
+{
+    peer.presentIdentity(identity);
+    Frame hello;
+    InitFrame(&hello, FrameHello, 0);
+    lstrcpyA(hello.name, node);
+    Frame answer;
+    if (!peer.connect(port, from) || !peer.sendFrame(hello) || !peer.readFrame(&answer, 10000))
+        return 0;
+    *code = answer.word;
+    return answer.kind;
+}
+
+// Opens `share` on `peer`'s session as conversation `id` and proves
+// `password`: the kind of the last answer (Opened or Refused), 0 when none came.
+BYTE openWithPassword(tp::TlsPeer &peer, DWORD id, const char *share, const char *password)
+{
+    BYTE challenge[ChallengeLength], proof[ProofLength];
+    if (!challengeOf(peer, id, share, challenge) ||
+        !ProveBoundPassword(password, challenge, share, peer.binding(), proof))
+        return 0;
+    return answerToProof(peer, id, proof, 15000);
+}
+
+} // namespace
+
+TEST_CASE("peers claiming a node's name with other keys cannot get that node refused")
+{
+    const char Victim[] = "VICTIM";
+    const char *impostorNames[] = {"IMPOSTOR-A", "IMPOSTOR-B", "IMPOSTOR-C"};
+    ForgetPin(Victim);
+    for (const char *name : impostorNames)
+        ForgetPin(name);
+    const NodeIdentity *victimKey = tp::identityOf("VICTIM");
+    const NodeIdentity *impostorKeys[] = {tp::identityOf("IMPOSTOR1"), tp::identityOf("IMPOSTOR2")};
+    REQUIRE(victimKey);
+    REQUIRE(impostorKeys[0]);
+    REQUIRE(impostorKeys[1]);
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_CLAIMED$", Request, "VICTIMWORD")}, nullptr));
+    unsigned short port = node.agent.port();
+
+    // The real node's first session: its key is remembered for its name,
+    // and the window and the log show both.
+    tp::TlsPeer first;
+    WORD code = 0;
+    REQUIRE(helloAnswer(first, port, Victim, "127.0.0.1", victimKey, &code) == FrameWelcome);
+    CHECK(pinOf(Victim) == written(victimKey->fingerprint));
+    CHECK(agentShows(node.agent, "node VICTIM from 127.0.0.1 pinned at first contact: " +
+                                     written(victimKey->fingerprint)));
+    CHECK(agentShows(node.agent, "key " + written(victimKey->fingerprint)));
+
+    // Two peers claiming its name with keys of their own are refused at
+    // their greeting, and the agent says which keys.
+    for (int i = 0; i < 2; i++) {
+        tp::TlsPeer impostor;
+        CHECK(helloAnswer(impostor, port, Victim, i ? "127.0.0.6" : "127.0.0.5", impostorKeys[i],
+                          &code) == FrameRefused);
+        CHECK(code == NDDE_ACCESS_DENIED);
+        CHECK(agentShows(node.agent, "refused: node VICTIM from 127.0.0." + std::to_string(5 + i) +
+                                         " presents key " + written(impostorKeys[i]->fingerprint)));
+    }
+    CHECK(pinOf(Victim) == written(victimKey->fingerprint));
+
+    // Under names of their own, one impostor key holds unproved
+    // conversations from two addresses until its node's share is used up;
+    // it counts as one node whatever the name, and never as the victim.
+    tp::TlsPeer holders[3];
+    const char *from[] = {"127.0.0.5", "127.0.0.6", "127.0.0.7"};
+    BYTE challenge[ChallengeLength];
+    for (int i = 0; i < 2; i++) {
+        REQUIRE(helloAnswer(holders[i], port, impostorNames[i], from[i], impostorKeys[0], &code) ==
+                FrameWelcome);
+        for (DWORD id = 1; id <= 4; id++)
+            CHECK(challengeOf(holders[i], id, "NT_CLAIMED$", challenge));
+    }
+    REQUIRE(helloAnswer(holders[2], port, impostorNames[2], from[2], impostorKeys[0], &code) ==
+            FrameWelcome);
+    CHECK_FALSE(challengeOf(holders[2], 1, "NT_CLAIMED$", challenge));
+
+    // The real node, with its own key and the right password, opens the
+    // share on the session it has and on a new one.
+    CHECK(openWithPassword(first, 1, "NT_CLAIMED$", "VICTIMWORD") == FrameOpened);
+    tp::TlsPeer second;
+    REQUIRE(helloAnswer(second, port, Victim, "127.0.0.1", victimKey, &code) == FrameWelcome);
+    CHECK(openWithPassword(second, 1, "NT_CLAIMED$", "VICTIMWORD") == FrameOpened);
+
+    ForgetPin(Victim);
+    for (const char *name : impostorNames)
+        ForgetPin(name);
+}
+
+TEST_CASE("a client node whose pin cannot be read is refused, with an event")
+{
+    const char Unread[] = "UNREADPIN";
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_UNREAD$", Request)}, nullptr));
+    HKEY key;
+    std::string path = std::string(NodeMapKey) + "\\" + Unread;
+    REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0, 0, KEY_WRITE, 0, &key, 0) ==
+            ERROR_SUCCESS);
+    REQUIRE(RegSetValueExA(key, "Fingerprint", 0, REG_SZ, (const BYTE *)"AB12", 5) == ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    tp::TlsPeer peer;
+    WORD code = 0;
+    CHECK(helloAnswer(peer, node.agent.port(), Unread, "127.0.0.1", nullptr, &code) == FrameRefused);
+    CHECK(code == NDDE_ACCESS_DENIED);
+    CHECK(agentShows(node.agent, "refused: the key pinned for node UNREADPIN cannot be read"));
+    // The pin is left for the administrator, never replaced.
+    BYTE pinned[FingerprintLength];
+    CHECK(FindPin(Unread, pinned) == PinUnreadable);
+    CHECK(ForgetPin(Unread));
 }

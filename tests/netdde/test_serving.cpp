@@ -19,9 +19,14 @@ struct Winsock {
 // A client node of this test on one TLS session to the agent.
 class RawPeer {
 public:
-    // Connects from `from` (an address of 127.0.0.0/8) and is welcomed as `node`.
-    bool greet(unsigned short port, const char *node, const char *from = "127.0.0.1")
+    // Connects from `from` (an address of 127.0.0.0/8) and is welcomed as
+    // `node`, presenting a key of the node's own when `ownKey` (else the
+    // test peers' key: the agent counts them all as one node).
+    bool greet(unsigned short port, const char *node, const char *from = "127.0.0.1",
+               bool ownKey = false)
     {
+        if (ownKey)
+            peer_.presentIdentity(tp::identityOf(node));
         Frame hello;
         InitFrame(&hello, FrameHello, 0);
         lstrcpyA(hello.name, node);
@@ -140,7 +145,7 @@ TEST_CASE("conversations that wait for one application start one copy of it")
     }
 }
 
-TEST_CASE("unproved conversations are bounded per session, per node and per peer address, and expire")
+TEST_CASE("unproved conversations are bounded per session, per node (its key) and per peer address, and expire")
 {
     Winsock winsock;
     ServedNode node;
@@ -171,22 +176,22 @@ TEST_CASE("unproved conversations are bounded per session, per node and per peer
 
     // Another node is not held up by them.
     RawPeer other;
-    REQUIRE(other.greet(port, "OTHER"));
+    REQUIRE(other.greet(port, "ANOTHER", "127.0.0.1", true));
     CHECK(other.openWithPassword(1, "NT_GUARDED$", "KEY", OpenConnectOnly));
 
-    // One peer address under many names: a few more, then none; a peer at
-    // another address is not held up.
+    // One peer address under many names (and keys): a few more, then none;
+    // a peer at another address is not held up.
     RawPeer names[3];
     for (int i = 0; i < 2; i++) {
-        REQUIRE(names[i].greet(port, i ? "ALIAS2" : "ALIAS1"));
+        REQUIRE(names[i].greet(port, i ? "ALIAS2" : "ALIAS1", "127.0.0.1", true));
         for (DWORD id = 1; id <= 4; id++)
             CHECK(names[i].open(id, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
     }
-    REQUIRE(names[2].greet(port, "ALIAS3"));
+    REQUIRE(names[2].greet(port, "ALIAS3", "127.0.0.1", true));
     CHECK(names[2].open(1, "NT_GUARDED$", nullptr, &code) == FrameRefused);
     CHECK(code == NDDE_OUT_OF_MEMORY);
     RawPeer elsewhere;
-    REQUIRE(elsewhere.greet(port, "ELSEWHERE", "127.0.0.2"));
+    REQUIRE(elsewhere.greet(port, "ELSEWHERE", "127.0.0.2", true));
     CHECK(elsewhere.open(1, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
 
     // Unproved conversations are refused after a few seconds, and their

@@ -14,9 +14,17 @@ using namespace nt;
 
 namespace {
 
-SOCKET connectTo(unsigned short port)
+// A connection to the agent from `from` (an address of 127.0.0.0/8).
+SOCKET connectTo(unsigned short port, const char *from = "127.0.0.1")
 {
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = inet_addr(from);
+    if (bind(connection, (sockaddr *)&local, sizeof local) != 0) {
+        closesocket(connection);
+        return INVALID_SOCKET;
+    }
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -154,14 +162,16 @@ TEST_CASE("malformed frames and silent connections never disturb other sessions"
     INFO("the link's client wrote: " << watching.process().output());
     REQUIRE(pt::waitUntil([&] { return !linkValues().empty(); }));
 
-    // Silent connections, more than the agent serves at once.
+    // Silent connections from one address, more than the agent serves at
+    // once: a handful wait to greet, the rest are closed at once.
     std::vector<SOCKET> silent;
     for (int i = 0; i < AgentMaxSessions + 40; i++) {
-        SOCKET connection = connectTo(agent.port());
+        SOCKET connection = connectTo(agent.port(), "127.0.0.2");
         if (connection != INVALID_SOCKET)
             silent.push_back(connection);
     }
-    CHECK(silent.size() == (size_t)AgentMaxSessions + 40);
+    CHECK(silent.size() > (size_t)AgentMaxUngreetedPerAddress);
+    CHECK(closedByAgent(silent.back(), 5000));
 
     // Each malformed frame ends its own session only.
     Frame unknown;
@@ -210,7 +220,7 @@ TEST_CASE("malformed frames and silent connections never disturb other sessions"
     CHECK(everyUpdate);
 
     // Silent connections end once their greeting is 10 s late.
-    CHECK(closedByAgent(silent.back(), 15000));
+    CHECK(closedByAgent(silent.front(), 15000));
     for (SOCKET connection : silent)
         closesocket(connection);
     CHECK(node.server.close());
@@ -310,4 +320,97 @@ TEST_CASE("a DDE client cannot make the agent connect to a host and port of its 
     timeval wait = {2, 0};
     CHECK(select(0, &readable, nullptr, nullptr, &wait) == 0);
     closesocket(listener);
+}
+
+namespace {
+
+// Opens a session from `from` as node `node`: true once welcomed within
+// `timeout` ms.
+bool opensSession(unsigned short port, const char *from, const char *node, DWORD timeout = 10000)
+{
+    tp::TlsPeer peer;
+    Frame answer;
+    return peer.connect(port, from) && peer.secure(timeout) && peer.sendBytes(helloFrom(node)) &&
+           peer.readFrame(&answer, timeout) && answer.kind == FrameWelcome;
+}
+
+// Opens `count` connections from `from` at once, each sending `bytes` as
+// soon as it is made and closing at once; those not made within `wait` ms
+// are given up. The number that sent their bytes.
+int replayOnce(unsigned short port, const char *from, const std::string &bytes, int count, DWORD wait)
+{
+    std::vector<SOCKET> pending;
+    for (int i = 0; i < count; i++) {
+        SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in local = {}, agent = {};
+        local.sin_family = agent.sin_family = AF_INET;
+        local.sin_addr.s_addr = inet_addr(from);
+        agent.sin_port = htons(port);
+        agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        u_long nonBlocking = 1;
+        if (bind(connection, (sockaddr *)&local, sizeof local) != 0 ||
+            ioctlsocket(connection, FIONBIO, &nonBlocking) != 0 ||
+            (connect(connection, (sockaddr *)&agent, sizeof agent) != 0 &&
+             WSAGetLastError() != WSAEWOULDBLOCK)) {
+            closesocket(connection);
+            continue;
+        }
+        pending.push_back(connection);
+    }
+    int sent = 0;
+    DWORD start = GetTickCount();
+    while (!pending.empty() && GetTickCount() - start < wait) {
+        fd_set writable;
+        FD_ZERO(&writable);
+        for (size_t i = 0; i < pending.size() && i < FD_SETSIZE; i++)
+            FD_SET(pending[i], &writable);
+        timeval step = {0, 100000};
+        if (select(0, nullptr, &writable, nullptr, &step) <= 0)
+            continue;
+        for (size_t i = pending.size(); i-- > 0;)
+            if (FD_ISSET(pending[i], &writable)) {
+                sent += send(pending[i], bytes.data(), (int)bytes.size(), 0) == (int)bytes.size();
+                closesocket(pending[i]);
+                pending.erase(pending.begin() + i);
+            }
+    }
+    for (SOCKET connection : pending)
+        closesocket(connection);
+    return sent;
+}
+
+} // namespace
+
+TEST_CASE("a burst of replayed handshakes from one address holds up neither other addresses nor that one for long")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_BURST$", Request)}, nullptr));
+    unsigned short port = node.agent.port();
+    Winsock winsock;
+    std::string firstBytes = tp::clientFirstBytes();
+    REQUIRE(!firstBytes.empty());
+
+    // Rounds of connections from 127.0.0.2 that each replay a client's first
+    // bytes and leave; between them, nodes at other addresses open sessions.
+    const int rounds = 8, perRound = 30;
+    int replayed = 0, opened = 0;
+    for (int round = 0; round < rounds; round++) {
+        replayed += replayOnce(port, "127.0.0.2", firstBytes, perRound, 2000);
+        std::string from = "127.0.0." + std::to_string(10 + round);
+        opened += opensSession(port, from.c_str(), "BYSTANDER");
+    }
+    DWORD burstEnded = GetTickCount();
+    CHECK(replayed > rounds * AgentMaxUngreetedPerAddress);
+    CHECK(opened == rounds);
+
+    // A node at the burst's address opens its session within a few seconds
+    // of the burst's end (refused while the burst's connections still wait
+    // to be seen closed, it tries again).
+    bool openedAfter = false;
+    while (!openedAfter && GetTickCount() - burstEnded < 5000)
+        openedAfter = opensSession(port, "127.0.0.2", "LATECOMER", 5000 - (GetTickCount() - burstEnded));
+    CHECK(openedAfter);
+    CHECK(GetTickCount() - burstEnded < 5000);
+    CHECK(agentShows(node.agent, "refused: connections from 127.0.0.2: more than 4 wait to greet"));
+    CHECK(node.server.close());
 }

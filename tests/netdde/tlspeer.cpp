@@ -13,6 +13,37 @@ const NodeIdentity *peerIdentity()
     return loaded ? &identity : nullptr;
 }
 
+const NodeIdentity *identityOf(const char *node)
+{
+    const int MaxIdentities = 16;
+    static NodeIdentity identities[MaxIdentities];
+    static std::string names[MaxIdentities];
+    static int count = 0;
+    for (int i = 0; i < count; i++)
+        if (names[i] == node)
+            return &identities[i];
+    const char *failure;
+    std::string keyPath = std::string(PeerIdentityKey) + "\\" + node;
+    if (count == MaxIdentities || !LoadNodeIdentity(keyPath.c_str(), &identities[count], &failure))
+        return nullptr;
+    names[count] = node;
+    return &identities[count++];
+}
+
+std::string clientFirstBytes()
+{
+    const NodeIdentity *identity = peerIdentity();
+    Channel *channel = identity ? OpenChannel(false, identity, nullptr, nullptr) : nullptr;
+    if (!channel)
+        return "";
+    AdvanceChannel(channel);
+    DWORD count = 0;
+    const BYTE *bytes = ChannelOutput(channel, &count);
+    std::string first(bytes ? (const char *)bytes : "", count);
+    CloseChannel(channel);
+    return first;
+}
+
 bool startWinsock()
 {
     static const bool started = [] {
@@ -112,7 +143,7 @@ bool TlsPeer::secure(DWORD timeout)
 {
     if (channel_)
         return StateOfChannel(channel_) == ChannelOpen;
-    const NodeIdentity *identity = peerIdentity();
+    const NodeIdentity *identity = identity_ ? identity_ : peerIdentity();
     if (socket_ == INVALID_SOCKET || !identity)
         return false;
     channel_ = OpenChannel(false, identity, nullptr, nullptr);

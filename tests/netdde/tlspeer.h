@@ -19,6 +19,13 @@ const char PeerIdentityKey[] = "Software\\Tessaseg\\TestPeer";
 
 // The test peers' identity, made at first use.
 const NodeIdentity *peerIdentity();
+// A key pair of its own for the test node `node` (a node is its key: the
+// agent counts and pins nodes by it), kept under PeerIdentityKey\`node`
+// and made at first use; null when it cannot be made.
+const NodeIdentity *identityOf(const char *node);
+// The first bytes a client sends to open a TLS channel (its ClientHello),
+// to be replayed without any cryptography; empty when none could be made.
+std::string clientFirstBytes();
 
 // Winsock for the whole test program.
 bool startWinsock();
@@ -32,6 +39,8 @@ public:
 
     // A TCP connection from `from` to the agent on 127.0.0.1:`port`.
     bool connect(unsigned short port, const char *from = "127.0.0.1");
+    // Presents `identity` (identityOf) instead of peerIdentity(); before secure.
+    void presentIdentity(const NodeIdentity *identity) { identity_ = identity; }
     bool isConnected() const { return socket_ != INVALID_SOCKET; }
     // The TLS handshake (once), within `timeout` ms; false when it fails.
     bool secure(DWORD timeout = 10000);
@@ -60,6 +69,7 @@ private:
 
     SOCKET socket_ = INVALID_SOCKET;
     Channel *channel_ = nullptr;
+    const NodeIdentity *identity_ = nullptr;
     ByteBuffer received_ = {};
     DWORD lastSize_ = 0;
     bool closed_ = false;
