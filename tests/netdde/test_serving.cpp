@@ -225,7 +225,7 @@ TEST_CASE("refusals other than wrong proofs are answered at once; a session that
         took[id - 1] = GetTickCount() - start;
         CHECK(code == NDDE_SHARE_NOT_EXIST);
     }
-    CHECK(took[4] < took[0] + 900);
+    CHECK(took[4] < took[0] + 3000);     // a session slowed for them would wait 10 s and more
 
     // A stream of them: answered until more than the minute's bound, then the session ends.
     const DWORD opens = 80;
@@ -241,8 +241,10 @@ TEST_CASE("refusals other than wrong proofs are answered at once; a session that
     while (!prober.closedByAgent() && GetTickCount() - start < 30000)
         if (prober.receive(&frame, 1000))
             refused += frame.kind == FrameRefused;
+    // Refusals still on their way when the session ends may be lost with it.
     CHECK(prober.closedByAgent());
-    CHECK(refused + 5 == 60);
+    CHECK(refused + 5 <= 60);
+    CHECK(refused + 5 > 40);
     CHECK(agentShows(node.agent, "PROBER was refused more than 60 conversations within a minute"));
 
     // Others are served as before.
