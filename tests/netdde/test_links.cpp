@@ -356,7 +356,7 @@ TEST_CASE("a server's updates of many items each reach the link of their own ite
     const int items = 40;
     ServedNode node;
     REQUIRE(node.start({serverShare("NT_ITEMS$", Advise)},
-                       ("/rate:20 /counters:" + std::to_string(items)).c_str()));
+                       ("/rate:5 /counters:" + std::to_string(items)).c_str()));
     dt::RawClient client;
     REQUIRE(client.connect(node.agent.window(), networkApplication().c_str(), "NT_ITEMS$"));
     for (int i = 1; i <= items; i++)
