@@ -113,10 +113,10 @@ TEST_CASE("a long feed carries its data to the last update")
     // updates have passed, however slowly a loaded machine carries them; a
     // feed's updates merged on the way are not counted.
     ServedNode node;
-    REQUIRE(node.start({serverShare("NT_FEED$", Advise)}, "/rate:4000"));
+    REQUIRE(node.start({serverShare("NT_FEED$", Advise)}, "/rate:2000"));
     const unsigned long PastBlockLimit = 70000;
     unsigned long total = 0;
-    for (int feeds = 0; feeds < 30 && total < PastBlockLimit; feeds++) {
+    for (int feeds = 0; feeds < 60 && total < PastBlockLimit; feeds++) {
         dt::RunningCommand feeding;
         REQUIRE(feeding.start(shareArguments("NT_FEED$", "advise Counter 10 /count")));
         DWORD exitCode = 0;
