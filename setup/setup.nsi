@@ -285,18 +285,10 @@ Section "Uninstall"
     RMDir "${MENU_FOLDER}"
     Delete "$SMSTARTUP\${AGENT_LINK}"
 
-    ; This runs from a copy of the uninstaller, started by the original,
-    ; which may still be ending on a loaded machine: its file is deleted
-    ; once it has (at most 10 s), so that the folder can go.
-    StrCpy $0 0
-    uninstaller_delete:
+    ; The agent's log file and the one it rolled over, beside it.
+    Delete "$INSTDIR\nddeagent.log"
+    Delete "$INSTDIR\nddeagent.log.1"
     Delete "$INSTDIR\Uninstall.exe"
-    IfFileExists "$INSTDIR\Uninstall.exe" 0 uninstaller_deleted
-    IntOp $0 $0 + 1
-    IntCmp $0 50 uninstaller_deleted
-    Sleep 200
-    Goto uninstaller_delete
-    uninstaller_deleted:
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     DetailPrint "Your DDE shares are kept in the share store."
