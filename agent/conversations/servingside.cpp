@@ -163,6 +163,16 @@ static int wrongProofsOf(const ServedSession *served)
     return total;
 }
 
+// Past the handful of wrong proofs a session's proofs are no longer checked
+// and it ends: a security event, once.
+static void stopCheckingProofs(ServedSession *served, const char *node)
+{
+    if (!served->ending)
+        LogSecurityEvent("ended: %s made %d wrong proofs: no more are checked on its session", node,
+                         MaxWrongProofs);
+    served->ending = true;
+}
+
 static AddressShareCount *addressCountOf(DWORD address, const char *share, DWORD now, bool make)
 {
     AddressShareCount *free = 0, *oldest = &addressCounts[0];
@@ -453,11 +463,8 @@ static void checkProof(Conversation *conversation)
                  conversation->share, RefusalReason(result));
         sendRefusal(session, conversation->id, result);
         DeleteConversation(conversation);
-        if (served && !served->ending && wrongProofsOf(served) >= MaxWrongProofs) {
-            LogEvent("ended: %s made %d wrong proofs: no more are checked on its session",
-                     session->node, MaxWrongProofs);
-            served->ending = true;
-        }
+        if (served && wrongProofsOf(served) >= MaxWrongProofs)
+            stopCheckingProofs(served, session->node);
         return;
     }
     clearWrongProofs(served, conversation->share, now);
@@ -516,10 +523,7 @@ static void proveShare(Conversation *conversation, const Frame *proof)
     }
     // Past the handful: not checked, not answered; the session ends.
     if (served->ending || wrongProofsOf(served) + served->heldCount >= MaxWrongProofs) {
-        if (!served->ending)
-            LogEvent("ended: %s made %d wrong proofs: no more are checked on its session",
-                     conversation->node, MaxWrongProofs);
-        served->ending = true;
+        stopCheckingProofs(served, conversation->node);
         DeleteConversation(conversation);
         return;
     }
