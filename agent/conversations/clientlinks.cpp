@@ -286,3 +286,67 @@ void ChargeClientConversationTo(Conversation *conversation, BudgetAccount *accou
          link = NextClientLink(conversation, link))
         moveBufferCharge(&link->waiting, account);
 }
+
+// ---- The pace of the links' client -----------------------------------------
+
+// A client that takes its messages but leaves the acks asked of it
+// unanswered this long has its links' updates posted as they come.
+const DWORD ClientAckPatience = 2000;     // ms
+
+static VOID CALLBACK clientAnswered(HWND, UINT, ULONG_PTR serial, LRESULT)
+{
+    Conversation *conversation = ConversationOfSerial((DWORD)serial);
+    if (conversation) {
+        conversation->probeSent = false;
+        conversation->clientAnsweredAt = GetTickCount() | 1;
+    }
+}
+
+// Whether the link has had MaxPostedUpdates untaken for ClientAckPatience.
+static bool isStalled(const ClientLink *link, DWORD now)
+{
+    return !link->unpaced && link->fullSince && now - link->fullSince >= ClientAckPatience;
+}
+
+// Links whose client has left the acks asked of it unanswered: when it
+// takes its messages (it answers a sent WM_NULL, which never waits behind
+// its posted ones) but still no ack comes, it is one that ignores fAckReq,
+// and its links' updates are posted as they come, as before pacing. A
+// client that takes no messages at all stays paced.
+void CheckClientPace(Conversation *conversation, DWORD now)
+{
+    bool stalled = false;
+    for (ClientLink *link = FirstClientLink(conversation); link && !stalled;
+         link = NextClientLink(conversation, link))
+        stalled = isStalled(link, now);
+    if (!stalled) {
+        conversation->clientAnsweredAt = 0;
+        return;
+    }
+    if (!conversation->clientAnsweredAt) {
+        if (!conversation->probeSent)
+            conversation->probeSent =
+                SendMessageCallbackA(conversation->partner, WM_NULL, 0, 0, clientAnswered,
+                                     conversation->serial) != FALSE;
+        return;
+    }
+    if (now - conversation->clientAnsweredAt < ClientAckPatience / 2)
+        return;
+    conversation->clientAnsweredAt = 0;
+    DWORD serial = conversation->serial;
+    for (ClientLink *link = FirstClientLink(conversation); link;
+         link = NextClientLink(conversation, link)) {
+        if (!isStalled(link, now))
+            continue;
+        // A warm link's client was asked for nothing: its pace is news only on a hot link.
+        if (!(link->options & AdviseDeferUpd))
+            LogEvent("the DDE client of share %s at \\\\%s acknowledges no update of \"%s\": "
+                     "they are posted as they come", conversation->share, conversation->node,
+                     link->item);
+        link->unpaced = true;
+        link->posted = link->unasked = 0;
+        link->fullSince = 0;
+        if (!PostWaitingUpdates(conversation, link) || !ConversationOfSerial(serial))
+            return;
+    }
+}

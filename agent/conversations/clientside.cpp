@@ -26,9 +26,6 @@ const int MaxTransactionsSent = 192;
 // in order, so its ack shows that it took those before too.
 const int MaxPostedUpdates = 256;
 const int UpdatesPerAck = 32;
-// A client that takes its messages but leaves the acks asked of it
-// unanswered this long has its links' updates posted as they come.
-const DWORD ClientAckPatience = 2000;     // ms
 
 static const PasswordKeeper *passwords;
 static const ClientOutage *outageHandling;
@@ -200,19 +197,12 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     DWORD refusedFor = NodeRefusedFor(node);
     if (refusedFor) {
         if (IsLimitLogDue(&refusedNodeLoggedAt)) {
-            SYSTEMTIME until;
-            FILETIME now, then;
-            GetLocalTime(&until);
-            SystemTimeToFileTime(&until, &now);
-            ULARGE_INTEGER at;
-            at.LowPart = now.dwLowDateTime;
-            at.HighPart = now.dwHighDateTime;
-            at.QuadPart += (ULONGLONG)refusedFor * 10000;
-            then.dwLowDateTime = at.LowPart;
-            then.dwHighDateTime = at.HighPart;
-            FileTimeToSystemTime(&then, &until);
-            LogEvent("refused: share %s at \\\\%s: node refused for its key until %02u:%02u:%02u",
-                     topic, node, until.wHour, until.wMinute, until.wSecond);
+            SYSTEMTIME now;
+            GetLocalTime(&now);
+            DWORD until = (now.wHour * 3600 + now.wMinute * 60 + now.wSecond +
+                           (refusedFor + 999) / 1000) % 86400;     // seconds of the day
+            LogEvent("refused: share %s at \\\\%s: node refused for its key until %02lu:%02lu:%02lu",
+                     topic, node, until / 3600, until / 60 % 60, until % 60);
         }
         return;
     }
@@ -692,10 +682,7 @@ static bool hasDueUpdate(ClientLink *link)
     return FirstClientLinkUpdate(link, &update, &size) && hasRoomFor(link, &update);
 }
 
-// Posts the link's waiting updates while it has room (and `*budget` lasts,
-// each taking one from it). False when the client has gone (the
-// conversation has ended then).
-static bool postWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget = 0)
+bool PostWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget)
 {
     Frame update;
     DWORD size;
@@ -748,7 +735,7 @@ static bool postDueUpdatesOf(Conversation *conversation, int *budget, bool *left
                 return false;
             }
             int most = *budget < BehindDepth ? *budget : BehindDepth, unused = most;
-            if (!postWaitingUpdates(conversation, link, &unused))
+            if (!PostWaitingUpdates(conversation, link, &unused))
                 return false;
             *budget -= most - unused;
             *left = *left || hasDueUpdate(link);
@@ -797,7 +784,7 @@ static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, cons
         if (behind)
             postDueUpdatesLater();
         else
-            postWaitingUpdates(conversation, link);
+            PostWaitingUpdates(conversation, link);
         return;
     }
     LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
@@ -949,7 +936,7 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         if (link->posted < link->unasked)
             link->unasked = link->posted;
         link->fullSince = 0;
-        postWaitingUpdates(conversation, link);
+        PostWaitingUpdates(conversation, link);
     }
 }
 
@@ -985,64 +972,6 @@ void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam
         clientTransaction(conversation, message, lParam);
 }
 
-static VOID CALLBACK clientAnswered(HWND, UINT, ULONG_PTR serial, LRESULT)
-{
-    Conversation *conversation = ConversationOfSerial((DWORD)serial);
-    if (conversation) {
-        conversation->probeSent = false;
-        conversation->clientAnsweredAt = GetTickCount() | 1;
-    }
-}
-
-// Whether the link has had MaxPostedUpdates untaken for ClientAckPatience.
-static bool isStalled(const ClientLink *link, DWORD now)
-{
-    return !link->unpaced && link->fullSince && now - link->fullSince >= ClientAckPatience;
-}
-
-// Links whose client has left the acks asked of it unanswered: when it
-// takes its messages (it answers a sent WM_NULL, which never waits behind
-// its posted ones) but still no ack comes, it is one that ignores fAckReq,
-// and its links' updates are posted as they come, as before pacing. A
-// client that takes no messages at all stays paced.
-static void checkClientPace(Conversation *conversation, DWORD now)
-{
-    bool stalled = false;
-    for (ClientLink *link = FirstClientLink(conversation); link && !stalled;
-         link = NextClientLink(conversation, link))
-        stalled = isStalled(link, now);
-    if (!stalled) {
-        conversation->clientAnsweredAt = 0;
-        return;
-    }
-    if (!conversation->clientAnsweredAt) {
-        if (!conversation->probeSent)
-            conversation->probeSent =
-                SendMessageCallbackA(conversation->partner, WM_NULL, 0, 0, clientAnswered,
-                                     conversation->serial) != FALSE;
-        return;
-    }
-    if (now - conversation->clientAnsweredAt < ClientAckPatience / 2)
-        return;
-    conversation->clientAnsweredAt = 0;
-    DWORD serial = conversation->serial;
-    for (ClientLink *link = FirstClientLink(conversation); link;
-         link = NextClientLink(conversation, link)) {
-        if (!isStalled(link, now))
-            continue;
-        // A warm link's client was asked for nothing: its pace is news only on a hot link.
-        if (!(link->options & AdviseDeferUpd))
-            LogEvent("the DDE client of share %s at \\\\%s acknowledges no update of \"%s\": "
-                     "they are posted as they come", conversation->share, conversation->node,
-                     link->item);
-        link->unpaced = true;
-        link->posted = link->unasked = 0;
-        link->fullSince = 0;
-        if (!postWaitingUpdates(conversation, link) || !ConversationOfSerial(serial))
-            return;
-    }
-}
-
 void CheckClientConversation(Conversation *conversation, DWORD now)
 {
     if (!IsWindow(conversation->partner)) {
@@ -1052,7 +981,7 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
     if (conversation->outageSince)
         outageHandling->checkOutage(conversation, now);
     else if (conversation->state == Standing)
-        checkClientPace(conversation, now);
+        CheckClientPace(conversation, now);
     else if (conversation->state != AskingPassword && now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");
 }

@@ -337,6 +337,14 @@ void NotifyClientOfLink(Conversation *conversation, ClientLink *link);
 bool SendForLink(Conversation *conversation, BYTE kind, const ClientLink *link);
 void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckClientConversation(Conversation *conversation, DWORD now);
+// Posts the link's waiting updates while it has room (and `*budget` lasts,
+// each taking one from it). False when the client has gone (the
+// conversation has ended then).
+bool PostWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget = 0);
+// A standing conversation's links whose client takes its messages but
+// acknowledges none of the updates asked of it are no longer paced
+// (clientlinks.cpp).
+void CheckClientPace(Conversation *conversation, DWORD now);
 // Answers every transaction still waiting with a negative ack of `status`.
 void RefuseClientPending(Conversation *conversation, WORD status);
 
@@ -389,6 +397,10 @@ void ServingDataDropped(Conversation *conversation, const Frame *head);
 // Once a second, before the conversations: grants checked again when the
 // share store changed, served sessions' delayed refusals.
 void CheckServedSessions(DWORD now);
+// Every served conversation's grant made again from its share when the
+// store changed since last asked; one that no longer stands ends
+// (grants.cpp).
+void CheckGrantsIfStoreChanged();
 
 // Finding the server of a served conversation (serverfinding.cpp).
 // Initiates to the share's application and topic: the window that answered
