@@ -111,8 +111,8 @@ static UINT sendReply(HWND replyWindow, const void *entries, DWORD size)
     COPYDATASTRUCT data = {AgentReply, size, (void *)entries};
     DWORD_PTR answer = 0;
     if (!IsWindow(replyWindow) ||
-        !SendMessageTimeoutA(replyWindow, WM_COPYDATA, (WPARAM)AgentWindowHandle, (LPARAM)&data,
-                             SMTO_ABORTIFHUNG, AgentReplyTimeout, &answer) || !answer)
+        !SendToWaitingSender(replyWindow, WM_COPYDATA, (WPARAM)AgentWindowHandle, (LPARAM)&data,
+                             AgentReplyTimeout, &answer) || !answer)
         return NDDE_INTERNAL_ERROR;
     return NDDE_NO_ERROR;
 }

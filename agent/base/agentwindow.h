@@ -27,4 +27,13 @@ extern char OwnNodeName[MaxNodeNameLength + 1];
 extern unsigned short OwnPort;
 extern DWORD OwnAddress;                // network order; INADDR_ANY for every interface
 
+// Sends an answer to a window whose thread is sending to this agent (a DDE
+// client's initiate, the library's request). A caller that took no messages
+// for five seconds counts as hung for SMTO_ABORTIFHUNG until it waits in its
+// own send, and may be found so just before it does: a window told hung is
+// given a short second chance, while one that is really hung costs only that.
+// False when the answer was not taken within `timeout` ms.
+bool SendToWaitingSender(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeout,
+                         DWORD_PTR *result);
+
 #endif

@@ -13,8 +13,7 @@
 #include "nodemap.h"
 
 const DWORD OpenTimeout = 20000;          // ms for a conversation to stand (StartApp included)
-const UINT InitiateAnswerTimeout = 1000;  // ms a DDE client has to take the initiate's answer,
-const UINT InitiateRetryWait = 250;       // and again when it was told hung
+const UINT InitiateAnswerTimeout = 1000;  // ms a DDE client has to take the initiate's answer
 const DWORD HeldConversationId = 1;       // in held frames, until they are sent
 // Transactions on their way to the node at once; more wait here, so that a
 // client that is told at once its links stand (FastAdvise) cannot fill
@@ -161,20 +160,6 @@ static bool readNetworkApplication(const char *application, char *node, bool *na
 // (a DDEML client tries again and again).
 static DWORD noRoomLoggedAt, refusedNodeLoggedAt;
 
-// Sends the answer to an initiate; false when the client did not take it.
-// A client that took no messages for five seconds (a console program, a
-// thread that polled) counts as hung until it waits in the send of its
-// initiate, and may be found so just before it does: a client told hung is
-// given a short second chance, while one that is really hung costs only that.
-static bool answerInitiate(HWND client, HWND window, LPARAM atoms)
-{
-    DWORD_PTR ignored;
-    return SendMessageTimeoutA(client, WM_DDE_ACK, (WPARAM)window, atoms, SMTO_ABORTIFHUNG,
-                               InitiateAnswerTimeout, &ignored) ||
-           (IsWindow(client) && SendMessageTimeoutA(client, WM_DDE_ACK, (WPARAM)window, atoms,
-                                                    SMTO_NORMAL, InitiateRetryWait, &ignored));
-}
-
 void AnswerInitiate(HWND client, LPARAM atoms)
 {
     char application[MaxWireName + 1], topic[MaxWireName + 1], node[MaxNodeNameLength + 1];
@@ -224,7 +209,10 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     DWORD serial = conversation->serial;
     HWND window = conversation->window;
     ATOM answerApplication = GlobalAddAtomA(application), answerTopic = GlobalAddAtomA(topic);
-    bool answered = answerInitiate(client, window, MAKELPARAM(answerApplication, answerTopic));
+    DWORD_PTR ignored;
+    bool answered = SendToWaitingSender(client, WM_DDE_ACK, (WPARAM)window,
+                                        MAKELPARAM(answerApplication, answerTopic),
+                                        InitiateAnswerTimeout, &ignored);
     conversation = ConversationOfSerial(serial);
     if (!answered) {
         GlobalDeleteAtom(answerApplication);
