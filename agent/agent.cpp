@@ -338,10 +338,11 @@ static int runIdentityCommand()
 }
 
 // The next message to handle; false on WM_QUIT. While messages wait longer
-// than QueueLag (a feed posts faster than this agent handles it), a
-// session's socket report and a server's answer to a transaction are taken
-// ahead of the rest: what a node sends, a request or the answer to one,
-// does not wait behind another conversation's updates. Looking ahead costs
+// than QueueLag (a feed posts faster than this agent handles it), the
+// sessions' work (a socket report, the frames left to handle, what is
+// queued to send) and a server's answer to a transaction are taken ahead
+// of the rest: what a node sends, a request or the answer to one, does not
+// wait behind another conversation's updates. Looking ahead costs
 // a call to the system, so it is done once a millisecond at most: more
 // would slow the handling of the feed itself, which would then lag for good.
 // A message taken ahead is followed by one in turn: a session whose node
@@ -358,6 +359,8 @@ static bool nextMessage(MSG *message)
         lookedAt = now;
         tookAhead = PeekMessageA(message, AgentWindowHandle, WM_SESSION_SOCKET_FIRST,
                                  WM_SESSION_SOCKET_FIRST + SessionSocketMessages - 1, PM_REMOVE) ||
+                    PeekMessageA(message, AgentWindowHandle, WM_FLUSH_SESSIONS, WM_SESSION_CONTINUE,
+                                 PM_REMOVE) ||
                     TakeAwaitedAnswer(message);
         if (tookAhead)
             return true;

@@ -237,12 +237,36 @@ static void sendOpen(Conversation *conversation)
     SendFrame(conversation->session, &open);
 }
 
+// Sends the Opens that wait on `session`, as far as the node proves
+// conversations at once: the others wait for the answers to earlier ones.
+static void sendWaitingOpens(Session *session)
+{
+    if (session->state != SessionReady)
+        return;
+    int unproved = 0;
+    for (int i = 0; i < ConversationCount(); i++) {
+        const Conversation *conversation = ConversationAt(i);
+        if (!conversation->serving && conversation->session == session &&
+            (conversation->state == Opening || conversation->state == Proving))
+            unproved++;
+    }
+    for (int i = 0; i < ConversationCount() && unproved < MaxUnprovedPerSession; i++) {
+        Conversation *conversation = ConversationAt(i);
+        if (!conversation->serving && conversation->session == session &&
+            conversation->state == WaitingForSession) {
+            sendOpen(conversation);
+            unproved++;
+        }
+    }
+}
+
 // Opens (again) with a new conversation id: every Open gets a fresh challenge.
 static void reopen(Conversation *conversation)
 {
     conversation->id = conversation->session->nextConversation++;
     conversation->startedAt = GetTickCount();
-    sendOpen(conversation);
+    conversation->state = WaitingForSession;
+    sendWaitingOpens(conversation->session);
 }
 
 bool OpenOnNode(Conversation *conversation)
@@ -255,8 +279,7 @@ bool OpenOnNode(Conversation *conversation)
     conversation->id = session->nextConversation++;
     conversation->state = WaitingForSession;
     conversation->startedAt = GetTickCount();
-    if (session->state == SessionReady)
-        sendOpen(conversation);
+    sendWaitingOpens(session);
     ShowAgentState();
     return true;
 }
@@ -273,11 +296,7 @@ void StartClientConversation(Conversation *conversation)
 
 void SessionReadyForConversations(Session *session)
 {
-    for (int i = 0; i < ConversationCount(); i++) {
-        Conversation *conversation = ConversationAt(i);
-        if (conversation->session == session && conversation->state == WaitingForSession)
-            sendOpen(conversation);
-    }
+    sendWaitingOpens(session);
 }
 
 static void answerChallenge(Conversation *conversation, const Frame *challenge)
@@ -930,9 +949,19 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
 
 // ---- Frames from the serving node ------------------------------------------
 
+// An answer to an Open leaves room for one that waits (sendWaitingOpens).
+static void openedByNode(Conversation *conversation, const Frame *frame)
+{
+    Session *session = conversation->session;
+    conversationOpened(conversation, frame);
+    sendWaitingOpens(session);
+}
+
 static void refusedByNode(Conversation *conversation, const Frame *frame)
 {
+    Session *session = conversation->session;
     conversationRefused(conversation, frame->word);
+    sendWaitingOpens(session);
 }
 
 static void answeredByNode(Conversation *conversation, const Frame *frame)
@@ -942,7 +971,7 @@ static void answeredByNode(Conversation *conversation, const Frame *frame)
 
 const FrameRule ClientFrameRules[] = {
     {FrameChallenge, 1 << Opening, answerChallenge},
-    {FrameOpened, 1 << Proving, conversationOpened},
+    {FrameOpened, 1 << Proving, openedByNode},
     {FrameRefused, 1 << Opening | 1 << Proving, refusedByNode},
     {FrameData, WhenStanding, deliverData},
     {FrameAck, WhenStanding, answeredByNode},

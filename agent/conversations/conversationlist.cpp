@@ -151,6 +151,8 @@ const char *RefusalReason(UINT code)
         return "not a share name";
     case NDDE_SHARE_DATA_CORRUPTED:
         return "the share is damaged";
+    case NDDE_INVALID_SESSION:
+        return "no proof in time";
     }
     return "refused by the node";
 }

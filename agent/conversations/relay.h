@@ -27,6 +27,10 @@
 const int MaxClientConversations = 1024;
 const int MaxServedConversations = 1024;
 const int MaxConversations = MaxClientConversations + MaxServedConversations;
+// A serving node proves at most this many conversations of one session at
+// once and refuses more Opens for want of room; the client's side sends
+// the others once earlier ones are answered.
+const int MaxUnprovedPerSession = 4;
 const UINT WM_CONVERSATION_START = WM_APP + 20;
 const UINT WM_SERVE_NEXT = WM_APP + 21;        // serving: the next transaction may go
 const UINT WM_FREE_CONVERSATIONS = WM_APP + 22; // conversations ended meanwhile are freed
@@ -36,13 +40,15 @@ const char ConversationClass[] = "NDdeConversation";
 // DDE flag bits (dde.h bit-fields as words).
 const WORD DdeResponse = 0x1000, DdeRelease = 0x2000, DdeAckReq = 0x8000;
 const WORD DdeAdviseFlags = 0xC000;        // fAckReq, fDeferUpd
+const WORD AdviseOfThisAgent = 0x0001;     // a queued Advise this agent made to pace a link
 
 enum ConversationState {
     WaitingForSession,   // client: the session to the node is being opened
     Opening,             // client: Open sent, Challenge or Refused to come
     Proving,             // client: Proof sent; serving: Challenge sent
     AskingPassword,      // client: the user is asked
-    StartingServer,      // serving: the share's application was started
+    StartingServer,      // serving: the share's application was started, or the
+                         // search for its server is made again (searchUnfinished)
     Standing,
     Reconnecting,        // client: its session dropped; the node is tried again
 };
@@ -117,6 +123,10 @@ struct Conversation {
                                 // while proofHeld, the proof that waits to be checked
     bool proofHeld;             // its proof waits for the delay its share's wrong proofs owe
     bool serveNextPosted;       // WM_SERVE_NEXT is on its way
+    bool serverOutruns;         // the server fed a link faster than this agent takes it:
+                                // every hot link of the conversation is paced
+    bool searchUnfinished;      // a search for the server could not hear every window
+                                // in time: made again each check
     ByteBuffer itemSlots;    // the server's item atoms held by this agent (serveritems.cpp)
     ByteBuffer itemNames;
     int itemCount;
@@ -308,10 +318,39 @@ const int WhenStanding = 1 << Standing;
 // conversation's mergedValues, which its line in the agent window shows.
 void CountMergedValue(Conversation *conversation);
 
+// How the updates of a hot link are paced. A server that posts faster than
+// this agent takes its updates would fill the agent's queue, and every
+// session and answer would wait behind them. Once one of its links outruns
+// the agent, each hot link of the conversation is advised again with
+// fAckReq by this agent (an advise of its own, answered to no client), and
+// so is every later one from the start; each update is acked as it is
+// taken, so that the server merges what comes meanwhile. Links whose client
+// asks for acks are paced by its acks.
+enum LinkPacing {
+    NotPaceable,         // no hot link without acks, or not known
+    Paceable,            // a hot link whose client asks for no acks
+    PacedHere,           // asked for acks by this agent, which gives them
+};
+
 // The name of the server's item atom `item` ("" for none; a buffer of
 // MaxWireName + 1 bytes), from the conversation's table of the items its
-// server named before, which holds a reference to each.
-void ServerItemName(Conversation *conversation, ATOM item, char *name);
+// server named before, which holds a reference to each; *pacing is the
+// pacing of the link on it.
+void ServerItemName(Conversation *conversation, ATOM item, char *name, LinkPacing *pacing);
+// Counts an update of the paceable link on `item`, posted by the server at
+// `postedAt` and taken `waited` ms later; true when the link outruns this
+// agent and is to be paced from now on.
+bool LinkOutrunsAgent(Conversation *conversation, ATOM item, DWORD postedAt, DWORD waited);
+// Records the pacing and format of the link on `item` (named `name`);
+// nothing when the table cannot hold the item (the link is then never paced).
+void SetLinkPacing(Conversation *conversation, ATOM item, const char *name, UINT format,
+                   LinkPacing pacing);
+// The link on `item` (every link for 0) ends: it is never advised again
+// to pace it.
+void EndLinkPacing(Conversation *conversation, ATOM item);
+// Marks one paceable link as paced here, with its item's name (MaxWireName
+// + 1 bytes) and format; false when none is left.
+bool TakePaceableLink(Conversation *conversation, char *name, UINT *format);
 // Lets go of every item atom the table holds (the conversation ends).
 void ReleaseServerItems(Conversation *conversation);
 
@@ -407,8 +446,10 @@ void CheckGrantsIfStoreChanged();
 // last time first, then (when `mayAskEveryWindow`) every top-level window
 // for a bounded time; the first server to answer holds the conversation.
 // The conversation again, or null when it ended meanwhile (*found tells
-// whether a server took it).
-Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found);
+// whether a server took it; *unfinished, that none did but a window did
+// not answer in time or was not asked, as on a machine too busy to answer
+// fast: its answer may still come).
+Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found, bool *unfinished);
 // A message from the window that may become the server: an initiate's answer.
 void ServerAnswered(Conversation *conversation, HWND server, LPARAM atoms);
 // Starts the share's application (a program on the search path) unless it

@@ -53,6 +53,8 @@ struct ServerSearch {
     char topic[MaxTopicLength + 1];
     DWORD startedAt;
     bool found, gone;
+    bool unfinished;         // a window did not answer in time, or time ran out
+                             // before every window was asked
 };
 
 // Asks one window to take the conversation, waiting `timeout` ms at most;
@@ -66,8 +68,9 @@ static bool initiateTo(HWND window, UINT timeout, ServerSearch *search)
     }
     ATOM application = GlobalAddAtomA(search->application), topic = GlobalAddAtomA(search->topic);
     DWORD_PTR ignored;
-    SendMessageTimeoutA(window, WM_DDE_INITIATE, (WPARAM)conversation->window,
-                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, timeout, &ignored);
+    if (!SendMessageTimeoutA(window, WM_DDE_INITIATE, (WPARAM)conversation->window,
+                             MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, timeout, &ignored))
+        search->unfinished = true;
     GlobalDeleteAtom(application);
     GlobalDeleteAtom(topic);
     conversation = ConversationOfSerial(search->serial);
@@ -85,8 +88,10 @@ static bool initiateTo(HWND window, UINT timeout, ServerSearch *search)
 static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
 {
     ServerSearch *search = (ServerSearch *)lParam;
-    if (GetTickCount() - search->startedAt >= SearchTimeout)
+    if (GetTickCount() - search->startedAt >= SearchTimeout) {
+        search->unfinished = true;
         return FALSE;
+    }
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     return process == GetCurrentProcessId() || !initiateTo(window, InitiateTimeout, search);
@@ -96,10 +101,10 @@ static BOOL CALLBACK initiateToWindow(HWND window, LPARAM lParam)
 // last time first, then (when `mayAskEveryWindow`) every top-level window
 // for at most SearchTimeout; the first server to answer holds the
 // conversation. The conversation again, or null when it ended meanwhile.
-Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found)
+Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found, bool *unfinished)
 {
     Conversation *conversation = ConversationOfSerial(serial);
-    *found = false;
+    *found = *unfinished = false;
     if (!conversation)
         return 0;
     ServerSearch search = {};
@@ -114,6 +119,7 @@ Conversation *FindServer(DWORD serial, bool mayAskEveryWindow, bool *found)
         mayAskEveryWindow)
         EnumWindows(initiateToWindow, (LPARAM)&search);
     *found = search.found && !search.gone;
+    *unfinished = search.unfinished && !*found;
     return search.gone ? 0 : ConversationOfSerial(serial);
 }
 

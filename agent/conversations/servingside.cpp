@@ -8,6 +8,7 @@
 // the server, and a transaction the share does not grant is refused in its
 // turn without reaching it.
 #include "relay.h"
+#include <algorithm>
 
 // Conversations served at once, and those waiting for their proof: per
 // session, per client node (its key, whatever name it greets with) and per
@@ -15,10 +16,13 @@
 // claims another node's name never counts against that node.
 const int MaxConversationsPerSession = 256;
 const int MaxConversationsPerPeer = 512;
-const int MaxUnprovedPerSession = 4;
 const int MaxUnprovedPerNode = 8;
 const int MaxUnprovedPerAddress = 16;
-const DWORD ProvingTimeout = 5000;        // ms a client node has to send its proof
+// A proof may come late from a client node whose challenge crossed a slow
+// network behind a feed's data: it has as long as that node's conversation
+// has to stand, and a refusal for lateness says so (never "wrong password",
+// which would have its user asked for a password).
+const DWORD ProvingTimeout = 20000;       // ms a client node has to send its proof
 // Wrong proofs (a password guessed online) slow the checking of the next
 // proofs for the same share: the first few are checked at once, then each
 // proof waits, unchecked, twice as long as the one before, whether it turns
@@ -475,9 +479,9 @@ static void checkProof(Conversation *conversation)
         conversationStands(conversation);
         return;
     }
-    bool found;
+    bool found, unfinished;
     DWORD serial = conversation->serial;
-    conversation = FindServer(serial, true, &found);
+    conversation = FindServer(serial, true, &found, &unfinished);
     if (!conversation)
         return;
     if (found) {
@@ -486,6 +490,14 @@ static void checkProof(Conversation *conversation)
     }
     const char *application = conversation->stored.view.appName;
     DWORD startedAt = GetTickCount();
+    // A server may be among the windows not asked: looked for again, not
+    // started a second time.
+    if (unfinished) {
+        conversation->state = StartingServer;
+        conversation->startedAt = startedAt;
+        conversation->searchUnfinished = true;
+        return;
+    }
     if ((conversation->grant.permissions & StartApp) &&
         StartServer(application, conversation->share, startedAt)) {
         conversation->state = StartingServer;
@@ -615,6 +627,7 @@ static void serveNextTransaction(Conversation *conversation)
             lParam = MAKELPARAM(format, item);
             break;
         case FrameUnadvise:
+            EndLinkPacing(conversation, item);
             message = WM_DDE_UNADVISE;
             lParam = MAKELPARAM(format, item);
             break;
@@ -623,11 +636,20 @@ static void serveNextTransaction(Conversation *conversation)
             handle = MakeDdeBlock(DdeRelease, format, frame.data, frame.dataLength);
             lParam = PackDDElParam(message, (UINT_PTR)handle, item);
             break;
-        case FrameAdvise:
+        case FrameAdvise: {
+            WORD options = frame.word & DdeAdviseFlags;
+            if (!(frame.word & AdviseOfThisAgent)) {
+                bool paceable = options == 0;
+                if (paceable && conversation->serverOutruns)
+                    options |= AdviseAckReq;
+                SetLinkPacing(conversation, item, frame.name, format,
+                              !paceable ? NotPaceable : conversation->serverOutruns ? PacedHere : Paceable);
+            }
             message = WM_DDE_ADVISE;
-            handle = MakeDdeBlock(frame.word & DdeAdviseFlags, format, 0, 0);
+            handle = MakeDdeBlock(options, format, 0, 0);
             lParam = PackDDElParam(message, (UINT_PTR)handle, item);
             break;
+        }
         case FrameExecute: {
             message = WM_DDE_EXECUTE;
             handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, frame.dataLength + 1);
@@ -771,7 +793,11 @@ static void queueTransaction(Conversation *conversation, const Frame *frame)
         lstrcpyA(answer.name, frame->name);
         queued = AppendFrame(&queue, &answer);
     } else {
-        queued = AppendFrame(&queue, frame);
+        // Only this agent's own advises carry more than the DDEADVISE bits.
+        Frame transaction = *frame;
+        if (transaction.kind == FrameAdvise)
+            transaction.word &= DdeAdviseFlags;
+        queued = AppendFrame(&queue, &transaction);
     }
     if (!queued) {
         LogEvent("%s sent share %s more than its server takes: conversation ended",
@@ -838,7 +864,8 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
     // An ended link's waiting value is not sent after the unadvise's answer.
     if ((status & AckPositive) && frame.kind == FrameUnadvise)
         TakeWaitingValuesOf(conversation, frame.name, false);
-    SendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
+    if (!(frame.kind == FrameAdvise && (frame.word & AdviseOfThisAgent)))
+        SendSimpleFrame(conversation, FrameAck, (WORD)status, frame.name);
     transactionAnswered(conversation);
 }
 // Acknowledges the server's data of `item` with `status`.
@@ -854,6 +881,37 @@ static void postAckToServer(Conversation *conversation, WORD status, const char 
     }
 }
 
+// The server outruns this agent (LinkOutrunsAgent): each of its hot links is
+// asked for acks from now on through an advise of this agent's own. These go
+// ahead of the client's transactions that wait, which the feed holds up as
+// much as anything else.
+static void paceServer(Conversation *conversation)
+{
+    if (!conversation->serverOutruns)
+        LogEvent("the server of share %s feeds faster than this node takes its updates: its links are paced",
+                 conversation->share);
+    conversation->serverOutruns = true;
+    Frame advise;
+    UINT format;
+    InitFrame(&advise, FrameAdvise, conversation->id);
+    advise.word = AdviseAckReq | AdviseOfThisAgent;
+    while (conversation->queuedCount < MaxQueuedTransactions &&
+           TakePaceableLink(conversation, advise.name, &format)) {
+        ByteBuffer &queue = conversation->queue;
+        DWORD waitingFrom = queue.start, appendedAt = queue.length;
+        Frame atServer;
+        DWORD atServerSize;
+        if (conversation->atServer && firstQueued(conversation, &atServer, &atServerSize))
+            waitingFrom += atServerSize;
+        advise.formatName[0] = 0;
+        if (!SetFrameFormat(&advise, format) || !AppendFrame(&queue, &advise))
+            continue;
+        std::rotate(queue.bytes + waitingFrom, queue.bytes + appendedAt, queue.bytes + queue.length);
+        conversation->queuedCount++;
+    }
+    serveNextTransaction(conversation);
+}
+
 // The server's WM_DDE_DATA: an answer to a request or a link's update.
 static void serverSentData(Conversation *conversation, LPARAM lParam)
 {
@@ -863,7 +921,10 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     HGLOBAL data = (HGLOBAL)low;
     Frame frame;
     InitFrame(&frame, FrameData, conversation->id);
-    ServerItemName(conversation, (ATOM)high, frame.name);
+    LinkPacing pacing;
+    ServerItemName(conversation, (ATOM)high, frame.name, &pacing);
+    DWORD postedAt = (DWORD)GetMessageTime();
+    bool outruns = LinkOutrunsAgent(conversation, (ATOM)high, postedAt, GetTickCount() - postedAt);
     if (high)
         GlobalDeleteAtom((ATOM)high);
     DdeBlock block = {};
@@ -882,14 +943,16 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     bool answersRequest = response && conversation->atServer &&
                           firstQueued(conversation, &request, &requestSize) &&
                           request.kind == FrameRequest && isSameDdeName(request.name, frame.name);
-    frame.word |= block.flags & (DdeResponse | DdeAckReq);
+    bool ackedHere = (block.flags & DdeAckReq) && !response && pacing == PacedHere;
+    bool clientAcks = (block.flags & DdeAckReq) && !ackedHere;
+    frame.word |= (block.flags & DdeResponse) | (clientAcks ? DdeAckReq : 0);
     frame.data = block.data;
     frame.dataLength = block.length;
     // Data that cannot travel (beyond 16 MB, a registered format without a
     // name, a format of handles) is refused in its turn, never cut short.
     bool relayable = (!response || answersRequest) && block.length <= MaxFrameData &&
                      (!data || (!IsHandleFormat(block.format) && SetFrameFormat(&frame, block.format)));
-    bool mergeable = !response && !(block.flags & DdeAckReq);
+    bool mergeable = !response && !clientAcks;
     if (relayable && !mergeable)
         TakeWaitingValuesOf(conversation, frame.name, true);
     bool sent = relayable && (mergeable ? RelayLinkValue(conversation, &frame)
@@ -899,17 +962,25 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     if (!sent)
         LogEvent("refused: data of \"%s\" for share %s cannot be sent to %s", frame.name,
                  conversation->share, conversation->node);
-    if (sent && (block.flags & DdeAckReq))
+    if (sent && clientAcks) {
         PushPending(&conversation->dataAcks, FrameData, data,
                     (block.flags & DdeRelease) != 0, frame.name);
-    else if (block.flags & DdeAckReq)
-        postAckToServer(conversation, 0, frame.name);      // the server frees its data
-    else if (data && (block.flags & DdeRelease))
+    } else if (block.flags & DdeAckReq) {
+        // Taken here, this agent's positive ack makes a released block its
+        // own; a refusal leaves the block to the server.
+        bool taken = sent && ackedHere;
+        if (taken && (block.flags & DdeRelease))
+            GlobalFree(data);
+        postAckToServer(conversation, taken ? AckPositive : 0, frame.name);
+    } else if (data && (block.flags & DdeRelease)) {
         GlobalFree(data);
+    }
     if (answersRequest) {
         if (!sent)
             SendSimpleFrame(conversation, FrameAck, 0, request.name);
         transactionAnswered(conversation);
+    } else if (sent && data && outruns) {
+        paceServer(conversation);
     }
 }
 
@@ -954,14 +1025,16 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
     DWORD serial = conversation->serial;
     if (conversation->state == Proving) {
         if (!conversation->proofHeld && now - conversation->startedAt >= ProvingTimeout)
-            refuseConversation(conversation, NDDE_ACCESS_DENIED);
+            refuseConversation(conversation, NDDE_INVALID_SESSION);
     } else if (conversation->state == StartingServer) {
-        bool found;
-        conversation = FindServer(serial, MaySearchForStarted(conversation->stored.view.appName, now),
-                                  &found);
+        bool found, unfinished;
+        bool everyWindow = conversation->searchUnfinished ||
+                           MaySearchForStarted(conversation->stored.view.appName, now);
+        conversation = FindServer(serial, everyWindow, &found, &unfinished);
         if (conversation && found)
             conversationStands(conversation);
-        else if (conversation && now - conversation->startedAt >= StartAppTimeout)
+        else if (conversation && (now - conversation->startedAt >= StartAppTimeout ||
+                                  (conversation->searchUnfinished && !unfinished)))
             refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
     } else if (conversation->partner && !IsWindow(conversation->partner)) {
         // The server went without WM_DDE_TERMINATE.

@@ -891,7 +891,10 @@ void CheckSessions()
         // bounded time; a served node gets longer, and only while it holds
         // conversations, since a client node need not send anything else.
         int conversations = user->conversationCount(session);
-        DWORD silence = now - session->lastReceived;
+        // Bytes of the node this agent has not handled yet: it is this agent
+        // that is behind, not the node that is silent.
+        bool unhandled = session->received.length > session->received.start;
+        DWORD silence = unhandled ? 0 : now - session->lastReceived;
         if (session->incoming ? silence >= ServedSilenceTimeout && conversations > 0
                               : silence >= SilenceTimeout) {
             EndSessionSoon(session, "nothing heard from the node");

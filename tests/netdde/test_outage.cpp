@@ -157,6 +157,28 @@ TEST_CASE("a transaction in flight when the session drops, and one made during t
     CHECK(client.terminate());
 }
 
+TEST_CASE("more conversations than the node proves at once, opened over a stalled network, all stand")
+{
+    // Six clients while the network carries nothing back: their Opens go
+    // as earlier ones are answered, never so many at once that the node
+    // refuses some for want of room.
+    RelayedNodeFixture fixture;
+    REQUIRE(fixture.start({serverShare("NT_MANY$", Request)}, "/rate:0 /item:Price=6"));
+    fixture.relay.hold(true);
+    dt::RawClient clients[6];
+    for (dt::RawClient &client : clients) {
+        REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_MANY$"));
+        REQUIRE(client.postRequest("Price"));
+    }
+    fixture.relay.hold(false);
+    for (dt::RawClient &client : clients) {
+        WORD status = 0;
+        CHECK(client.waitForAnswer(RecoveryWait, &status));
+        CHECK(status == AckPositive);
+        CHECK(client.terminate());
+    }
+}
+
 TEST_CASE("links are made again with their options: acks asked for, updates deferred")
 {
     RelayedNodeFixture fixture;
@@ -343,12 +365,12 @@ TEST_CASE("links over a network that stalls merge their values, and each item's 
     for (DWORD start = GetTickCount(); GetTickCount() - start < 1000;)
         take(200);
 
-    // The hot link: rising values up to the last, some merged on the way.
+    // The hot link: rising values up to the last, some merged on the way
+    // (by the serving side, or by a server it paces on a loaded machine).
     CHECK(values.back() == Steps);
     CHECK(std::adjacent_find(values.begin(), values.end(), std::greater_equal<unsigned long>()) ==
           values.end());
     CHECK(values.size() < values.back() - values.front() + 1);
-    CHECK(fixture.shows("served NT_STALL$ for ", "updates merged"));
     // What the network held came at once when it flowed again: the client's
     // node, behind, merged the updates it could not post as they came.
     CHECK(fixture.shows("client NT_STALL$ at ", "updates merged"));
@@ -421,23 +443,23 @@ TEST_CASE("a request made while the network stalls is answered ahead of the link
     REQUIRE(answered);
     INFO("stalled steps: " << atServer - lastBeforeStall << ", answer " << answer);
     CHECK(answer > lastBeforeStall);
-    // What the network held came first; the merged rest did not.
+    // What the network held came first; the rest, merged on the way, did not.
     CHECK(updatesBeforeAnswer < StalledSteps / 3);
-    CHECK(fixture.shows("served NT_AHEAD$ for ", "updates merged"));
     CHECK(hot.terminate());
     CHECK(asker.terminate());
 }
 
 TEST_CASE("links whose server feeds them fast come back after the node went silent")
 {
-    // The server counts ten linked items up, 10,000 updates a second. The
-    // relay then carries nothing back, not even the serving side's pings:
+    // The server counts ten linked items up, 1,000 updates a second, more
+    // than a loaded slow machine carries: the serving side paces its links.
+    // The relay then carries nothing back, not even the serving side's pings:
     // the client's side notices the silence while the feed goes on. Once the
     // network flows, the conversation is opened again on the server, busy
     // with its feed all the while (it answers an initiate only between its
     // posts), and the links carry on.
     RelayedNodeFixture fixture;
-    REQUIRE(fixture.start({serverShare("NT_SILENT$", Advise | Request)}, "/rate:1000 /counters:10"));
+    REQUIRE(fixture.start({serverShare("NT_SILENT$", Advise | Request)}, "/rate:100 /counters:10"));
     dt::RawClient client;
     REQUIRE(client.connect(fixture.node.agent.window(), RelayedApplication, "NT_SILENT$"));
     for (int i = 1; i <= 10; i++)
@@ -457,10 +479,10 @@ TEST_CASE("links whose server feeds them fast come back after the node went sile
     CHECK(noticed);
     fixture.relay.hold(false);
     CHECK(fixture.shows("recovered: share NT_SILENT$"));
-    // Values counted since: ten seconds of them at least.
+    // Values counted since: five seconds of them at least.
     CHECK(client.waitForUpdates(RecoveryWait, [&](const std::vector<dt::RawUpdate> &seen) {
         return std::any_of(seen.begin(), seen.end(), [&](const dt::RawUpdate &update) {
-            return update.value > beforeStall + 5000;
+            return update.value > beforeStall + 500;
         });
     }));
     CHECK_FALSE(client.waitForServerTerminate(0));

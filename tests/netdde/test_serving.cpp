@@ -194,13 +194,16 @@ TEST_CASE("unproved conversations are bounded per session, per node (its key) an
     REQUIRE(elsewhere.greet(port, "ELSEWHERE", "127.0.0.2", true));
     CHECK(elsewhere.open(1, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
 
-    // Unproved conversations are refused after a few seconds, and their
-    // slots are free again.
+    // Unproved conversations are refused once their proof is late, for
+    // lateness (a wrong password would have the client's user asked for
+    // one), and their slots are free again.
     int expired = 0;
     Frame frame;
-    while (expired < 4 && first.receive(&frame, 15000))
-        if (frame.kind == FrameRefused)
+    while (expired < 4 && first.receive(&frame, 30000))
+        if (frame.kind == FrameRefused) {
+            CHECK(frame.word == NDDE_INVALID_SESSION);
             expired++;
+        }
     CHECK(expired == 4);
     CHECK(first.open(6, "NT_GUARDED$", nullptr, &code) == FrameChallenge);
 }
