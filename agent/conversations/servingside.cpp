@@ -47,6 +47,9 @@ const DWORD LimitLogInterval = 60000;     // ms: each limit reached is logged on
 const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
 const int MaxQueuedTransactions = 256;    // waiting for one server
 const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
+// A window that did not answer an initiate in time may answer it late, as
+// on a loaded machine: the conversation waits this long for that answer.
+const DWORD LateInitiateAnswerWait = 2000;  // ms
 const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction,
 const DWORD ServerAliveWait = 1000;       // or to show it takes messages
 
@@ -490,18 +493,18 @@ static void checkProof(Conversation *conversation)
     }
     const char *application = conversation->stored.view.appName;
     DWORD startedAt = GetTickCount();
-    // A server may be among the windows not asked: looked for again, not
-    // started a second time.
-    if (unfinished) {
-        conversation->state = StartingServer;
-        conversation->startedAt = startedAt;
-        conversation->searchUnfinished = true;
-        return;
-    }
     if ((conversation->grant.permissions & StartApp) &&
         StartServer(application, conversation->share, startedAt)) {
         conversation->state = StartingServer;
         conversation->startedAt = startedAt;
+        return;
+    }
+    // A server may be among the windows that did not answer in time: it is
+    // looked for again rather than refused.
+    if (unfinished) {
+        conversation->state = StartingServer;
+        conversation->startedAt = startedAt;
+        conversation->searchUnfinished = true;
         return;
     }
     refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
@@ -1031,10 +1034,11 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         bool everyWindow = conversation->searchUnfinished ||
                            MaySearchForStarted(conversation->stored.view.appName, now);
         conversation = FindServer(serial, everyWindow, &found, &unfinished);
+        DWORD patience = conversation && conversation->searchUnfinished ? LateInitiateAnswerWait
+                                                                         : StartAppTimeout;
         if (conversation && found)
             conversationStands(conversation);
-        else if (conversation && (now - conversation->startedAt >= StartAppTimeout ||
-                                  (conversation->searchUnfinished && !unfinished)))
+        else if (conversation && now - conversation->startedAt >= patience)
             refuseConversation(conversation, NDDE_CANT_ACCESS_SERVER);
     } else if (conversation->partner && !IsWindow(conversation->partner)) {
         // The server went without WM_DDE_TERMINATE.

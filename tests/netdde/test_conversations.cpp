@@ -84,12 +84,14 @@ TEST_CASE("hot and warm links deliver every update in order, then end")
 
     // A poke of a linked item reaches the link's client through both agents.
     dt::RunningCommand watching;
-    REQUIRE(watching.start(shareArguments("NT_LINKS$", "advise Greeting 6")));
+    REQUIRE(watching.start(shareArguments("NT_LINKS$", "advise Greeting 20")));
     CHECK(pt::waitUntil([&] {
         onShare("NT_LINKS$", "poke Greeting first");
         return watching.process().output().find("first") != std::string::npos;
     }, 10000));
     CHECK(onShare("NT_LINKS$", "poke Greeting second").exitCode == 0);
+    CHECK(pt::waitUntil([&] { return watching.process().output().find("second") != std::string::npos; },
+                        10000));
     CommandRun watched = watching.finish();
     CHECK(watched.exitCode == 0);     // the link ended with an unadvise the server took
     std::vector<std::string> values = dt::updateValues(watched.output);
