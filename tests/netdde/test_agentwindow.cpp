@@ -1,0 +1,325 @@
+// The agent's window and its notification icon, driven through their
+// windows: the icon added (and again when the shell's notification area is
+// made again), the window opened by the icon and by a second start, the
+// pages of a run with a session, a linked conversation and a pinned node,
+// the node dialog changing the node map that the next session reads, and
+// the questions asked before a key is forgotten or open conversations end.
+#include "netddetest.h"
+#include "agentwindow.h"
+#include "nodemap.h"
+
+#include <commctrl.h>
+#include <doctest/doctest.h>
+
+using namespace nt;
+
+namespace {
+
+// Menu commands and controls of the agent's window (its resources).
+const int OpenCommand = 200, ExitCommand = 202, AddNodeCommand = 203, EditNodeCommand = 204,
+          RemoveNodeCommand = 205, ForgetKeyCommand = 206;
+const int TabId = 101, FirstPageListId = 110;
+enum Page { SessionsPage, ConversationsPage, NodesPage, EventsPage, ThisNodePage };
+const int NodeNameId = 1101, NodeNameRuleId = 1102, NodeHostId = 1103, NodePortId = 1104,
+          NodeFingerprintId = 1105, NodeGraceId = 1106;
+const char OtherNode[] = "NODEZ";
+const char SomeKey[] = "AB12 CD34 EF56 7890 AB12 CD34 EF56 7890 AB12 CD34 EF56 7890 AB12 CD34 EF56 7890";
+
+DWORD processOf(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+// A stand-in for the shell's notification area: the window Shell_NotifyIcon
+// sends its requests to, counting those that name a window.
+struct NotificationArea {
+    static std::vector<HWND> callers;
+    HWND window = NULL;
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_COPYDATA) {
+            callers.push_back((HWND)wParam);
+            return TRUE;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    bool open()
+    {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "Shell_TrayWnd";
+        RegisterClassA(&windowClass);
+        // Topmost, so that it is found ahead of any the system has.
+        window = CreateWindowExA(WS_EX_TOPMOST, "Shell_TrayWnd", "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+        return window != NULL;
+    }
+    int requestsOf(HWND caller) const
+    {
+        int count = 0;
+        for (HWND each : callers)
+            count += each == caller;
+        return count;
+    }
+    ~NotificationArea()
+    {
+        if (window)
+            DestroyWindow(window);
+        UnregisterClassA("Shell_TrayWnd", GetModuleHandleA(nullptr));
+        callers.clear();
+    }
+};
+std::vector<HWND> NotificationArea::callers;
+
+bool openWindow(pt::RunningAgent &agent)
+{
+    PostMessageA(agent.window(), WM_OPEN_WINDOW, 0, 0);
+    return ui::waitUntil([&] { return IsWindowVisible(agent.window()) != 0; });
+}
+
+// Shows page `page` as the keyboard does, one tab at a time.
+bool showPage(HWND window, int page)
+{
+    HWND tabs = GetDlgItem(window, TabId);
+    for (int step = 0; step < 8; step++) {
+        int shown = (int)SendMessageA(tabs, TCM_GETCURSEL, 0, 0);
+        if (shown == page)
+            return ui::waitUntil([&] { return IsWindowVisible(GetDlgItem(window, FirstPageListId + page)) != 0; });
+        PostMessageA(tabs, WM_KEYDOWN, shown < page ? VK_RIGHT : VK_LEFT, 0);
+        ui::waitUntil([&] { return (int)SendMessageA(tabs, TCM_GETCURSEL, 0, 0) != shown; });
+    }
+    return false;
+}
+
+// Waits until a line of the page holds every one of `texts`.
+bool pageShows(HWND window, int page, std::vector<std::string> texts)
+{
+    return ui::waitUntil([&] {
+        for (const std::string &line : ui::listViewLines(window, FirstPageListId + page)) {
+            bool holdsAll = true;
+            for (const std::string &text : texts)
+                holdsAll = holdsAll && line.find(text) != std::string::npos;
+            if (holdsAll)
+                return true;
+        }
+        return false;
+    });
+}
+
+int lineOf(HWND window, int page, const std::string &start)
+{
+    std::vector<std::string> lines = ui::listViewLines(window, FirstPageListId + page);
+    for (size_t i = 0; i < lines.size(); i++)
+        if (lines[i].compare(0, start.size(), start) == 0)
+            return (int)i;
+    return -1;
+}
+
+std::string ownFingerprint(pt::RunningAgent &agent)
+{
+    for (const std::string &line : agentLines(agent))
+        if (line.compare(0, 12, "Fingerprint ") == 0)
+            return line.substr(12);
+    return "";
+}
+
+std::string nodeValue(const char *node, const char *name)
+{
+    char text[300] = "";
+    DWORD size = sizeof text - 1, type = 0;
+    std::string path = std::string(NodeMapKey) + (name ? std::string("\\") + node : "");
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    LONG result = RegQueryValueExA(key, name ? name : node, nullptr, &type, (BYTE *)text, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
+        return "";
+    return type == REG_DWORD ? std::to_string(*(DWORD *)text) : std::string(text);
+}
+
+// The message box the agent shows next: its text, answered with `button`.
+std::string answerNextBox(HWND window, int button)
+{
+    ui::MessageBoxView box;
+    if (!ui::waitForMessageBox(processOf(window), box) || !ui::answerMessageBox(box, button))
+        return "";
+    return box.text;
+}
+
+void removeOtherNode()
+{
+    mapNode(OtherNode, "");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(NodeMapKey) + "\\" + OtherNode).c_str());
+}
+
+} // namespace
+
+TEST_CASE("the agent starts in the notification area and opens its window when asked")
+{
+    NotificationArea area;
+    REQUIRE(area.open());
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    HWND window = agent.window();
+    CHECK(ui::waitUntil([&] { return area.requestsOf(window) >= 1; }));
+    CHECK_FALSE(IsWindowVisible(window));
+
+    // The shell made its notification area again: the icon is added again.
+    int before = area.requestsOf(window);
+    PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    CHECK(ui::waitUntil([&] { return area.requestsOf(window) > before; }));
+
+    // A double-click on the icon opens the window; its close box puts it away.
+    PostMessageA(window, WM_NOTIFY_ICON, 1, WM_LBUTTONDBLCLK);
+    CHECK(ui::waitUntil([&] { return IsWindowVisible(window) != 0; }));
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    CHECK(ui::waitUntil([&] { return !IsWindowVisible(window); }));
+    CHECK(agent.process().isRunning());
+
+    // A second start shows the running agent's window and ends.
+    pt::ChildProcess second;
+    REQUIRE(second.start("nddeagent.exe", "/port:" + std::to_string(agent.port()) + " /node:NODEA"));
+    DWORD exitCode = 0;
+    CHECK(second.waitForExit(&exitCode));
+    CHECK(exitCode == 1);
+    CHECK(ui::waitUntil([&] { return IsWindowVisible(window) != 0; }));
+    CHECK(agent.stop());
+}
+
+TEST_CASE("the pages show the session, the linked conversation, the pinned node and the events")
+{
+    pt::ChildProcess forget;
+    REQUIRE(forget.start("nddeagent.exe", std::string("/forget:") + Node));
+    REQUIRE(forget.waitForExit(nullptr));
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_SHOWN$", Request | Advise)}, "/rate:20 /item:Price=5"));
+    dt::RunningCommand linked;
+    REQUIRE(linked.start(shareArguments("NT_SHOWN$", "advise Counter 30")));
+    REQUIRE(ui::waitUntil([&] { return !dt::updateValues(linked.process().output()).empty(); },
+                          15000));
+    HWND window = node.agent.window();
+    REQUIRE(openWindow(node.agent));
+    std::string fingerprint = ownFingerprint(node.agent);
+    REQUIRE(fingerprint.size() == 79);
+
+    REQUIRE(showPage(window, SessionsPage));
+    CHECK(pageShows(window, SessionsPage, {"NODEA\tin\t127.0.0.1\t" + fingerprint.substr(0, 19), "\topen"}));
+    CHECK(pageShows(window, SessionsPage, {"NODEA\tout\t127.0.0.1:", "\topen"}));
+    REQUIRE(showPage(window, ConversationsPage));
+    CHECK(pageShows(window, ConversationsPage, {"NT_SHOWN$\tNODEA\tclient\t\t1\t", "\topen"}));
+    CHECK(pageShows(window, ConversationsPage, {"NT_SHOWN$\tNODEA\tserved\tNTSRV|QUOTES\t"}));
+    REQUIRE(showPage(window, NodesPage));
+    CHECK(pageShows(window, NodesPage, {"NODEA\t", "\t" + fingerprint + "\tpinned at first contact\t"}));
+    REQUIRE(showPage(window, EventsPage));
+    CHECK(pageShows(window, EventsPage, {"\tsecurity\tnode NODEA", "pinned at first contact: " + fingerprint}));
+    REQUIRE(showPage(window, ThisNodePage));
+    CHECK(pageShows(window, ThisNodePage, {"Node name\tNODEA"}));
+    CHECK(pageShows(window, ThisNodePage, {"Fingerprint\t" + fingerprint}));
+    CHECK(node.server.close());
+}
+
+TEST_CASE("nodes are added, edited and removed through the node dialog, and the next session reads the map")
+{
+    removeOtherNode();
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    HWND window = agent.window();
+    REQUIRE(openWindow(agent));
+    REQUIRE(showPage(window, NodesPage));
+    CHECK(onShare("NT_NONE$", std::string("request Price")).exitCode != 0);
+    std::string unknown = std::string("\\\\") + OtherNode + "\\NDDE$ NT_NONE$ request Price";
+    CHECK(dt::runCommand(unknown).exitCode != 0);
+    CHECK(agentShows(agent, "refused: node NODEZ is unknown"));
+
+    REQUIRE(ui::chooseCommand(window, AddNodeCommand));
+    HWND dialog = ui::waitForDialog(processOf(window), "Add Node");
+    REQUIRE(dialog);
+    // A name that breaks the rule is named as it is typed, and refused.
+    REQUIRE(ui::setText(dialog, NodeNameId, "NODE Z"));
+    CHECK(ui::waitUntil([&] { return ui::text(dialog, NodeNameRuleId).find("is no node name") != std::string::npos; }));
+    REQUIRE(ui::setText(dialog, NodeHostId, "127.0.0.1"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    CHECK(answerNextBox(window, IDOK).find("'NODE Z' is no node name") != std::string::npos);
+    REQUIRE(ui::setText(dialog, NodeNameId, OtherNode));
+    REQUIRE(ui::setText(dialog, NodePortId, "70000"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    CHECK(answerNextBox(window, IDOK).find("Port '70000' is not valid") != std::string::npos);
+    // A port nobody listens on: the next session tries it.
+    unsigned short closedPort = pt::freePort();
+    REQUIRE(ui::setText(dialog, NodePortId, std::to_string(closedPort)));
+    REQUIRE(ui::setText(dialog, NodeGraceId, "12"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    CHECK(ui::waitForWindowToClose(dialog));
+    CHECK(nodeValue(OtherNode, nullptr) == "127.0.0.1:" + std::to_string(closedPort));
+    CHECK(nodeValue(OtherNode, "GracePeriod") == "12");
+    CHECK(pageShows(window, NodesPage, {"NODEZ\t127.0.0.1:" + std::to_string(closedPort) + "\t\t\t12\tno"}));
+    CHECK(dt::runCommand(unknown).exitCode != 0);
+    CHECK(agentShows(agent, "refused: node NODEZ cannot be reached"));
+
+    // Edit: a new port, and a key pinned ahead of first contact.
+    int line = lineOf(window, NodesPage, "NODEZ\t");
+    REQUIRE(line >= 0);
+    REQUIRE(ui::selectListViewLine(window, FirstPageListId + NodesPage, line));
+    REQUIRE(ui::chooseCommand(window, EditNodeCommand));
+    dialog = ui::waitForDialog(processOf(window), "Edit Node");
+    REQUIRE(dialog);
+    CHECK(ui::text(dialog, NodeNameId) == OtherNode);
+    REQUIRE(ui::setText(dialog, NodePortId, "7391"));
+    REQUIRE(ui::setText(dialog, NodeFingerprintId, "ab12cd34ef567890ab12cd34ef567890ab12cd34ef567890ab12cd34ef56789"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    CHECK(answerNextBox(window, IDOK).find("is not valid: give 64 hexadecimal digits") != std::string::npos);
+    REQUIRE(ui::setText(dialog, NodeFingerprintId, "ab12cd34ef567890ab12cd34ef567890ab12cd34ef567890ab12cd34ef567890"));
+    REQUIRE(ui::clickButton(dialog, IDOK));
+    CHECK(ui::waitForWindowToClose(dialog));
+    CHECK(nodeValue(OtherNode, nullptr) == "127.0.0.1");
+    CHECK(nodeValue(OtherNode, "Fingerprint") == SomeKey);
+    CHECK(pageShows(window, NodesPage, {"NODEZ\t127.0.0.1\t", SomeKey, "set by administrator"}));
+
+    // Forget Key names the node and its key, and forgets only on Yes.
+    line = lineOf(window, NodesPage, "NODEZ\t");
+    REQUIRE(ui::selectListViewLine(window, FirstPageListId + NodesPage, line));
+    REQUIRE(ui::chooseCommand(window, ForgetKeyCommand));
+    std::string question = answerNextBox(window, IDNO);
+    CHECK(question.find("node NODEZ") != std::string::npos);
+    CHECK(question.find(SomeKey) != std::string::npos);
+    CHECK(nodeValue(OtherNode, "Fingerprint") == SomeKey);
+    REQUIRE(ui::chooseCommand(window, ForgetKeyCommand));
+    CHECK(answerNextBox(window, IDYES).find("node NODEZ") != std::string::npos);
+    CHECK(ui::waitUntil([] { return nodeValue(OtherNode, "Fingerprint").empty(); }));
+    CHECK(nodeValue(OtherNode, nullptr) == "127.0.0.1");
+
+    // Remove asks, then the node is unknown to the next session again.
+    line = lineOf(window, NodesPage, "NODEZ\t");
+    REQUIRE(ui::selectListViewLine(window, FirstPageListId + NodesPage, line));
+    REQUIRE(ui::chooseCommand(window, RemoveNodeCommand));
+    CHECK(answerNextBox(window, IDYES).find("Remove node NODEZ") != std::string::npos);
+    CHECK(ui::waitUntil([] { return nodeValue(OtherNode, nullptr).empty(); }));
+    CHECK(ui::waitUntil([&] { return lineOf(window, NodesPage, "NODEZ\t") < 0; }));
+    removeOtherNode();
+    CHECK(agent.stop());
+}
+
+TEST_CASE("Exit asks first while conversations are open, naming how many")
+{
+    ServedNode node;
+    REQUIRE(node.start({serverShare("NT_EXIT$", Request | Advise)}, "/rate:20 /item:Price=5"));
+    dt::RunningCommand linked;
+    REQUIRE(linked.start(shareArguments("NT_EXIT$", "advise Counter 30")));
+    REQUIRE(ui::waitUntil([&] { return !dt::updateValues(linked.process().output()).empty(); },
+                          15000));
+    HWND window = node.agent.window();
+    REQUIRE(ui::chooseCommand(window, ExitCommand));
+    // The client's conversation and the one this node serves for it.
+    CHECK(answerNextBox(window, IDNO).find("2 conversations are open") != std::string::npos);
+    CHECK(node.agent.process().isRunning());
+    REQUIRE(ui::chooseCommand(window, ExitCommand));
+    CHECK(answerNextBox(window, IDYES).find("conversations are open") != std::string::npos);
+    DWORD exitCode = 1;
+    CHECK(node.agent.process().waitForExit(&exitCode));
+    CHECK(exitCode == 0);
+    CHECK(node.server.close());
+}
