@@ -205,7 +205,7 @@ static void runCommand(HWND window, UINT commandId)
     case IDM_EDIT_NODE: EditNode(window, nodes); break;
     case IDM_REMOVE_NODE: RemoveNodeFromMap(window, nodes); break;
     case IDM_FORGET_KEY: ForgetNodeKey(window, nodes); break;
-    case IDM_COPY_EVENTS: CopyEvents(window); break;
+    case IDM_COPY_PAGE: CopyShownPage(window); break;
     case IDM_HELP_CONTENTS: openHelp(window); break;
     }
 }

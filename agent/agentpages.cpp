@@ -27,7 +27,7 @@ static const Page pages[PageCount] = {
     {IDS_SESSION_COLUMNS, 0, {0}},
     {IDS_CONVERSATION_COLUMNS, 0, {0}},
     {IDS_NODE_COLUMNS, IDS_NODE_BUTTONS, {IDM_ADD_NODE, IDM_EDIT_NODE, IDM_REMOVE_NODE, IDM_FORGET_KEY}},
-    {IDS_EVENT_COLUMNS, IDS_COPY_BUTTON, {IDM_COPY_EVENTS}},
+    {IDS_EVENT_COLUMNS, IDS_COPY_BUTTON, {IDM_COPY_PAGE}},
     {IDS_THIS_NODE_COLUMNS, IDS_COPY_BUTTON, {IDM_COPY_FINGERPRINT}},
 };
 
@@ -350,12 +350,31 @@ void DrawAgentPages(HWND window)
     InvalidateRect(list, 0, TRUE);
 }
 
-void CopyEvents(HWND window)
+void CopyShownPage(HWND window)
 {
-    static char text[EventCount * (EventLength + 2) + 1];
+    // The Events page is the longest: EventCount lines of an event and its time.
+    const int RoomPerLine = EventLength + 32;
+    static char text[EventCount * RoomPerLine + 1];
+    HWND list = lists[selectedPage()];
+    HWND header = (HWND)SendMessageA(list, LVM_GETHEADER, 0, 0);
+    int columns = header ? (int)SendMessageA(header, HDM_GETITEMCOUNT, 0, 0) : 0;
+    int rows = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
     int length = 0;
-    for (int i = 0; i < RecentEventCount(); i++)
-        length += wsprintfA(text + length, "%s\r\n", RecentEvent(i));
+    for (int row = 0; row < rows && row < EventCount; row++) {
+        int lineEnd = length + RoomPerLine - 2;
+        for (int column = 0; column < columns && length < lineEnd - 1; column++) {
+            if (column > 0)
+                text[length++] = '\t';
+            LVITEMA item;
+            ZeroMemory(&item, sizeof item);
+            item.iSubItem = column;
+            item.pszText = text + length;
+            item.cchTextMax = lineEnd - length;
+            length += (int)SendMessageA(list, LVM_GETITEMTEXTA, row, (LPARAM)&item);
+        }
+        text[length++] = '\r';
+        text[length++] = '\n';
+    }
     text[length] = 0;
     CopyToClipboard(window, text);
 }

@@ -37,7 +37,7 @@
 #define IDM_EDIT_NODE           204
 #define IDM_REMOVE_NODE         205
 #define IDM_FORGET_KEY          206
-#define IDM_COPY_EVENTS         207
+#define IDM_COPY_PAGE           207
 #define IDM_HELP_CONTENTS       208
 
 // Strings

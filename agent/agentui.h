@@ -69,8 +69,9 @@ void OpenAgentWindow(HWND window);
 // it back: false when nothing sound is kept.
 void RememberPlacement(HWND window);
 bool ReadPlacement(RECT *place);
-// Copies the events, a line each, to the clipboard.
-void CopyEvents(HWND window);
+// Copies the lines of the page shown to the clipboard, its columns
+// separated by tabs.
+void CopyShownPage(HWND window);
 
 // ---- The node map's page (nodepage.cpp) -----------------------------------
 

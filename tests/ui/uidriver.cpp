@@ -6,8 +6,6 @@
 #define WINVER 0x0501
 #include "uidriver.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 
 namespace ui {
@@ -733,89 +731,6 @@ LRESULT CALLBACK HelpEngineStandIn::procedure(HWND window, UINT message, WPARAM 
     if (engine->onRequest)
         engine->onRequest(request);
     return TRUE;
-}
-
-
-// ---- List views ---------------------------------------------------------------------
-// A list view's messages carry pointers, which the system does not carry
-// into another process: the item and its text live in memory of the list's
-// process while the message is sent.
-
-struct RemoteBlock {
-    HANDLE process = NULL;
-    void *address = nullptr;
-    RemoteBlock(HWND window, SIZE_T size)
-    {
-        DWORD processId = 0;
-        GetWindowThreadProcessId(window, &processId);
-        process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
-                              processId);
-        if (process)
-            address = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-    }
-    ~RemoteBlock()
-    {
-        if (address)
-            VirtualFreeEx(process, address, 0, MEM_RELEASE);
-        if (process)
-            CloseHandle(process);
-    }
-    bool write(const void *data, SIZE_T size, SIZE_T offset = 0)
-    {
-        SIZE_T done = 0;
-        return address && WriteProcessMemory(process, (BYTE *)address + offset, data, size, &done) &&
-               done == size;
-    }
-    bool read(void *data, SIZE_T size, SIZE_T offset = 0)
-    {
-        SIZE_T done = 0;
-        return address && ReadProcessMemory(process, (BYTE *)address + offset, data, size, &done) &&
-               done == size;
-    }
-};
-
-std::vector<std::string> listViewLines(HWND parent, int listId)
-{
-    std::vector<std::string> lines;
-    HWND list = GetDlgItem(parent, listId);
-    HWND header = (HWND)sendWithTimeout(list, LVM_GETHEADER, 0, 0, 0);
-    int columns = header ? (int)sendWithTimeout(header, HDM_GETITEMCOUNT, 0, 0, 0) : 0;
-    int count = (int)sendWithTimeout(list, LVM_GETITEMCOUNT, 0, 0, 0);
-    const int TextRoom = 1024;
-    RemoteBlock block(list, sizeof(LVITEMW) + TextRoom * sizeof(WCHAR));
-    for (int row = 0; row < count && block.address; row++) {
-        std::string line;
-        for (int column = 0; column < columns; column++) {
-            LVITEMW item = {};
-            item.iSubItem = column;
-            item.pszText = (LPWSTR)((BYTE *)block.address + sizeof item);
-            item.cchTextMax = TextRoom;
-            WCHAR text[TextRoom] = {};
-            DWORD_PTR length = 0;
-            if (!block.write(&item, sizeof item) ||
-                !SendMessageTimeoutW(list, LVM_GETITEMTEXTW, row, (LPARAM)block.address,
-                                     SMTO_NORMAL, ReplyTimeout, &length) ||
-                !block.read(text, sizeof text - sizeof(WCHAR), sizeof item))
-                return lines;
-            char narrow[TextRoom * 2] = "";
-            WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow - 1, NULL, NULL);
-            line += (column ? "\t" : "") + std::string(narrow);
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-bool selectListViewLine(HWND parent, int listId, int index)
-{
-    HWND list = GetDlgItem(parent, listId);
-    LVITEMW item = {};
-    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    RemoteBlock block(list, sizeof item);
-    DWORD_PTR result = 0;
-    return block.write(&item, sizeof item) &&
-           SendMessageTimeoutW(list, LVM_SETITEMSTATE, index, (LPARAM)block.address, SMTO_NORMAL,
-                               ReplyTimeout, &result) && result;
 }
 
 } // namespace ui

@@ -148,11 +148,6 @@ std::vector<std::string> comboLines(HWND parent, int comboId);
 int comboSelection(HWND parent, int comboId);
 // Chooses a combo line as a user does (CBN_SELCHANGE follows).
 bool selectComboLine(HWND parent, int comboId, int index);
-// A list view's lines in report mode, each its columns' texts joined by
-// tabs, read from the list's process through memory of that process.
-std::vector<std::string> listViewLines(HWND parent, int listId);
-// Chooses line `index` of a list view (selected and focused).
-bool selectListViewLine(HWND parent, int listId, int index);
 
 // ---- Message boxes ---------------------------------------------------------------------
 enum class Icon { None, Information, Exclamation, Question, Stop };
