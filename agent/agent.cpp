@@ -225,6 +225,8 @@ static LRESULT notified(HWND window, const NMHDR *header)
         ShowSelectedPage(window);
     else if (header->idFrom == NodeListId && header->code == NM_DBLCLK)
         runCommand(window, IDM_EDIT_NODE);
+    else if (header->idFrom == NodeListId && header->code == LVN_ITEMCHANGED)
+        ShowChosenFingerprint(window, GetDlgItem(window, NodeListId));
     return 0;
 }
 

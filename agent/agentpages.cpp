@@ -11,7 +11,6 @@
 const int MaxPageButtons = 4;
 const int Margin = 6;
 const int DigestEventCount = 12;         // events the plain lines keep
-const int ShortFingerprintLength = 19;   // its first four groups
 const char PlacementKey[] = "Software\\Tessaseg\\Agent";
 const char PlacementValue[] = "WindowPlacement";
 
@@ -84,6 +83,9 @@ static bool createPage(HWND window, int index)
         rest = nextPart(rest, column, sizeof column);
         SendMessageA(lists[index], LVM_INSERTCOLUMNA, i, (LPARAM)&entry);
     }
+    if (index == NodesPage &&
+        !createChild(window, "EDIT", "", WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, ChosenFingerprintId))
+        return false;
     char texts[128], text[32];
     rest = 0;
     if (pages[index].buttonTextsId) {
@@ -141,6 +143,11 @@ void LayoutAgentPages(HWND window)
                        inside.left + i * (buttonWidth + Margin), bottom + Margin, buttonWidth,
                        buttonHeight, TRUE);
         }
+        if (page == NodesPage) {
+            bottom -= metrics.tmHeight * 3 / 2 + Margin;
+            MoveWindow(GetDlgItem(window, ChosenFingerprintId), inside.left, bottom + Margin,
+                       inside.right - inside.left, metrics.tmHeight * 3 / 2, TRUE);
+        }
         MoveWindow(lists[page], inside.left, inside.top, inside.right - inside.left,
                    bottom - inside.top, TRUE);
     }
@@ -155,6 +162,7 @@ void ShowSelectedPage(HWND window)
             ShowWindow(GetDlgItem(window, pages[page].buttons[i]), show);
         ShowWindow(lists[page], show);
     }
+    ShowWindow(GetDlgItem(window, ChosenFingerprintId), shown == NodesPage ? SW_SHOW : SW_HIDE);
     // Above the tab control, which is a sibling drawn behind them.
     SetWindowPos(lists[shown], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ShowAgentState();
@@ -333,6 +341,7 @@ void DrawAgentPages(HWND window)
     HWND list = lists[page];
     if (page == NodesPage) {
         FillNodeList(list);
+        ShowChosenFingerprint(window, list);
         return;
     }
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);

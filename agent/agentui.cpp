@@ -104,8 +104,20 @@ void AddListRow(HWND list, const char *cells)
 
 void FitListColumns(HWND list)
 {
+    const int TitleMargin = 16;         // the header's padding around a title
     HWND header = (HWND)SendMessageA(list, LVM_GETHEADER, 0, 0);
     int columns = header ? (int)SendMessageA(header, HDM_GETITEMCOUNT, 0, 0) : 0;
-    for (int i = 0; i < columns; i++)
-        SendMessageA(list, LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE_USEHEADER);
+    for (int i = 0; i < columns; i++) {
+        char title[64] = "";
+        LVCOLUMNA column;
+        ZeroMemory(&column, sizeof column);
+        column.mask = LVCF_TEXT;
+        column.pszText = title;
+        column.cchTextMax = sizeof title;
+        SendMessageA(list, LVM_GETCOLUMNA, i, (LPARAM)&column);
+        int titleWidth = (int)SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)title) + TitleMargin;
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE);
+        if (SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0) < titleWidth)
+            SendMessageA(list, LVM_SETCOLUMNWIDTH, i, titleWidth);
+    }
 }

@@ -18,6 +18,8 @@ extern HINSTANCE AgentInstance;
 const int AgentTabId = 101;
 const int FirstPageListId = 110;
 const int NodeListId = FirstPageListId + 2;
+// The Nodes page's read-only box of the chosen node's full fingerprint.
+const int ChosenFingerprintId = 120;
 
 // ---- Helpers (agentui.cpp) -------------------------------------------------
 
@@ -34,6 +36,8 @@ bool CopyToClipboard(HWND owner, const char *text);
 void OwnFingerprintText(char *text);
 // The conversations this agent carries now.
 int OpenConversationCount();
+// The short form of a fingerprint the lists show: its first four groups.
+const int ShortFingerprintLength = 19;
 // The sessions shown: served once ready, and the outgoing ones, until they end.
 bool IsShownSession(const Session *session);
 // Adds a line to a list view in report mode: `cells` holds its columns'
@@ -77,6 +81,9 @@ void CopyShownPage(HWND window);
 
 // The Nodes list's lines from the node map, the one chosen kept chosen.
 void FillNodeList(HWND list);
+// Shows the chosen node's full fingerprint below the list (the list shows
+// its first groups), where it can be selected and copied.
+void ShowChosenFingerprint(HWND window, HWND list);
 // The page's commands: Add..., Edit..., Remove..., Forget Key...
 void AddNode(HWND window, HWND list);
 void EditNode(HWND window, HWND list);

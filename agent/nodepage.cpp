@@ -110,16 +110,33 @@ void FillNodeList(HWND list)
         }
         const char *seen = lastContact(node);
         char row[1024];
+        fingerprint[ShortFingerprintLength] = 0;
         wsprintfA(row, "%s\t%s\t%s\t%s\t%lu\t%s\t%s", node, address, fingerprint, pinnedBy,
                   NodeSetting(node, GracePeriodSetting, DefaultGracePeriod, MaxGracePeriod),
                   NodeSetting(node, FastAdviseSetting, 0, 1) ? yes : no, seen ? seen : notSeen);
         AddListRow(list, row);
     }
     FitListColumns(list);
-    if (chosen[0])
-        chooseNode(list, chosen);
+    // The first node is chosen until the user chooses another.
+    if (chosen[0] || count > 0)
+        chooseNode(list, chosen[0] ? chosen : nodes[0]);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, 0, TRUE);
+}
+
+void ShowChosenFingerprint(HWND window, HWND list)
+{
+    char node[MaxNodeNameLength + 1], text[FingerprintTextSize + 32] = "";
+    BYTE pinned[FingerprintLength];
+    if (chosenNode(list, node) && FindPin(node, pinned) == Pinned) {
+        char fingerprint[FingerprintTextSize];
+        FormatFingerprint(pinned, fingerprint);
+        wsprintfA(text, "%s: %s", node, fingerprint);
+    }
+    char shown[sizeof text];
+    GetDlgItemTextA(window, ChosenFingerprintId, shown, sizeof shown);
+    if (lstrcmpA(shown, text) != 0)
+        SetDlgItemTextA(window, ChosenFingerprintId, text);
 }
 
 // ---- Reading and writing a node's settings -----------------------------------

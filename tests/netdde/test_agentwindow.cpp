@@ -20,7 +20,7 @@ namespace {
 // Menu commands and controls of the agent's window (its resources).
 const int CopyPageCommand = 207, ExitCommand = 202, AddNodeCommand = 203, EditNodeCommand = 204,
           RemoveNodeCommand = 205, ForgetKeyCommand = 206;
-const int TabId = 101, FirstPageListId = 110;
+const int TabId = 101, FirstPageListId = 110, ChosenFingerprintId = 120;
 enum Page { SessionsPage, ConversationsPage, NodesPage, EventsPage, ThisNodePage };
 const int NodeNameId = 1101, NodeNameRuleId = 1102, NodeHostId = 1103, NodePortId = 1104,
           NodeFingerprintId = 1105, NodeGraceId = 1106;
@@ -273,7 +273,10 @@ TEST_CASE("the pages show the session, the linked conversation, the pinned node 
     CHECK(pageShows(window, ConversationsPage, {"NT_SHOWN$\tNODEA\tclient\t\t1\t", "\topen"}));
     CHECK(pageShows(window, ConversationsPage, {"NT_SHOWN$\tNODEA\tserved\tNTSRV|QUOTES\t"}));
     REQUIRE(showPage(window, NodesPage));
-    CHECK(pageShows(window, NodesPage, {"NODEA\t", "\t" + fingerprint + "\tpinned at first contact\t"}));
+    CHECK(pageShows(window, NodesPage, {"NODEA\t", "\t" + fingerprint.substr(0, 19) + "\tpinned at first contact\t"}));
+    // The chosen node's whole fingerprint, below the list.
+    chooseLine(window, NodesPage, lineOf(window, NodesPage, "NODEA\t"));
+    CHECK(ui::waitUntil([&] { return ui::text(window, ChosenFingerprintId) == "NODEA: " + fingerprint; }));
     REQUIRE(showPage(window, EventsPage));
     CHECK(pageShows(window, EventsPage, {"\tsecurity\tnode NODEA", "pinned at first contact: " + fingerprint}));
     REQUIRE(showPage(window, ThisNodePage));
@@ -337,11 +340,12 @@ TEST_CASE("nodes are added, edited and removed through the node dialog, and the 
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(ui::waitUntil([] { return nodeValue(OtherNode, "Fingerprint") == SomeKey; }));
     CHECK(nodeValue(OtherNode, nullptr) == "127.0.0.1");
-    CHECK(pageShows(window, NodesPage, {"NODEZ\t127.0.0.1\t", SomeKey, "set by administrator"}));
+    CHECK(pageShows(window, NodesPage, {"NODEZ\t127.0.0.1\t" + std::string(SomeKey, 19), "set by administrator"}));
 
     // Forget Key names the node and its key, and forgets only on Yes.
     line = lineOf(window, NodesPage, "NODEZ\t");
     chooseLine(window, NodesPage, line);
+    CHECK(ui::waitUntil([&] { return ui::text(window, ChosenFingerprintId) == std::string("NODEZ: ") + SomeKey; }));
     REQUIRE(ui::chooseCommand(window, ForgetKeyCommand));
     std::string question = answerNextBox(window, IDNO);
     CHECK(question.find("node NODEZ") != std::string::npos);
