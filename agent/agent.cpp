@@ -174,7 +174,7 @@ static bool handleSessionWork(UINT message, WPARAM wParam, LPARAM lParam)
 // Exit: ends the agent, once the user agrees when conversations are open.
 static void exitAgent(HWND window)
 {
-    int conversations = OpenConversationCount();
+    int conversations = CarriedConversationCount();
     if (conversations > 0 && !AskQuestion(window, IDS_EXIT_QUESTION, conversations))
         return;
     DestroyWindow(window);

@@ -1,7 +1,6 @@
 // Helpers every part of the agent's window shares (agentui.h).
 #include "agentui.h"
 #include <commctrl.h>
-#include "conversations.h"
 #include <stdarg.h>
 
 HINSTANCE AgentInstance;
@@ -61,15 +60,6 @@ bool CopyToClipboard(HWND owner, const char *text)
 void OwnFingerprintText(char *text)
 {
     FormatFingerprint(OwnFingerprint(), text);
-}
-
-int OpenConversationCount()
-{
-    ConversationSummary summary;
-    int count = 0;
-    while (SummarizeConversation(count, &summary))
-        count++;
-    return count;
 }
 
 bool IsShownSession(const Session *session)

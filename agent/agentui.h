@@ -34,8 +34,6 @@ bool AskQuestion(HWND owner, UINT formatId, ...);
 bool CopyToClipboard(HWND owner, const char *text);
 // This node's fingerprint, written out.
 void OwnFingerprintText(char *text);
-// The conversations this agent carries now.
-int OpenConversationCount();
 // The short form of a fingerprint the lists show: its first four groups.
 const int ShortFingerprintLength = 19;
 // The sessions shown: served once ready, and the outgoing ones, until they end.

@@ -5,6 +5,7 @@
 // the window). Double-click opens the window; the right button opens the
 // icon's menu.
 #include "agentui.h"
+#include "conversations.h"
 #include <shellapi.h>
 
 const UINT IconId = 1;
@@ -27,7 +28,7 @@ static void describe(NOTIFYICONDATAA *icon, HWND window, IconState *state)
     for (int i = 0; i < SessionCount(); i++)
         if (IsShownSession(SessionAt(i)))
             sessions++;
-    int conversations = OpenConversationCount();
+    int conversations = CarriedConversationCount();
     char format[64];
     LoadText(IDS_TIP, format, sizeof format);
     wsprintfA(icon->szTip, format, OwnNodeName, sessions, conversations);

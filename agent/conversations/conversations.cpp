@@ -129,6 +129,11 @@ void CheckConversations()
 
 // ---- Lists -----------------------------------------------------------------
 
+int CarriedConversationCount()
+{
+    return ConversationCount();
+}
+
 bool SummarizeConversation(int index, ConversationSummary *summary)
 {
     if (index >= ConversationCount())

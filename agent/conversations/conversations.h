@@ -60,6 +60,8 @@ bool TakeAwaitedAnswer(MSG *message);
 
 // The shares a served session has open conversations on (connections).
 int ConnectionsOf(const Session *session, AgentConnection *list, int size);
+// The conversations this agent carries, on both sides.
+int CarriedConversationCount();
 // What the agent's window shows of a conversation.
 struct ConversationSummary {
     bool serving;
