@@ -238,7 +238,13 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
                                                                                              : -1;
     case WM_SIZE:
         LayoutAgentPages(window);
+        ShowAgentState();               // restored: drawn again at the next due work
         return 0;
+    case WM_SHOWWINDOW:
+        // Shown by another program too (the front ends' Check NetDDE).
+        if (wParam)
+            ShowAgentState();
+        break;
     case WM_GETMINMAXINFO:
         ((MINMAXINFO *)lParam)->ptMinTrackSize.x = 400;
         ((MINMAXINFO *)lParam)->ptMinTrackSize.y = 250;

@@ -18,7 +18,7 @@ using namespace nt;
 namespace {
 
 // Menu commands and controls of the agent's window (its resources).
-const int CopyPageCommand = 207, ExitCommand = 202, AddNodeCommand = 203, EditNodeCommand = 204,
+const int CopyFingerprintCommand = 201, CopyPageCommand = 207, ExitCommand = 202, AddNodeCommand = 203, EditNodeCommand = 204,
           RemoveNodeCommand = 205, ForgetKeyCommand = 206;
 const int TabId = 101, FirstPageListId = 110, ChosenFingerprintId = 120;
 enum Page { SessionsPage, ConversationsPage, NodesPage, EventsPage, ThisNodePage };
@@ -243,6 +243,15 @@ TEST_CASE("the agent starts in the notification area and opens its window when a
     CHECK(second.waitForExit(&exitCode));
     CHECK(exitCode == 1);
     CHECK(ui::waitUntil([&] { return IsWindowVisible(window) != 0; }));
+    // The icon's Copy Fingerprint puts this node's fingerprint on the clipboard.
+    REQUIRE(OpenClipboard(NULL));
+    EmptyClipboard();
+    CloseClipboard();
+    REQUIRE(ui::chooseCommand(window, CopyFingerprintCommand));
+    CHECK(ui::waitUntil([] { return IsClipboardFormatAvailable(CF_TEXT) != 0; }));
+    CHECK(clipboardText() == ownFingerprint(agent));
+    CHECK(ownFingerprint(agent).size() == 79);
+
     // Ending, the agent removes its icon: the stand-in answers meanwhile.
     before = area.requestsOf(window);
     PostMessageA(window, WM_CLOSE, 0, 0);
