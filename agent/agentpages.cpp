@@ -293,17 +293,53 @@ static void drawConversations(HWND list)
     }
 }
 
+const int MaxKnownNodes = 64;
+
+// Whether `name` stands in `text` as a word of its own.
+static bool namesWord(const char *text, const char *name)
+{
+    int length = lstrlenA(name);
+    for (const char *at = text; *at; at++) {
+        bool startsWord = at == text || !IsNodeNameCharacter((BYTE)at[-1]);
+        if (startsWord && matchesIgnoringAsciiCase(at, name, length) &&
+            !IsNodeNameCharacter((BYTE)at[length]))
+            return true;
+    }
+    return false;
+}
+
+// The nodes an event may name: those of the sessions, and of the node map.
+static int knownNodes(char (*nodes)[MaxNodeNameLength + 1])
+{
+    int count = ListMappedNodes(nodes, MaxKnownNodes);
+    for (int i = 0; i < SessionCount() && count < MaxKnownNodes; i++) {
+        const char *node = SessionAt(i)->node;
+        bool listed = !node[0];
+        for (int j = 0; j < count && !listed; j++)
+            listed = isSameNodeName(nodes[j], node);
+        if (!listed)
+            lstrcpyA(nodes[count++], node);
+    }
+    return count;
+}
+
 static void drawEvents(HWND list)
 {
-    char row[EventLength + 32], kinds[64], kind[3][16];
+    static char nodes[MaxKnownNodes][MaxNodeNameLength + 1];
+    int nodeCount = knownNodes(nodes);
+    char row[EventLength + 48], kinds[64], kind[3][16];
     LoadText(IDS_EVENT_KINDS, kinds, sizeof kinds);
     const char *rest = kinds;
     for (int i = 0; i < 3; i++)
         rest = nextPart(rest, kind[i], sizeof kind[i]);
     for (int i = 0; i < RecentEventCount(); i++) {
         const char *line = RecentEvent(i);
-        // "HH:MM:SS text"
-        wsprintfA(row, "%.8s\t%s\t%s", line, kind[RecentEventKind(i)], line + 9);
+        // "HH:MM:SS text"; the node is the first known one the text names.
+        const char *node = "";
+        for (int j = 0; j < nodeCount && !node[0]; j++)
+            if (namesWord(line + 9, nodes[j]))
+                node = nodes[j];
+        wsprintfA(row, "%.8s\t%s\t%s\t%s", line, kind[RecentEventKind(i)], node, line + 9);
         AddListRow(list, row);
     }
     SendMessageA(list, LVM_ENSUREVISIBLE, RecentEventCount() - 1, FALSE);

@@ -287,7 +287,7 @@ TEST_CASE("the pages show the session, the linked conversation, the pinned node 
     chooseLine(window, NodesPage, lineOf(window, NodesPage, "NODEA\t"));
     CHECK(ui::waitUntil([&] { return ui::text(window, ChosenFingerprintId) == "NODEA: " + fingerprint; }));
     REQUIRE(showPage(window, EventsPage));
-    CHECK(pageShows(window, EventsPage, {"\tsecurity\tnode NODEA", "pinned at first contact: " + fingerprint}));
+    CHECK(pageShows(window, EventsPage, {"\tsecurity\tNODEA\tnode NODEA", "pinned at first contact: " + fingerprint}));
     REQUIRE(showPage(window, ThisNodePage));
     CHECK(pageShows(window, ThisNodePage, {"Node name\tNODEA"}));
     CHECK(pageShows(window, ThisNodePage, {"Fingerprint\t" + fingerprint}));
