@@ -295,14 +295,21 @@ static void drawConversations(HWND list)
 
 const int MaxKnownNodes = 64;
 
+// Whether `c` ends a word of an event's text: a character no node name has,
+// or a comma, a semicolon or a full stop that ends a clause.
+static bool endsWord(const char *c)
+{
+    bool endsClause = (*c == ',' || *c == ';' || *c == '.') && (c[1] == ' ' || !c[1]);
+    return !IsNodeNameCharacter((BYTE)*c) || endsClause;
+}
+
 // Whether `name` stands in `text` as a word of its own.
 static bool namesWord(const char *text, const char *name)
 {
     int length = lstrlenA(name);
     for (const char *at = text; *at; at++) {
         bool startsWord = at == text || !IsNodeNameCharacter((BYTE)at[-1]);
-        if (startsWord && matchesIgnoringAsciiCase(at, name, length) &&
-            !IsNodeNameCharacter((BYTE)at[length]))
+        if (startsWord && matchesIgnoringAsciiCase(at, name, length) && endsWord(at + length))
             return true;
     }
     return false;
