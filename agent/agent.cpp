@@ -1,6 +1,6 @@
 // nddeagent.exe: the Network DDE agent of the local machine.
 //
-//   nddeagent.exe [/port:N] [/firstsession:HEX] [/node:NAME] [/bind:ADDRESS]
+//   nddeagent.exe [/port:N] [/firstsession:HEX] [/node:NAME] [/bind:ADDRESS] [/show]
 //   nddeagent.exe /fingerprint
 //   nddeagent.exe /forget:NODE
 //
@@ -14,8 +14,15 @@
 //
 // The partner library asks for the served sessions, a session's connections
 // (the shares it has conversations on), or the end of a session with
-// WM_COPYDATA (agentlink.h). The window shows the node, the sessions, the
-// conversations and the last events. At most one agent runs.
+// WM_COPYDATA (agentlink.h). At most one agent runs; starting it again
+// opens the running agent's window.
+//
+// The agent lives in the notification area (notifyicon.cpp) and starts with
+// its window hidden, or open with /show. The window (agentpages.cpp) shows
+// the sessions, the conversations, the node map, the events and this node,
+// and lets the user add, edit and remove nodes and forget their keys
+// (nodepage.cpp, nodedialog.cpp). Its close box puts it away; Exit ends the
+// agent, as a WM_CLOSE sent by another program does.
 //
 // /fingerprint writes this node's fingerprint (identity.h) to standard
 // output, making the node's key pair if it has none; /forget:NODE drops the
@@ -23,12 +30,13 @@
 // called or as a client node it served, so that NODE may come back with a
 // new key. Neither starts the agent; both work while an agent runs.
 //
-// Exit codes: 0 after the window is closed, 1 when another agent runs,
+// Exit codes: 0 after the agent ends, 1 when another agent runs,
 // 2 when the port cannot be opened, 3 when the window cannot be made,
 // 5 when the node's key pair cannot be loaded or made;
 // /fingerprint and /forget: 0 done, 4 not done (the reason is written).
-#include "agentwindow.h"
+#include "agentui.h"
 #include "conversations.h"
+#include <commctrl.h>
 #include "identity.h"
 #include "prompt.h"
 #include <stdarg.h>
@@ -36,71 +44,21 @@
 
 const UINT_PTR DueWorkTimer = 1;
 const DWORD QueueLag = 5;               // ms messages may wait before sessions go first
+// The window's first size: every column of the Sessions page fits.
+const int DefaultWindowWidth = 760;
+const int DefaultWindowHeight = 360;
 
 enum IdentityCommand { NoIdentityCommand, ShowFingerprint, ForgetNode };
 
-static HWND stateList;
 static IdentityCommand identityCommand;
+static bool showAtStart;                // /show
+static bool hasNotifyIcon;
+static UINT taskbarCreatedMessage;      // the shell's notification area was made again
 static char nodeToForget[MaxNodeNameLength + 1];
 static DWORD lastChecked, lastDrawn;
 
 // The password prompt, lent to the conversations (SetPasswordKeeper).
 static const PasswordKeeper AgentPasswords = {RememberedPassword, RememberPassword, AskPassword};
-
-// ---- The window's view -----------------------------------------------------
-
-static void addLine(const char *line)
-{
-    SendMessageA(stateList, LB_ADDSTRING, 0, (LPARAM)line);
-}
-
-// Shows the sessions, the conversations and the last events.
-static void drawState()
-{
-    SendMessageA(stateList, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(stateList, LB_RESETCONTENT, 0, 0);
-    char line[256];
-    in_addr address;
-    address.s_addr = OwnAddress;
-    wsprintfA(line, "Node %s    port %u on %s", OwnNodeName, OwnPort,
-              OwnAddress == INADDR_ANY ? "every interface" : inet_ntoa(address));
-    addLine(line);
-    char fingerprint[FingerprintTextSize];
-    FormatFingerprint(OwnFingerprint(), fingerprint);
-    wsprintfA(line, "Fingerprint %s", fingerprint);
-    addLine(line);
-    wsprintfA(line, "Memory of sessions: %lu KB (at most %lu KB so far)", BudgetCharged() / 1024,
-              BudgetPeak() / 1024);
-    addLine(line);
-    addLine("Sessions:");
-    for (int i = 0; i < SessionCount(); i++) {
-        const Session *session = SessionAt(i);
-        if ((session->incoming && session->state != SessionReady) || session->endReason)
-            continue;
-        wsprintfA(line, "  %s %s    session %08lX    %d conversation(s)%s",
-                  session->incoming ? "from" : "to", session->node, session->id,
-                  ConversationCountOn(session), session->state == SessionReady ? "" : " (opening)");
-        addLine(line);
-        if (session->incoming) {
-            FormatFingerprint(session->peerKey, fingerprint);
-            wsprintfA(line, "      key %s", fingerprint);
-            addLine(line);
-        }
-    }
-    for (int i = 0; DescribeReconnectingNode(i, line, sizeof line); i++)
-        addLine(line);
-    addLine("Conversations:");
-    for (int i = 0; DescribeConversation(i, line, sizeof line); i++)
-        addLine(line);
-    addLine("Security events:");
-    for (int i = 0; i < RecentSecurityEventCount(); i++)
-        addLine(RecentSecurityEvent(i));
-    addLine("Last events:");
-    for (int i = 0; i < RecentEventCount(); i++)
-        addLine(RecentEvent(i));
-    SendMessageA(stateList, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(stateList, 0, TRUE);
-}
 
 // ---- Requests of the partner library ---------------------------------------
 // While the agent waits for a reply window to take a list, another request
@@ -180,13 +138,15 @@ static void doDueWork()
         lastChecked = now;
         CheckSessions();
         CheckConversations();
+        UpdateNotifyIcon(AgentWindowHandle);
     } else {
         EndEndingSessions();
     }
     now = GetTickCount();
-    if (stateList && now - lastDrawn >= RedrawInterval && TakeStateChange()) {
+    if (AgentWindowHandle && now - lastDrawn >= RedrawInterval && TakeStateChange()) {
         lastDrawn = now;
-        drawState();
+        DrawAgentPages(AgentWindowHandle);
+        UpdateNotifyIcon(AgentWindowHandle);
     }
 }
 
@@ -211,18 +171,100 @@ static bool handleSessionWork(UINT message, WPARAM wParam, LPARAM lParam)
     return true;
 }
 
+// Exit: ends the agent, once the user agrees when conversations are open.
+static void exitAgent(HWND window)
+{
+    int conversations = CarriedConversationCount();
+    if (conversations > 0 && !AskQuestion(window, IDS_EXIT_QUESTION, conversations))
+        return;
+    DestroyWindow(window);
+}
+
+static void copyFingerprint(HWND window)
+{
+    char fingerprint[FingerprintTextSize];
+    OwnFingerprintText(fingerprint);
+    CopyToClipboard(window, fingerprint);
+}
+
+static void openHelp(HWND window)
+{
+    char helpFile[32];
+    LoadText(IDS_HELP_FILE, helpFile, sizeof helpFile);
+    WinHelpA(window, helpFile, HELP_CONTENTS, 0);
+}
+
+static void runCommand(HWND window, UINT commandId)
+{
+    HWND nodes = GetDlgItem(window, NodeListId);
+    switch (commandId) {
+    case IDM_OPEN: OpenAgentWindow(window); break;
+    case IDM_COPY_FINGERPRINT: copyFingerprint(window); break;
+    case IDM_EXIT: exitAgent(window); break;
+    case IDM_ADD_NODE: AddNode(window, nodes); break;
+    case IDM_EDIT_NODE: EditNode(window, nodes); break;
+    case IDM_REMOVE_NODE: RemoveNodeFromMap(window, nodes); break;
+    case IDM_FORGET_KEY: ForgetNodeKey(window, nodes); break;
+    case IDM_COPY_PAGE: CopyShownPage(window); break;
+    case IDM_HELP_CONTENTS: openHelp(window); break;
+    }
+}
+
+// The window's close box keeps the agent running: the window goes back to
+// the notification area, or to the task bar where the system has none. A
+// WM_CLOSE that a program sends ends the agent, as it always has.
+static void putAway(HWND window)
+{
+    RememberPlacement(window);
+    ShowWindow(window, hasNotifyIcon ? SW_HIDE : SW_MINIMIZE);
+}
+
+static LRESULT notified(HWND window, const NMHDR *header)
+{
+    if (header->idFrom == AgentTabId && header->code == TCN_SELCHANGE)
+        ShowSelectedPage(window);
+    else if (header->idFrom == NodeListId && header->code == NM_DBLCLK)
+        runCommand(window, IDM_EDIT_NODE);
+    else if (header->idFrom == NodeListId && header->code == LVN_ITEMCHANGED)
+        ShowChosenFingerprint(window, GetDlgItem(window, NodeListId));
+    return 0;
+}
+
 static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE:
-        stateList = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL |
-                                  LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 0, 0, 0, 0, window,
-                                  (HMENU)AgentStateListId,
-                                  ((CREATESTRUCTA *)lParam)->hInstance, 0);
-        SendMessageA(stateList, WM_SETFONT, (WPARAM)GetStockObject(ANSI_FIXED_FONT), 0);
-        return stateList && SetTimer(window, DueWorkTimer, RedrawInterval, 0) ? 0 : -1;
+        return CreateAgentPages(window) && SetTimer(window, DueWorkTimer, RedrawInterval, 0) ? 0
+                                                                                             : -1;
     case WM_SIZE:
-        MoveWindow(stateList, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        LayoutAgentPages(window);
+        ShowAgentState();               // restored: drawn again at the next due work
+        return 0;
+    case WM_SHOWWINDOW:
+        // Shown by another program too (the front ends' Check NetDDE).
+        if (wParam)
+            ShowAgentState();
+        break;
+    case WM_GETMINMAXINFO:
+        ((MINMAXINFO *)lParam)->ptMinTrackSize.x = 400;
+        ((MINMAXINFO *)lParam)->ptMinTrackSize.y = 250;
+        return 0;
+    case WM_NOTIFY:
+        return notified(window, (const NMHDR *)lParam);
+    case WM_COMMAND:
+        runCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            putAway(window);
+            return 0;
+        }
+        break;
+    case WM_NOTIFY_ICON:
+        HandleNotifyIcon(window, lParam);
+        return 0;
+    case WM_OPEN_WINDOW:
+        OpenAgentWindow(window);
         return 0;
     case WM_TIMER:
         doDueWork();
@@ -237,11 +279,18 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_DESTROY:
         KillTimer(window, DueWorkTimer);
+        if (IsWindowVisible(window))
+            RememberPlacement(window);
+        RemoveNotifyIcon(window);
+        WinHelpA(window, 0, HELP_QUIT, 0);
         EndClientConversations();
         EndAllSessions();
         CloseListener();
-        stateList = 0;
         PostQuitMessage(0);
+        return 0;
+    }
+    if (message == taskbarCreatedMessage && message) {
+        hasNotifyIcon = AddNotifyIcon(window);
         return 0;
     }
     if (handleSessionWork(message, wParam, lParam))
@@ -286,6 +335,8 @@ static bool readOptions(const char *commandLine)
                 return false;
             identityCommand = ForgetNode;
             CopyNodeName(nodeToForget, option + 7);
+        } else if (lstrcmpiA(option, "show") == 0) {
+            showAtStart = true;
         } else if (startsWith(option, "bind:")) {
             OwnAddress = inet_addr(option + 5);
             if (OwnAddress == INADDR_NONE)
@@ -371,7 +422,7 @@ static bool nextMessage(MSG *message)
     return true;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     SetFirstSessionId(AgentDefaultFirstSession);
     readComputerName();
@@ -379,8 +430,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     if (optionsSound && identityCommand != NoIdentityCommand)
         return runIdentityCommand();
     HANDLE running = CreateMutexA(0, FALSE, AgentRunningMutex);
-    if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
+    if (!running || GetLastError() == ERROR_ALREADY_EXISTS) {
+        // The user started the agent again: show the one that runs.
+        HWND runningAgent = FindWindowA(AgentWindowClass, 0);
+        if (runningAgent)
+            PostMessageA(runningAgent, WM_OPEN_WINDOW, 0, 0);
         return 1;
+    }
     ReadLogFileSetting();
     // The node's key pair before the port: nobody is let in to a session
     // this agent could not secure.
@@ -390,24 +446,37 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     if (!optionsSound || !OpenListener(OwnAddress, OwnPort))
         return 2;
 
+    AgentInstance = instance;
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = agentWindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
-    windowClass.hIcon = LoadIconA(0, (LPCSTR)IDI_APPLICATION);
-    windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_AGENT));
+    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_AGENT_MENU);
     windowClass.lpszClassName = AgentWindowClass;
     if (!RegisterClassA(&windowClass) || !RegisterConversationClass(instance))
         return 3;
     SetSessionUser(&ConversationSessionUser);
     SetPasswordKeeper(&AgentPasswords);
+    RECT place = {0, 0, DefaultWindowWidth, DefaultWindowHeight};
+    bool placed = ReadPlacement(&place);
     AgentWindowHandle = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, 560, 300, 0, 0, instance, 0);
+                                      placed ? place.left : CW_USEDEFAULT,
+                                      placed ? place.top : CW_USEDEFAULT, place.right - place.left,
+                                      place.bottom - place.top, 0, 0, instance, 0);
     if (!AgentWindowHandle || !WatchListener())
         return 3;
     LogEvent("agent started: node %s, port %u", OwnNodeName, OwnPort);
-    drawState();
-    ShowWindow(AgentWindowHandle, show);
+    // Where the system has no notification area the window is never hidden,
+    // only minimized, so that the user can always reach the agent.
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    hasNotifyIcon = AddNotifyIcon(AgentWindowHandle);
+    if (showAtStart)
+        OpenAgentWindow(AgentWindowHandle);
+    else if (!hasNotifyIcon)
+        ShowWindow(AgentWindowHandle, SW_SHOWMINNOACTIVE);
+    DrawAgentPages(AgentWindowHandle);
 
     MSG message;
     while (nextMessage(&message)) {

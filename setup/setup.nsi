@@ -204,7 +204,8 @@ Section "Programs and libraries" SecPrograms
     CreateDirectory "${MENU_FOLDER}"
     CreateShortCut "${MENU_FOLDER}\${STATUS_LINK}" "$INSTDIR\quorvstat.exe" "" "" "" SW_SHOWNORMAL "" "Show and manage the Network DDE shares and sessions"
     CreateShortCut "${MENU_FOLDER}\${MARROWBY_LINK}" "$INSTDIR\Marrowby.exe" "" "" "" SW_SHOWNORMAL "" "The second Network DDE status program"
-    CreateShortCut "${MENU_FOLDER}\${AGENT_LINK}" "$INSTDIR\nddeagent.exe" "" "" "" SW_SHOWNORMAL "" "Start the Network DDE agent"
+    ; Chosen from the menu, the agent opens its window (a running one's too).
+    CreateShortCut "${MENU_FOLDER}\${AGENT_LINK}" "$INSTDIR\nddeagent.exe" "/show" "" "" SW_SHOWNORMAL "" "Start the Network DDE agent"
     !if /FileExists "${FILES_DIR}\quorvhelp.hlp"
         CreateShortCut "${MENU_FOLDER}\${HELP_LINK}" "$INSTDIR\quorvhelp.hlp"
     !endif
@@ -217,7 +218,8 @@ SectionEnd
 
 Section "Start the agent with Windows" SecStartup
     SetShellVarContext all
-    CreateShortCut "$SMSTARTUP\${AGENT_LINK}" "$INSTDIR\nddeagent.exe" "" "" "" SW_SHOWMINIMIZED "" "Start the Network DDE agent"
+    ; Started with Windows, the agent waits in the notification area, its window hidden.
+    CreateShortCut "$SMSTARTUP\${AGENT_LINK}" "$INSTDIR\nddeagent.exe" "" "" "" SW_SHOWNORMAL "" "Start the Network DDE agent"
 SectionEnd
 
 ; The Add/Remove Programs entry, written last with the installed size.

@@ -33,7 +33,7 @@ const char AgentRunningMutex[] = "NDdeAgent.Running";     // held while one runs
 const unsigned short AgentDefaultPort = 7391;             // TCP, every interface
 const DWORD AgentDefaultFirstSession = 0x80000001;
 
-const int AgentStateListId = 100;                         // the window's list of what it does
+const int AgentStateListId = 100;   // the window's hidden list of its state as lines, for tools
 const int MaxNodeNameLength = 15;
 const int AgentMaxSessions = 128;                         // served at once
 const int AgentMaxSessionsPerAddress = 32;                // served for one peer address

@@ -16,6 +16,8 @@ enum AgentMessage {
     WM_SESSION_CONTINUE = WM_APP + 6,  // wParam: a session's serial: read and handle more
     WM_HOST_FOUND = WM_APP + 7,        // wParam: a lookup's handle; lParam: its result
     WM_POST_DUE_UPDATES = WM_APP + 8,  // links' updates that waited for this node may be posted
+    WM_NOTIFY_ICON = WM_APP + 9,       // lParam: the mouse message on the notification icon
+    WM_OPEN_WINDOW = WM_APP + 10,      // a second start of the agent asks it to show its window
     // wParam: a session's socket; lParam: its event. Each session reports
     // with one of SessionSocketMessages messages from here.
     WM_SESSION_SOCKET_FIRST = WM_APP + 0x100,

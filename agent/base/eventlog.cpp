@@ -8,25 +8,31 @@ const char LogFileLimitValue[] = "LogFileLimit";
 const char DefaultLogFileName[] = "nddeagent.log";
 const int TimeLength = 9;                  // "HH:MM:SS "
 
-// A ring of the last lines, each with its time of day.
+// A ring of the last lines, each with its time of day and (the ordinary
+// ring's) its kind.
 struct EventRing {
     char (*lines)[EventLength];
+    EventKind *kinds;
     int size;
     int next;                              // where the next line goes
     int kept;
 };
 
 static char events[EventCount][EventLength];
+static EventKind eventKinds[EventCount];
 static char securityEvents[SecurityEventCount][EventLength];
-static EventRing ordinary = {events, EventCount, 0, 0};
-static EventRing security = {securityEvents, SecurityEventCount, 0, 0};
+static EventRing ordinary = {events, eventKinds, EventCount, 0, 0};
+static EventRing security = {securityEvents, 0, SecurityEventCount, 0, 0};
 static bool stateChanged = true;
+static DWORD alarmAt;                      // tick of the last alarm; 0 when none stands
 static char logPath[MAX_PATH];
 static DWORD logLimit = DefaultLogFileLimit;
 static HANDLE logFile = INVALID_HANDLE_VALUE;
 
-static void addToRing(EventRing *ring, const SYSTEMTIME &now, const char *text)
+static void addToRing(EventRing *ring, const SYSTEMTIME &now, const char *text, EventKind kind)
 {
+    if (ring->kinds)
+        ring->kinds[ring->next] = kind;
     char *line = ring->lines[ring->next];
     ring->next = (ring->next + 1) % ring->size;
     if (ring->kept < ring->size)
@@ -89,21 +95,32 @@ static void writeToFile(const SYSTEMTIME &now, const char *tag, const char *text
         closeLogFile();
 }
 
-static void logTo(EventRing *ring, const char *tag, const char *format, va_list arguments)
+static void logAs(EventKind kind, const char *format, va_list arguments)
 {
     char text[1025];                       // wvsprintfA writes at most 1024 characters
     wvsprintfA(text, format, arguments);
     SYSTEMTIME now;
     GetLocalTime(&now);
-    addToRing(ring, now, text);
-    writeToFile(now, tag, text);
+    addToRing(&ordinary, now, text, kind);
+    if (kind == SecurityEvent)
+        addToRing(&security, now, text, kind);
+    writeToFile(now, kind == SecurityEvent ? "security: " : kind == WarningEvent ? "warning: " : "",
+                text);
 }
 
 void LogEvent(const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    logTo(&ordinary, "", format, arguments);
+    logAs(OrdinaryEvent, format, arguments);
+    va_end(arguments);
+}
+
+void LogWarning(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    logAs(WarningEvent, format, arguments);
     va_end(arguments);
 }
 
@@ -111,8 +128,31 @@ void LogSecurityEvent(const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    logTo(&security, "security: ", format, arguments);
+    logAs(SecurityEvent, format, arguments);
     va_end(arguments);
+}
+
+void LogAlarm(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    logAs(SecurityEvent, format, arguments);
+    va_end(arguments);
+    DWORD now = GetTickCount();
+    alarmAt = now ? now : 1;
+}
+
+bool AttentionCalledWithin(DWORD milliseconds)
+{
+    if (alarmAt && GetTickCount() - alarmAt >= milliseconds)
+        alarmAt = 0;
+    return alarmAt != 0;
+}
+
+void ClearAttention()
+{
+    alarmAt = 0;
+    stateChanged = true;
 }
 
 void ShowAgentState()
@@ -127,9 +167,9 @@ bool TakeStateChange()
     return changed;
 }
 
-static const char *lineOf(const EventRing &ring, int index)
+static int slotOf(const EventRing &ring, int index)
 {
-    return ring.lines[(ring.next - ring.kept + index + ring.size) % ring.size];
+    return (ring.next - ring.kept + index + ring.size) % ring.size;
 }
 
 int RecentEventCount()
@@ -139,7 +179,12 @@ int RecentEventCount()
 
 const char *RecentEvent(int index)
 {
-    return lineOf(ordinary, index);
+    return ordinary.lines[slotOf(ordinary, index)];
+}
+
+EventKind RecentEventKind(int index)
+{
+    return ordinary.kinds[slotOf(ordinary, index)];
 }
 
 int RecentSecurityEventCount()
@@ -149,7 +194,7 @@ int RecentSecurityEventCount()
 
 const char *RecentSecurityEvent(int index)
 {
-    return lineOf(security, index);
+    return security.lines[slotOf(security, index)];
 }
 
 void SetLogFile(const char *path, DWORD limit)

@@ -1,5 +1,6 @@
 // The agent's record of what it does, which its window reads: the last
-// events, the last security events kept apart from them, and whether the
+// events (warnings and security events marked among them), the last security
+// events also kept apart, whether the user's attention is called, and whether the
 // sessions or conversations changed since the window last showed them. The
 // layers below the window write here and never call the window; it draws
 // what changed at most every RedrawInterval.
@@ -19,25 +20,38 @@
 
 #include <windows.h>
 
-const int EventCount = 12;                // last events kept
+const int EventCount = 300;               // last events kept
 const int SecurityEventCount = 12;        // last security events kept, apart
 const int EventLength = 160;
 const DWORD DefaultLogFileLimit = 1024 * 1024;
 const DWORD SmallestLogFileLimit = 4096;
 
+enum EventKind { OrdinaryEvent, WarningEvent, SecurityEvent };
+
 // Adds a line to the last events (a refusal says its reason).
 void LogEvent(const char *format, ...);
+// Adds a line marked as a warning (a node speaking protocol 1, a memory or
+// room limit reached).
+void LogWarning(const char *format, ...);
 // Adds a line to the last security events (first contact with a node, a
 // key refused, proofs refused past the handful, limits of handshakes): no
-// number of ordinary events pushes these out.
+// number of ordinary events pushes these out. It is among the last events too.
 void LogSecurityEvent(const char *format, ...);
+// A security event that calls for the user (a node refused for its key,
+// repeated wrong passwords): logged as LogSecurityEvent does, and remembered
+// until AttentionCalledWithin is asked past it or the user looks (ClearAttention).
+void LogAlarm(const char *format, ...);
+// Whether an alarm was logged within the last `milliseconds` and not cleared.
+bool AttentionCalledWithin(DWORD milliseconds);
+void ClearAttention();
 // Marks the sessions and conversations as changed, to be shown again.
 void ShowAgentState();
 // Whether anything changed since the last call.
 bool TakeStateChange();
 int RecentEventCount();
-// The last events, oldest first.
+// The last events, oldest first, each "HH:MM:SS text".
 const char *RecentEvent(int index);
+EventKind RecentEventKind(int index);
 int RecentSecurityEventCount();
 const char *RecentSecurityEvent(int index);
 

@@ -286,7 +286,7 @@ bool OpenOnNode(Conversation *conversation)
 
 void StartClientConversation(Conversation *conversation)
 {
-    conversation->fastAdvise = NodeSetting(conversation->node, "FastAdvise", 0, 1) != 0;
+    conversation->fastAdvise = NodeSetting(conversation->node, FastAdviseSetting, 0, 1) != 0;
     const char *remembered = passwords->rememberedPassword(conversation->node, conversation->share);
     conversation->passwordSource = remembered ? FromMemory : EmptyPassword;
     lstrcpynA(conversation->password, remembered ? remembered : "", MaxPasswordLength + 1);
@@ -794,8 +794,8 @@ static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, cons
             PostWaitingUpdates(conversation, link);
         return;
     }
-    LogEvent("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
-             frame->name, conversation->share, conversation->node);
+    LogWarning("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
+               frame->name, conversation->share, conversation->node);
     if (frame->word & DataAckReq)
         sendDataAck(conversation, 0, frame->name);
 }

@@ -129,26 +129,49 @@ void CheckConversations()
 
 // ---- Lists -----------------------------------------------------------------
 
-int DescribeConversation(int index, char *line, int size)
+int CarriedConversationCount()
+{
+    return ConversationCount();
+}
+
+bool SummarizeConversation(int index, ConversationSummary *summary)
 {
     if (index >= ConversationCount())
-        return 0;
+        return false;
     static const char *const states[] = {"waiting for the node", "opening", "proving password",
                                          "asking password", "starting server", "open",
                                          "reconnecting"};
     const Conversation *conversation = ConversationAt(index);
-    char text[256], outage[64] = "";
-    if (conversation->outageSince)
-        DescribeOutage(conversation, GetTickCount(), outage);
-    wsprintfA(text, "  %s %s %s \\\\%s: %s%s", conversation->serving ? "served" : "client",
-              conversation->share, conversation->serving ? "for" : "at", conversation->node,
-              states[conversation->state], outage);
-    lstrcpynA(line, text, size);
+    summary->serving = conversation->serving;
+    lstrcpyA(summary->share, conversation->share);
+    lstrcpyA(summary->node, conversation->node);
+    summary->applicationTopic[0] = 0;
+    if (conversation->serving && conversation->hasStored)
+        wsprintfA(summary->applicationTopic, "%.256s|%.256s", conversation->stored.view.appName,
+                  conversation->stored.view.topicName);
+    summary->links = conversation->serving ? conversation->itemCount : conversation->linkCount;
     // Link updates merged because the client's node, or the client, took
     // them slower than they came.
+    summary->mergedValues = conversation->mergedValues;
+    char outage[32] = "";
+    if (conversation->outageSince)
+        DescribeOutage(conversation, GetTickCount(), outage);
+    wsprintfA(summary->state, "%s%s", states[conversation->state], outage);
+    return true;
+}
+
+int DescribeConversation(int index, char *line, int size)
+{
+    ConversationSummary summary;
+    if (!SummarizeConversation(index, &summary))
+        return 0;
+    char text[256];
+    wsprintfA(text, "  %s %s %s \\\\%s: %s", summary.serving ? "served" : "client", summary.share,
+              summary.serving ? "for" : "at", summary.node, summary.state);
+    lstrcpynA(line, text, size);
     int length = lstrlenA(line);
-    if (conversation->mergedValues && length + 32 < size)
-        wsprintfA(line + length, ", %lu updates merged", conversation->mergedValues);
+    if (summary.mergedValues && length + 32 < size)
+        wsprintfA(line + length, ", %lu updates merged", summary.mergedValues);
     return 1;
 }
 

@@ -60,8 +60,29 @@ bool TakeAwaitedAnswer(MSG *message);
 
 // The shares a served session has open conversations on (connections).
 int ConnectionsOf(const Session *session, AgentConnection *list, int size);
+// The conversations this agent carries, on both sides.
+int CarriedConversationCount();
+// What the agent's window shows of a conversation.
+struct ConversationSummary {
+    bool serving;
+    char share[ShareNameSize];
+    char node[MaxNodeNameLength + 1];
+    char applicationTopic[2 * 256 + 2]; // "application|topic" of a served share, else ""
+    int links;                          // advise links (client) or items held (served)
+    DWORD mergedValues;
+    char state[64];                     // with the seconds left while reconnecting
+};
+// Conversation `index`; false past the last.
+bool SummarizeConversation(int index, ConversationSummary *summary);
 // One line per conversation, for the agent's window.
 int DescribeConversation(int index, char *line, int size);
+// A node whose session dropped and which is being reached again.
+struct ReconnectingNode {
+    char node[MaxNodeNameLength + 1];
+    DWORD secondsLeft;                  // the shortest of its conversations'
+    DWORD conversations;
+};
+bool ReconnectingNodeAt(int index, ReconnectingNode *node);
 // One line per node whose session dropped and which is being reached again,
 // with the time left; 0 past the last.
 int DescribeReconnectingNode(int index, char *line, int size);

@@ -11,8 +11,6 @@
 #include "relay.h"
 #include "nodemap.h"
 
-const DWORD DefaultGracePeriod = 30;       // s
-const DWORD MaxGracePeriod = 3600;         // s
 // Between tries: doubling from the first to the last, so that a node back
 // from a restart is found within a second, and one that stays away costs a
 // connection attempt a second.
@@ -31,7 +29,7 @@ bool KeepThroughOutage(Conversation *conversation, const Session *session, const
     if ((conversation->state != Standing && !conversation->outageSince) || session->refusedByNode)
         return false;
     if (!conversation->outageSince) {
-        DWORD grace = NodeSetting(conversation->node, "GracePeriod", DefaultGracePeriod,
+        DWORD grace = NodeSetting(conversation->node, GracePeriodSetting, DefaultGracePeriod,
                                   MaxGracePeriod);
         if (grace == 0)
             return false;
@@ -125,7 +123,7 @@ void DescribeOutage(const Conversation *conversation, DWORD now, char *text)
     wsprintfA(text, ", %lu s left", secondsLeft(conversation, now));
 }
 
-int DescribeReconnectingNode(int index, char *line, int size)
+bool ReconnectingNodeAt(int index, ReconnectingNode *node)
 {
     DWORD now = GetTickCount();
     for (int i = 0; i < ConversationCount(); i++) {
@@ -147,11 +145,22 @@ int DescribeReconnectingNode(int index, char *line, int size)
         }
         if (listedBefore || index-- > 0)
             continue;
-        char text[128];
-        wsprintfA(text, "  to %s    reconnecting, %lu s left    %lu conversation(s)",
-                  conversation->node, left, count);
-        lstrcpynA(line, text, size);
-        return 1;
+        lstrcpyA(node->node, conversation->node);
+        node->secondsLeft = left;
+        node->conversations = count;
+        return true;
     }
-    return 0;
+    return false;
+}
+
+int DescribeReconnectingNode(int index, char *line, int size)
+{
+    ReconnectingNode node;
+    if (!ReconnectingNodeAt(index, &node))
+        return 0;
+    char text[128];
+    wsprintfA(text, "  to %s    reconnecting, %lu s left    %lu conversation(s)", node.node,
+              node.secondsLeft, node.conversations);
+    lstrcpynA(line, text, size);
+    return 1;
 }

@@ -175,8 +175,8 @@ static int wrongProofsOf(const ServedSession *served)
 static void stopCheckingProofs(ServedSession *served, const char *node)
 {
     if (!served->ending)
-        LogSecurityEvent("ended: %s made %d wrong proofs: no more are checked on its session", node,
-                         MaxWrongProofs);
+        LogAlarm("ended: %s made %d wrong proofs: no more are checked on its session", node,
+                 MaxWrongProofs);
     served->ending = true;
 }
 
@@ -380,8 +380,8 @@ void OpenShare(Session *session, const Frame *open)
         if (servedCountOf(session, limit.scope, limit.unprovedOnly) < limit.most)
             continue;
         if (IsLimitLogDue(&limit.loggedAt))
-            LogEvent("refused: %s asked for share %s: no room, %d %s reached",
-                     session->node, open->name, limit.most, limit.name);
+            LogWarning("refused: %s asked for share %s: no room, %d %s reached",
+                       session->node, open->name, limit.most, limit.name);
         refuseOpen(session, open->conversation, open->name, NDDE_OUT_OF_MEMORY, false);
         return;
     }

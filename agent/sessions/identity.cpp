@@ -10,6 +10,7 @@
 const char CertificateValue[] = "Certificate";
 const char PrivateKeyValue[] = "PrivateKey";
 const char FingerprintValue[] = "Fingerprint";
+const char FirstContactValue[] = "PinnedAtFirstContact";
 const char IdentityMutex[] = "NDdeAgent.Identity";   // one maker at a time
 const DWORD IdentityMutexTimeout = 10000;
 const char CertificateName[] = "CN=Network DDE node";
@@ -275,18 +276,39 @@ PinLookup FindPin(const char *node, BYTE fingerprint[FingerprintLength])
     return ParseFingerprint(text, fingerprint) ? Pinned : PinUnreadable;
 }
 
-bool PinNode(const char *node, const BYTE fingerprint[FingerprintLength])
+// Writes the pin of `node`, marked as made at first contact or not.
+static bool writePin(const char *node, const BYTE fingerprint[FingerprintLength], bool atFirstContact)
 {
-    BYTE pinned[FingerprintLength];
     HKEY key;
-    if (FindPin(node, pinned) != NoPin || !CreateNodeKey(node, &key))
+    if (!CreateNodeKey(node, &key))
         return false;
     char text[FingerprintTextSize];
     FormatFingerprint(fingerprint, text);
+    DWORD marked = 1;
     bool pinnedNow = RegSetValueExA(key, FingerprintValue, 0, REG_SZ, (const BYTE *)text,
                                     lstrlenA(text) + 1) == ERROR_SUCCESS;
+    if (atFirstContact)
+        RegSetValueExA(key, FirstContactValue, 0, REG_DWORD, (const BYTE *)&marked, sizeof marked);
+    else
+        RegDeleteValueA(key, FirstContactValue);
     RegCloseKey(key);
     return pinnedNow;
+}
+
+bool PinNode(const char *node, const BYTE fingerprint[FingerprintLength])
+{
+    BYTE pinned[FingerprintLength];
+    return FindPin(node, pinned) == NoPin && writePin(node, fingerprint, true);
+}
+
+bool SetPin(const char *node, const BYTE fingerprint[FingerprintLength])
+{
+    return writePin(node, fingerprint, false);
+}
+
+bool PinnedAtFirstContact(const char *node)
+{
+    return NodeSetting(node, FirstContactValue, 0, 1) != 0;
 }
 
 bool ForgetPin(const char *node)
@@ -295,6 +317,8 @@ bool ForgetPin(const char *node)
     if (OpenNodeKey(node, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS)
         return false;
     bool forgotten = RegDeleteValueA(key, FingerprintValue) == ERROR_SUCCESS;
+    if (forgotten)
+        RegDeleteValueA(key, FirstContactValue);
     RegCloseKey(key);
     // The node's key goes too when nothing else is kept in it.
     if (forgotten)

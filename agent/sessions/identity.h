@@ -56,9 +56,14 @@ enum PinLookup { NoPin, Pinned, PinUnreadable };
 // value is there but cannot be read, or is no fingerprint; the node must
 // then be refused, as it cannot be verified.
 PinLookup FindPin(const char *node, BYTE fingerprint[FingerprintLength]);
-// Pins `node` at first use. False when it cannot be stored, or when a pin
-// exists already (a pin is never replaced; only forgotten).
+// Pins `node` at first use, marked so (REG_DWORD "PinnedAtFirstContact" = 1
+// beside the fingerprint). False when it cannot be stored, or when a pin
+// exists already (a pin is never replaced at first use; only forgotten).
 bool PinNode(const char *node, const BYTE fingerprint[FingerprintLength]);
+// Pins `node` to `fingerprint` on the administrator's word, replacing any pin.
+bool SetPin(const char *node, const BYTE fingerprint[FingerprintLength]);
+// Whether the pin of `node` was made at first contact rather than set.
+bool PinnedAtFirstContact(const char *node);
 // Drops the pin of `node`; false when it had none.
 bool ForgetPin(const char *node);
 

@@ -225,16 +225,20 @@ void EndAllSessions()
 static int readSocket(Session *session, BYTE *bytes, DWORD size)
 {
     int count = recv(session->socket, (char *)bytes, (int)size, 0);
-    if (count > 0)
+    if (count > 0) {
+        session->bytesIn += count;
         return count;
+    }
     return count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
 static int writeSocket(Session *session, const BYTE *bytes, DWORD size)
 {
     int count = send(session->socket, (const char *)bytes, (int)size, 0);
-    if (count >= 0)
+    if (count >= 0) {
+        session->bytesOut += count;
         return count;
+    }
     return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
@@ -385,7 +389,7 @@ static void answerOlderVersion(Session *session)
         EndSessionSoon(session, "malformed frame");
         return;
     }
-    LogEvent("refused: node %s speaks protocol 1", hello.name);
+    LogWarning("refused: node %s speaks protocol 1", hello.name);
     Frame refusal;
     InitFrame(&refusal, FrameRefused, 0);
     refusal.word = NDDE_NOT_IMPLEMENTED;
@@ -785,7 +789,7 @@ static void receive(Session *session)
             closing = "the other node closed the connection";
             // A node of protocol 1 ends the connection at the first byte of TLS.
             if (!session->incoming && !session->heardFrom) {
-                LogEvent("refused: node %s speaks protocol 1 (it ended the connection at the TLS handshake)",
+                LogWarning("refused: node %s speaks protocol 1 (it ended the connection at the TLS handshake)",
                          session->node);
                 closing = "the node speaks protocol 1";
             }

@@ -47,6 +47,7 @@ struct Session {
     BYTE binding[ChannelBindingLength];  // the channel's, once it is open (share proofs)
     bool heardFrom;                // a byte came from the peer
     DWORD startedAt, lastReceived, lastSent, idleSince;
+    DWORD bytesIn, bytesOut;       // through its socket, as the window shows them
     DWORD nextConversation;        // outgoing: the next conversation id
     // Ending: set once, the session ends from the window's loop (once what
     // is queued has been sent, when endAfterSending).

@@ -80,3 +80,93 @@ DWORD NodeSetting(const char *node, const char *name, DWORD defaultValue, DWORD 
         return defaultValue;
     return value < maxValue ? value : maxValue;
 }
+
+bool SetNodeAddress(const char *node, const char *address)
+{
+    HKEY nodes;
+    if (!canNameKey(node) ||
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, 0, 0, KEY_WRITE, 0, &nodes, 0) !=
+            ERROR_SUCCESS)
+        return false;
+    bool written = RegSetValueExA(nodes, node, 0, REG_SZ, (const BYTE *)address,
+                                  lstrlenA(address) + 1) == ERROR_SUCCESS;
+    RegCloseKey(nodes);
+    return written;
+}
+
+bool SetNodeSetting(const char *node, const char *name, DWORD value)
+{
+    HKEY key;
+    if (!CreateNodeKey(node, &key))
+        return false;
+    bool written = RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value) ==
+                   ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
+}
+
+// Deletes every value of Nodes\NODE, then the key (Windows NT deletes only
+// an empty key).
+static bool removeNodeKey(const char *node)
+{
+    HKEY key;
+    LONG opened = OpenNodeKey(node, KEY_READ | KEY_WRITE, &key);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (opened != ERROR_SUCCESS)
+        return false;
+    const int MaxValues = 64;           // far more than a node's settings
+    char name[MAX_PATH];
+    DWORD length = sizeof name;
+    for (int i = 0; i < MaxValues && RegEnumValueA(key, 0, name, &length, 0, 0, 0, 0) ==
+                                         ERROR_SUCCESS; i++, length = sizeof name)
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    HKEY nodes;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_WRITE, &nodes) != ERROR_SUCCESS)
+        return false;
+    bool removed = RegDeleteKeyA(nodes, node) == ERROR_SUCCESS;
+    RegCloseKey(nodes);
+    return removed;
+}
+
+bool RemoveNode(const char *node)
+{
+    if (!canNameKey(node))
+        return false;
+    HKEY nodes;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_READ | KEY_WRITE, &nodes) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG deleted = RegDeleteValueA(nodes, node);
+    RegCloseKey(nodes);
+    return (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) && removeNodeKey(node);
+}
+
+static int addNodeName(char (*names)[MaxNodeNameLength + 1], int count, int size, const char *name)
+{
+    if (count >= size || !canNameKey(name))
+        return count;
+    for (int i = 0; i < count; i++)
+        if (lstrcmpiA(names[i], name) == 0)
+            return count;
+    lstrcpyA(names[count], name);
+    return count + 1;
+}
+
+int ListMappedNodes(char (*names)[MaxNodeNameLength + 1], int size)
+{
+    HKEY nodes;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NodeMapKey, 0, KEY_READ, &nodes) != ERROR_SUCCESS)
+        return 0;
+    int count = 0;
+    char name[MAX_PATH];
+    DWORD length = sizeof name;
+    for (DWORD i = 0; count < size && RegEnumValueA(nodes, i, name, &length, 0, 0, 0, 0) ==
+                                          ERROR_SUCCESS; i++, length = sizeof name)
+        count = addNodeName(names, count, size, name);
+    for (DWORD i = 0; count < size && RegEnumKeyA(nodes, i, name, sizeof name) == ERROR_SUCCESS; i++)
+        count = addNodeName(names, count, size, name);
+    RegCloseKey(nodes);
+    return count;
+}

@@ -9,9 +9,16 @@
 #ifndef NODEMAP_H
 #define NODEMAP_H
 
-#include <windows.h>
+#include "agentlink.h"
 
 const char NodeMapKey[] = "Software\\Tessaseg\\Nodes";
+// The settings of a node: seconds its client conversations are kept through
+// an outage, and whether advises are acknowledged at once (0 or 1).
+const char GracePeriodSetting[] = "GracePeriod";
+const char FastAdviseSetting[] = "FastAdvise";
+const DWORD DefaultGracePeriod = 30;
+const DWORD MaxGracePeriod = 3600;
+const int MaxNodeAddressLength = 260;
 
 // The address the node map gives `node` ("host:port" or "host"), or "" when
 // it gives none. `host` has `size` bytes.
@@ -29,5 +36,15 @@ void DropNodeKeyIfEmpty(const char *node);
 // The REG_DWORD setting `name` of `node`: `defaultValue` when it is absent or
 // not a REG_DWORD, and at most `maxValue`.
 DWORD NodeSetting(const char *node, const char *name, DWORD defaultValue, DWORD maxValue);
+
+// Writes where `node` listens ("host:port" or "host"); false when it cannot.
+bool SetNodeAddress(const char *node, const char *address);
+// Writes the REG_DWORD setting `name` of `node`.
+bool SetNodeSetting(const char *node, const char *name, DWORD value);
+// Removes `node` from the map: its address, its settings and its pin.
+bool RemoveNode(const char *node);
+// The nodes the map names, by an address or a subkey, each once, into
+// `names` (at most `size`); their count.
+int ListMappedNodes(char (*names)[MaxNodeNameLength + 1], int size);
 
 #endif

@@ -149,6 +149,7 @@ static bool findNode(const char *node, sockaddr_in *address, char *host, int hos
 static void connectSession(Session *session, const sockaddr_in *address)
 {
     session->state = SessionConnecting;
+    session->peerAddress = address->sin_addr.s_addr;
     if (connect(session->socket, (const sockaddr *)address, sizeof *address) != 0 &&
         WSAGetLastError() != WSAEWOULDBLOCK) {
         LogEvent("refused: node %s cannot be reached", session->node);

@@ -64,9 +64,13 @@ static DWORD kindOf(const char *text)
     return hash ? hash : 1;
 }
 
+// What a security event is: news, a refusal that calls for the user, or a
+// limit reached (not repeated at all within the minute).
+enum SecurityNote { SecurityNotice, SecurityAlarm, SecurityLimit };
+
 // Logs `text` as a security event, unless the same one was within the
 // minute: then as an ordinary event, or not at all for a limit.
-static void logSecurity(const char *text, bool isLimit = false)
+static void logSecurity(const char *text, SecurityNote note)
 {
     DWORD kind = kindOf(text), now = GetTickCount();
     SecurityRepeat *entry = 0, *longestAgo = 0;
@@ -77,7 +81,7 @@ static void logSecurity(const char *text, bool isLimit = false)
             longestAgo = &repeats[i];
     }
     if (entry && now - entry->loggedAt < SecurityRepeatMemory) {
-        if (!isLimit)
+        if (note != SecurityLimit)
             LogEvent("%s", text);
         return;
     }
@@ -85,7 +89,10 @@ static void logSecurity(const char *text, bool isLimit = false)
         entry = longestAgo;
     entry->kind = kind;
     entry->loggedAt = now;
-    LogSecurityEvent("%s", text);
+    if (note == SecurityAlarm)
+        LogAlarm("%s", text);
+    else
+        LogSecurityEvent("%s", text);
 }
 
 // ---- Refused nodes -----------------------------------------------------------
@@ -155,10 +162,10 @@ static void refuseWrongKey(Session *session, const BYTE presented[FingerprintLen
     char key[FingerprintTextSize], event[EventLength * 2];
     FormatFingerprint(presented, key);
     wsprintfA(event, "refused: node %s presents key %s", node, key);
-    logSecurity(event);
+    logSecurity(event, SecurityAlarm);
     FormatFingerprint(pinned, key);
     wsprintfA(event, "refused: node %s is pinned to key %s", node, key);
-    logSecurity(event);
+    logSecurity(event, SecurityAlarm);
     rememberRefusedNode(node, pinned);
 }
 
@@ -168,7 +175,7 @@ static const char *refuseUnreadablePin(const char *node)
 {
     char event[EventLength * 2];
     wsprintfA(event, "refused: the key pinned for node %s cannot be read", node);
-    logSecurity(event);
+    logSecurity(event, SecurityAlarm);
     return "its pin cannot be read";
 }
 
@@ -184,7 +191,7 @@ static bool pinAtFirstContact(const char *node, const char *from, const BYTE pre
         wsprintfA(event, "node %s%s pinned at first contact: %s", node, from, key);
     else
         wsprintfA(event, "refused: node %s%s could not be pinned to key %s", node, from, key);
-    logSecurity(event);
+    logSecurity(event, SecurityNotice);
     return pinned;
 }
 
@@ -275,10 +282,10 @@ const char *CheckClientKey(Session *session, const char *node)
         return 0;
     FormatFingerprint(session->peerKey, key);
     wsprintfA(event, "refused: node %s%s presents key %s", node, from, key);
-    logSecurity(event);
+    logSecurity(event, SecurityAlarm);
     FormatFingerprint(pinned, key);
     wsprintfA(event, "refused: node %s is pinned to key %s", node, key);
-    logSecurity(event);
+    logSecurity(event, SecurityAlarm);
     return "the node's key is not its pinned one";
 }
 
@@ -330,7 +337,7 @@ bool TakeHandshakeTurn(Session *session)
             char event[EventLength];
             wsprintfA(event, "connections from %s wait their turn: more than %d handshakes a second",
                       addressText(session->peerAddress), HandshakesPerSecond);
-            logSecurity(event, true);
+            logSecurity(event, SecurityLimit);
         }
         session->awaitingTurn = true;
         return false;
@@ -346,7 +353,7 @@ void NoteRefusedConnection(DWORD address)
     char event[EventLength];
     wsprintfA(event, "refused: connections from %s: more than %d wait to greet",
               addressText(address), MaxUngreetedPerAddress);
-    logSecurity(event, true);
+    logSecurity(event, SecurityLimit);
 }
 
 bool OpenServedChannel(Session *session)

@@ -13,7 +13,7 @@ for program in "$@"; do
     echo "$(basename "$program"): $dlls"
     for dll in $dlls; do
         case $dll in
-            advapi32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|user32.dll|wsock32.dll) ;;
+            advapi32.dll|comctl32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|shell32.dll|user32.dll|wsock32.dll) ;;
             *) echo "  imports from $dll"; status=1 ;;
         esac
     done

@@ -1,8 +1,10 @@
 // Walks a front end through its main window, its Status menu, the share list
 // and the share editor, the way a user does with the keyboard, and saves a
 // picture of the screen at each step. Used by tools/run on a machine without
-// a display.
+// a display. With /agent it walks the running Network DDE agent's window
+// instead: each of its pages, then the node dialog of Add.
 //   uiwalk.exe PROGRAM.EXE SCREENS-FOLDER
+//   uiwalk.exe /agent SCREENS-FOLDER
 // Exit code 0 when every step was seen, 1 otherwise (the step is named).
 #include <stdio.h>
 
@@ -42,13 +44,62 @@ static int failed(const char *step)
     return 1;
 }
 
+// The agent's window (class NDdeAgent): opened as a second start of the
+// agent opens it, each page shown with the arrow keys on its tabs, then
+// Nodes > Add... (command 203) for the node dialog.
+static int walkAgent(const std::string &folder)
+{
+    const UINT OpenWindowMessage = WM_APP + 10;
+    const int TabId = 101, AddNodeCommand = 203;
+    static const char *const pages[] = {"5-agent-sessions", "6-agent-conversations",
+                                        "7-agent-nodes", "8-agent-events", "9-agent-this-node"};
+    HWND agent = FindWindowA("NDdeAgent", nullptr);
+    if (!agent)
+        return failed("the agent");
+    // The agent's lines (list 100) name the client's conversation once it stands.
+    ui::waitUntil([&] {
+        for (const std::string &line : ui::listLines(agent, 100))
+            if (line.find("client PRICES$") != std::string::npos)
+                return true;
+        return false;
+    }, 60000);
+    PostMessageA(agent, OpenWindowMessage, 0, 0);
+    if (!ui::waitUntil([&] { return IsWindowVisible(agent) != 0; }))
+        return failed("the agent's window");
+    ui::bringToFront(agent);
+    HWND tabs = GetDlgItem(agent, TabId);
+    for (int page = 0; page < 5; page++) {
+        if (page > 0) {
+            PostMessageA(tabs, WM_KEYDOWN, VK_RIGHT, 0);
+            if (!ui::waitUntil([&] { return SendMessageA(tabs, 0x1300 + 11, 0, 0) == page; }))
+                return failed(pages[page]);    // TCM_GETCURSEL
+        }
+        if (!snapshot(folder, pages[page]))
+            return 1;
+    }
+    DWORD processId = 0;
+    GetWindowThreadProcessId(agent, &processId);
+    ui::chooseCommand(agent, AddNodeCommand);
+    HWND dialog = ui::waitForDialog(processId, "Add Node");
+    if (!dialog)
+        return failed("the node dialog");
+    ui::typeText(dialog, 1101, "NODEB");
+    if (!snapshot(folder, "10-node-dialog"))
+        return 1;
+    ui::pressKey(dialog, VK_ESCAPE);
+    ui::waitForWindowToClose(dialog);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 3) {
-        fprintf(stderr, "usage: uiwalk PROGRAM.EXE SCREENS-FOLDER\n");
+        fprintf(stderr, "usage: uiwalk PROGRAM.EXE SCREENS-FOLDER\n       uiwalk /agent SCREENS-FOLDER\n");
         return 2;
     }
     std::string folder = argv[2];
+    if (std::string(argv[1]) == "/agent")
+        return walkAgent(folder);
     ui::Program program;
     if (!program.start(argv[1]))
         return failed("the program");
@@ -58,7 +109,6 @@ int main(int argc, char **argv)
     if (!main)
         return failed("the main window");
     known.push_back(main);
-    ui::pump(2000);  // the agent's window may still be opening: stay above it
     ui::bringToFront(main);
     if (!snapshot(folder, "1-main-window"))
         return 1;
