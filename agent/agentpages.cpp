@@ -315,10 +315,11 @@ static bool namesWord(const char *text, const char *name)
     return false;
 }
 
-// The nodes an event may name: those of the sessions, and of the node map.
+// The nodes an event may name: those of the sessions first (a node map of
+// many nodes would leave them no room), then of the node map.
 static int knownNodes(char (*nodes)[MaxNodeNameLength + 1])
 {
-    int count = ListMappedNodes(nodes, MaxKnownNodes);
+    int count = 0;
     for (int i = 0; i < SessionCount() && count < MaxKnownNodes; i++) {
         const char *node = SessionAt(i)->node;
         bool listed = !node[0];
@@ -327,7 +328,7 @@ static int knownNodes(char (*nodes)[MaxNodeNameLength + 1])
         if (!listed)
             lstrcpyA(nodes[count++], node);
     }
-    return count;
+    return count + ListMappedNodes(nodes + count, MaxKnownNodes - count);
 }
 
 static void drawEvents(HWND list)

@@ -313,7 +313,7 @@ static bool isStalled(const ClientLink *link, DWORD now)
 // its posted ones) but still no ack comes, it is one that ignores fAckReq,
 // and its links' updates are posted as they come, as before pacing. A
 // client that takes no messages at all stays paced.
-void CheckClientPace(Conversation *conversation, DWORD now)
+bool CheckClientPace(Conversation *conversation, DWORD now)
 {
     bool stalled = false;
     for (ClientLink *link = FirstClientLink(conversation); link && !stalled;
@@ -321,19 +321,18 @@ void CheckClientPace(Conversation *conversation, DWORD now)
         stalled = isStalled(link, now);
     if (!stalled) {
         conversation->clientAnsweredAt = 0;
-        return;
+        return false;
     }
     if (!conversation->clientAnsweredAt) {
         if (!conversation->probeSent)
             conversation->probeSent =
                 SendMessageCallbackA(conversation->partner, WM_NULL, 0, 0, clientAnswered,
                                      conversation->serial) != FALSE;
-        return;
+        return false;
     }
     if (now - conversation->clientAnsweredAt < ClientAckPatience / 2)
-        return;
+        return false;
     conversation->clientAnsweredAt = 0;
-    DWORD serial = conversation->serial;
     for (ClientLink *link = FirstClientLink(conversation); link;
          link = NextClientLink(conversation, link)) {
         if (!isStalled(link, now))
@@ -346,7 +345,6 @@ void CheckClientPace(Conversation *conversation, DWORD now)
         link->unpaced = true;
         link->posted = link->unasked = 0;
         link->fullSince = 0;
-        if (!PostWaitingUpdates(conversation, link) || !ConversationOfSerial(serial))
-            return;
     }
+    return true;
 }

@@ -689,7 +689,10 @@ static bool hasDueUpdate(ClientLink *link)
     return FirstClientLinkUpdate(link, &update, &size) && hasRoomFor(link, &update);
 }
 
-bool PostWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget)
+// Posts the link's waiting updates while it has room (and `*budget` lasts,
+// each taking one from it). False when the client has gone (the
+// conversation has ended then).
+static bool postWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget = 0)
 {
     Frame update;
     DWORD size;
@@ -742,7 +745,7 @@ static bool postDueUpdatesOf(Conversation *conversation, int *budget, bool *left
                 return false;
             }
             int most = *budget < BehindDepth ? *budget : BehindDepth, unused = most;
-            if (!PostWaitingUpdates(conversation, link, &unused))
+            if (!postWaitingUpdates(conversation, link, &unused))
                 return false;
             *budget -= most - unused;
             *left = *left || hasDueUpdate(link);
@@ -791,7 +794,7 @@ static void deliverLinkUpdate(Conversation *conversation, ClientLink *link, cons
         if (behind)
             postDueUpdatesLater();
         else
-            PostWaitingUpdates(conversation, link);
+            postWaitingUpdates(conversation, link);
         return;
     }
     LogWarning("refused: data of \"%s\" from share %s at \\\\%s: over the memory budget",
@@ -943,7 +946,7 @@ static void clientAcknowledged(Conversation *conversation, LPARAM lParam)
         if (link->posted < link->unasked)
             link->unasked = link->posted;
         link->fullSince = 0;
-        PostWaitingUpdates(conversation, link);
+        postWaitingUpdates(conversation, link);
     }
 }
 
@@ -989,6 +992,15 @@ void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam
         clientTransaction(conversation, message, lParam);
 }
 
+// Posts what waits on every link of the conversation, as far as each has room.
+static void postEveryWaitingUpdate(Conversation *conversation)
+{
+    DWORD serial = conversation->serial;
+    for (ClientLink *link = FirstClientLink(conversation); link; link = NextClientLink(conversation, link))
+        if (!postWaitingUpdates(conversation, link) || !ConversationOfSerial(serial))
+            return;
+}
+
 void CheckClientConversation(Conversation *conversation, DWORD now)
 {
     if (!IsWindow(conversation->partner)) {
@@ -997,8 +1009,8 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
     }
     if (conversation->outageSince)
         outageHandling->checkOutage(conversation, now);
-    else if (conversation->state == Standing)
-        CheckClientPace(conversation, now);
+    else if (conversation->state == Standing && CheckClientPace(conversation, now))
+        postEveryWaitingUpdate(conversation);
     else if (conversation->state != AskingPassword && now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");
 }

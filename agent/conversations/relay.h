@@ -376,14 +376,11 @@ void NotifyClientOfLink(Conversation *conversation, ClientLink *link);
 bool SendForLink(Conversation *conversation, BYTE kind, const ClientLink *link);
 void ClientWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 void CheckClientConversation(Conversation *conversation, DWORD now);
-// Posts the link's waiting updates while it has room (and `*budget` lasts,
-// each taking one from it). False when the client has gone (the
-// conversation has ended then).
-bool PostWaitingUpdates(Conversation *conversation, ClientLink *link, int *budget = 0);
 // A standing conversation's links whose client takes its messages but
 // acknowledges none of the updates asked of it are no longer paced
-// (clientlinks.cpp).
-void CheckClientPace(Conversation *conversation, DWORD now);
+// (clientlinks.cpp); true when some were let go, whose waiting updates
+// are then to be posted.
+bool CheckClientPace(Conversation *conversation, DWORD now);
 // Answers every transaction still waiting with a negative ack of `status`.
 void RefuseClientPending(Conversation *conversation, WORD status);
 

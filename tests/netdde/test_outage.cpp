@@ -324,8 +324,10 @@ TEST_CASE("links over a network that stalls merge their values, and each item's 
     // most: while the relay carries nothing, far more than its small
     // buffers and the agent's hold. One conversation links Counter1 hot,
     // another Counter2 warm, so that each shows its own merges.
-    const unsigned long Steps = 6000, StalledSteps = 2000;
-    const DWORD LongestStall = 6000;    // ms, well within a client node's patience with a silent node
+    // The stall's notices alone (the hot link may be paced at the server)
+    // are more than the system's buffers hold.
+    const unsigned long Steps = 9000, StalledSteps = 4000;
+    const DWORD LongestStall = 7000;    // ms, within a client node's patience with a silent node
     RelayedNodeFixture fixture;
     REQUIRE(fixture.start({serverShare("NT_STALL$", Advise), serverShare("NT_STALLW$", Advise)},
                           ("/rate:1000 /counters:2 /steps:" + std::to_string(Steps)).c_str()));
