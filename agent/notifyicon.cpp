@@ -102,7 +102,7 @@ static void showIconMenu(HWND window)
 void HandleNotifyIcon(HWND window, LPARAM mouseMessage)
 {
     if (mouseMessage == WM_LBUTTONDBLCLK)
-        OpenAgentWindow(window);
+        SendMessageA(window, WM_COMMAND, IDM_OPEN, 0);     // as the menu's Open
     else if (mouseMessage == WM_RBUTTONUP)
         showIconMenu(window);
 }
