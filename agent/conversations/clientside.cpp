@@ -1009,8 +1009,9 @@ void CheckClientConversation(Conversation *conversation, DWORD now)
     }
     if (conversation->outageSince)
         outageHandling->checkOutage(conversation, now);
-    else if (conversation->state == Standing && CheckClientPace(conversation, now))
-        postEveryWaitingUpdate(conversation);
-    else if (conversation->state != AskingPassword && now - conversation->startedAt >= OpenTimeout)
+    else if (conversation->state == Standing) {
+        if (CheckClientPace(conversation, now))
+            postEveryWaitingUpdate(conversation);
+    } else if (conversation->state != AskingPassword && now - conversation->startedAt >= OpenTimeout)
         FailConversation(conversation, "the node did not answer in time");
 }
