@@ -61,6 +61,15 @@ static bool chosenNode(HWND list, char node[MaxNodeNameLength + 1])
     return node[0] != 0;
 }
 
+// The chosen node, or a notice to the user that none is chosen.
+static bool chosenNodeOrNotice(HWND window, HWND list, char node[MaxNodeNameLength + 1])
+{
+    if (chosenNode(list, node))
+        return true;
+    ShowNotice(window, IDS_NO_NODE_CHOSEN);
+    return false;
+}
+
 static void chooseNode(HWND list, const char *node)
 {
     LVFINDINFOA find;
@@ -227,10 +236,8 @@ void AddNode(HWND window, HWND list)
 void EditNode(HWND window, HWND list)
 {
     char node[MaxNodeNameLength + 1];
-    if (!chosenNode(list, node)) {
-        ShowNotice(window, IDS_NO_NODE_CHOSEN);
+    if (!chosenNodeOrNotice(window, list, node))
         return;
-    }
     NodeSettings settings;
     readNode(node, &settings);
     if (!RunNodeDialog(window, &settings, false))
@@ -243,10 +250,8 @@ void EditNode(HWND window, HWND list)
 void RemoveNodeFromMap(HWND window, HWND list)
 {
     char node[MaxNodeNameLength + 1];
-    if (!chosenNode(list, node)) {
-        ShowNotice(window, IDS_NO_NODE_CHOSEN);
+    if (!chosenNodeOrNotice(window, list, node))
         return;
-    }
     if (!AskQuestion(window, IDS_REMOVE_QUESTION, node))
         return;
     if (RemoveNode(node))
@@ -259,10 +264,8 @@ void RemoveNodeFromMap(HWND window, HWND list)
 void ForgetNodeKey(HWND window, HWND list)
 {
     char node[MaxNodeNameLength + 1];
-    if (!chosenNode(list, node)) {
-        ShowNotice(window, IDS_NO_NODE_CHOSEN);
+    if (!chosenNodeOrNotice(window, list, node))
         return;
-    }
     BYTE pinned[FingerprintLength];
     if (FindPin(node, pinned) != Pinned) {
         ShowNotice(window, IDS_NO_PIN, node);

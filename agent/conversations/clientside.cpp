@@ -135,26 +135,6 @@ void RefuseClientPending(Conversation *conversation, WORD status)
 
 // ---- Opening ---------------------------------------------------------------
 
-// "\\NODE\NDDE$" gives NODE; false for any other application, or with a
-// node name no node may have (`named` set when it is "\\...\NDDE$" all the same).
-static bool readNetworkApplication(const char *application, char *node, bool *named)
-{
-    *named = false;
-    if (application[0] != '\\' || application[1] != '\\')
-        return false;
-    const char *start = application + 2, *end = start;
-    while (*end && *end != '\\')
-        end++;
-    if (*end != '\\' || !isSameDdeName(end + 1, "NDDE$"))
-        return false;
-    *named = true;
-    int length = (int)(end - start);
-    if (length < 1 || length > MaxNodeNameLength)
-        return false;
-    lstrcpynA(node, start, length + 1);
-    return IsValidNodeName(node);
-}
-
 // When the initiates that found no room, or a node refused for its key,
 // were last logged: each is logged once a minute at most, not per attempt
 // (a DDEML client tries again and again).
@@ -167,7 +147,7 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     AtomName(HIWORD(atoms), topic);
     int topicLength = lstrlenA(topic);
     bool named;
-    bool isNode = readNetworkApplication(application, node, &named);
+    bool isNode = ReadNetworkApplication(application, node, &named);
     // Initiates for other applications are none of this agent's business.
     if (!named || !IsWindow(client))
         return;

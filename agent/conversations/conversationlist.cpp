@@ -4,6 +4,7 @@
 // The sides call this file; it calls them only through the entry points
 // conversations.cpp registers (SetConversationEnding).
 #include "relay.h"
+#include <algorithm>
 
 static Conversation *conversations[MaxConversations];
 static int conversationCount;
@@ -155,6 +156,14 @@ const char *RefusalReason(UINT code)
         return "no proof in time";
     }
     return "refused by the node";
+}
+
+void SendRefusal(Session *session, DWORD id, UINT code)
+{
+    Frame refusal;
+    InitFrame(&refusal, FrameRefused, id);
+    refusal.word = (WORD)code;
+    SendFrame(session, &refusal);
 }
 
 void SendSimpleFrame(Conversation *conversation, BYTE kind, WORD word,
@@ -456,4 +465,80 @@ void CountMergedValue(Conversation *conversation)
 {
     conversation->mergedValues++;
     ShowAgentState();
+}
+
+// ---- The queue of a serving conversation's transactions ---------------------
+
+const char *TransactionName(BYTE kind)
+{
+    static const char *const names[] = {"Request", "Poke", "Execute", "Advise", "Unadvise"};
+    return kind >= FrameRequest && kind <= FrameUnadvise ? names[kind - FrameRequest] : "?";
+}
+
+bool FirstQueued(Conversation *conversation, Frame *frame, DWORD *size)
+{
+    const ByteBuffer &queue = conversation->queue;
+    return ReadFrame(queue.bytes + queue.start, queue.length - queue.start, frame, size) ==
+           FrameComplete;
+}
+
+bool AnsweredByAckAlone(Conversation *conversation)
+{
+    Frame frame;
+    DWORD size;
+    return conversation->atServer && FirstQueued(conversation, &frame, &size) &&
+           (frame.kind == FrameAdvise || frame.kind == FramePoke || frame.kind == FrameExecute);
+}
+
+void ConsumeFirstQueued(Conversation *conversation, DWORD size)
+{
+    ConsumeBytes(&conversation->queue, size);
+    conversation->queuedCount--;
+}
+
+bool QueueAheadOfWaiting(Conversation *conversation, const Frame *frame)
+{
+    ByteBuffer &queue = conversation->queue;
+    DWORD waitingFrom = queue.start, appendedAt = queue.length;
+    Frame atServer;
+    DWORD atServerSize;
+    if (conversation->atServer && FirstQueued(conversation, &atServer, &atServerSize))
+        waitingFrom += atServerSize;
+    if (!AppendFrame(&queue, frame))
+        return false;
+    std::rotate(queue.bytes + waitingFrom, queue.bytes + appendedAt, queue.bytes + queue.length);
+    conversation->queuedCount++;
+    return true;
+}
+
+// ---- Limits and network applications -----------------------------------------
+
+const DWORD LimitLogInterval = 60000;     // ms: each limit reached is logged once in this
+
+bool IsLimitLogDue(DWORD *loggedAt)
+{
+    DWORD now = GetTickCount() | 1;
+    if (*loggedAt && now - *loggedAt < LimitLogInterval)
+        return false;
+    *loggedAt = now;
+    return true;
+}
+
+
+bool ReadNetworkApplication(const char *application, char *node, bool *named)
+{
+    *named = false;
+    if (application[0] != '\\' || application[1] != '\\')
+        return false;
+    const char *start = application + 2, *end = start;
+    while (*end && *end != '\\')
+        end++;
+    if (*end != '\\' || !isSameDdeName(end + 1, "NDDE$"))
+        return false;
+    *named = true;
+    int length = (int)(end - start);
+    if (length < 1 || length > MaxNodeNameLength)
+        return false;
+    lstrcpynA(node, start, length + 1);
+    return IsValidNodeName(node);
 }

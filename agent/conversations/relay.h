@@ -166,6 +166,9 @@ void EndConversation(Conversation *conversation, bool tellNode);
 // Whether a limit reached, whose last event was logged at *loggedAt (0:
 // never), is to be logged now: once a minute at most. Sets *loggedAt when so.
 bool IsLimitLogDue(DWORD *loggedAt);
+// "\\NODE\NDDE$" gives NODE; false for any other application, or with a
+// node name no node may have (`named` set when it is "\\...\NDDE$" all the same).
+bool ReadNetworkApplication(const char *application, char *node, bool *named);
 
 // The conversation cannot stand, for `reason`: logged, ended, the node told.
 void FailConversation(Conversation *conversation, const char *reason);
@@ -196,6 +199,18 @@ void ClosingWindowMessage(HWND window, UINT message, HWND sender, LPARAM lParam)
 void DiscardDdeMessage(UINT message, LPARAM lParam, bool serving);
 // Whether `message` goes the way of the conversation.
 bool IsFromPartnerSide(UINT message, bool serving);
+
+// ---- The queue of a serving conversation's transactions -------------------
+// Transactions as frames, oldest first; the first is at the server while
+// atServer.
+
+const char *TransactionName(BYTE kind);
+// The oldest queued transaction: the one at the server, or the next to go to it.
+bool FirstQueued(Conversation *conversation, Frame *frame, DWORD *size);
+void ConsumeFirstQueued(Conversation *conversation, DWORD size);
+// Queues `frame` ahead of the transactions that wait (behind the one at
+// the server); false when the queue cannot take it.
+bool QueueAheadOfWaiting(Conversation *conversation, const Frame *frame);
 
 // ---- Queues of Pending entries ---------------------------------------------
 
@@ -297,6 +312,9 @@ struct DdeBlock {
 // Locks `block` and reads it; false when it is not one (nothing locked then).
 bool LockDdeBlock(HGLOBAL block, DdeBlock *read);
 
+// Refuses the Open of conversation `id` on `session` with `code`.
+void SendRefusal(Session *session, DWORD id, UINT code);
+// The words of a refusal's code, for events.
 const char *RefusalReason(UINT code);
 // A frame of the conversation with only its word and a name (an ack's item).
 void SendSimpleFrame(Conversation *conversation, BYTE kind, WORD word, const char *name = "");

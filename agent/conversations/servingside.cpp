@@ -8,7 +8,6 @@
 // the server, and a transaction the share does not grant is refused in its
 // turn without reaching it.
 #include "relay.h"
-#include <algorithm>
 
 // Conversations served at once, and those waiting for their proof: per
 // session, per client node (its key, whatever name it greets with) and per
@@ -43,7 +42,6 @@ const int MaxAddressCounts = 64;          // (address, share) pairs counted
 // guesser nothing a password protects: they are answered at once, and only
 // their rate is bounded so that share names cannot be listed quickly.
 const int MaxRefusedOpensPerMinute = 60;  // more on one session end it
-const DWORD LimitLogInterval = 60000;     // ms: each limit reached is logged once in this
 const int NewFormatNamesPerSession = 16;  // clipboard format names a session may add here
 const int MaxQueuedTransactions = 256;    // waiting for one server
 const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
@@ -78,7 +76,7 @@ struct AddressShareCount {
 
 struct ServedSession {
     Session *session;
-    DWORD sessionId;
+    DWORD sessionSerial;          // the record is stale once no session has it
     ShareCount shares[MaxShareCounts];
     HeldProof held[MaxWrongProofs];
     int heldCount;
@@ -92,47 +90,22 @@ static ServedSession servedSessions[AgentMaxSessions];
 static int servedSessionCount;
 static AddressShareCount addressCounts[MaxAddressCounts];
 
-static bool isSessionListed(const Session *session, DWORD id)
-{
-    for (int i = 0; i < SessionCount(); i++)
-        if (SessionAt(i) == session && session->id == id)
-            return true;
-    return false;
-}
-
 // The record of a served session, made when there is none; null when full.
 static ServedSession *servedSessionOf(Session *session)
 {
     for (int i = 0; i < servedSessionCount; i++)
-        if (servedSessions[i].session == session && servedSessions[i].sessionId == session->id)
+        if (servedSessions[i].sessionSerial == session->serial)
             return &servedSessions[i];
     for (int i = servedSessionCount - 1; i >= 0; i--)
-        if (!isSessionListed(servedSessions[i].session, servedSessions[i].sessionId))
+        if (!SessionOfSerial(servedSessions[i].sessionSerial))
             servedSessions[i] = servedSessions[--servedSessionCount];
     if (servedSessionCount == AgentMaxSessions)
         return 0;
     ServedSession *served = &servedSessions[servedSessionCount++];
     ZeroMemory(served, sizeof *served);
     served->session = session;
-    served->sessionId = session->id;
+    served->sessionSerial = session->serial;
     return served;
-}
-
-static void sendRefusal(Session *session, DWORD id, UINT code)
-{
-    Frame refusal;
-    InitFrame(&refusal, FrameRefused, id);
-    refusal.word = (WORD)code;
-    SendFrame(session, &refusal);
-}
-
-bool IsLimitLogDue(DWORD *loggedAt)
-{
-    DWORD now = GetTickCount() | 1;
-    if (*loggedAt && now - *loggedAt < LimitLogInterval)
-        return false;
-    *loggedAt = now;
-    return true;
 }
 
 // ---- Counts of wrong proofs ---------------------------------------------------
@@ -277,7 +250,7 @@ static void refuseOpen(Session *session, DWORD id, const char *share, UINT code,
         EndSessionAfterSending(session, "too many refused conversations");
         return;
     }
-    sendRefusal(session, id, code);
+    SendRefusal(session, id, code);
 }
 
 static void checkHeldProof(DWORD serial);
@@ -287,7 +260,7 @@ void CheckServedSessions(DWORD now)
     CheckGrantsIfStoreChanged();
     for (int i = servedSessionCount - 1; i >= 0; i--) {
         ServedSession *served = &servedSessions[i];
-        if (!isSessionListed(served->session, served->sessionId)) {
+        if (!SessionOfSerial(served->sessionSerial)) {
             *served = servedSessions[--servedSessionCount];
             continue;
         }
@@ -467,7 +440,7 @@ static void checkProof(Conversation *conversation)
         countWrongProof(served, conversation->share, now);
         LogEvent("refused: %s asked for share %s: %s", session->node,
                  conversation->share, RefusalReason(result));
-        sendRefusal(session, conversation->id, result);
+        SendRefusal(session, conversation->id, result);
         DeleteConversation(conversation);
         if (served && wrongProofsOf(served) >= MaxWrongProofs)
             stopCheckingProofs(served, session->node);
@@ -576,35 +549,6 @@ static void checkHeldProof(DWORD serial)
 
 // ---- Transactions ----------------------------------------------------------
 
-static const char *transactionName(BYTE kind)
-{
-    static const char *const names[] = {"Request", "Poke", "Execute", "Advise", "Unadvise"};
-    return kind >= FrameRequest && kind <= FrameUnadvise ? names[kind - FrameRequest] : "?";
-}
-
-// The oldest queued transaction of a serving conversation: the one at the
-// server, or the next to go to it.
-static bool firstQueued(Conversation *conversation, Frame *frame, DWORD *size)
-{
-    const ByteBuffer &queue = conversation->queue;
-    return ReadFrame(queue.bytes + queue.start, queue.length - queue.start, frame, size) ==
-           FrameComplete;
-}
-
-bool AnsweredByAckAlone(Conversation *conversation)
-{
-    Frame frame;
-    DWORD size;
-    return conversation->atServer && firstQueued(conversation, &frame, &size) &&
-           (frame.kind == FrameAdvise || frame.kind == FramePoke || frame.kind == FrameExecute);
-}
-
-static void consumeFirstQueued(Conversation *conversation, DWORD size)
-{
-    ConsumeBytes(&conversation->queue, size);
-    conversation->queuedCount--;
-}
-
 // Sends the oldest queued transaction to the server, or its refusal when it
 // was refused on arrival; one at a time.
 static void serveNextTransaction(Conversation *conversation)
@@ -612,10 +556,10 @@ static void serveNextTransaction(Conversation *conversation)
     Frame frame;
     DWORD size;
     while (!conversation->atServer && !conversation->serveNextPosted &&
-           firstQueued(conversation, &frame, &size)) {
+           FirstQueued(conversation, &frame, &size)) {
         if (frame.kind == FrameAck) {
             SendSimpleFrame(conversation, FrameAck, frame.word, frame.name);
-            consumeFirstQueued(conversation, size);
+            ConsumeFirstQueued(conversation, size);
             continue;
         }
         // Registered on arrival: known here now.
@@ -673,7 +617,7 @@ static void serveNextTransaction(Conversation *conversation)
             !PostMessageA(conversation->partner, message, (WPARAM)conversation->window, lParam)) {
             // The server cannot be given it: the client is refused in turn.
             LogEvent("refused: %s \"%s\" on share %s for %s: the server takes no message",
-                     transactionName(frame.kind), frame.name, conversation->share,
+                     TransactionName(frame.kind), frame.name, conversation->share,
                      conversation->node);
             if (message == WM_DDE_POKE || message == WM_DDE_ADVISE)
                 FreeDDElParam(message, lParam);
@@ -684,7 +628,7 @@ static void serveNextTransaction(Conversation *conversation)
             conversation->atServer = false;
             conversation->atServerHandle = 0;
             SendSimpleFrame(conversation, FrameAck, 0, frame.name);
-            consumeFirstQueued(conversation, size);
+            ConsumeFirstQueued(conversation, size);
         } else if (message == WM_DDE_POKE || message == WM_DDE_ADVISE) {
             // Poke data and advise options are the server's once posted;
             // an execute's commands come back with its ack.
@@ -720,7 +664,7 @@ static void serverGaveNoAnswer(Conversation *conversation)
     Frame frame;
     DWORD size;
     SendSimpleFrame(conversation, FrameAck, AckBusy,
-                    firstQueued(conversation, &frame, &size) ? frame.name : "");
+                    FirstQueued(conversation, &frame, &size) ? frame.name : "");
     LogEvent("busy: the server of share %s gave %s no answer in %lu s", conversation->share,
              conversation->node, ServerAnswerTimeout / 1000);
     EndConversation(conversation, true);
@@ -735,8 +679,8 @@ static void transactionAnswered(Conversation *conversation)
 {
     Frame frame;
     DWORD size;
-    if (firstQueued(conversation, &frame, &size))
-        consumeFirstQueued(conversation, size);
+    if (FirstQueued(conversation, &frame, &size))
+        ConsumeFirstQueued(conversation, size);
     conversation->atServer = false;
     conversation->atServerHandle = 0;
     if (conversation->queuedCount > 0) {
@@ -788,7 +732,7 @@ static void queueTransaction(Conversation *conversation, const Frame *frame)
         refusal = "more data waiting for the server than it takes";
     bool queued;
     if (refusal) {
-        LogEvent("refused: %s \"%s\" on share %s for %s: %s", transactionName(frame->kind),
+        LogEvent("refused: %s \"%s\" on share %s for %s: %s", TransactionName(frame->kind),
                  frame->name, conversation->share, conversation->node, refusal);
         // Refused here: its place in the order of answers, not its data.
         Frame answer;
@@ -850,7 +794,7 @@ static void serverAcknowledged(Conversation *conversation, LPARAM lParam)
     FreeDDElParam(WM_DDE_ACK, lParam);
     Frame frame;
     DWORD size;
-    bool answers = conversation->atServer && firstQueued(conversation, &frame, &size) &&
+    bool answers = conversation->atServer && FirstQueued(conversation, &frame, &size) &&
                    answersTransactionAtServer(conversation, &frame, status, high);
     // A stray ack's atom is left alone: Wine's DDEML server names the item
     // of the data it answered with, whose one reference that data carried
@@ -900,17 +844,9 @@ static void paceServer(Conversation *conversation)
     advise.word = AdviseAckReq | AdviseOfThisAgent;
     while (conversation->queuedCount < MaxQueuedTransactions &&
            TakePaceableLink(conversation, advise.name, &format)) {
-        ByteBuffer &queue = conversation->queue;
-        DWORD waitingFrom = queue.start, appendedAt = queue.length;
-        Frame atServer;
-        DWORD atServerSize;
-        if (conversation->atServer && firstQueued(conversation, &atServer, &atServerSize))
-            waitingFrom += atServerSize;
         advise.formatName[0] = 0;
-        if (!SetFrameFormat(&advise, format) || !AppendFrame(&queue, &advise))
-            continue;
-        std::rotate(queue.bytes + waitingFrom, queue.bytes + appendedAt, queue.bytes + queue.length);
-        conversation->queuedCount++;
+        if (SetFrameFormat(&advise, format))
+            QueueAheadOfWaiting(conversation, &advise);
     }
     serveNextTransaction(conversation);
 }
@@ -944,7 +880,7 @@ static void serverSentData(Conversation *conversation, LPARAM lParam)
     DWORD requestSize;
     bool response = (block.flags & DdeResponse) != 0;
     bool answersRequest = response && conversation->atServer &&
-                          firstQueued(conversation, &request, &requestSize) &&
+                          FirstQueued(conversation, &request, &requestSize) &&
                           request.kind == FrameRequest && isSameDdeName(request.name, frame.name);
     bool ackedHere = (block.flags & DdeAckReq) && !response && pacing == PacedHere;
     bool clientAcks = (block.flags & DdeAckReq) && !ackedHere;
