@@ -12,10 +12,15 @@ const UINT CheckInterval = 1000;            // between checks of sessions and co
 const UINT RedrawInterval = 250;            // the window is drawn at most this often
 
 // ---- Sessions (netsessions.cpp) ----------------------------------------------
-// A connection that has no session AgentGreetingTimeout after it was made is
-// closed, and so is an outgoing session whose node has not welcomed it (the
-// name lookup and the connection included).
+// A connection that has no session yet is closed once its node has kept this
+// agent waiting AgentGreetingTimeout (since the agent last sent to it or
+// heard from it), and so is an outgoing session whose node has not welcomed
+// it. A node is answerable only for its own turns: a loaded machine may take
+// longer over its half of the handshake. However it trickles, a greeting
+// ends GreetingLimit after the connection was made (the name lookup and the
+// connection included).
 const DWORD AgentGreetingTimeout = 10000;
+const DWORD GreetingLimit = 60000;
 const DWORD SilenceTimeout = 10000;         // without a byte from the serving node
 const DWORD ServedSilenceTimeout = 60000;   // without a byte from a client node with conversations
 const DWORD PingInterval = 3000;            // without sending before a Ping

@@ -876,6 +876,15 @@ static void resumeReading(Session *session)
     }
 }
 
+// Whether a session being set up waits on its node: this agent sent all it
+// had for it and holds none of its bytes unread.
+static bool nodeHasTurn(const Session *session)
+{
+    u_long unread = 0;
+    return !session->awaitingTurn && unsentBytes(session) == 0 &&
+           (ioctlsocket(session->socket, FIONREAD, &unread) != 0 || unread == 0);
+}
+
 void CheckSessions()
 {
     DWORD now = GetTickCount();
@@ -884,8 +893,14 @@ void CheckSessions()
         if (session->endReason)
             continue;
         if (session->state != SessionReady) {
-            if (now - session->startedAt >= AgentGreetingTimeout)
-                EndSessionSoon(session, session->incoming ? "no greeting within 10 s"
+            DWORD lastExchange = session->lastReceived - session->startedAt >
+                                      session->lastSent - session->startedAt
+                                  ? session->lastReceived : session->lastSent;
+            if (now - session->startedAt >= GreetingLimit)
+                EndSessionSoon(session, session->incoming ? "no greeting within 60 s"
+                                                          : "no welcome from the node within 60 s");
+            else if (nodeHasTurn(session) && now - lastExchange >= AgentGreetingTimeout)
+                EndSessionSoon(session, session->incoming ? "no greeting: the node was silent for 10 s"
                                                           : "the node did not answer within 10 s");
             else if (session->awaitingTurn)
                 continueLater(session);     // its handshake may have its turn now

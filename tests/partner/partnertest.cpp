@@ -1,6 +1,7 @@
 #include "partnertest.h"
 #include "agentlink.h"
 #include <winsock.h>
+#include <stdio.h>
 
 namespace pt {
 
@@ -230,14 +231,22 @@ std::vector<std::string> ChildProcess::outputLines() const
     return lines;
 }
 
+// A program that ended without the line will never write it: the wait ends
+// then, and what the program wrote goes to the test's output.
 bool ChildProcess::waitForLine(const std::string &line, DWORD timeout)
 {
-    return waitUntil([&] {
-        for (auto &written : outputLines())
-            if (written == line)
+    auto written = [&] {
+        for (auto &each : outputLines())
+            if (each == line)
                 return true;
         return false;
-    }, timeout);
+    };
+    waitUntil([&] { return written() || !isRunning(); }, timeout);
+    if (written())
+        return true;
+    fprintf(stderr, "no line \"%s\" from a program (%s) that wrote:\n%s\n", line.c_str(),
+            isRunning() ? "still running" : "ended", output().c_str());
+    return false;
 }
 
 unsigned short freePort()

@@ -14,8 +14,9 @@
 
 namespace pt {
 
-// Long enough for a Wine process start under qemu.
-const DWORD ProcessTimeout = 30000;
+// Long enough for a Wine process start and its first work under qemu on a
+// loaded machine; waits end as soon as what they wait for happens.
+const DWORD ProcessTimeout = 60000;
 
 // ---- Shares ----------------------------------------------------------------
 
