@@ -151,8 +151,9 @@ class Peer:
     def close(self):
         self.sock.close()
 
-    def secure(self, timeout=10.0):
-        """The TLS handshake, once; False when it fails."""
+    def secure(self, timeout=10.0, pause=0.0):
+        """The TLS handshake, once; False when it fails. `pause` seconds pass
+        before each of this side's turns, as on a loaded machine."""
         if self.clear or self.secured:
             return True
         deadline = time.monotonic() + timeout
@@ -168,6 +169,8 @@ class Peer:
             sending = self.outgoing.read()
             if client_random is None and sending:
                 client_random = hello_random(sending)
+            if sending:
+                time.sleep(pause)
             try:
                 self.sock.sendall(sending)
             except OSError:
@@ -560,6 +563,12 @@ def silent_and_idle_peers(attack):
     idle = Peer(attack.port, source='127.0.0.9')
     attack.check('an idle node is welcomed', (idle.hello(b'IDLER') or ('',))[0] == 'WELCOME')
     started = time.monotonic()
+    # Each of its turns within the greeting time, all of them longer.
+    slow = Peer(attack.port, source='127.0.0.10')
+    pause = GREETING_TIMEOUT * 0.6
+    attack.check('a node slow over its half of the handshake is welcomed',
+                 slow.secure(timeout=4 * GREETING_TIMEOUT, pause=pause) and
+                 (slow.hello(b'SLOWER') or ('',))[0] == 'WELCOME')
     attack.check('a silent connection ends after its greeting time',
                  silent.closed_by_agent(GREETING_TIMEOUT + 8))
     ended = False
@@ -571,6 +580,7 @@ def silent_and_idle_peers(attack):
                  ended and time.monotonic() - started >= SERVED_IDLE_TIMEOUT - 5)
     silent.close()
     idle.close()
+    slow.close()
 
 
 def refused_open_stream(attack, seconds=8):
