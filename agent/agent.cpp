@@ -438,6 +438,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 1;
     }
     ReadLogFileSetting();
+    DWORD sessionLimit = ReadAgentSetting(AgentSessionLimitValue, AgentDefaultSessionLimit);
+    SetSessionLimit(sessionLimit < AgentMaxSessions ? (int)sessionLimit : AgentMaxSessions);
     // The node's key pair before the port: nobody is let in to a session
     // this agent could not secure.
     const char *failure;

@@ -35,7 +35,14 @@ const DWORD AgentDefaultFirstSession = 0x80000001;
 
 const int AgentStateListId = 100;   // the window's hidden list of its state as lines, for tools
 const int MaxNodeNameLength = 15;
-const int AgentMaxSessions = 128;                         // served at once
+// Sessions served at once: the registry's MaxSessions (a DWORD under
+// HKLM\Software\Tessaseg\Agent) when a site sets it, else
+// AgentDefaultSessionLimit; never more than AgentMaxSessions, and fewer when
+// the agent's memory for TLS (TlsMemoryBudget) holds no more. A node over
+// the limit is told it is busy before any TLS work (netdde_wire.h).
+const char AgentSessionLimitValue[] = "MaxSessions";
+const int AgentDefaultSessionLimit = 1024;
+const int AgentMaxSessions = 4096;
 const int AgentMaxSessionsPerAddress = 32;                // served for one peer address
 const int AgentMaxOutgoingSessions = 128;                 // to other nodes, apart from those
 const int AgentMaxConnections = 64;                       // per session

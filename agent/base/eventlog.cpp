@@ -204,10 +204,23 @@ void SetLogFile(const char *path, DWORD limit)
     logLimit = limit > SmallestLogFileLimit ? limit : SmallestLogFileLimit;
 }
 
+DWORD ReadAgentSetting(const char *name, DWORD fallback)
+{
+    DWORD value = 0, type = 0, size = sizeof value;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AgentSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return fallback;
+    if (RegQueryValueExA(key, name, 0, &type, (BYTE *)&value, &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof value)
+        value = 0;
+    RegCloseKey(key);
+    return value ? value : fallback;
+}
+
 void ReadLogFileSetting()
 {
     char path[MAX_PATH] = "";
-    DWORD limit = DefaultLogFileLimit;
+    DWORD limit = ReadAgentSetting(LogFileLimitValue, DefaultLogFileLimit);
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AgentSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD type = 0, size = sizeof path - 1;
@@ -215,11 +228,6 @@ void ReadLogFileSetting()
             type != REG_SZ)
             size = 0;
         path[size < sizeof path ? size : sizeof path - 1] = 0;
-        DWORD value = 0;
-        size = sizeof value;
-        if (RegQueryValueExA(key, LogFileLimitValue, 0, &type, (BYTE *)&value, &size) ==
-                ERROR_SUCCESS && type == REG_DWORD && size == sizeof value && value)
-            limit = value;
         RegCloseKey(key);
     }
     if (!path[0]) {

@@ -55,6 +55,9 @@ EventKind RecentEventKind(int index);
 int RecentSecurityEventCount();
 const char *RecentSecurityEvent(int index);
 
+// A DWORD setting of the agent (HKLM\Software\Tessaseg\Agent); `fallback`
+// when it is not set, not a DWORD, or 0.
+DWORD ReadAgentSetting(const char *name, DWORD fallback);
 // Reads where the log file goes, and its bound, from the registry (before
 // the first event).
 void ReadLogFileSetting();

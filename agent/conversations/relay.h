@@ -133,6 +133,8 @@ struct Conversation {
     bool atServer;           // the queue's first transaction is at the server
     HGLOBAL atServerHandle;
     DWORD atServerSince;
+    bool aliveAsked;         // the server was asked whether it takes messages
+    DWORD aliveAskedAt;
     ByteBuffer queue;        // serving: transactions as frames, oldest first; an Ack
                              // frame for one refused here, answered in its turn
     int queuedCount;

@@ -48,8 +48,11 @@ const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
 // A window that did not answer an initiate in time may answer it late, as
 // on a loaded machine: the conversation waits this long for that answer.
 const DWORD LateInitiateAnswerWait = 2000;  // ms
-const DWORD ServerAnswerTimeout = 10000;  // ms a server has to answer a transaction,
-const DWORD ServerAliveWait = 1000;       // or to show it takes messages
+// A server that leaves a transaction unanswered ServerAnswerTimeout is asked
+// whether it still takes messages; ServerAliveWait without taking the
+// question, and it is hung.
+const DWORD ServerAnswerTimeout = 10000;  // ms
+const DWORD ServerAliveWait = 5000;       // ms
 
 // ---- Served sessions --------------------------------------------------------
 // What this side counts per served session: wrong proofs per share and the
@@ -86,25 +89,43 @@ struct ServedSession {
     int newFormatNames;
 };
 
-static ServedSession servedSessions[AgentMaxSessions];
+// Each record is made when its session first needs one, and dropped once
+// the session has ended (CheckServedSessions).
+static ServedSession *servedSessions[AgentMaxSessions];
 static int servedSessionCount;
 static AddressShareCount addressCounts[MaxAddressCounts];
 
-// The record of a served session, made when there is none; null when full.
+static void dropServedSession(int index)
+{
+    HeapFree(GetProcessHeap(), 0, servedSessions[index]);
+    servedSessions[index] = servedSessions[--servedSessionCount];
+}
+
+static void dropEndedServedSessions()
+{
+    for (int i = servedSessionCount - 1; i >= 0; i--)
+        if (!SessionOfSerial(servedSessions[i]->sessionSerial))
+            dropServedSession(i);
+}
+
+// The record of a served session, made when there is none; null when the
+// system has no memory for it.
 static ServedSession *servedSessionOf(Session *session)
 {
     for (int i = 0; i < servedSessionCount; i++)
-        if (servedSessions[i].sessionSerial == session->serial)
-            return &servedSessions[i];
-    for (int i = servedSessionCount - 1; i >= 0; i--)
-        if (!SessionOfSerial(servedSessions[i].sessionSerial))
-            servedSessions[i] = servedSessions[--servedSessionCount];
+        if (servedSessions[i]->sessionSerial == session->serial)
+            return servedSessions[i];
     if (servedSessionCount == AgentMaxSessions)
+        dropEndedServedSessions();
+    ServedSession *served =
+        servedSessionCount < AgentMaxSessions
+            ? (ServedSession *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *served)
+            : 0;
+    if (!served)
         return 0;
-    ServedSession *served = &servedSessions[servedSessionCount++];
-    ZeroMemory(served, sizeof *served);
     served->session = session;
     served->sessionSerial = session->serial;
+    servedSessions[servedSessionCount++] = served;
     return served;
 }
 
@@ -258,23 +279,21 @@ static void checkHeldProof(DWORD serial);
 void CheckServedSessions(DWORD now)
 {
     CheckGrantsIfStoreChanged();
+    dropEndedServedSessions();
     for (int i = servedSessionCount - 1; i >= 0; i--) {
-        ServedSession *served = &servedSessions[i];
-        if (!SessionOfSerial(served->sessionSerial)) {
-            *served = servedSessions[--servedSessionCount];
-            continue;
-        }
+        ServedSession *served = servedSessions[i];
         while (served->heldCount > 0 && isDue(served->held[0].dueAt, now)) {
             DWORD serial = served->held[0].serial;
             MoveMemory(&served->held[0], &served->held[1],
                        --served->heldCount * sizeof served->held[0]);
             checkHeldProof(serial);
             // Checking may have ended sessions and moved this table's entries.
-            if (i >= servedSessionCount || servedSessions[i].session != served->session)
+            if (i >= servedSessionCount || servedSessions[i] != served)
                 break;
         }
-        if (i < servedSessionCount && servedSessions[i].ending && servedSessions[i].heldCount == 0)
-            EndSessionAfterSending(servedSessions[i].session, "too many wrong passwords");
+        if (i < servedSessionCount && servedSessions[i] == served && served->ending &&
+            served->heldCount == 0)
+            EndSessionAfterSending(served->session, "too many wrong passwords");
     }
 }
 
@@ -643,20 +662,30 @@ void ServeNextTransaction(Conversation *conversation)
     serveNextTransaction(conversation);
 }
 
-// Whether a server that left a transaction unanswered for ServerAnswerTimeout
-// still takes messages: a busy one (feeding links on a loaded machine, with
-// many transactions before ours) answers a WM_NULL within ServerAliveWait,
-// while the system tells a hung one, which has taken no messages for
-// seconds, at once.
-static bool serverTakesMessages(const Conversation *conversation)
+// The server took the question asked of it (askServerIfAlive): a busy
+// server (feeding links on a loaded machine, with many transactions before
+// ours) is not a hung one, and the transaction waits on.
+static void CALLBACK serverTookMessage(HWND, UINT, ULONG_PTR serial, LRESULT)
 {
-    DWORD_PTR ignored;
-    return SendMessageTimeoutA(conversation->partner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
-                               ServerAliveWait, &ignored) != 0;
+    Conversation *conversation = ConversationOfSerial((DWORD)serial);
+    if (conversation && conversation->aliveAsked) {
+        conversation->aliveAsked = false;
+        conversation->atServerSince = GetTickCount();
+    }
 }
 
-// A server that leaves a transaction unanswered for ServerAnswerTimeout and
-// takes no messages is hung: its client gets a busy answer and the
+// Sends the server a WM_NULL without waiting for it: the agent's loop never
+// stops for a server. False when the server's window takes no message.
+static bool askServerIfAlive(Conversation *conversation)
+{
+    conversation->aliveAskedAt = GetTickCount();
+    conversation->aliveAsked =
+        SendMessageCallbackA(conversation->partner, WM_NULL, 0, 0, serverTookMessage,
+                             conversation->serial) != 0;
+    return conversation->aliveAsked;
+}
+
+// A server that leaves a transaction unanswered and takes no messages is hung: its client gets a busy answer and the
 // conversation ends, so that nothing waits on that server any longer. What
 // the server was given is its own from then on.
 static void serverGaveNoAnswer(Conversation *conversation)
@@ -665,8 +694,9 @@ static void serverGaveNoAnswer(Conversation *conversation)
     DWORD size;
     SendSimpleFrame(conversation, FrameAck, AckBusy,
                     FirstQueued(conversation, &frame, &size) ? frame.name : "");
-    LogEvent("busy: the server of share %s gave %s no answer in %lu s", conversation->share,
-             conversation->node, ServerAnswerTimeout / 1000);
+    LogEvent("busy: the server of share %s gave %s no answer in %lu s and takes no messages",
+             conversation->share, conversation->node,
+             (ServerAnswerTimeout + ServerAliveWait) / 1000);
     EndConversation(conversation, true);
 }
 
@@ -683,6 +713,7 @@ static void transactionAnswered(Conversation *conversation)
         ConsumeFirstQueued(conversation, size);
     conversation->atServer = false;
     conversation->atServerHandle = 0;
+    conversation->aliveAsked = false;
     if (conversation->queuedCount > 0) {
         // Looking may handle sent messages, which may end the conversation.
         DWORD serial = conversation->serial;
@@ -982,12 +1013,8 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         conversation->partner = 0;
         EndConversation(conversation, true);
     } else if (conversation->atServer && now - conversation->atServerSince >= ServerAnswerTimeout) {
-        // Asking may handle sent messages, which may end the conversation.
-        bool alive = serverTakesMessages(conversation);
-        conversation = ConversationOfSerial(serial);
-        if (conversation && alive)
-            conversation->atServerSince = GetTickCount();   // its transaction waits on
-        else if (conversation)
+        if (conversation->aliveAsked ? now - conversation->aliveAskedAt >= ServerAliveWait
+                                     : !askServerIfAlive(conversation))
             serverGaveNoAnswer(conversation);
     }
 }

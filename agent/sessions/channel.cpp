@@ -26,6 +26,7 @@ struct Channel {
     const BYTE *expectedPeer;           // points at pinned, or null
     BYTE pinned[FingerprintLength];
     bool peerKnown, bindingMade;
+    bool canStep;                       // the handshake may go on without more bytes
     BYTE peer[FingerprintLength];
     BYTE binding[ChannelBindingLength];
 };
@@ -177,30 +178,56 @@ bool FeedChannel(Channel *channel, const void *bytes, DWORD count)
     return AppendBytes(&channel->input, bytes, count);
 }
 
-ChannelState AdvanceChannel(Channel *channel)
+// Takes the handshake one step; true when it may take the next at once,
+// without more bytes from the peer.
+static bool stepHandshake(Channel *channel)
 {
     mbedtls_ssl_context *ssl = &channel->ssl;
-    while (channel->state == ChannelHandshaking) {
-        if (ssl->state == MBEDTLS_SSL_HANDSHAKE_OVER) {
-            if (!channel->peerKnown)
-                return failChannel(channel, ChannelNoPeerIdentity);
-            if (!channel->bindingMade)
-                return failChannel(channel, ChannelProtocolError);
+    if (channel->state != ChannelHandshaking)
+        return false;
+    if (ssl->state == MBEDTLS_SSL_HANDSHAKE_OVER) {
+        if (!channel->peerKnown)
+            failChannel(channel, ChannelNoPeerIdentity);
+        else if (!channel->bindingMade)
+            failChannel(channel, ChannelProtocolError);
+        else
             channel->state = ChannelOpen;
-            break;
-        }
-        int result = mbedtls_ssl_handshake_step(ssl);
-        if (result == MBEDTLS_ERR_SSL_WANT_READ)
-            break;
-        if (result != 0)
-            return failFor(channel, result);
-        // Past the hellos both sides know whether the extended master
-        // secret was agreed; without it the binding would not be unique.
-        if (ssl->state > MBEDTLS_SSL_SERVER_HELLO && ssl->handshake &&
-            ssl->handshake->extended_ms != MBEDTLS_SSL_EXTENDED_MS_ENABLED)
-            return failChannel(channel, ChannelProtocolError);
+        return false;
     }
+    int result = mbedtls_ssl_handshake_step(ssl);
+    if (result == MBEDTLS_ERR_SSL_WANT_READ)
+        return false;
+    if (result != 0) {
+        failFor(channel, result);
+        return false;
+    }
+    // Past the hellos both sides know whether the extended master
+    // secret was agreed; without it the binding would not be unique.
+    if (ssl->state > MBEDTLS_SSL_SERVER_HELLO && ssl->handshake &&
+        ssl->handshake->extended_ms != MBEDTLS_SSL_EXTENDED_MS_ENABLED) {
+        failChannel(channel, ChannelProtocolError);
+        return false;
+    }
+    return true;
+}
+
+ChannelState AdvanceChannel(Channel *channel)
+{
+    while (stepHandshake(channel))
+        continue;
+    channel->canStep = false;
     return channel->state;
+}
+
+ChannelState StepChannel(Channel *channel)
+{
+    channel->canStep = stepHandshake(channel);
+    return channel->state;
+}
+
+bool ChannelCanStep(const Channel *channel)
+{
+    return channel->canStep;
 }
 
 ChannelState StateOfChannel(const Channel *channel)

@@ -33,7 +33,10 @@ const DWORD MaxChannelInput = 64 * 1024 + MaxTlsRecord;
 // Unsent ciphertext: the session's 64 MB of queued frames, each 16 KB of them
 // grown by a record's header and tag.
 const DWORD MaxChannelOutput = 64 * 1024 * 1024 + 4096 * 21;
-const DWORD TlsMemoryBudget = 16 * 1024 * 1024;
+const DWORD TlsMemoryBudget = 64 * 1024 * 1024;
+// What one more channel may need through its handshake: a new connection is
+// taken only while this much of the budget is free.
+const DWORD HandshakeMemory = 128 * 1024;
 
 enum ChannelState { ChannelHandshaking, ChannelOpen, ChannelFailed, ChannelClosed };
 
@@ -62,6 +65,11 @@ void CloseChannel(Channel *channel);
 bool FeedChannel(Channel *channel, const void *bytes, DWORD count);
 // Runs the handshake as far as the bytes fed allow; the state afterwards.
 ChannelState AdvanceChannel(Channel *channel);
+// Takes the handshake one step, the most one turn of a busy program's loop
+// should spend on it (a step may cost two operations on the curve).
+ChannelState StepChannel(Channel *channel);
+// Whether the handshake stopped at its step rather than for want of bytes.
+bool ChannelCanStep(const Channel *channel);
 ChannelState StateOfChannel(const Channel *channel);
 ChannelFailure FailureOfChannel(const Channel *channel);
 

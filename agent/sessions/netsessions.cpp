@@ -22,6 +22,7 @@ static Session *sessions[MaxSessionSlots];
 static int sessionCount;
 static DWORD nextSessionId;
 static DWORD nextSerial = 1;
+static int sessionLimit = AgentDefaultSessionLimit;
 static bool flushPosted;                // WM_FLUSH_SESSIONS is on its way
 static bool endPosted;                  // WM_END_FAILED_SESSIONS is on its way
 static const SessionUser *user;
@@ -49,6 +50,16 @@ Session *SessionOfSerial(DWORD serial)
         if (sessions[i]->serial == serial)
             return sessions[i];
     return 0;
+}
+
+void SetSessionLimit(int limit)
+{
+    sessionLimit = limit < 1 ? 1 : limit > AgentMaxSessions ? AgentMaxSessions : limit;
+}
+
+int SessionLimit()
+{
+    return sessionLimit;
 }
 
 bool IsStandingSession(const Session *session)
@@ -472,12 +483,17 @@ static Session *longestIdleServed(DWORD address)
     return idlest;
 }
 
+bool HasIdleServedSession()
+{
+    return longestIdleServed(INADDR_ANY) != 0;
+}
+
 // Room for one more served session (from `address`): while every place is
 // taken, the session idle longest without a conversation makes room.
 static bool makeRoomForSession(DWORD address)
 {
     bool addressFull = greetedSessionsFrom(address) >= AgentMaxSessionsPerAddress;
-    if (!addressFull && CountSessions(true, true) < AgentMaxSessions)
+    if (!addressFull && CountSessions(true, true) < sessionLimit)
         return true;
     Session *idlest = longestIdleServed(addressFull ? address : INADDR_ANY);
     if (!idlest)
@@ -498,7 +514,7 @@ static void greetClient(Session *session, const Frame *hello)
         return;
     }
     if (!makeRoomForSession(session->peerAddress)) {
-        refuseSession(session, NDDE_OUT_OF_MEMORY, "no room for another session");
+        refuseSession(session, NodeBusy, "no room for another session");
         return;
     }
     CopyNodeName(session->node, hello->name);
@@ -538,6 +554,14 @@ static FrameVerdict judgeFrame(Session *session, const Frame *head)
     return greeting ? FrameBreaksRules : user->judgeFrame(session, head);
 }
 
+// The node this agent called serves as many sessions as it may.
+static const char *refusedAsBusy(Session *session)
+{
+    LogWarning("refused: node %s is busy: it serves as many sessions as it may", session->node);
+    session->refusedByNode = true;
+    return "the node is busy";
+}
+
 // Handles one wanted frame; false when it breaks the protocol.
 static bool handleFrame(Session *session, const Frame *frame)
 {
@@ -555,6 +579,10 @@ static bool handleFrame(Session *session, const Frame *frame)
         user->sessionReady(session);
         return true;
     case FrameRefused:
+        if (frame->conversation == 0 && frame->word == NodeBusy) {
+            EndSessionSoon(session, refusedAsBusy(session));
+            return true;
+        }
         if (frame->conversation == 0) {
             LogEvent("refused: %s would not open a session (code %u)", session->node, frame->word);
             session->refusedByNode = true;
@@ -713,24 +741,34 @@ static const char *takePlaintext(Session *session)
     return 0;
 }
 
+// The first bytes from a node this agent called are not TLS: a node too
+// busy for another session says so in clear (netdde_wire.h); anything else
+// ends the session too.
+static const char *refusedInClear(Session *session, const BYTE *bytes, DWORD count)
+{
+    Frame refusal;
+    DWORD size;
+    if (ReadFrame(bytes, count, &refusal, &size) == FrameComplete &&
+        refusal.kind == FrameRefused && refusal.conversation == 0 && refusal.word == NodeBusy)
+        return refusedAsBusy(session);
+    LogEvent("refused: node %s answered outside TLS", session->node);
+    return "the node answered outside TLS";
+}
+
 // Bytes from the socket: a served connection's first ones tell TLS from a
 // protocol-1 Hello. A served handshake is run once everything the socket
 // holds has been read (securingServed). The reason the session ends, or null.
 static const char *arrived(Session *session, const BYTE *bytes, DWORD count)
 {
+    if (!session->incoming && !session->heardFrom && !StartsAsTls(bytes, count))
+        return refusedInClear(session, bytes, count);
     if (session->incoming && !session->heardFrom && StartsAsTls(bytes, count) &&
         !OpenServedChannel(session))
         return "out of memory";
     session->heardFrom = true;
     if (!session->channel)
         return AppendBytes(&session->received, bytes, count) ? 0 : "out of memory";
-    if (!FeedChannel(session->channel, bytes, count))
-        return "out of memory";
-    if (session->state != SessionSecuring || session->incoming)
-        return 0;
-    const char *failure = AdvanceHandshake(session);
-    sendQueued(session);
-    return failure;
+    return FeedChannel(session->channel, bytes, count) ? 0 : "out of memory";
 }
 
 // Whether the session holds enough received frames not yet handled: it is
@@ -750,15 +788,21 @@ static bool securingServed(const Session *session)
     return session->incoming && session->state == SessionSecuring && session->channel;
 }
 
-// A served handshake goes on with what was read, once the connection has
-// its address's turn; none is run for a peer that has closed already (its
-// bytes were replayed, or it gave up), nor while it waits for its turn.
-static const char *advanceServedHandshake(Session *session, const char *closing)
+// A handshake goes on with what was read, a step a turn: the next step
+// comes from a posted message, after what else waits, so that many
+// handshakes at once leave room for the sessions, the clients and the
+// window. A served one goes on once the connection has its address's turn;
+// none is run for a peer that has closed already (its bytes were replayed,
+// or it gave up), nor while it waits for its turn.
+static const char *advanceHandshake(Session *session, const char *closing)
 {
-    if (closing || !securingServed(session) || !TakeHandshakeTurn(session))
+    if (closing || session->state != SessionSecuring || !session->channel ||
+        (session->incoming && !TakeHandshakeTurn(session)))
         return closing;
     const char *failure = AdvanceHandshake(session);
     sendQueued(session);
+    if (!failure && session->channel && ChannelCanStep(session->channel))
+        continueLater(session);
     return failure;
 }
 
@@ -802,7 +846,7 @@ static void receive(Session *session)
         // a peer that sent its bytes and left is seen to have left.
         drained = (DWORD)count < wanted && !securingServed(session);
     }
-    closing = advanceServedHandshake(session, closing);
+    closing = advanceHandshake(session, closing);
     if (!closing && session->incoming && session->state == SessionGreeting)
         closing = takePlaintext(session);   // a Hello that came with the handshake's end
     if (session->received.length - session->received.start >= BehindMark)
@@ -848,8 +892,7 @@ void HandleSessionSocket(UINT message, SOCKET socket, LPARAM event)
             return;
         }
         session->state = SessionSecuring;
-        const char *failure = AdvanceHandshake(session);
-        sendQueued(session);
+        const char *failure = advanceHandshake(session, 0);
         if (failure)
             EndSessionSoon(session, failure);
         return;
@@ -882,6 +925,7 @@ static bool nodeHasTurn(const Session *session)
 {
     u_long unread = 0;
     return !session->awaitingTurn && unsentBytes(session) == 0 &&
+           !(session->channel && ChannelCanStep(session->channel)) &&
            (ioctlsocket(session->socket, FIONREAD, &unread) != 0 || unread == 0);
 }
 

@@ -100,6 +100,9 @@ void SetSessionUser(const SessionUser *user);
 // ---- Opening, serving and ending --------------------------------------------
 
 void SetFirstSessionId(DWORD id);
+// Sessions served at once (1..AgentMaxSessions; agentlink.h), before any.
+void SetSessionLimit(int limit);
+int SessionLimit();
 // This node's identity (identity.h), made at the first start; false, with the
 // reason, when it cannot be loaded. Before any session.
 bool LoadOwnIdentity(const char **failure);

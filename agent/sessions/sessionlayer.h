@@ -18,6 +18,9 @@ Session *AddSession(SOCKET socket, bool incoming, SessionState state);
 bool IsStandingSession(const Session *session);
 // Standing sessions served (`incoming`) or outgoing, greeted (`ready`) or not.
 int CountSessions(bool incoming, bool ready);
+// Whether a served session holds no conversation: it gives its place to
+// another node's greeting while every place is taken.
+bool HasIdleServedSession();
 
 // ---- Security (sessionsecurity.cpp) ------------------------------------------
 
@@ -26,8 +29,9 @@ bool OpenServedChannel(Session *session);
 // The channel of a session to a node, bound to the node's pin when it has
 // one. The reason the session ends (the pin cannot be read, no memory), or null.
 const char *OpenCallingChannel(Session *session);
-// Runs the handshake on what was fed; once it completes the session greets
-// inside the channel. The reason the session ends, or null.
+// Takes the handshake a step on what was fed (ChannelCanStep tells whether
+// another may follow at once); once it completes the session greets inside
+// the channel. The reason the session ends, or null.
 const char *AdvanceHandshake(Session *session);
 // The peer's name in events: its node, or its address before its Hello.
 const char *SessionPeerName(const Session *session);
@@ -48,5 +52,8 @@ bool TakeHandshakeTurn(Session *session);
 // A connection from `address` refused: more than MaxUngreetedPerAddress wait
 // to greet. Logged once a minute per address.
 void NoteRefusedConnection(DWORD address);
+// A node told this node is busy, before any TLS work: `limit` says which
+// limit. Logged once a minute per limit.
+void NoteBusyRefusal(const char *limit);
 
 #endif

@@ -8,6 +8,9 @@
 #ifndef SO_EXCLUSIVEADDRUSE
 #define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
 #endif
+#ifndef SD_SEND
+#define SD_SEND 1                       // shutdown(): no more sending
+#endif
 
 // Connections the system holds for the agent before it takes them: a few
 // (the agent takes them as they come), so that a burst of connections is
@@ -53,14 +56,15 @@ bool WatchListener()
     return WSAAsyncSelect(listenSocket, AgentWindowHandle, WM_LISTEN_SOCKET, FD_ACCEPT) == 0;
 }
 
-// The served connection that has waited longest without a greeting, or null.
-static Session *longestUngreeted()
+// The served connection that has sent nothing at all and waited longest, or null.
+static Session *longestSilent()
 {
     Session *oldest = 0;
     DWORD now = GetTickCount();
     for (int i = 0; i < SessionCount(); i++) {
         Session *session = SessionAt(i);
-        if (session->incoming && session->state != SessionReady && IsStandingSession(session) &&
+        if (session->incoming && session->state != SessionReady && !session->heardFrom &&
+            IsStandingSession(session) &&
             (!oldest || now - session->startedAt > now - oldest->startedAt))
             oldest = session;
     }
@@ -79,6 +83,49 @@ static int ungreetedFrom(DWORD address)
     return count;
 }
 
+// What keeps a new connection from a place, or null when it has one. Served
+// sessions and connections greeting share the places: a connection that has
+// sent nothing gives its place at once, a session without conversations at
+// the new node's greeting. TLS memory for one more handshake is kept free.
+static const char *noPlace(char *reason)
+{
+    if (CountSessions(true, true) + CountSessions(true, false) >= SessionLimit()) {
+        Session *silent = longestSilent();
+        if (silent)
+            EndSessionSoon(silent, "no greeting: its place went to another connection");
+        else if (!HasIdleServedSession()) {
+            wsprintfA(reason, "it serves %d sessions, its limit", SessionLimit());
+            return reason;
+        }
+    }
+    if (TlsMemoryInUse() > TlsMemoryBudget - HandshakeMemory) {
+        wsprintfA(reason, "its %lu MB of TLS memory are taken", TlsMemoryBudget >> 20);
+        return reason;
+    }
+    return 0;
+}
+
+// Tells a node that may not have a session now that this node is busy, in
+// clear and before any TLS work (netdde_wire.h), and closes the connection.
+// What the node sent meanwhile is read first, so that the system closes
+// the connection in order rather than resetting it before the node reads.
+static void refuseAsBusy(SOCKET socket, const char *limit)
+{
+    Frame refusal;
+    InitFrame(&refusal, FrameRefused, 0);
+    refusal.word = NodeBusy;
+    ByteBuffer bytes = {};
+    if (AppendFrame(&bytes, &refusal))
+        send(socket, (const char *)bytes.bytes + bytes.start, (int)(bytes.length - bytes.start), 0);
+    FreeBuffer(&bytes);
+    shutdown(socket, SD_SEND);
+    char unread[512];
+    for (int reads = 0; reads < 8 && recv(socket, unread, sizeof unread, 0) > 0; reads++)
+        continue;
+    closesocket(socket);
+    NoteBusyRefusal(limit);
+}
+
 void AcceptSession()
 {
     sockaddr_in peer = {};
@@ -93,15 +140,13 @@ void AcceptSession()
         closesocket(socket);
         return;
     }
-    // Silent connections never keep a client node out: the oldest one makes
-    // room. Greeted sessions have places of their own.
-    if (CountSessions(true, false) >= AgentMaxSessions) {
-        Session *oldest = longestUngreeted();
-        if (oldest)
-            EndSessionSoon(oldest, "no greeting");
+    char reason[EventLength];
+    const char *busy = noPlace(reason);
+    if (busy) {
+        refuseAsBusy(socket, busy);
+        return;
     }
-    Session *session = CountSessions(true, false) < AgentMaxSessions
-                           ? AddSession(socket, true, SessionSecuring) : 0;
+    Session *session = AddSession(socket, true, SessionSecuring);
     if (session)
         session->peerAddress = peer.sin_addr.s_addr;
     if (!session || WSAAsyncSelect(socket, AgentWindowHandle, session->socketMessage,

@@ -254,7 +254,7 @@ static const char *greetNode(Session *session)
 // inside the channel. The reason the session ends, or null.
 const char *AdvanceHandshake(Session *session)
 {
-    ChannelState state = AdvanceChannel(session->channel);
+    ChannelState state = StepChannel(session->channel);
     if (state == ChannelFailed)
         return handshakeFailed(session);
     if (state != ChannelOpen)
@@ -353,6 +353,13 @@ void NoteRefusedConnection(DWORD address)
     char event[EventLength];
     wsprintfA(event, "refused: connections from %s: more than %d wait to greet",
               addressText(address), MaxUngreetedPerAddress);
+    logSecurity(event, SecurityLimit);
+}
+
+void NoteBusyRefusal(const char *limit)
+{
+    char event[EventLength];
+    wsprintfA(event, "refused: sessions for other nodes: this node is busy: %s", limit);
     logSecurity(event, SecurityLimit);
 }
 

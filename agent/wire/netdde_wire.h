@@ -16,6 +16,12 @@
 //     and leaves DDE initiates to that node unanswered for a while
 //     (RefusedNodeMemory). A node without a pin is pinned once the
 //     handshake completes (trust on first use).
+//     A serving agent that serves as many sessions as it may (agentlink.h)
+//     answers a new connection at once, before any TLS work, with a Refused
+//     frame of this version in clear (conversation 0, word NodeBusy), and
+//     closes it; the client's agent that reads a frame of this version where
+//     TLS should begin takes the node for busy. A node that filled up while
+//     the handshake ran refuses the Hello with NodeBusy instead.
 //  3. Inside the channel: Hello and Welcome, then everything below. The
 //     frames are the same plaintext they would be on a bare connection.
 //  4. Share proofs are bound to the channel: HMAC-SHA-256 keyed with the
@@ -49,8 +55,8 @@
 // Session (conversation 0):
 //   Hello    c->s  name: the client's node name (refused unless a node name, below)
 //   Welcome  s->c  data: the session id (4 bytes)
-//   Refused  s->c  word: an NDde code; conversation 0 refuses the Hello, and the serving
-//                  agent closes the connection once the Refused is sent
+//   Refused  s->c  word: an NDde code, or NodeBusy; conversation 0 refuses the Hello, and
+//                  the serving agent closes the connection once the Refused is sent
 //   Ping     both  sent after 3 s without sending; the client's agent ends a session it hears
 //                  nothing on for 10 s (the serving agent: 60 s, while it holds conversations);
 //                  the serving agent ends a session that holds no conversation for 60 s,
@@ -134,6 +140,7 @@ enum FrameKind : BYTE {
 };
 
 // Word bits by kind.
+const WORD NodeBusy = 0x0100;           // Refused word, not an NDde code: try later
 const WORD OpenConnectOnly = 0x0001;
 const WORD AdviseDeferUpd = 0x4000;     // as in DDEADVISE
 const WORD AdviseAckReq = 0x8000;

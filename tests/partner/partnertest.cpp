@@ -267,8 +267,40 @@ unsigned short freePort()
     return port;
 }
 
-bool RunningAgent::start(const std::string &options)
+// The keys that agents of tests run before in this prefix remembered for
+// node names (the client nodes here all present this machine's key).
+static void forgetNodeKeys()
 {
+    HKEY nodes;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, KEY_ALL_ACCESS, &nodes) !=
+        ERROR_SUCCESS)
+        return;
+    char node[256];
+    for (int left = 1000; left > 0 && RegEnumKeyA(nodes, 0, node, sizeof node) == ERROR_SUCCESS &&
+                          RegDeleteKeyA(nodes, node) == ERROR_SUCCESS;
+         left--)
+        continue;
+    RegCloseKey(nodes);
+}
+
+static void setSessionLimit(DWORD limit)
+{
+    HKEY settings;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Agent", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &settings, nullptr) != ERROR_SUCCESS)
+        return;
+    if (limit)
+        RegSetValueExA(settings, AgentSessionLimitValue, 0, REG_DWORD, (const BYTE *)&limit,
+                       sizeof limit);
+    else
+        RegDeleteValueA(settings, AgentSessionLimitValue);
+    RegCloseKey(settings);
+}
+
+bool RunningAgent::start(const std::string &options, DWORD sessionLimit)
+{
+    forgetNodeKeys();
+    setSessionLimit(sessionLimit);
     port_ = freePort();
     return port_ != 0 &&
            process_.start("nddeagent.exe", "/port:" + std::to_string(port_) + " " + options) &&

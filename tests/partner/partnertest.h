@@ -116,7 +116,8 @@ unsigned short freePort();
 class RunningAgent {
 public:
     ~RunningAgent() { stop(); }
-    bool start(const std::string &options = "");
+    // `sessionLimit`: the sessions it serves at once (0: its default).
+    bool start(const std::string &options = "", DWORD sessionLimit = 0);
     bool stop();
     HWND window() const;
     ChildProcess &process() { return process_; }

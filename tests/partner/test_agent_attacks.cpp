@@ -337,21 +337,24 @@ TEST_CASE("greeted sessions without conversations never lock other nodes out")
     share.permissions1 = Request;
     REQUIRE(addShare(share) == NDDE_NO_ERROR);
 
+    const int limit = 40;
     RunningAgent agent;
-    REQUIRE(agent.start());
+    REQUIRE(agent.start("", limit));
     ChildProcess early;
     REQUIRE(agent.startClient(early, "EARLY PT_ROOM$"));
     REQUIRE(early.waitForLine("ready"));
 
-    // As many silent sessions as the agent serves, all greeted.
+    // Every other place taken by sessions without conversations, from two
+    // other addresses.
     std::vector<std::unique_ptr<AgentLine>> idle;
     int welcomed = 0;
-    for (int i = 0; i < AgentMaxSessions; i++) {
-        idle.emplace_back(new AgentLine(agent.port()));
+    for (int i = 1; i < limit; i++) {
+        idle.emplace_back(new AgentLine(agent.port(), i % 2 ? "127.0.0.2" : "127.0.0.3"));
         if (idle.back()->isConnected() && greet(*idle.back(), "IDLE" + std::to_string(i)))
             welcomed++;
     }
-    CHECK(welcomed == AgentMaxSessions);
+    CHECK(welcomed == limit - 1);
+    CHECK(sessions().size() == (size_t)limit);
 
     // Another node is served all the same, and the node holding a
     // conversation keeps its session.
@@ -361,9 +364,19 @@ TEST_CASE("greeted sessions without conversations never lock other nodes out")
     CHECK(early.isRunning());
     CHECK(waitUntil([&] {
         std::vector<std::string> names = sessionNames();
-        return std::count(names.begin(), names.end(), "EARLY") == 1 &&
+        return names.size() == (size_t)limit &&
+               std::count(names.begin(), names.end(), "EARLY") == 1 &&
                std::count(names.begin(), names.end(), "LATE") == 1;
     }, 5000));
+
     // One address holds at most its share of the sessions.
-    CHECK(sessions().size() <= (size_t)AgentMaxSessionsPerAddress);
+    std::vector<std::unique_ptr<AgentLine>> crowd;
+    for (int i = 0; i < AgentMaxSessionsPerAddress + 4; i++) {
+        crowd.emplace_back(new AgentLine(agent.port(), "127.0.0.4"));
+        CHECK(greet(*crowd.back(), "CROWD" + std::to_string(i)));
+    }
+    std::vector<std::string> names = sessionNames();
+    CHECK(std::count_if(names.begin(), names.end(), [](const std::string &name) {
+        return name.compare(0, 5, "CROWD") == 0;
+    }) <= AgentMaxSessionsPerAddress);
 }
