@@ -12,15 +12,18 @@
 #include "partnertest.h"
 
 #include <stdio.h>
+#include <vector>
 #include <string.h>
 
 static int closeSessions()
 {
-    BYTE buffer[8192];
     DWORD total = 0, entries = 0;
-    if (NDdeSessionEnum(NULL, 1, buffer, sizeof buffer, &total, &entries) != NDDE_NO_ERROR)
+    NDdeSessionEnum(NULL, 1, NULL, 0, &total, &entries);
+    std::vector<BYTE> buffer(total + sizeof(SessionEntry));
+    if (NDdeSessionEnum(NULL, 1, buffer.data(), (DWORD)buffer.size(), &total, &entries) !=
+        NDDE_NO_ERROR)
         return 2;
-    const SessionEntry *sessions = (const SessionEntry *)buffer;
+    const SessionEntry *sessions = (const SessionEntry *)buffer.data();
     for (DWORD i = 0; i < entries; i++)
         if (NDdeSessionClose(NULL, (LPSTR)sessions[i].clientName, sessions[i].sessionId) !=
             NDDE_NO_ERROR)

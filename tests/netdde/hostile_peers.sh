@@ -1,9 +1,12 @@
 #!/bin/bash
-# The agent against hostile peers (hostile_peer.py speaks raw frames over
-# 127.0.0.0/8) while a real DDE client keeps an advise link and completes
-# requests through the agent's own node. The agent runs as node NODEH on a
-# free port of 127.0.0.1 with share HT_HOSTILE$ of a test DDE server.
+# The agent against simulated peers speaking raw frames over 127.0.0.0/8
+# (PEERS, default hostile_peer.py) while a real DDE client keeps an advise
+# link and completes requests through the agent's own node. The agent runs
+# as node NODEH on a free port of 127.0.0.1 with share HT_HOSTILE$ of a test
+# DDE server; SESSION_LIMIT, when set, is its MaxSessions.
+#   hostile_peers.sh [PEERS]
 set -u
+peers=${1:-hostile_peer.py}
 top=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$top/build}
 . "$top/tools/env.sh"
@@ -17,10 +20,18 @@ finish() {
     [ -z "${server_pid:-}" ] || kill "$server_pid" 2>/dev/null
     timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\DDE Shares' /v "$SHARE" /f \
         </dev/null >/dev/null 2>&1
+    [ -z "${SESSION_LIMIT:-}" ] || timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\Agent' \
+        /v MaxSessions /f </dev/null >/dev/null 2>&1
 }
 trap finish EXIT
 
 timeout -k 5 60 wine "$BIN/addshare.exe" "$SHARE" HTSRV QUOTES </dev/null >/dev/null || exit 1
+limit_option=()
+if [ -n "${SESSION_LIMIT:-}" ]; then
+    timeout -k 5 60 wine reg add 'HKLM\Software\Tessaseg\Agent' /v MaxSessions /t REG_DWORD \
+        /d "$SESSION_LIMIT" /f </dev/null >/dev/null 2>&1 || exit 1
+    limit_option=(--limit "$SESSION_LIMIT")
+fi
 wine "$BIN/ddeserver.exe" HTSRV QUOTES /rate:20 /item:Price=7 </dev/null >/dev/null 2>&1 &
 server_pid=$!
 wine "$BIN/nddeagent.exe" "/port:$port" "/node:$NODE" /bind:127.0.0.1 </dev/null >/dev/null 2>&1 &
@@ -33,8 +44,9 @@ done
 identity=$(mktemp)
 timeout -k 5 60 wine reg export 'HKLM\Software\Tessaseg\Agent' "$(windows_path "$identity")" /y \
     </dev/null >/dev/null 2>&1 || exit 1
-timeout -k 10 400 python3 "$top/tests/netdde/hostile_peer.py" --port "$port" --node "$NODE" \
-    --share "$SHARE" --identity "$identity" --client timeout -k 5 90 wine "$BIN/ddecmd.exe"
+timeout -k 10 400 python3 "$top/tests/netdde/$peers" --port "$port" --node "$NODE" \
+    --share "$SHARE" --identity "$identity" "${limit_option[@]}" \
+    --client timeout -k 5 90 wine "$BIN/ddecmd.exe"
 status=$?
 rm -f "$identity"
 exit $status

@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Many client nodes against one serving agent, over 127.0.0.0/8 only.
+
+    many_nodes.py --port PORT --node NODE --share SHARE --identity FILE --limit N --client PROGRAM...
+
+The agent (node NODE on 127.0.0.1:PORT) serves at most N sessions. A real
+client keeps an advise link through \\\\NODE\\NDDE$ (one session) while
+N - 1 simulated nodes, each from a loopback address of its own and speaking
+TLS as a client node does (hostile_peer.py), open a session and a
+conversation on SHARE. Then:
+- one node more is told that the node is busy, in clear, before any TLS;
+- a few nodes each have the server sleep 1.5 s in an execute at once: the
+  last waits longer than the agent waits on a silent server, yet every one
+  is answered and no conversation ends;
+- the real client's requests are answered throughout.
+Every wait is bounded; the exit code is the number of failed checks.
+"""
+import argparse
+import select
+import socket
+import struct
+import sys
+import time
+
+from hostile_peer import (ACK, EXECUTE, HEADER_SIZE, PING, REFUSED, TERMINATE, WIRE_VERSION,
+                          Attack, MemoryWatch, Peer, RealClient, AdviseLink, frame, use_identity)
+
+NODE_BUSY = 0x0100               # netdde_wire.h
+ACK_POSITIVE = 0x8000
+SLEEPERS = 8
+SLEEP_MS = 1500
+
+
+def address(n):
+    """Node n's own loopback address (none is 127.0.0.1, the real client's)."""
+    return '127.1.%d.%d' % (n // 250, 1 + n % 250)
+
+
+class Node:
+    """A simulated client node holding one conversation on the share."""
+
+    def __init__(self, attack, n):
+        self.peer = Peer(attack.port, source=address(n))
+        self.ready = ((self.peer.hello(b'MANY%d' % n) or ('',))[0] == 'WELCOME' and
+                      self.peer.open_share(1, attack.share, timeout=30) == 'OPENED')
+        self.ended = False          # the agent ended its conversation or session
+        self.answers = []           # Ack words, in order
+
+    def take_frames(self):
+        """Reads what the agent sent without waiting; notes answers and ends."""
+        peer = self.peer
+        while select.select([peer.sock], [], [], 0)[0]:
+            try:
+                chunk = peer.sock.recv(65536)
+            except OSError:
+                chunk = b''
+            if not chunk or not peer.take(chunk):
+                self.ended = True
+                break
+        while len(peer.received) >= HEADER_SIZE:
+            kind, word = struct.unpack('<xBH', peer.received[:4])
+            size = HEADER_SIZE + sum(struct.unpack('<BBI', peer.received[10:16]))
+            if len(peer.received) < size:
+                break
+            peer.received = peer.received[size:]
+            if kind == TERMINATE:
+                self.ended = True
+            elif kind == ACK:
+                self.answers.append(word)
+
+    def keep_alive(self):
+        self.peer.send(frame(PING))
+        self.take_frames()
+
+
+def busy_in_clear(port):
+    """What the agent answers a connection that sends nothing: the Refused
+    frame's word when it came in clear and the connection then closed."""
+    connection = socket.create_connection(('127.0.0.1', port), timeout=10,
+                                          source_address=(address(4999), 0))
+    received = b''
+    deadline = time.monotonic() + 20
+    closed = False
+    while not closed and time.monotonic() < deadline:
+        if select.select([connection], [], [], 0.5)[0]:
+            try:
+                chunk = connection.recv(4096)
+            except OSError:
+                chunk = b''
+            closed = not chunk
+            received += chunk
+    connection.close()
+    if not closed or len(received) != HEADER_SIZE:
+        return None
+    version, kind, word = struct.unpack('<BBH', received[:4])
+    return word if version == WIRE_VERSION and kind == REFUSED else None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--port', type=int, required=True)
+    parser.add_argument('--node', required=True)
+    parser.add_argument('--share', required=True)
+    parser.add_argument('--identity', required=True)
+    parser.add_argument('--limit', type=int, required=True)
+    parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
+    options = parser.parse_args()
+    use_identity(options.identity)
+    attack = Attack(options)
+    client = RealClient(options)
+    if not attack.check('the agent process is found', attack.pid is not None):
+        return 1
+    idle = MemoryWatch.sample(attack.pid)[0]
+
+    deadline = time.monotonic() + 30
+    served = False
+    while not served and time.monotonic() < deadline:
+        code, output = client.run('request', 'Price', '/timeout:10000')
+        served = code == 0 and output.strip() == '7'
+    attack.check('the real client is served before the nodes come', served)
+    link = AdviseLink(client, 900)
+    link.start()
+    deadline = time.monotonic() + 30
+    while not link.arrivals and time.monotonic() < deadline:
+        time.sleep(0.2)
+    attack.check("the real client's advise link delivers updates", bool(link.arrivals))
+
+    # Every place but the real client's, one node after another; each node
+    # already there keeps its session alive and is read from meanwhile.
+    started = time.monotonic()
+    nodes, requests = [], []
+    for n in range(options.limit - 1):
+        nodes.append(Node(attack, n))
+        if n % 20 == 19:
+            for node in nodes:
+                node.keep_alive()
+        if n % 50 == 49:
+            code, output = client.run('request', 'Price', '/timeout:30000')
+            requests.append(code == 0 and output.strip() == '7')
+    set_up = time.monotonic() - started
+    ready = sum(node.ready for node in nodes)
+    attack.check('every node up to the limit has its session and conversation (%d of %d, %.0f s)'
+                 % (ready, len(nodes), set_up), ready == len(nodes))
+    attack.check('the real client completes its requests while the nodes come (%d of %d)'
+                 % (sum(requests), len(requests)), all(requests))
+    memory = MemoryWatch.sample(attack.pid)[0]
+    print('set-up: %d nodes in %.1f s, %.1f handshakes a second; agent resident %d MB idle, '
+          '%d MB with them' % (len(nodes), set_up, len(nodes) / set_up, idle >> 20, memory >> 20),
+          flush=True)
+
+    attack.check('one node more is told the node is busy, in clear, before any TLS',
+                 busy_in_clear(options.port) == NODE_BUSY)
+
+    # A server slow to answer, but taking messages all along.
+    sleepers = [node for node in nodes if node.ready][:SLEEPERS]
+    for node in sleepers:
+        node.peer.send(frame(EXECUTE, 1, data=b'[sleep:%d]' % SLEEP_MS))
+    deadline = time.monotonic() + SLEEPERS * SLEEP_MS / 1000 + 60
+    while time.monotonic() < deadline and not all(node.answers or node.ended for node in sleepers):
+        for node in nodes:
+            node.keep_alive()
+        time.sleep(0.5)
+    answered = sum(bool(node.answers) and node.answers[0] & ACK_POSITIVE != 0 for node in sleepers)
+    attack.check('every execute of the slow server is answered (%d of %d)' % (answered, SLEEPERS),
+                 answered == SLEEPERS)
+    for node in nodes:
+        node.keep_alive()
+    ended = sum(node.ended for node in nodes)
+    attack.check('no conversation ended (%d did)' % ended, ended == 0)
+    code, output = client.run('request', 'Price', '/timeout:30000')
+    attack.check('the real client is served with every place taken', code == 0 and output.strip() == '7')
+    link.stop()
+
+    for node in nodes:
+        node.peer.close()
+    time.sleep(5)
+    print('memory: agent resident %d MB 5 s after the nodes left'
+          % (MemoryWatch.sample(attack.pid)[0] >> 20), flush=True)
+    return attack.failures
+
+
+if __name__ == '__main__':
+    sys.exit(main())
