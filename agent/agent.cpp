@@ -125,7 +125,7 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
         return listConnections(replyWindow, session);
     // A sent message: the session ends from the window's loop, not under a
     // caller that may still use it (nor are its conversations freed here).
-    CloseServedSession(session);
+    CloseSessionOnOrder(session);
     return NDDE_NO_ERROR;
 }
 

@@ -415,6 +415,16 @@ static ServedAdmin servedAdmins[AgentMaxSessions];
 static int servedAdminCount;
 static ServedCall servedCalls[MaxServedCalls];
 static int servedCallCount;
+static DWORD runningOnSerial;           // the session whose call runs now
+static bool closeAfterAnswer;           // that call closed its own session
+
+void CloseSessionOnOrder(Session *session)
+{
+    if (runningOnSerial && session->serial == runningOnSerial)
+        closeAfterAnswer = true;
+    else
+        CloseServedSession(session);
+}
 
 static ServedAdmin *servedAdminOf(const Session *session, bool make)
 {
@@ -563,15 +573,21 @@ static void runServedCall()
         RemoteBytes answer = {0, 0};
         char what[96];
         UINT code = NDDE_ACCESS_DENIED;
-        if (mayAdminister(session))
+        if (mayAdminister(session)) {
+            runningOnSerial = session->serial;
+            closeAfterAnswer = false;
             code = keeper->runCall(call.call.bytes, call.call.length, &answer, what);
-        else
+            runningOnSerial = 0;
+        } else
             lstrcpyA(what, "a share function: the administration password changed");
         LogEvent("administration: %s %s: %s", session->node, what, RefusalReason(code));
         // The partner runs in this thread and may have taken sent messages.
         session = SessionOfSerial(call.sessionSerial);
         if (session)
             sendAnswer(session, call.conversation, (WORD)code, answer.bytes, answer.length);
+        if (session && closeAfterAnswer)
+            CloseServedSession(session);
+        closeAfterAnswer = false;
         FreeRemoteBytes(&answer);
     }
     FreeRemoteBytes(&call.call);

@@ -52,6 +52,11 @@ void RunAdministration();
 // Once a second: held proofs that are due, calls past their time.
 void CheckAdministration();
 
+// Closes a served session on this node's order (CloseServedSession); the
+// session a call runs on now (a program of its node closes its own session)
+// is closed once that call's answer is sent.
+void CloseSessionOnOrder(Session *session);
+
 // The sessions' part (called from conversations.cpp).
 bool IsAdministrationFrame(BYTE kind);
 FrameVerdict JudgeAdministrationFrame(Session *session, const Frame *head);
