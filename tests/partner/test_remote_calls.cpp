@@ -85,7 +85,7 @@ std::string answerOf(WORD code, DWORD entries, DWORD total, const std::string &b
 
 TEST_CASE("a sound call's answer reaches the caller as the operation left it")
 {
-    for (DWORD size : {0u, NamesSize - 1, NamesSize, NamesSize + 20}) {
+    for (DWORD size : {(DWORD)0, NamesSize - 1, NamesSize, NamesSize + 20}) {
         CAPTURE(size);
         EnumCall remote(size), local(size);
         RemoteBytes call;
