@@ -3,6 +3,7 @@
 //   nddeagent.exe [/port:N] [/firstsession:HEX] [/node:NAME] [/bind:ADDRESS] [/show]
 //   nddeagent.exe /fingerprint
 //   nddeagent.exe /forget:NODE
+//   nddeagent.exe /admin:on | /admin:off
 //
 // One thread and one window. It carries DDE conversations between nodes: a
 // DDE client here that initiates to application \\NODE\NDDE$ with a share
@@ -28,17 +29,20 @@
 // output, making the node's key pair if it has none; /forget:NODE drops the
 // fingerprint pinned for NODE, whether it was pinned as a node this one
 // called or as a client node it served, so that NODE may come back with a
-// new key. Neither starts the agent; both work while an agent runs.
+// new key. /admin:on asks for a new administration password and lets other
+// nodes manage this node's shares with it (remoteadmin.h); /admin:off stops
+// that. None of them starts the agent; all work while an agent runs.
 //
 // Exit codes: 0 after the agent ends, 1 when another agent runs,
 // 2 when the port cannot be opened, 3 when the window cannot be made,
 // 5 when the node's key pair cannot be loaded or made;
-// /fingerprint and /forget: 0 done, 4 not done (the reason is written).
+// /fingerprint, /forget: and /admin: 0 done, 4 not done (the reason is written).
 #include "agentui.h"
 #include "conversations.h"
 #include <commctrl.h>
 #include "identity.h"
 #include "prompt.h"
+#include "remoteadmin.h"
 #include <stdarg.h>
 #include <stdlib.h>
 
@@ -48,7 +52,8 @@ const DWORD QueueLag = 5;               // ms messages may wait before sessions 
 const int DefaultWindowWidth = 760;
 const int DefaultWindowHeight = 360;
 
-enum IdentityCommand { NoIdentityCommand, ShowFingerprint, ForgetNode };
+enum IdentityCommand { NoIdentityCommand, ShowFingerprint, ForgetNode, AdministrationOn,
+                       AdministrationOff };
 
 static IdentityCommand identityCommand;
 static bool showAtStart;                // /show
@@ -102,6 +107,8 @@ static UINT listConnections(HWND replyWindow, const Session *session)
 
 static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
 {
+    if (data->dwData == AgentAdministerNode)
+        return TakeAdministrationRequest(replyWindow, data);
     if (data->cbData != sizeof(AgentRequest))
         return NDDE_INVALID_PARAMETER;
     AgentRequest request;
@@ -118,7 +125,7 @@ static LRESULT answerPartner(HWND replyWindow, const COPYDATASTRUCT *data)
         return listConnections(replyWindow, session);
     // A sent message: the session ends from the window's loop, not under a
     // caller that may still use it (nor are its conversations freed here).
-    CloseServedSession(session);
+    CloseSessionOnOrder(session);
     return NDDE_NO_ERROR;
 }
 
@@ -274,6 +281,12 @@ static LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam
     case WM_DDE_INITIATE:
         AnswerInitiate((HWND)wParam, lParam);
         return 0;
+    case WM_ADMINISTRATION:
+        RunAdministration();
+        return 0;
+    case WM_DELIVER_ANSWERS:
+        DeliverAdministrationAnswers();
+        return 0;
     case WM_ASK_PASSWORD:
         AskPasswordFor((DWORD)wParam);
         return 0;
@@ -335,6 +348,10 @@ static bool readOptions(const char *commandLine)
                 return false;
             identityCommand = ForgetNode;
             CopyNodeName(nodeToForget, option + 7);
+        } else if (lstrcmpiA(option, "admin:on") == 0) {
+            identityCommand = AdministrationOn;
+        } else if (lstrcmpiA(option, "admin:off") == 0) {
+            identityCommand = AdministrationOff;
         } else if (lstrcmpiA(option, "show") == 0) {
             showAtStart = true;
         } else if (startsWith(option, "bind:")) {
@@ -367,6 +384,22 @@ static void writeLine(const char *format, ...)
 // The exit code of /fingerprint or /forget:NODE.
 static int runIdentityCommand()
 {
+    if (identityCommand == AdministrationOn) {
+        if (!TurnAdministrationOn(0)) {
+            writeLine("remote administration is not turned on");
+            return 4;
+        }
+        writeLine("remote administration of node %s is on", OwnNodeName);
+        return 0;
+    }
+    if (identityCommand == AdministrationOff) {
+        if (!SetRemoteAdministration(false, 0)) {
+            writeLine("remote administration could not be turned off");
+            return 4;
+        }
+        writeLine("remote administration of node %s is off", OwnNodeName);
+        return 0;
+    }
     if (identityCommand == ForgetNode) {
         if (!ForgetPin(nodeToForget)) {
             writeLine("no fingerprint is pinned for node %s", nodeToForget);
@@ -461,6 +494,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 3;
     SetSessionUser(&ConversationSessionUser);
     SetPasswordKeeper(&AgentPasswords);
+    StartAdministration();
     RECT place = {0, 0, DefaultWindowWidth, DefaultWindowHeight};
     bool placed = ReadPlacement(&place);
     AgentWindowHandle = CreateWindowA(AgentWindowClass, AgentWindowTitle, WS_OVERLAPPEDWINDOW,

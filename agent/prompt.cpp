@@ -3,6 +3,7 @@
 #include "agentlink.h"
 #include "agentres.h"
 #include "netdde_wire.h"
+#include "agentwindow.h"
 
 const int MaxRemembered = 64;
 
@@ -41,10 +42,20 @@ void RememberPassword(const char *node, const char *share, const char *password)
     lstrcpynA(entry->password, password, sizeof entry->password);
 }
 
+void ForgetPassword(const char *node, const char *share)
+{
+    RememberedEntry *entry = findRemembered(node, share);
+    if (!entry)
+        return;
+    SecureZeroMemory(entry->password, sizeof entry->password);
+    *entry = remembered[--rememberedCount];
+}
+
 // ---- The dialog ------------------------------------------------------------
 
 struct PasswordQuestion {
-    const char *node, *share;
+    const char *prompt;
+    const char *caption;        // null: the dialog's own
     char *password;
 };
 
@@ -54,10 +65,9 @@ static INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wPa
     case WM_INITDIALOG: {
         SetWindowLongA(dialog, DWL_USER, lParam);
         const PasswordQuestion *question = (const PasswordQuestion *)lParam;
-        char format[128], text[256];
-        LoadStringA(GetModuleHandleA(0), IDS_PASSWORD_PROMPT, format, sizeof format);
-        wsprintfA(text, format, question->share, question->node);
-        SetDlgItemTextA(dialog, IDC_PASSWORD_PROMPT, text);
+        SetDlgItemTextA(dialog, IDC_PASSWORD_PROMPT, question->prompt);
+        if (question->caption)
+            SetWindowTextA(dialog, question->caption);
         SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, MaxPasswordLength, 0);
         return TRUE;
     }
@@ -74,14 +84,41 @@ static INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wPa
     return FALSE;
 }
 
-bool AskPassword(HWND owner, const char *node, const char *share,
-                 char password[MaxPasswordLength + 1])
+// Asks with prompt `promptId` and caption `captionId` (0: the dialog's),
+// both filled with `first` and `second`; the answer upper-cased.
+static bool askWithDialog(HWND owner, UINT promptId, UINT captionId, const char *first,
+                          const char *second, char password[MaxPasswordLength + 1])
 {
+    char format[128], prompt[256], caption[128];
+    LoadStringA(GetModuleHandleA(0), promptId, format, sizeof format);
+    wsprintfA(prompt, format, first, second);
+    if (captionId) {
+        LoadStringA(GetModuleHandleA(0), captionId, format, sizeof format);
+        wsprintfA(caption, format, first, second);
+    }
     password[0] = 0;
-    PasswordQuestion question = {node, share, password};
+    PasswordQuestion question = {prompt, captionId ? caption : 0, password};
     if (DialogBoxParamA(GetModuleHandleA(0), MAKEINTRESOURCEA(IDD_PASSWORD), owner,
                         passwordDialogProc, (LPARAM)&question) != IDOK)
         return false;
     CharUpperBuffA(password, lstrlenA(password));
     return true;
+}
+
+bool AskPassword(HWND owner, const char *node, const char *share,
+                 char password[MaxPasswordLength + 1])
+{
+    return askWithDialog(owner, IDS_PASSWORD_PROMPT, 0, share, node, password);
+}
+
+bool AskAdministrationPassword(HWND owner, const char *node, char password[MaxPasswordLength + 1])
+{
+    return askWithDialog(owner, IDS_ADMIN_PASSWORD_PROMPT, IDS_ADMIN_PASSWORD_CAPTION, node, "",
+                         password);
+}
+
+bool AskNewAdministrationPassword(HWND owner, char password[MaxPasswordLength + 1])
+{
+    return askWithDialog(owner, IDS_NEW_ADMIN_PASSWORD_PROMPT, IDS_NEW_ADMIN_PASSWORD_CAPTION,
+                         OwnNodeName, "", password);
 }

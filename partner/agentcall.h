@@ -5,6 +5,7 @@
 #define AGENTCALL_H
 
 #include "agentlink.h"
+#include "remotecall.h"
 
 // The entries of one list reply; count is checked against what arrived.
 struct AgentList {
@@ -21,5 +22,8 @@ HWND AgentWindow();
 UINT AgentListSessionsOf(AgentList *list);
 UINT AgentListConnectionsOf(const char *clientName, DWORD sessionId, AgentList *list);
 UINT AgentCloseSessionOf(const char *clientName, DWORD sessionId);
+// Runs `call` on `node` through the agent; the node's answer in `answer`
+// (freed by the caller) when the result is NDDE_NO_ERROR.
+UINT AgentAdministerNodeOf(const char *node, const RemoteBytes *call, RemoteBytes *answer);
 
 #endif

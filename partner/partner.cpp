@@ -4,8 +4,11 @@
 // result. Shares come from the share store, sessions and connections from
 // the Network DDE agent.
 //
-// Every operation checks what it is handed: a server other than the local
-// machine (null) answers NDDE_INVALID_SERVER, an unknown level
+// An operation given a server (\\NODE or NODE) other than this machine's own
+// node name runs on that node, through the agent (remotecall.h); a server
+// that is no node name answers NDDE_INVALID_SERVER.
+//
+// Every operation checks what it is handed: an unknown level
 // NDDE_INVALID_LEVEL, a missing count pointer NDDE_INVALID_PARAMETER. A
 // missing result buffer counts as a buffer of size 0.
 //
@@ -32,9 +35,50 @@ static DWORD bufferSize(DWORD buffer, DWORD size)
     return buffer ? size : 0;
 }
 
-static bool isLocalServer(DWORD server)
+// Where a call with `server` runs: here (null, or this machine's node name),
+// on another node (its name into `node`), or nowhere (no node name).
+enum ServerPlace { LocalServer, OtherServer, InvalidServer };
+
+static ServerPlace placeOf(DWORD server, char node[MaxNodeNameLength + 1])
 {
-    return server == 0;
+    const char *name = textArgument(server);
+    if (!name)
+        return LocalServer;
+    if (name[0] == '\\' && name[1] == '\\')
+        name += 2;
+    if (!IsValidNodeName(name))
+        return InvalidServer;
+    lstrcpyA(node, name);
+    char ownName[MaxNodeNameLength + 1];
+    if (NodeName(ownName, sizeof ownName) == NDDE_NO_ERROR && isSameNodeName(node, ownName))
+        return LocalServer;
+    return OtherServer;
+}
+
+// Whether the call of `operation` is not this machine's to run; its result
+// is then in *result: run on the node its server names, or refused.
+static bool runsElsewhere(DWORD operation, const DWORD *args, WORD *result)
+{
+    char node[MaxNodeNameLength + 1];
+    ServerPlace place = placeOf(args[0], node);
+    if (place == LocalServer)
+        return false;
+    *result = NDDE_INVALID_SERVER;
+    if (place == InvalidServer)
+        return true;
+    RemoteBytes call, answer;
+    UINT failure;
+    if (!PackRemoteCall(operation, args, &call, &failure)) {
+        *result = (WORD)failure;
+        return true;
+    }
+    UINT code = AgentAdministerNodeOf(node, &call, &answer);
+    if (code == NDDE_NO_ERROR)
+        code = DeliverRemoteAnswer(operation, args, answer.bytes, answer.length);
+    FreeRemoteBytes(&call);
+    FreeRemoteBytes(&answer);
+    *result = (WORD)code;
+    return true;
 }
 
 // Reads the share of a transfer block handed over in a global memory block.
@@ -95,8 +139,9 @@ static UINT reportListSize(DWORD needed, DWORD count, DWORD size, DWORD *total, 
 
 static WORD WINAPI sessionClose(const DWORD *args)
 {
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerSessionClose, args, &elsewhere))
+        return elsewhere;
     const char *clientName = textArgument(args[1]);
     if (!clientName)
         return NDDE_INVALID_SESSION;
@@ -108,8 +153,9 @@ static WORD WINAPI sessionEnum(const DWORD *args)
     BYTE *block = pointerArgument<BYTE>(args[2]);
     DWORD size = bufferSize(args[2], args[3]);
     DWORD *total = pointerArgument<DWORD>(args[4]), *entries = pointerArgument<DWORD>(args[5]);
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerSessionEnum, args, &elsewhere))
+        return elsewhere;
     if (args[1] != 1)
         return NDDE_INVALID_LEVEL;
     if (!total || !entries)
@@ -136,8 +182,9 @@ static WORD WINAPI connectionEnum(const DWORD *args)
     BYTE *block = pointerArgument<BYTE>(args[4]);
     DWORD size = bufferSize(args[4], args[5]);
     DWORD *total = pointerArgument<DWORD>(args[6]), *entries = pointerArgument<DWORD>(args[7]);
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerConnectionEnum, args, &elsewhere))
+        return elsewhere;
     if (args[3] != 1)
         return NDDE_INVALID_LEVEL;
     if (!total || !entries)
@@ -173,8 +220,9 @@ static WORD WINAPI connectionEnum(const DWORD *args)
 
 static WORD WINAPI shareSetInfo(const DWORD *args)
 {
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerShareSetInfo, args, &elsewhere))
+        return elsewhere;
     if (args[2] != 2)
         return NDDE_INVALID_LEVEL;
     // Only the whole share can be replaced.
@@ -194,8 +242,9 @@ static WORD WINAPI shareGetInfo(const DWORD *args)
     DWORD size = bufferSize(args[3], args[4]);
     DWORD *total = pointerArgument<DWORD>(args[5]);
     WORD *itemCount = pointerArgument<WORD>(args[6]);
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerShareGetInfo, args, &elsewhere))
+        return elsewhere;
     if (args[2] != 2)
         return NDDE_INVALID_LEVEL;
     if (!total || !itemCount)
@@ -218,8 +267,9 @@ static WORD WINAPI shareGetInfo(const DWORD *args)
 static WORD WINAPI shareEnum(const DWORD *args)
 {
     DWORD *entries = pointerArgument<DWORD>(args[4]), *total = pointerArgument<DWORD>(args[5]);
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerShareEnum, args, &elsewhere))
+        return elsewhere;
     if (args[1] != 0)
         return NDDE_INVALID_LEVEL;
     if (!entries || !total)
@@ -230,8 +280,9 @@ static WORD WINAPI shareEnum(const DWORD *args)
 
 static WORD WINAPI shareDel(const DWORD *args)
 {
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerShareDel, args, &elsewhere))
+        return elsewhere;
     if (args[2] != 0)
         return NDDE_INVALID_PARAMETER;
     return StoreDeleteShare(textArgument(args[1]));
@@ -239,8 +290,9 @@ static WORD WINAPI shareDel(const DWORD *args)
 
 static WORD WINAPI shareAdd(const DWORD *args)
 {
-    if (!isLocalServer(args[0]))
-        return NDDE_INVALID_SERVER;
+    WORD elsewhere;
+    if (runsElsewhere(PartnerShareAdd, args, &elsewhere))
+        return elsewhere;
     if (args[1] != 2)
         return NDDE_INVALID_LEVEL;
     ShareView share;

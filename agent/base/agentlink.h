@@ -60,11 +60,23 @@ const int AgentHandshakesPerSecond = 8;
 // the data an AgentRequest. The agent answers with an NDde result code; for
 // the two lists it first sends its reply to the reply window as WM_COPYDATA
 // with dwData AgentReply and the entries as data.
+//
+// A call of an NDde function on another node (remotecall.h) goes with
+// AgentAdministerNode: the data an AgentAdministration, then the call. The
+// agent answers at once: NDDE_NO_ERROR when it takes the call, else the
+// code the caller gets. The answer to a call it took comes later, as an
+// AgentReply to the reply window whose data is the call's answer; the
+// partner waits for it at most RemoteCallTimeout (deadlines.h), taking in
+// sent messages meanwhile. The call of a node the agent cannot reach, or
+// that does not answer in time, gets NDDE_CANT_ACCESS_SERVER; a node whose
+// administrator has not allowed remote administration, or whose password
+// the user does not know, NDDE_ACCESS_DENIED.
 
 enum AgentRequestKind : DWORD {
     AgentListSessions = 0x4E440001,     // reply: AgentSession entries
     AgentListConnections = 0x4E440002,  // reply: AgentConnection entries of one session
     AgentCloseSession = 0x4E440003,     // no reply data
+    AgentAdministerNode = 0x4E440004,   // reply later: the call's answer
     AgentReply = 0x4E440010,
 };
 
@@ -73,6 +85,10 @@ enum AgentRequestKind : DWORD {
 struct AgentRequest {
     char clientName[ClientNameSize];    // the session's client (list connections, close)
     DWORD sessionId;
+};
+
+struct AgentAdministration {
+    char node[MaxNodeNameLength + 1];   // the node the call runs on
 };
 
 struct AgentSession {
@@ -128,6 +144,29 @@ inline bool isSameNodeName(const char *a, const char *b)
 {
     int length = lstrlenA(a);
     return lstrlenA(b) == length && matchesIgnoringAsciiCase(a, b, length);
+}
+
+// Node names: 1 to MaxNodeNameLength visible ASCII characters but those
+// that break a name where it is used (netdde_wire.h).
+const char NodeNameBreakingCharacters[] = "\\/:*?\"<>|";
+
+inline bool IsNodeNameCharacter(BYTE c)
+{
+    if (c < 0x21 || c > 0x7E)
+        return false;
+    for (const char *breaking = NodeNameBreakingCharacters; *breaking; breaking++)
+        if (c == (BYTE)*breaking)
+            return false;
+    return true;
+}
+
+inline bool IsValidNodeName(const char *name)
+{
+    int length = lstrlenA(name);
+    for (int i = 0; i < length; i++)
+        if (!IsNodeNameCharacter((BYTE)name[i]))
+            return false;
+    return length >= 1 && length <= MaxNodeNameLength;
 }
 
 #endif

@@ -18,6 +18,8 @@ enum AgentMessage {
     WM_POST_DUE_UPDATES = WM_APP + 8,  // links' updates that waited for this node may be posted
     WM_NOTIFY_ICON = WM_APP + 9,       // lParam: the mouse message on the notification icon
     WM_OPEN_WINDOW = WM_APP + 10,      // a second start of the agent asks it to show its window
+    WM_ADMINISTRATION = WM_APP + 11,   // administration prompts or served calls wait
+    WM_DELIVER_ANSWERS = WM_APP + 12,  // answers of other nodes wait for their programs
     // wParam: a session's socket; lParam: its event. Each session reports
     // with one of SessionSocketMessages messages from here.
     WM_SESSION_SOCKET_FIRST = WM_APP + 0x100,

@@ -44,5 +44,8 @@ const DWORD StartAppTimeout = 10000;        // a started application has to answ
 
 // ---- The partner library (agentlink.h) -------------------------------------
 const DWORD AgentReplyTimeout = 2000;       // each direction of a partner's request
+// A call of an NDde function on another node, from the partner's request to
+// the answer: the session opened, the password proved, the call run there.
+const DWORD RemoteCallTimeout = 15000;
 
 #endif

@@ -277,6 +277,7 @@ void StartClientConversation(Conversation *conversation)
 void SessionReadyForConversations(Session *session)
 {
     sendWaitingOpens(session);
+    AdministrationSessionReady(session);
 }
 
 static void answerChallenge(Conversation *conversation, const Frame *challenge)

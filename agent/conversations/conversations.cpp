@@ -16,6 +16,7 @@ static Conversation *conversationOfWindow(HWND window)
 
 void EndConversationsOf(Session *session, const char *reason)
 {
+    AdministrationSessionEnds(session);
     for (int i = ConversationCount() - 1; i >= 0; i--) {
         if (i >= ConversationCount() || ConversationAt(i)->session != session)
             continue;
@@ -47,6 +48,8 @@ static const FrameRule *ruleFor(const Conversation *conversation, BYTE kind)
 // (netdde_wire.h).
 static FrameVerdict judgeConversationFrame(Session *session, const Frame *head)
 {
+    if (IsAdministrationFrame(head->kind))
+        return JudgeAdministrationFrame(session, head);
     if (head->kind == FrameOpen)
         return FrameWanted;
     Conversation *conversation = FindConversation(session, head->conversation);
@@ -77,6 +80,8 @@ const SessionUser ConversationSessionUser = {
 
 bool HandleConversationFrame(Session *session, const Frame *frame)
 {
+    if (IsAdministrationFrame(frame->kind))
+        return HandleAdministrationFrame(session, frame);
     if (frame->kind == FrameOpen) {
         OpenShare(session, frame);
         return true;
@@ -117,6 +122,7 @@ void CheckConversations()
     DWORD now = GetTickCount();
     CheckClosingWindows(now);
     CheckServedSessions(now);
+    CheckAdministration();
     for (int i = ConversationCount() - 1; i >= 0; i--) {
         if (i >= ConversationCount())
             continue;

@@ -17,6 +17,7 @@
 #ifndef RELAY_H
 #define RELAY_H
 
+#include "administration.h"
 #include "conversations.h"
 #include "permissions.h"
 #include "postedblock.h"
@@ -453,6 +454,14 @@ void ServingDataDropped(Conversation *conversation, const Frame *head);
 // Once a second, before the conversations: grants checked again when the
 // share store changed, served sessions' delayed refusals.
 void CheckServedSessions(DWORD now);
+// Proofs other than a share's (the administration password) are slowed and
+// counted by the same rules, under a name no share has: the delay the
+// check of the next proof for `name` waits; whether the session is past
+// the handful of wrong proofs (it ends, nothing more is checked); a checked
+// proof, right or wrong.
+DWORD ProofDelayOn(Session *session, const char *name);
+bool ProofsStoppedOn(Session *session);
+void CountProof(Session *session, const char *name, bool right);
 // Every served conversation's grant made again from its share when the
 // store changed since last asked; one that no longer stands ends
 // (grants.cpp).

@@ -247,6 +247,35 @@ static bool isDue(DWORD dueAt, DWORD now)
     return (LONG)(now - dueAt) >= 0;
 }
 
+// ---- Other proofs under the same rules (administration.cpp) ------------------
+
+DWORD ProofDelayOn(Session *session, const char *name)
+{
+    ServedSession *served = servedSessionOf(session);
+    return served ? refusalDelay(wrongProofsBefore(served, name, GetTickCount())) : 0;
+}
+
+bool ProofsStoppedOn(Session *session)
+{
+    ServedSession *served = servedSessionOf(session);
+    if (served && !served->ending && wrongProofsOf(served) + served->heldCount >= MaxWrongProofs)
+        stopCheckingProofs(served, session->node);
+    return served && served->ending;
+}
+
+void CountProof(Session *session, const char *name, bool right)
+{
+    ServedSession *served = servedSessionOf(session);
+    DWORD now = GetTickCount();
+    if (right) {
+        clearWrongProofs(served, name, now);
+        return;
+    }
+    countWrongProof(served, name, now);
+    if (served && wrongProofsOf(served) >= MaxWrongProofs)
+        stopCheckingProofs(served, session->node);
+}
+
 // Refuses an Open (or a conversation that cannot stand) for any reason but
 // a wrong proof: at once. A session refused more than
 // MaxRefusedOpensPerMinute times in a minute ends.

@@ -420,7 +420,8 @@ static bool isKindFromClient(BYTE kind)
     switch (kind) {
     case FrameHello: case FrameOpen: case FrameProof: case FrameRequest: case FramePoke:
     case FrameExecute: case FrameAdvise: case FrameUnadvise: case FrameDataAck:
-    case FrameTerminate: case FramePing:
+    case FrameTerminate: case FramePing: case FrameAdminOpen: case FrameAdminProof:
+    case FrameAdminCall:
         return true;
     }
     return false;

@@ -50,6 +50,7 @@ void ChargedFree(void *block);
 // ---- Primitives ------------------------------------------------------------
 #define MBEDTLS_MD_C
 #define MBEDTLS_SHA256_C
+#define MBEDTLS_PKCS5_C                     // PBKDF2: the stored administration password
 #define MBEDTLS_CIPHER_C
 #define MBEDTLS_CHACHA20_C
 #define MBEDTLS_POLY1305_C

@@ -105,25 +105,6 @@ void FreeBuffer(ByteBuffer *buffer)
 
 // ---- Node names --------------------------------------------------------------
 
-bool IsNodeNameCharacter(BYTE c)
-{
-    if (c < 0x21 || c > 0x7E)
-        return false;
-    for (const char *breaking = NodeNameBreakingCharacters; *breaking; breaking++)
-        if (c == (BYTE)*breaking)
-            return false;
-    return true;
-}
-
-bool IsValidNodeName(const char *name)
-{
-    int length = lstrlenA(name);
-    for (int i = 0; i < length; i++)
-        if (!IsNodeNameCharacter((BYTE)name[i]))
-            return false;
-    return length >= 1 && length <= MaxNodeNameLength;
-}
-
 void CopyNodeName(char *to, const char *name)
 {
     int i = 0;
@@ -144,7 +125,14 @@ static DWORD maxDataOfKind(BYTE kind)
     case FrameChallenge:
         return ChallengeLength;
     case FrameProof:
+    case FrameAdminProof:
         return ProofLength;
+    case FrameAdminChallenge:
+        return AdminChallengeLength;
+    case FrameAdminCall:
+        return MaxAdminCall;
+    case FrameAdminAnswer:
+        return MaxAdminAnswer;
     case FramePoke:
     case FrameExecute:
     case FrameData:
@@ -157,7 +145,7 @@ static DWORD maxDataOfKind(BYTE kind)
 static bool hasFixedData(BYTE kind)
 {
     return kind == FrameWelcome || kind == FrameOpened || kind == FrameChallenge ||
-           kind == FrameProof;
+           kind == FrameProof || kind == FrameAdminChallenge || kind == FrameAdminProof;
 }
 
 static bool carriesFormat(BYTE kind)

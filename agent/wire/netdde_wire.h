@@ -80,6 +80,31 @@
 //                   counts as answered)
 //   DataAck   c->s  word: DDEACK status; name: item; the client's answer to Data sent with DataAckReq
 //   Terminate both  the conversation ends
+// Administering the serving node: the NDde share-management functions run
+// there for a program of the client's node (remotecall.h). Each exchange has
+// a conversation number of its own, chosen as for conversations. Once per
+// session the client proves the serving node's administration password:
+//   AdminOpen      c->s  no data
+//   AdminChallenge s->c  data: ChallengeLength fresh random bytes, the salt
+//                        (AdminSaltLength bytes) and the iteration count (4
+//                        bytes) of the node's stored password
+//   AdminProof     c->s  data: ProveAdministration of the key the password
+//                        derives with that salt and count (ProofLength bytes)
+//   AdminAnswer    s->c  word: NDDE_NO_ERROR, the session may administer; else
+//                        NDDE_ACCESS_DENIED (remote administration is off, the
+//                        proof is wrong, or came without its challenge)
+// Wrong proofs are slowed and counted as wrong share proofs are, under the
+// name AdminProofName, and end the session as those do.
+// Then any number of calls, each answered in its turn or out of it:
+//   AdminCall      c->s  data: the call (remotecall.h), at most MaxAdminCall bytes
+//   AdminAnswer    s->c  word: the result code; data: the call's answer
+//                        (remotecall.h), at most MaxAdminAnswer bytes; a call
+//                        on a session that has not proved the password, or
+//                        after the node turned remote administration off or
+//                        changed the password, is answered NDDE_ACCESS_DENIED
+//                        with no data
+// The serving node runs at most MaxAdminCallsQueued calls of one session at
+// a time; more break the rules.
 // A frame that breaks any rule here ends its session, and with it every
 // conversation of the session; the agent goes on serving everyone else.
 //
@@ -116,7 +141,16 @@ const int MaxWireName = 255;
 const DWORD ChallengeLength = 16;
 const DWORD ProofLength = 32;               // HMAC-SHA-256
 const DWORD ProofBindingLength = 32;        // the channel's binding (channel.h)
-const char NodeNameBreakingCharacters[] = "\\/:*?\"<>|";
+const DWORD AdminSaltLength = 16;
+const DWORD AdminChallengeLength = ChallengeLength + AdminSaltLength + 4;
+const DWORD MaxAdminCall = 4 * 1024 * 1024 + 4096;
+const DWORD MaxAdminAnswer = 4 * 1024 * 1024 + 64;
+const int MaxAdminCallsQueued = 16;
+// Iteration counts of the stored password a client accepts: fewer would
+// make the stored key cheap to guess, more would let a node stall its clients.
+const DWORD MinAdminIterations = 1000;
+const DWORD MaxAdminIterations = 1000000;
+const char AdminProofName[] = "\\ADMIN";  // never a share's name
 
 enum FrameKind : BYTE {
     FrameHello = 1,
@@ -136,6 +170,11 @@ enum FrameKind : BYTE {
     FrameAck,
     FrameDataAck,
     FrameTerminate,
+    FrameAdminOpen,
+    FrameAdminChallenge,
+    FrameAdminProof,
+    FrameAdminCall,
+    FrameAdminAnswer,
     FrameKindCount
 };
 
@@ -198,8 +237,6 @@ void FreeBuffer(ByteBuffer *buffer);
 
 // ---- Node names --------------------------------------------------------------
 
-bool IsNodeNameCharacter(BYTE c);
-bool IsValidNodeName(const char *name);
 // Copies a node name (at most MaxNodeNameLength bytes) with ASCII letters upper-cased.
 void CopyNodeName(char *to, const char *name);
 
@@ -236,5 +273,17 @@ bool ProveBoundPassword(const char *password, const BYTE challenge[ChallengeLeng
 bool CheckBoundProof(const char *password, const BYTE challenge[ChallengeLength],
                      const char *shareName, const BYTE binding[ProofBindingLength],
                      const BYTE proof[ProofLength]);
+// The key an administration password derives with the node's salt:
+// PBKDF2-HMAC-SHA-256 of the password's bytes, `iterations` rounds.
+bool DeriveAdministrationKey(const char *password, const BYTE salt[AdminSaltLength],
+                             DWORD iterations, BYTE key[ProofLength]);
+// The administration proof: HMAC-SHA-256 keyed with the derived key over the
+// challenge, the channel binding and AdminProofName, in that order.
+bool ProveAdministration(const BYTE key[ProofLength], const BYTE challenge[ChallengeLength],
+                         const BYTE binding[ProofBindingLength], BYTE proof[ProofLength]);
+// Whether `proof` is that proof; every byte is compared, whichever differs.
+bool CheckAdministrationProof(const BYTE key[ProofLength], const BYTE challenge[ChallengeLength],
+                              const BYTE binding[ProofBindingLength],
+                              const BYTE proof[ProofLength]);
 
 #endif

@@ -326,13 +326,13 @@ TEST_CASE("the share operations check their other arguments")
 {
     ShareCleanup cleanup;
     TestShare share = fullShare(cleanup("PT_ARGS$"));
-    char server[] = "\\\\ELSEWHERE";
+    char server[] = "\\\\ELSE WHERE";
     char name[] = "PT_ARGS$";
     DWORD total = 0, entries = 0;
     WORD items = 0;
     std::vector<BYTE> buffer(1024);
 
-    SUBCASE("only the local machine is served") {
+    SUBCASE("a server that is no node name is refused") {
         CHECK(NDdeShareAdd(server, 2, (LPBYTE)share.record(), 1024) == NDDE_INVALID_SERVER);
         CHECK(NDdeShareGetInfo(server, name, 2, buffer.data(), 1024, &total, &items) ==
               NDDE_INVALID_SERVER);
@@ -341,6 +341,9 @@ TEST_CASE("the share operations check their other arguments")
         CHECK(NDdeShareEnum(server, 0, buffer.data(), 1024, &entries, &total) ==
               NDDE_INVALID_SERVER);
         CHECK(NDdeShareDel(server, name, 0) == NDDE_INVALID_SERVER);
+        char empty[] = "\\\\", tooLong[] = "\\\\SIXTEENCHARSLONG";
+        CHECK(NDdeShareDel(empty, name, 0) == NDDE_INVALID_SERVER);
+        CHECK(NDdeShareDel(tooLong, name, 0) == NDDE_INVALID_SERVER);
     }
     SUBCASE("shares are read and written at level 2 and listed at level 0") {
         CHECK(NDdeShareAdd(nullptr, 1, (LPBYTE)share.record(), 1024) == NDDE_INVALID_LEVEL);
