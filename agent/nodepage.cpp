@@ -93,7 +93,8 @@ void FillNodeList(HWND list)
     int count = ListMappedNodes(nodes, MaxListedNodes);
     char chosen[MaxNodeNameLength + 1] = "";
     chosenNode(list, chosen);
-    char pinnedFirst[64], pinnedSet[64], yesNo[32], yes[16], no[16], notSeen[32];
+    char pinnedFirst[64], pinnedSet[64], yesNo[32], yes[16], no[16], notSeen[32], keyRefused[40];
+    LoadText(IDS_KEY_REFUSED, keyRefused, sizeof keyRefused);
     LoadText(IDS_PINNED_FIRST, pinnedFirst, sizeof pinnedFirst);
     LoadText(IDS_PINNED_SET, pinnedSet, sizeof pinnedSet);
     LoadText(IDS_NOT_SEEN, notSeen, sizeof notSeen);
@@ -118,6 +119,15 @@ void FillNodeList(HWND list)
             pinnedBy = PinnedAtFirstContact(node) ? pinnedFirst : pinnedSet;
         }
         const char *seen = lastContact(node);
+        // A node refused for its key: when its next session checks the key again.
+        char refused[64];
+        DWORD refusedFor = NodeRefusedFor(node);
+        if (refusedFor) {
+            char until[9];
+            FormatTimeFromNow(refusedFor, until);
+            wsprintfA(refused, keyRefused, until);
+            seen = refused;
+        }
         char row[1024];
         fingerprint[ShortFingerprintLength] = 0;
         wsprintfA(row, "%s\t%s\t%s\t%s\t%lu\t%s\t%s", node, address, fingerprint, pinnedBy,

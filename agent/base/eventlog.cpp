@@ -204,6 +204,15 @@ void SetLogFile(const char *path, DWORD limit)
     logLimit = limit > SmallestLogFileLimit ? limit : SmallestLogFileLimit;
 }
 
+void FormatTimeFromNow(DWORD milliseconds, char text[9])
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    DWORD seconds = (now.wHour * 3600 + now.wMinute * 60 + now.wSecond +
+                     (milliseconds + 999) / 1000) % 86400;      // of the day
+    wsprintfA(text, "%02lu:%02lu:%02lu", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
 DWORD ReadAgentSetting(const char *name, DWORD fallback)
 {
     DWORD value = 0, type = 0, size = sizeof value;

@@ -55,6 +55,8 @@ EventKind RecentEventKind(int index);
 int RecentSecurityEventCount();
 const char *RecentSecurityEvent(int index);
 
+// The time of day `milliseconds` from now, "HH:MM:SS" (9 bytes with the zero).
+void FormatTimeFromNow(DWORD milliseconds, char text[9]);
 // A DWORD setting of the agent (HKLM\Software\Tessaseg\Agent); `fallback`
 // when it is not set, not a DWORD, or 0.
 DWORD ReadAgentSetting(const char *name, DWORD fallback);

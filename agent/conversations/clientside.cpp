@@ -162,12 +162,10 @@ void AnswerInitiate(HWND client, LPARAM atoms)
     DWORD refusedFor = NodeRefusedFor(node);
     if (refusedFor) {
         if (IsLimitLogDue(&refusedNodeLoggedAt)) {
-            SYSTEMTIME now;
-            GetLocalTime(&now);
-            DWORD until = (now.wHour * 3600 + now.wMinute * 60 + now.wSecond +
-                           (refusedFor + 999) / 1000) % 86400;     // seconds of the day
-            LogEvent("refused: share %s at \\\\%s: node refused for its key until %02lu:%02lu:%02lu",
-                     topic, node, until / 3600, until / 60 % 60, until % 60);
+            char until[9];
+            FormatTimeFromNow(refusedFor, until);
+            LogEvent("refused: share %s at \\\\%s: node refused for its key until %s", topic, node,
+                     until);
         }
         return;
     }

@@ -445,6 +445,24 @@ class AdviseLink(threading.Thread):
         self.join(5)
 
 
+def real_client_linked(attack, client, seconds):
+    """The real client served (the DDE server may still be starting), then
+    its advise link of `seconds` started and delivering."""
+    deadline = time.monotonic() + 30
+    served = False
+    while not served and time.monotonic() < deadline:
+        code, output = client.run('request', 'Price', '/timeout:10000')
+        served = code == 0 and output.strip() == '7'
+    attack.check('the real client is served first', served)
+    link = AdviseLink(client, seconds)
+    link.start()
+    deadline = time.monotonic() + 30
+    while not link.arrivals and time.monotonic() < deadline:
+        time.sleep(0.2)
+    attack.check("the real client's advise link delivers updates", bool(link.arrivals))
+    return link
+
+
 # ---- Attacks -------------------------------------------------------------------
 
 def malformed_frames(attack):
@@ -653,20 +671,7 @@ def main():
         return 1
     memory = MemoryWatch(attack.pid)
     memory.start()
-    # The DDE server may still be starting.
-    deadline = time.monotonic() + 30
-    served = False
-    while not served and time.monotonic() < deadline:
-        code, output = client.run('request', 'Price', '/timeout:10000')
-        served = code == 0 and output.strip() == '7'
-    attack.check('the real client is served before the attacks', served)
-
-    link = AdviseLink(client, 600)
-    link.start()
-    deadline = time.monotonic() + 20
-    while not link.arrivals and time.monotonic() < deadline:
-        time.sleep(0.2)
-    attack.check("the real client's advise link delivers updates", bool(link.arrivals))
+    link = real_client_linked(attack, client, 600)
     attacks_started = time.monotonic()
     for run in ATTACKS:
         run(attack)

@@ -3,10 +3,13 @@
 # (PEERS, default hostile_peer.py) while a real DDE client keeps an advise
 # link and completes requests through the agent's own node. The agent runs
 # as node NODEH on a free port of 127.0.0.1 with share HT_HOSTILE$ of a test
-# DDE server; SESSION_LIMIT, when set, is its MaxSessions.
-#   hostile_peers.sh [PEERS]
+# DDE server; SESSION_LIMIT, when set, is its MaxSessions, and the peers
+# get it as --limit, with the arguments after PEERS; PEERS_TIMEOUT bounds
+# their run (default 400 s).
+#   hostile_peers.sh [PEERS [ARGUMENTS...]]
 set -u
 peers=${1:-hostile_peer.py}
+[ $# -eq 0 ] || shift
 top=$(cd "$(dirname "$0")/../.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$top/build}
 . "$top/tools/env.sh"
@@ -44,8 +47,8 @@ done
 identity=$(mktemp)
 timeout -k 5 60 wine reg export 'HKLM\Software\Tessaseg\Agent' "$(windows_path "$identity")" /y \
     </dev/null >/dev/null 2>&1 || exit 1
-timeout -k 10 400 python3 "$top/tests/netdde/$peers" --port "$port" --node "$NODE" \
-    --share "$SHARE" --identity "$identity" "${limit_option[@]}" \
+timeout -k 10 "${PEERS_TIMEOUT:-400}" python3 "$top/tests/netdde/$peers" --port "$port" \
+    --node "$NODE" --share "$SHARE" --identity "$identity" "${limit_option[@]}" "$@" \
     --client timeout -k 5 90 wine "$BIN/ddecmd.exe"
 status=$?
 rm -f "$identity"

@@ -22,8 +22,9 @@ import struct
 import sys
 import time
 
-from hostile_peer import (ACK, EXECUTE, HEADER_SIZE, PING, REFUSED, TERMINATE, WIRE_VERSION,
-                          Attack, MemoryWatch, Peer, RealClient, AdviseLink, frame, use_identity)
+from hostile_peer import (ACK, CF_TEXT, DATA, EXECUTE, HEADER_SIZE, PING, REFUSED, REQUEST,
+                          TERMINATE, WIRE_VERSION, Attack, MemoryWatch, Peer, RealClient, frame,
+                          real_client_linked, use_identity)
 
 NODE_BUSY = 0x0100               # netdde_wire.h
 ACK_POSITIVE = 0x8000
@@ -96,40 +97,13 @@ def busy_in_clear(port):
     return word if version == WIRE_VERSION and kind == REFUSED else None
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--port', type=int, required=True)
-    parser.add_argument('--node', required=True)
-    parser.add_argument('--share', required=True)
-    parser.add_argument('--identity', required=True)
-    parser.add_argument('--limit', type=int, required=True)
-    parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
-    options = parser.parse_args()
-    use_identity(options.identity)
-    attack = Attack(options)
-    client = RealClient(options)
-    if not attack.check('the agent process is found', attack.pid is not None):
-        return 1
-    idle = MemoryWatch.sample(attack.pid)[0]
-
-    deadline = time.monotonic() + 30
-    served = False
-    while not served and time.monotonic() < deadline:
-        code, output = client.run('request', 'Price', '/timeout:10000')
-        served = code == 0 and output.strip() == '7'
-    attack.check('the real client is served before the nodes come', served)
-    link = AdviseLink(client, 900)
-    link.start()
-    deadline = time.monotonic() + 30
-    while not link.arrivals and time.monotonic() < deadline:
-        time.sleep(0.2)
-    attack.check("the real client's advise link delivers updates", bool(link.arrivals))
-
-    # Every place but the real client's, one node after another; each node
-    # already there keeps its session alive and is read from meanwhile.
+def set_up_nodes(attack, client, count):
+    """`count` nodes, one after another; each node already there keeps its
+    session alive and is read from meanwhile, and the real client makes a
+    request now and then. The nodes, and whether every request was answered."""
     started = time.monotonic()
     nodes, requests = [], []
-    for n in range(options.limit - 1):
+    for n in range(count):
         nodes.append(Node(attack, n))
         if n % 20 == 19:
             for node in nodes:
@@ -140,18 +114,30 @@ def main():
     set_up = time.monotonic() - started
     ready = sum(node.ready for node in nodes)
     attack.check('every node up to the limit has its session and conversation (%d of %d, %.0f s)'
-                 % (ready, len(nodes), set_up), ready == len(nodes))
+                 % (ready, count, set_up), ready == count)
     attack.check('the real client completes its requests while the nodes come (%d of %d)'
                  % (sum(requests), len(requests)), all(requests))
-    memory = MemoryWatch.sample(attack.pid)[0]
-    print('set-up: %d nodes in %.1f s, %.1f handshakes a second; agent resident %d MB idle, '
-          '%d MB with them' % (len(nodes), set_up, len(nodes) / set_up, idle >> 20, memory >> 20),
-          flush=True)
+    print('set-up: %d nodes in %.1f s, %.1f handshakes a second'
+          % (count, set_up, count / set_up), flush=True)
+    return nodes
 
-    attack.check('one node more is told the node is busy, in clear, before any TLS',
-                 busy_in_clear(options.port) == NODE_BUSY)
 
-    # A server slow to answer, but taking messages all along.
+def round_trip(node, times=10):
+    """The median time in ms of a request on the node's conversation."""
+    spent = []
+    for _ in range(times):
+        node.take_frames()
+        asked = time.monotonic()
+        node.peer.send(frame(REQUEST, 1, fmt=CF_TEXT, name=b'Price'))
+        answer = node.peer.read_frame(30)
+        if not answer or answer[0] != DATA:
+            return None
+        spent.append((time.monotonic() - asked) * 1000)
+    return sorted(spent)[times // 2]
+
+
+def slow_server_keeps_conversations(attack, nodes):
+    """A server slow to answer, but taking messages all along."""
     sleepers = [node for node in nodes if node.ready][:SLEEPERS]
     for node in sleepers:
         node.peer.send(frame(EXECUTE, 1, data=b'[sleep:%d]' % SLEEP_MS))
@@ -167,15 +153,51 @@ def main():
         node.keep_alive()
     ended = sum(node.ended for node in nodes)
     attack.check('no conversation ended (%d did)' % ended, ended == 0)
-    code, output = client.run('request', 'Price', '/timeout:30000')
-    attack.check('the real client is served with every place taken', code == 0 and output.strip() == '7')
-    link.stop()
 
-    for node in nodes:
-        node.peer.close()
-    time.sleep(5)
-    print('memory: agent resident %d MB 5 s after the nodes left'
-          % (MemoryWatch.sample(attack.pid)[0] >> 20), flush=True)
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--port', type=int, required=True)
+    parser.add_argument('--node', required=True)
+    parser.add_argument('--share', required=True)
+    parser.add_argument('--identity', required=True)
+    parser.add_argument('--limit', type=int, required=True)
+    parser.add_argument('--waves', type=int, default=1,
+                        help='times the nodes come and leave (memory kept or lost)')
+    parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
+    options = parser.parse_args()
+    use_identity(options.identity)
+    attack = Attack(options)
+    client = RealClient(options)
+    if not attack.check('the agent process is found', attack.pid is not None):
+        return 1
+
+    link = real_client_linked(attack, client, 900)
+    idle = MemoryWatch.sample(attack.pid)[0]
+
+    for wave in range(options.waves):
+        # Every place but the real client's.
+        first = Node(attack, options.limit)
+        alone = round_trip(first) if first.ready else None
+        nodes = [first] + set_up_nodes(attack, client, options.limit - 2)
+        crowded = round_trip(first)
+        print('request round trip: %s ms alone, %s ms beside %d nodes'
+              % (alone and '%.1f' % alone, crowded and '%.1f' % crowded, len(nodes)), flush=True)
+        full = MemoryWatch.sample(attack.pid)[0]
+        if wave == 0:
+            attack.check('one node more is told the node is busy, in clear, before any TLS',
+                         busy_in_clear(options.port) == NODE_BUSY)
+            slow_server_keeps_conversations(attack, nodes)
+            code, output = client.run('request', 'Price', '/timeout:30000')
+            attack.check('the real client is served with every place taken',
+                         code == 0 and output.strip() == '7')
+        for node in nodes:
+            node.peer.close()
+        time.sleep(5)
+        print('memory: agent resident %d MB before, %d MB with the nodes (%.0f KB a node), '
+              '%d MB 5 s after they left' % (idle >> 20, full >> 20, (full - idle) / len(nodes) / 1024,
+                                             MemoryWatch.sample(attack.pid)[0] >> 20), flush=True)
+    link.stop()
     return attack.failures
 
 

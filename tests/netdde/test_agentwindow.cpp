@@ -332,7 +332,9 @@ TEST_CASE("nodes are added, edited and removed through the node dialog, and the 
     CHECK(dt::runCommand(unknown).exitCode != 0);
     CHECK(agentShows(agent, "refused: node NODEZ cannot be reached"));
 
-    // Edit: a new port, and a key pinned ahead of first contact.
+    // Edit: the port of this agent itself, and a key pinned ahead of first
+    // contact that is not its own.
+    std::string itself = "127.0.0.1:" + std::to_string(agent.port());
     int line = lineOf(window, NodesPage, "NODEZ\t");
     REQUIRE(line >= 0);
     chooseLine(window, NodesPage, line);
@@ -340,7 +342,7 @@ TEST_CASE("nodes are added, edited and removed through the node dialog, and the 
     dialog = ui::waitForDialog(processOf(window), "Edit Node");
     REQUIRE(dialog);
     CHECK(ui::text(dialog, NodeNameId) == OtherNode);
-    REQUIRE(ui::setText(dialog, NodePortId, "7391"));
+    REQUIRE(ui::setText(dialog, NodePortId, std::to_string(agent.port())));
     REQUIRE(ui::setText(dialog, NodeFingerprintId, "ab12cd34ef567890ab12cd34ef567890ab12cd34ef567890ab12cd34ef56789"));
     REQUIRE(ui::clickButton(dialog, IDOK));
     CHECK(answerNextBox(window, IDOK).find("is not valid: give 64 hexadecimal digits") != std::string::npos);
@@ -348,8 +350,12 @@ TEST_CASE("nodes are added, edited and removed through the node dialog, and the 
     REQUIRE(ui::clickButton(dialog, IDOK));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(ui::waitUntil([] { return nodeValue(OtherNode, "Fingerprint") == SomeKey; }));
-    CHECK(nodeValue(OtherNode, nullptr) == "127.0.0.1");
-    CHECK(pageShows(window, NodesPage, {"NODEZ\t127.0.0.1\t" + std::string(SomeKey, 19), "set by administrator"}));
+    CHECK(nodeValue(OtherNode, nullptr) == itself);
+    CHECK(pageShows(window, NodesPage, {"NODEZ\t" + itself + "\t" + std::string(SomeKey, 19), "set by administrator"}));
+    // The node presents another key: refused, and the page says until when.
+    CHECK(dt::runCommand(unknown).exitCode != 0);
+    CHECK(agentShows(agent, "refused: node NODEZ presents key"));
+    CHECK(pageShows(window, NodesPage, {"NODEZ\t", "key refused until "}));
 
     // Forget Key names the node and its key, and forgets only on Yes.
     line = lineOf(window, NodesPage, "NODEZ\t");
@@ -363,7 +369,7 @@ TEST_CASE("nodes are added, edited and removed through the node dialog, and the 
     REQUIRE(ui::chooseCommand(window, ForgetKeyCommand));
     CHECK(answerNextBox(window, IDYES).find("node NODEZ") != std::string::npos);
     CHECK(ui::waitUntil([] { return nodeValue(OtherNode, "Fingerprint").empty(); }));
-    CHECK(nodeValue(OtherNode, nullptr) == "127.0.0.1");
+    CHECK(nodeValue(OtherNode, nullptr) == itself);
 
     // Remove asks, then the node is unknown to the next session again.
     line = lineOf(window, NodesPage, "NODEZ\t");

@@ -7,25 +7,9 @@
 # agent is back within the grace period and ends once it is over, and new
 # conversations work again.
 set -u
-top=$(cd "$(dirname "$0")/../.." && pwd)
-export BUILD_DIR=${BUILD_DIR:-$top/build}
-. "$top/tools/env.sh"
-ROOT=$top
+. "$(dirname "$0")/pair_checks.sh"
 # Ports of their own, so that other pairs on this machine are not disturbed.
 export NODE_A_PORT=$((21000 + $$ % 4000 * 2)) NODE_B_PORT=$((21001 + $$ % 4000 * 2))
-BIN=$BUILD_DIR/bin
-PREFIX_B=$RUN_DIR/wineprefix-b
-STATE=$RUN_DIR/nodes
-failures=0
-
-check() {   # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
-}
 
 on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 on_a() { timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
@@ -168,7 +152,8 @@ advise_status=$?
 ended=$(( $(date +%s) - killed ))
 check "the link ends when the grace period is over (exit code 5)" 5 "$advise_status"
 check "not before it is over" yes "$([ "$ended" -ge 3 ] && echo yes || echo "no ($ended s)")"
-check "nor long after" yes "$([ "$ended" -le 10 ] && echo yes || echo "no ($ended s)")"
+# Well short of the 30 s a node gets without a setting, on a loaded machine too.
+check "nor long after" yes "$([ "$ended" -le 20 ] && echo yes || echo "no ($ended s)")"
 
 # A serving agent that stops answering (a node unplugged): the link ends on
 # node A once nothing was heard for 10 s and the grace period is over.

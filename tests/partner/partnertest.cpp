@@ -267,19 +267,29 @@ unsigned short freePort()
     return port;
 }
 
-// The keys that agents of tests run before in this prefix remembered for
-// node names (the client nodes here all present this machine's key).
-static void forgetNodeKeys()
+// The keys that agents of tests run before in this prefix pinned at first
+// contact (the client nodes here all present this machine's key); pins and
+// settings a test wrote itself stay.
+static void forgetFirstContacts()
 {
     HKEY nodes;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessaseg\\Nodes", 0, KEY_ALL_ACCESS, &nodes) !=
         ERROR_SUCCESS)
         return;
-    char node[256];
-    for (int left = 1000; left > 0 && RegEnumKeyA(nodes, 0, node, sizeof node) == ERROR_SUCCESS &&
-                          RegDeleteKeyA(nodes, node) == ERROR_SUCCESS;
-         left--)
-        continue;
+    char name[256];
+    for (DWORD index = 0; index < 1000 && RegEnumKeyA(nodes, index, name, sizeof name) == ERROR_SUCCESS;
+         index++) {
+        HKEY node;
+        if (RegOpenKeyExA(nodes, name, 0, KEY_ALL_ACCESS, &node) != ERROR_SUCCESS)
+            continue;
+        DWORD firstContact = 0, size = sizeof firstContact;
+        if (RegQueryValueExA(node, "PinnedAtFirstContact", nullptr, nullptr, (BYTE *)&firstContact,
+                             &size) == ERROR_SUCCESS && firstContact == 1) {
+            RegDeleteValueA(node, "Fingerprint");
+            RegDeleteValueA(node, "PinnedAtFirstContact");
+        }
+        RegCloseKey(node);
+    }
     RegCloseKey(nodes);
 }
 
@@ -299,7 +309,7 @@ static void setSessionLimit(DWORD limit)
 
 bool RunningAgent::start(const std::string &options, DWORD sessionLimit)
 {
-    forgetNodeKeys();
+    forgetFirstContacts();
     setSessionLimit(sessionLimit);
     port_ = freePort();
     return port_ != 0 &&
