@@ -192,6 +192,8 @@ static void drawDigest()
     wsprintfA(line, "Memory of sessions: %lu KB (at most %lu KB so far)", BudgetCharged() / 1024,
               BudgetPeak() / 1024);
     addLine(line);
+    wsprintfA(line, "Notification icon: %s", NotifyIconState());
+    addLine(line);
     addLine("Sessions:");
     for (int i = 0; i < SessionCount(); i++) {
         const Session *session = SessionAt(i);

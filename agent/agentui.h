@@ -54,6 +54,9 @@ void UpdateNotifyIcon(HWND window);
 void RemoveNotifyIcon(HWND window);
 // WM_NOTIFY_ICON: the mouse on the icon (`mouseMessage`).
 void HandleNotifyIcon(HWND window, LPARAM mouseMessage);
+// What the icon shows: "idle", "carrying", "attention", or "none" where the
+// system took no icon.
+const char *NotifyIconState();
 
 // ---- The window's pages (agentpages.cpp) ----------------------------------
 

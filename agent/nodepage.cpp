@@ -86,11 +86,38 @@ static void chooseNode(HWND list, const char *node)
     SendMessageA(list, LVM_ENSUREVISIBLE, index, FALSE);
 }
 
+static bool isListed(char (*nodes)[MaxNodeNameLength + 1], int count, const char *node)
+{
+    for (int i = 0; i < count; i++)
+        if (isSameNodeName(nodes[i], node))
+            return true;
+    return false;
+}
+
+// The nodes of the sessions first, so that a map that grew by many client
+// nodes met once leaves them room; then the rest of the map.
+static int listNodes(char (*nodes)[MaxNodeNameLength + 1])
+{
+    int count = 0;
+    for (int i = 0; i < SessionCount() && count < MaxListedNodes; i++) {
+        const Session *session = SessionAt(i);
+        if (session->state == SessionReady && !session->endReason &&
+            !isListed(nodes, count, session->node))
+            CopyNodeName(nodes[count++], session->node);
+    }
+    static char mapped[MaxListedNodes][MaxNodeNameLength + 1];
+    int mappedCount = ListMappedNodes(mapped, MaxListedNodes);
+    for (int i = 0; i < mappedCount && count < MaxListedNodes; i++)
+        if (!isListed(nodes, count, mapped[i]))
+            CopyNodeName(nodes[count++], mapped[i]);
+    return count;
+}
+
 void FillNodeList(HWND list)
 {
     noteContacts();
     static char nodes[MaxListedNodes][MaxNodeNameLength + 1];
-    int count = ListMappedNodes(nodes, MaxListedNodes);
+    int count = listNodes(nodes);
     char chosen[MaxNodeNameLength + 1] = "";
     chosenNode(list, chosen);
     char pinnedFirst[64], pinnedSet[64], yesNo[32], yes[16], no[16], notSeen[32], keyRefused[40];

@@ -66,6 +66,7 @@ void UpdateNotifyIcon(HWND window)
     if (Shell_NotifyIconA(NIM_MODIFY, &icon)) {
         shownState = state;
         lstrcpyA(shownTip, icon.szTip);
+        ShowAgentState();               // the window names the icon's state too
     }
 }
 
@@ -80,6 +81,12 @@ void RemoveNotifyIcon(HWND window)
     icon.uID = IconId;
     Shell_NotifyIconA(NIM_DELETE, &icon);
     shownState = IconAbsent;
+}
+
+const char *NotifyIconState()
+{
+    static const char *const names[] = {"idle", "carrying", "attention", "none"};
+    return names[shownState];
 }
 
 // The icon's menu at the mouse; its command goes to the window.

@@ -25,7 +25,14 @@ finish() {
         </dev/null >/dev/null 2>&1
     [ -z "${SESSION_LIMIT:-}" ] || timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\Agent' \
         /v MaxSessions /f </dev/null >/dev/null 2>&1
+    # The node map as it was: without the pins of the peers met once.
+    timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\Nodes' /f </dev/null >/dev/null 2>&1
+    [ ! -s "$nodes" ] || timeout -k 5 60 wine reg import "$(windows_path "$nodes")" </dev/null >/dev/null 2>&1
+    rm -f "$nodes"
 }
+nodes=$(mktemp)
+timeout -k 5 60 wine reg export 'HKLM\Software\Tessaseg\Nodes' "$(windows_path "$nodes")" /y \
+    </dev/null >/dev/null 2>&1 || : >"$nodes"
 trap finish EXIT
 
 timeout -k 5 60 wine "$BIN/addshare.exe" "$SHARE" HTSRV QUOTES </dev/null >/dev/null || exit 1

@@ -97,12 +97,12 @@ def busy_in_clear(port):
     return word if version == WIRE_VERSION and kind == REFUSED else None
 
 
-def set_up_nodes(attack, client, count):
-    """`count` nodes, one after another; each node already there keeps its
-    session alive and is read from meanwhile, and the real client makes a
-    request now and then. The nodes, and whether every request was answered."""
+def set_up_nodes(attack, client, count, nodes):
+    """`count` nodes more than `nodes`, one after another; each node already
+    there keeps its session alive and is read from meanwhile, and the real
+    client makes a request now and then. All the nodes."""
     started = time.monotonic()
-    nodes, requests = [], []
+    requests = []
     for n in range(count):
         nodes.append(Node(attack, n))
         if n % 20 == 19:
@@ -114,7 +114,7 @@ def set_up_nodes(attack, client, count):
     set_up = time.monotonic() - started
     ready = sum(node.ready for node in nodes)
     attack.check('every node up to the limit has its session and conversation (%d of %d, %.0f s)'
-                 % (ready, count, set_up), ready == count)
+                 % (ready, len(nodes), set_up), ready == len(nodes))
     attack.check('the real client completes its requests while the nodes come (%d of %d)'
                  % (sum(requests), len(requests)), all(requests))
     print('set-up: %d nodes in %.1f s, %.1f handshakes a second'
@@ -179,7 +179,7 @@ def main():
         # Every place but the real client's.
         first = Node(attack, options.limit)
         alone = round_trip(first) if first.ready else None
-        nodes = [first] + set_up_nodes(attack, client, options.limit - 2)
+        nodes = set_up_nodes(attack, client, options.limit - 2, [first])
         crowded = round_trip(first)
         print('request round trip: %s ms alone, %s ms beside %d nodes'
               % (alone and '%.1f' % alone, crowded and '%.1f' % crowded, len(nodes)), flush=True)

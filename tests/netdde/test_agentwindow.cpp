@@ -36,14 +36,16 @@ DWORD processOf(HWND window)
 
 // A stand-in for the shell's notification area: the window Shell_NotifyIcon
 // sends its requests to, counting those that name a window.
+// One that refuses every request stands for a system without one.
 struct NotificationArea {
     static std::vector<HWND> callers;
+    static bool refusing;
     HWND window = NULL;
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     {
         if (message == WM_COPYDATA) {
             callers.push_back((HWND)wParam);
-            return TRUE;
+            return !refusing;
         }
         return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -72,9 +74,11 @@ struct NotificationArea {
             DestroyWindow(window);
         UnregisterClassA("Shell_TrayWnd", GetModuleHandleA(nullptr));
         callers.clear();
+        refusing = false;
     }
 };
 std::vector<HWND> NotificationArea::callers;
+bool NotificationArea::refusing;
 
 bool openWindow(pt::RunningAgent &agent)
 {
@@ -206,6 +210,20 @@ std::string answerNextBox(HWND window, int button)
     return box.text;
 }
 
+// Maps the other node to `where` with `key` pinned, as an administrator would.
+bool mapOtherNode(const std::string &where, const char *key)
+{
+    HKEY node;
+    if (!mapNode(OtherNode, where) ||
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(NodeMapKey) + "\\" + OtherNode).c_str(), 0,
+                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &node, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool written = RegSetValueExA(node, "Fingerprint", 0, REG_SZ, (const BYTE *)key,
+                                  lstrlenA(key) + 1) == ERROR_SUCCESS;
+    RegCloseKey(node);
+    return written;
+}
+
 void removeOtherNode()
 {
     mapNode(OtherNode, "");
@@ -257,6 +275,46 @@ TEST_CASE("the agent starts in the notification area and opens its window when a
     PostMessageA(window, WM_CLOSE, 0, 0);
     CHECK(ui::waitUntil([&] { return !agent.process().isRunning(); }));
     CHECK(area.requestsOf(window) > before);
+}
+
+TEST_CASE("where the system takes no icon the agent keeps to the task bar, and calls for attention on the icon otherwise")
+{
+    {
+        NotificationArea refusing;
+        NotificationArea::refusing = true;
+        REQUIRE(refusing.open());
+        pt::RunningAgent agent;
+        REQUIRE(startNode(agent));
+        HWND window = agent.window();
+        // Minimized on the task bar, and put back there by its close box.
+        CHECK(ui::waitUntil([&] { return IsWindowVisible(window) && IsIconic(window); }));
+        CHECK(agentShows(agent, "Notification icon: none"));
+        REQUIRE(openWindow(agent));
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        CHECK(ui::waitUntil([&] { return IsWindowVisible(window) && IsIconic(window); }));
+        CHECK(agent.process().isRunning());
+        CHECK(agent.stop());
+    }
+    // A node refused for its key calls for attention until the window is opened.
+    removeOtherNode();
+    NotificationArea area;
+    REQUIRE(area.open());
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    CHECK(agentShows(agent, "Notification icon: idle"));
+    REQUIRE(mapOtherNode("127.0.0.1:" + std::to_string(agent.port()), SomeKey));
+    // The command asks every window, the stand-in's too: it is answered meanwhile.
+    dt::RunningCommand wrongKey;
+    REQUIRE(wrongKey.start(std::string("\\\\") + OtherNode + "\\NDDE$ NT_NONE$ request Price"));
+    CHECK(ui::waitUntil([&] { return !wrongKey.process().isRunning(); }, pt::ProcessTimeout));
+    CHECK(wrongKey.finish().exitCode != 0);
+    CHECK(agentShows(agent, "Notification icon: attention"));
+    REQUIRE(openWindow(agent));
+    CHECK(agentShows(agent, "Notification icon: idle"));
+    removeOtherNode();
+    // Ending, it removes its icon: the stand-in answers meanwhile.
+    PostMessageA(agent.window(), WM_CLOSE, 0, 0);
+    CHECK(ui::waitUntil([&] { return !agent.process().isRunning(); }));
 }
 
 TEST_CASE("the pages show the session, the linked conversation, the pinned node and the events")
