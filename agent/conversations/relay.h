@@ -136,6 +136,7 @@ struct Conversation {
     DWORD atServerSince;
     bool aliveAsked;         // the server was asked whether it takes messages
     DWORD aliveAskedAt;
+    DWORD turnWaitedSince;   // its session had its turns at the servers taken (0: not)
     ByteBuffer queue;        // serving: transactions as frames, oldest first; an Ack
                              // frame for one refused here, answered in its turn
     int queuedCount;

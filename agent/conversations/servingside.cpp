@@ -53,6 +53,10 @@ const DWORD LateInitiateAnswerWait = 2000;  // ms
 // question, and it is hung.
 const DWORD ServerAnswerTimeout = 10000;  // ms
 const DWORD ServerAliveWait = 5000;       // ms
+// A session's transactions at servers at once: the rest wait their turn
+// here, so that a node with many conversations takes turns with the other
+// nodes rather than fill the servers' queues ahead of them.
+const int MaxAtServersPerSession = 4;
 
 // ---- Served sessions --------------------------------------------------------
 // What this side counts per served session: wrong proofs per share and the
@@ -597,6 +601,62 @@ static void checkHeldProof(DWORD serial)
 
 // ---- Transactions ----------------------------------------------------------
 
+// Turns at the servers: a conversation whose session has
+// MaxAtServersPerSession transactions at servers waits; when one of them is
+// answered, the conversation of that session that waited longest goes next.
+
+static int atServersOf(const Session *session)
+{
+    int count = 0;
+    for (int i = 0; i < ConversationCount(); i++) {
+        const Conversation *other = ConversationAt(i);
+        count += other->serving && other->session == session && other->atServer;
+    }
+    return count;
+}
+
+static Conversation *longestWaitingForTurn(const Session *session)
+{
+    Conversation *longest = 0;
+    DWORD now = GetTickCount();
+    for (int i = 0; i < ConversationCount(); i++) {
+        Conversation *other = ConversationAt(i);
+        if (other->serving && other->session == session && other->turnWaitedSince &&
+            (!longest || now - other->turnWaitedSince > now - longest->turnWaitedSince))
+            longest = other;
+    }
+    return longest;
+}
+
+// The session's longest-waiting conversation goes, from a posted message.
+static void passTurn(const Session *session)
+{
+    Conversation *next = longestWaitingForTurn(session);
+    if (next && !next->serveNextPosted)
+        next->serveNextPosted = PostMessageA(next->window, WM_SERVE_NEXT, 0, 0) != 0;
+}
+
+static void waitForTurn(Conversation *conversation)
+{
+    if (!conversation->turnWaitedSince)
+        conversation->turnWaitedSince = GetTickCount() | 1;     // 0 means not waiting
+}
+
+// Whether the conversation may give the server a transaction now: its
+// session has a turn free and no conversation of it waited longer. If not,
+// it waits.
+static bool takesTurn(Conversation *conversation)
+{
+    Conversation *longest = longestWaitingForTurn(conversation->session);
+    if ((!longest || longest == conversation) &&
+        atServersOf(conversation->session) < MaxAtServersPerSession) {
+        conversation->turnWaitedSince = 0;
+        return true;
+    }
+    waitForTurn(conversation);
+    return false;
+}
+
 // Sends the oldest queued transaction to the server, or its refusal when it
 // was refused on arrival; one at a time.
 static void serveNextTransaction(Conversation *conversation)
@@ -610,6 +670,8 @@ static void serveNextTransaction(Conversation *conversation)
             ConsumeFirstQueued(conversation, size);
             continue;
         }
+        if (!takesTurn(conversation))
+            return;
         // Registered on arrival: known here now.
         UINT format = FormatOfFrame(&frame);
         ATOM item = frame.name[0] ? GlobalAddAtomA(frame.name) : 0;
@@ -743,6 +805,13 @@ static void transactionAnswered(Conversation *conversation)
     conversation->atServer = false;
     conversation->atServerHandle = 0;
     conversation->aliveAsked = false;
+    // Others of the session waiting for a turn go first, this one after them.
+    if (longestWaitingForTurn(conversation->session)) {
+        if (conversation->queuedCount > 0)
+            waitForTurn(conversation);
+        passTurn(conversation->session);
+        return;
+    }
     if (conversation->queuedCount > 0) {
         // Looking may handle sent messages, which may end the conversation.
         DWORD serial = conversation->serial;
@@ -1045,5 +1114,9 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         if (conversation->aliveAsked ? now - conversation->aliveAskedAt >= ServerAliveWait
                                      : !askServerIfAlive(conversation))
             serverGaveNoAnswer(conversation);
+    } else if (conversation->turnWaitedSince &&
+               atServersOf(conversation->session) < MaxAtServersPerSession) {
+        // A turn freed by a conversation that ended at its server.
+        passTurn(conversation->session);
     }
 }

@@ -12,6 +12,8 @@ conversation on SHARE. Then:
 - a few nodes each have the server sleep 1.5 s in an execute at once: the
   last waits longer than the agent waits on a silent server, yet every one
   is answered and no conversation ends;
+- a node with a dozen slow executes at once holds another node's request up
+  for a few turns only;
 - the real client's requests are answered throughout.
 Every wait is bounded; the exit code is the number of failed checks.
 """
@@ -30,6 +32,9 @@ NODE_BUSY = 0x0100               # netdde_wire.h
 ACK_POSITIVE = 0x8000
 SLEEPERS = 8
 SLEEP_MS = 1500
+GREEDY_CONVERSATIONS = 12        # beside its first
+TURN_SLEEP_MS = 400
+MAX_AT_SERVERS_PER_SESSION = 4   # agent/conversations/servingside.cpp
 
 
 def address(n):
@@ -46,6 +51,7 @@ class Node:
                       self.peer.open_share(1, attack.share, timeout=30) == 'OPENED')
         self.ended = False          # the agent ended its conversation or session
         self.answers = []           # Ack words, in order
+        self.answered_at = []       # when each Ack or Data came, in order
 
     def take_frames(self):
         """Reads what the agent sent without waiting; notes answers and ends."""
@@ -66,8 +72,10 @@ class Node:
             peer.received = peer.received[size:]
             if kind == TERMINATE:
                 self.ended = True
-            elif kind == ACK:
-                self.answers.append(word)
+            elif kind in (ACK, DATA):
+                self.answered_at.append(time.monotonic())
+                if kind == ACK:
+                    self.answers.append(word)
 
     def keep_alive(self):
         self.peer.send(frame(PING))
@@ -155,6 +163,40 @@ def slow_server_keeps_conversations(attack, nodes):
     attack.check('no conversation ended (%d did)' % ended, ended == 0)
 
 
+def nodes_take_turns(attack, nodes):
+    """A node with many conversations, each asking the server for a slow
+    execute at once, holds another node's request up for a few turns only,
+    not for its whole backlog."""
+    greedy, polite = [node for node in nodes if node.ready and not node.ended][-2:]
+    conversations = range(2, 2 + GREEDY_CONVERSATIONS)
+    opened = [greedy.peer.open_share(c, attack.share, timeout=30) for c in conversations]
+    if not attack.check('a node opens %d conversations more' % len(opened),
+                        all(each == 'OPENED' for each in opened)):
+        return
+    greedy.take_frames()
+    greedy.answered_at, polite.answered_at = [], []
+    for c in [1] + list(conversations):
+        greedy.peer.send(frame(EXECUTE, c, data=b'[sleep:%d]' % TURN_SLEEP_MS))
+    deadline = time.monotonic() + 60
+    while not greedy.answered_at and time.monotonic() < deadline:
+        greedy.take_frames()
+        time.sleep(0.02)
+    polite.peer.send(frame(REQUEST, 1, fmt=CF_TEXT, name=b'Price'))
+    executes = 1 + GREEDY_CONVERSATIONS
+    deadline = time.monotonic() + executes * TURN_SLEEP_MS / 1000 + 60
+    while (len(greedy.answered_at) < executes or not polite.answered_at) and \
+            time.monotonic() < deadline:
+        greedy.take_frames()
+        polite.take_frames()
+        time.sleep(0.02)
+    if not attack.check('every execute and the request are answered',
+                        len(greedy.answered_at) == executes and polite.answered_at):
+        return
+    ahead = sum(at < polite.answered_at[0] for at in greedy.answered_at)
+    attack.check('the request waits for a few turns (%d of %d executes came first)'
+                 % (ahead, executes), ahead <= MAX_AT_SERVERS_PER_SESSION + 2)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--port', type=int, required=True)
@@ -188,6 +230,7 @@ def main():
             attack.check('one node more is told the node is busy, in clear, before any TLS',
                          busy_in_clear(options.port) == NODE_BUSY)
             slow_server_keeps_conversations(attack, nodes)
+            nodes_take_turns(attack, nodes)
             code, output = client.run('request', 'Price', '/timeout:30000')
             attack.check('the real client is served with every place taken',
                          code == 0 and output.strip() == '7')
