@@ -34,6 +34,7 @@ TEST_CASE("menu 1 holds the two popups with their commands, in order")
         { 1, "Show &Name", 12, 0 },
         { 1, "List &Tasks...", 13, 0 },
         { 1, "Check Net&DDE...", 14, 0 },
+        { 1, "Select &Computer...", 16, 0 },
         { 1, "", 0, 0 },
         { 1, "E&xit", 15, MF_END },
         { 0, "&Help", 0, MF_POPUP | MF_END },
