@@ -1,0 +1,73 @@
+#!/bin/bash
+# Both front ends on node A managing node B's shares through their windows
+# (remote_frontends.exe drives them): node B's administrator turns remote
+# administration on, node A's agent learns the password once, and what the
+# windows add, change and delete lands in node B's store, none in node A's.
+set -u
+top=$(cd "$(dirname "$0")/../.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$top/build}
+. "$top/tools/env.sh"
+ROOT=$top
+export NODE_A_PORT=$((25000 + $$ % 4000 * 2)) NODE_B_PORT=$((25001 + $$ % 4000 * 2))
+BIN=$BUILD_DIR/bin
+PREFIX_B=$RUN_DIR/wineprefix-b
+STATE=$RUN_DIR/nodes
+failures=0
+
+check() {   # check DESCRIPTION EXPECTED ACTUAL
+    if [ "$2" = "$3" ]; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1: expected '$2', got '$3'"
+        failures=$((failures + 1))
+    fi
+}
+
+on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
+on_a() { timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
+answer() {  # answer NODE CAPTION PASSWORD: answers the next password dialog there, in the background
+    if [ "$1" = B ]; then
+        on_b netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
+    else
+        on_a netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
+    fi
+    answer_pid=$!
+}
+answered() { wait "$answer_pid"; cat "$STATE/answer.out"; }
+# The test's shares gone from both nodes, as before it ran.
+clear_shares() {
+    for share in BONE\$ BTWO\$ QADDED\$ MADDED\$; do on_b netdde_admincalls.exe - "delete:$share" >/dev/null; done
+    on_a netdde_admincalls.exe - 'delete:AONE$' >/dev/null
+}
+
+finish() {
+    clear_shares
+    WINEPREFIX=$PREFIX_B timeout -k 5 60 wine "$BIN/nddeagent.exe" /admin:off </dev/null >/dev/null 2>&1
+    "$ROOT/tools/nodes" stop >/dev/null
+}
+trap finish EXIT
+
+"$ROOT/tools/nodes" start || exit 1
+clear_shares
+on_b addshare.exe 'BONE$' BAPP BTOPIC >/dev/null
+on_b addshare.exe 'BTWO$' BAPP BTOPIC >/dev/null
+on_a addshare.exe 'AONE$' AAPP ATOPIC >/dev/null
+
+answer B "Remote Administration of" SECRET
+on_b nddeagent.exe /admin:on >/dev/null
+check "node B's administrator turned remote administration on" answered "$(answered)"
+answer A "Administration of \\\\NODEB" SECRET
+check "node A's agent proves the password (node B's shares are more than no buffer holds)" "list 2" "$(on_a netdde_admincalls.exe '\\NODEB' list | cut -d' ' -f1,2)"
+check "node A's agent was told it once" answered "$(answered)"
+
+on_a netdde_remote_frontends.exe
+driven=$?
+check "the front ends' windows worked node B's shares" 0 "$driven"
+
+check "node B's store holds what the windows left there" \
+    "MADDED\$ MAPP|MTOPIC
+QADDED\$ QAPP|MEDITED" "$(on_b netdde_admincalls.exe - shares | sort)"
+check "node A's store is untouched" "AONE\$ AAPP|ATOPIC" "$(on_a netdde_admincalls.exe - shares)"
+
+echo "$failures failure(s)"
+[ "$failures" = 0 ]
