@@ -1,0 +1,130 @@
+// The remote administration benchmark of tools/bench-admin: NDdeShareEnum
+// of every share of a node and NDdeShareGetInfo of one, timed through
+// Tessaflat.dll on this node ("-") or on another (\\NODE), and a GetInfo of a
+// share that does not exist, which costs the node next to nothing: on
+// another node, one round trip of the session.
+//
+//   bench_admin.exe SERVER fill N      adds shares BENCH0000$ .. with N-1 in the number
+//   bench_admin.exe SERVER empty N     deletes them again
+//   bench_admin.exe SERVER time LABEL  prints the three figures, a line each
+//
+// Each call is repeated for about two seconds (at least MinRuns, at most
+// MaxRuns times); the mean is printed in microseconds.
+#include "tessaflat.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+namespace {
+
+const int MinRuns = 5;
+const int MaxRuns = 2000;
+const double RunSeconds = 2.0;
+const char ReadShare[] = "BENCH0000$";
+
+LPSTR server;
+
+void shareName(int index, char name[16])
+{
+    sprintf(name, "BENCH%04d$", index);
+}
+
+int fill(int count)
+{
+    static char app[] = "BENCHSRV", topic[] = "QUOTES", empty[] = "";
+    for (int i = 0; i < count; i++) {
+        ShareInfo share = {};
+        shareName(i, share.shareName);
+        share.appName = app;
+        share.topicName = topic;
+        share.password1 = (BYTE *)empty;
+        share.permissions1 = Request | Advise;
+        share.password2 = (BYTE *)empty;
+        share.firstItem = empty;
+        UINT code = NDdeShareAdd(server, 2, (LPBYTE)&share, sizeof share);
+        if (code != NDDE_NO_ERROR && code != NDDE_SHARE_ALREADY_EXIST) {
+            fprintf(stderr, "share %d: code %u\n", i, code);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+int empty(int count)
+{
+    for (int i = 0; i < count; i++) {
+        char name[16];
+        shareName(i, name);
+        NDdeShareDel(server, name, 0);
+    }
+    return 0;
+}
+
+// The mean time of `call` in microseconds; negative when it fails.
+template <typename Call>
+double meanMicroseconds(Call call)
+{
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    int runs = 0;
+    double elapsed = 0;
+    while (runs < MaxRuns && (runs < MinRuns || elapsed < RunSeconds)) {
+        if (!call())
+            return -1;
+        runs++;
+        QueryPerformanceCounter(&now);
+        elapsed = (double)(now.QuadPart - start.QuadPart) / frequency.QuadPart;
+    }
+    return elapsed * 1e6 / runs;
+}
+
+int timeCalls(const char *label)
+{
+    DWORD entries = 0, total = 0;
+    NDdeShareEnum(server, 0, nullptr, 0, &entries, &total);
+    std::vector<BYTE> names(total + 1);
+    double listing = meanMicroseconds([&] {
+        return NDdeShareEnum(server, 0, names.data(), (DWORD)names.size(), &entries, &total) ==
+               NDDE_NO_ERROR;
+    });
+    DWORD size = 0;
+    WORD items = 0;
+    NDdeShareGetInfo(server, (LPSTR)ReadShare, 2, nullptr, 0, &size, &items);
+    std::vector<BYTE> record(size + 1);
+    double reading = meanMicroseconds([&] {
+        return NDdeShareGetInfo(server, (LPSTR)ReadShare, 2, record.data(), (DWORD)record.size(),
+                                &size, &items) == NDDE_NO_ERROR;
+    });
+    double refused = meanMicroseconds([&] {
+        return NDdeShareGetInfo(server, (LPSTR) "NONE$", 2, record.data(), (DWORD)record.size(),
+                                &size, &items) == NDDE_SHARE_NOT_EXIST;
+    });
+    if (listing < 0 || reading < 0 || refused < 0) {
+        fprintf(stderr, "a call failed\n");
+        return 2;
+    }
+    printf("share list of %lu shares (%s): %.0f us\n", entries, label, listing);
+    printf("share record (%s): %.0f us\n", label, reading);
+    printf("share record that does not exist (%s): %.0f us\n", label, refused);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 4)
+        return 1;
+    server = strcmp(argv[1], "-") == 0 ? nullptr : argv[1];
+    if (strcmp(argv[2], "fill") == 0)
+        return fill(atoi(argv[3]));
+    if (strcmp(argv[2], "empty") == 0)
+        return empty(atoi(argv[3]));
+    if (strcmp(argv[2], "time") == 0)
+        return timeCalls(argv[3]);
+    return 1;
+}
