@@ -6,37 +6,7 @@
 # byte for byte, is the one the same call gets on node B itself; bad, unknown
 # and silent nodes are refused within the library's time limit.
 set -u
-top=$(cd "$(dirname "$0")/../.." && pwd)
-export BUILD_DIR=${BUILD_DIR:-$top/build}
-. "$top/tools/env.sh"
-ROOT=$top
-export NODE_A_PORT=$((25000 + $$ % 4000 * 2)) NODE_B_PORT=$((25001 + $$ % 4000 * 2))
-BIN=$BUILD_DIR/bin
-PREFIX_B=$RUN_DIR/wineprefix-b
-STATE=$RUN_DIR/nodes
-failures=0
-
-check() {   # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
-}
-
-on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
-on_a() { timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
-# Answers the next password dialog on a node: answer NODE CAPTION PASSWORD (in the background).
-answer() {
-    if [ "$1" = B ]; then
-        on_b netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
-    else
-        on_a netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
-    fi
-    answer_pid=$!
-}
-answered() { wait "$answer_pid"; cat "$STATE/answer.out"; }
+. "$(dirname "$0")/node_pair.sh" 25000
 
 finish() {
     [ -z "${silent_pid:-}" ] || kill "$silent_pid" 2>/dev/null

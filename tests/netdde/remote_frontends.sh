@@ -4,36 +4,7 @@
 # administration on, node A's agent learns the password once, and what the
 # windows add, change and delete lands in node B's store, none in node A's.
 set -u
-top=$(cd "$(dirname "$0")/../.." && pwd)
-export BUILD_DIR=${BUILD_DIR:-$top/build}
-. "$top/tools/env.sh"
-ROOT=$top
-export NODE_A_PORT=$((25000 + $$ % 4000 * 2)) NODE_B_PORT=$((25001 + $$ % 4000 * 2))
-BIN=$BUILD_DIR/bin
-PREFIX_B=$RUN_DIR/wineprefix-b
-STATE=$RUN_DIR/nodes
-failures=0
-
-check() {   # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
-}
-
-on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
-on_a() { timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
-answer() {  # answer NODE CAPTION PASSWORD: answers the next password dialog there, in the background
-    if [ "$1" = B ]; then
-        on_b netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
-    else
-        on_a netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
-    fi
-    answer_pid=$!
-}
-answered() { wait "$answer_pid"; cat "$STATE/answer.out"; }
+. "$(dirname "$0")/node_pair.sh" 29000
 # The test's shares gone from both nodes, as before it ran.
 clear_shares() {
     for share in BONE\$ BTWO\$ QADDED\$ MADDED\$; do on_b netdde_admincalls.exe - "delete:$share" >/dev/null; done
