@@ -31,7 +31,7 @@ answer A "Administration of \\\\NODEB" SECRET
 check "node A's agent proves the password (node B's shares are more than no buffer holds)" "list 2" "$(on_a netdde_admincalls.exe '\\NODEB' list | cut -d' ' -f1,2)"
 check "node A's agent was told it once" answered "$(answered)"
 
-on_a netdde_remote_frontends.exe
+timeout -k 5 600 wine "$BIN/netdde_remote_frontends.exe" </dev/null
 driven=$?
 check "the front ends' windows worked node B's shares" 0 "$driven"
 
