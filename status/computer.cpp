@@ -68,9 +68,12 @@ void selectComputerFromCommandLine(LPCSTR commandLine)
     // long is refused rather than cut to another node's name.
     char name[2 + MaxNodeNameLength + 2];
     lstrcpynA(name, commandLine + optionLength, sizeof name);
+    // The name ends at the first blank.
     for (char *end = name; *end; end++)
-        if (*end == ' ')
+        if (*end == ' ') {
             *end = '\0';
+            break;
+        }
     if (!selectComputer(name))
         showDialogNotice(mainWindow, IDS_INVALID_COMPUTER, name);
 }
