@@ -4,6 +4,7 @@
 // script reads node B's store afterwards: what the windows added, changed
 // and deleted must have landed there, and node A's own store stays as it was.
 #include <algorithm>
+#include <cctype>
 
 #include "resource.h"
 #include "shares_driver.h"
@@ -17,6 +18,15 @@ const char RemoteCaption[] = "32-bit Network DDE Status - \\\\NODEB";
 const char SelectCaption[] = "Select Computer...";
 const char CheckCaption[] = "Check NetDDE...";
 const char InvalidNameNotice[] = "Computer name 'NO*DE' is invalid !";
+
+// This machine's node name, as the library gives it to the front ends.
+std::string ownNodeName()
+{
+    char name[16] = "";
+    NDdeGetNodeName(name, sizeof name);
+    name[sizeof name - 1] = '\0';
+    return name;
+}
 
 bool holds(const std::vector<std::string> &lines, const std::string &line)
 {
@@ -60,6 +70,13 @@ struct Quorvstat {
         return ui::waitUntil([&] { return ui::text(main) == caption; }, 5000);
     }
 };
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text)
+        c = (char)tolower((unsigned char)c);
+    return text;
+}
 
 // Selects `line` of a quorvstat list as a click does.
 bool selectLine(HWND dialog, int list, const std::string &line)
@@ -149,13 +166,13 @@ TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's s
     CHECK(ui::waitForWindowToClose(check));
 }
 
-TEST_CASE("quorvstat's Select Computer... takes a node name; Escape keeps the computer; this node's own name is this node")
+TEST_CASE("quorvstat's Select Computer... takes a node name; Escape keeps the computer; this machine's node name is this machine")
 {
     Quorvstat status;
     REQUIRE(status.start("", LocalCaption));
     HWND dialog = status.open(IDM_SELECT_COMPUTER, SelectCaption);
     REQUIRE(dialog);
-    CHECK(ui::text(dialog, IDC_COMPUTER_NAME) == "NODEA");
+    CHECK(ui::text(dialog, IDC_COMPUTER_NAME) == ownNodeName());
 
     // A name that is no node's is refused and the dialog stays.
     CHECK(enterComputerName(dialog, IDC_COMPUTER_NAME, "NO*DE"));
@@ -176,14 +193,14 @@ TEST_CASE("quorvstat's Select Computer... takes a node name; Escape keeps the co
     dialog = status.open(IDM_SELECT_COMPUTER, SelectCaption);
     REQUIRE(dialog);
     CHECK(ui::text(dialog, IDC_COMPUTER_NAME) == "\\\\NODEB");
-    CHECK(ui::setText(dialog, IDC_COMPUTER_NAME, "NODEA"));
+    CHECK(ui::setText(dialog, IDC_COMPUTER_NAME, ownNodeName()));
     CHECK(ui::pressKey(dialog, VK_ESCAPE));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(ui::text(status.main) == RemoteCaption);
 
     dialog = status.open(IDM_SELECT_COMPUTER, SelectCaption);
     REQUIRE(dialog);
-    CHECK(enterComputerName(dialog, IDC_COMPUTER_NAME, "nodea"));
+    CHECK(enterComputerName(dialog, IDC_COMPUTER_NAME, lowerCase(ownNodeName())));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(status.captionIs(LocalCaption));
     names = status.shareNames();
@@ -220,20 +237,20 @@ TEST_CASE("Marrowby /computer:NODEB lists, adds, changes and deletes node B's sh
 
     HWND editor = program.open(list, shares::id(dlgListShares::btnAdd), shares::AddCaption);
     REQUIRE(editor);
-    CHECK(shares::typeText(editor, shares::id(txtShareName), "MADDED"));
-    CHECK(shares::typeText(editor, shares::id(txtAppName), "MAPP"));
-    CHECK(shares::typeText(editor, shares::id(txtTopic), "MTOPIC"));
+    CHECK(shares::typeText(editor, txtShareName, "MADDED"));
+    CHECK(shares::typeText(editor, txtAppName, "MAPP"));
+    CHECK(shares::typeText(editor, txtTopic, "MTOPIC"));
     CHECK(program.confirm(editor, shares::id(btnOK)));
     CHECK(ui::waitUntil([&] { return holds(ui::listLines(list, shareList), "MADDED$"); }));
 
-    REQUIRE(shares::selectLine(list, shareList, "QADDED$"));
+    REQUIRE(shares::selectLine(list, dlgListShares::lbxShareList, "QADDED$"));
     editor = program.open(list, shares::id(dlgListShares::btnEdit), shares::EditCaption);
     REQUIRE(editor);
     CHECK(ui::text(editor, shares::id(txtTopic)) == "QTOPIC");
-    CHECK(shares::typeText(editor, shares::id(txtTopic), "MEDITED"));
+    CHECK(shares::typeText(editor, txtTopic, "MEDITED"));
     CHECK(program.confirm(editor, shares::id(btnOK)));
 
-    REQUIRE(shares::selectLine(list, shareList, "BONE$"));
+    REQUIRE(shares::selectLine(list, dlgListShares::lbxShareList, "BONE$"));
     CHECK(shares::press(list, shares::id(dlgListShares::btnDelete)));
     ui::MessageBoxView question = program.answer(IDYES);
     CHECK(question.text == "Delete share 'BONE$' ?");
@@ -247,7 +264,7 @@ TEST_CASE("Marrowby /computer:NODEB lists, adds, changes and deletes node B's sh
     CHECK(program.confirm(check, shares::id(dlgCheckTask::btnOK)));
 }
 
-TEST_CASE("Marrowby's Select Computer... takes a node name; Escape keeps the computer; this node's own name is this node")
+TEST_CASE("Marrowby's Select Computer... takes a node name; Escape keeps the computer; this machine's node name is this machine")
 {
     using namespace dlgSelectComputer;
     shares::Marrowby program;
@@ -255,7 +272,7 @@ TEST_CASE("Marrowby's Select Computer... takes a node name; Escape keeps the com
     CHECK(ui::chooseCommand(program.mainWindow, menuCommand(wndMain::mnuSelectComputer)));
     HWND dialog = program.waitForOwned(program.mainWindow, SelectCaption);
     REQUIRE(dialog);
-    CHECK(ui::text(dialog, shares::id(txtComputerName)) == "NODEA");
+    CHECK(ui::text(dialog, shares::id(txtComputerName)) == ownNodeName());
 
     CHECK(enterComputerName(dialog, shares::id(txtComputerName), "NO*DE"));
     ui::MessageBoxView notice = program.answer(IDOK);
@@ -274,7 +291,7 @@ TEST_CASE("Marrowby's Select Computer... takes a node name; Escape keeps the com
     dialog = program.waitForOwned(program.mainWindow, SelectCaption);
     REQUIRE(dialog);
     CHECK(ui::text(dialog, shares::id(txtComputerName)) == "\\\\NODEB");
-    CHECK(ui::setText(dialog, shares::id(txtComputerName), "NODEA"));
+    CHECK(ui::setText(dialog, shares::id(txtComputerName), ownNodeName()));
     CHECK(ui::pressKey(dialog, VK_ESCAPE));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(ui::text(program.mainWindow) == RemoteCaption);
@@ -282,7 +299,7 @@ TEST_CASE("Marrowby's Select Computer... takes a node name; Escape keeps the com
     CHECK(ui::chooseCommand(program.mainWindow, menuCommand(wndMain::mnuSelectComputer)));
     dialog = program.waitForOwned(program.mainWindow, SelectCaption);
     REQUIRE(dialog);
-    CHECK(enterComputerName(dialog, shares::id(txtComputerName), "nodea"));
+    CHECK(enterComputerName(dialog, shares::id(txtComputerName), lowerCase(ownNodeName())));
     CHECK(ui::waitForWindowToClose(dialog));
     CHECK(marrowbyCaptionIs(program, LocalCaption));
     names = marrowbyShareNames(program);
