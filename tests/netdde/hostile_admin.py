@@ -183,7 +183,7 @@ def malformed_calls(attack, password):
         'an operation that takes no server': bytes([3]) + valid_add[1:],
         'a text longer than the call': bytes([SHARE_DEL]) + struct.pack('<H', 900) + b'MALFORM$'
                                        + struct.pack('<I', 0),
-        'a call cut after its null name': bytes([SHARE_DEL]) + struct.pack('<H', NULL_TEXT),
+        'nothing after a null name': bytes([SHARE_DEL]) + struct.pack('<H', NULL_TEXT),
         'a text longer than any text': bytes([SHARE_DEL]) + struct.pack('<H', 2000) + b'M' * 2000
                                        + struct.pack('<I', 0),
         'a presence byte of 2': share_enum_call(64)[:5] + b'\x02' + share_enum_call(64)[6:],
