@@ -8,8 +8,8 @@
 //   bench_admin.exe SERVER empty N     deletes them again
 //   bench_admin.exe SERVER time LABEL  prints the three figures, a line each
 //
-// Each call is repeated for about two seconds (at least MinRuns, at most
-// MaxRuns times); the mean is printed in microseconds.
+// The calls are made in turn for about three seconds (at least MinRuns, at
+// most MaxRuns rounds); each one's mean is printed in microseconds.
 #include "tessaflat.h"
 
 #include <stdio.h>
@@ -22,7 +22,7 @@ namespace {
 
 const int MinRuns = 5;
 const int MaxRuns = 2000;
-const double RunSeconds = 2.0;
+const double RunSeconds = 3.0;
 const char ReadShare[] = "BENCH0000$";
 
 LPSTR server;
@@ -63,53 +63,55 @@ int empty(int count)
     return 0;
 }
 
-// The mean time of `call` in microseconds; negative when it fails.
-template <typename Call>
-double meanMicroseconds(Call call)
-{
-    LARGE_INTEGER frequency, start, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    int runs = 0;
-    double elapsed = 0;
-    while (runs < MaxRuns && (runs < MinRuns || elapsed < RunSeconds)) {
-        if (!call())
-            return -1;
-        runs++;
-        QueryPerformanceCounter(&now);
-        elapsed = (double)(now.QuadPart - start.QuadPart) / frequency.QuadPart;
-    }
-    return elapsed * 1e6 / runs;
-}
+// The three calls are made in turn, round after round, so that whatever
+// else the machine does meanwhile weighs on each of them alike.
+enum TimedCall { ListingCall, ReadingCall, RefusedCall, TimedCallCount };
 
 int timeCalls(const char *label)
 {
     DWORD entries = 0, total = 0;
     NDdeShareEnum(server, 0, nullptr, 0, &entries, &total);
     std::vector<BYTE> names(total + 1);
-    double listing = meanMicroseconds([&] {
-        return NDdeShareEnum(server, 0, names.data(), (DWORD)names.size(), &entries, &total) ==
-               NDDE_NO_ERROR;
-    });
     DWORD size = 0;
     WORD items = 0;
     NDdeShareGetInfo(server, (LPSTR)ReadShare, 2, nullptr, 0, &size, &items);
     std::vector<BYTE> record(size + 1);
-    double reading = meanMicroseconds([&] {
-        return NDdeShareGetInfo(server, (LPSTR)ReadShare, 2, record.data(), (DWORD)record.size(),
-                                &size, &items) == NDDE_NO_ERROR;
-    });
-    double refused = meanMicroseconds([&] {
-        return NDdeShareGetInfo(server, (LPSTR) "NONE$", 2, record.data(), (DWORD)record.size(),
-                                &size, &items) == NDDE_SHARE_NOT_EXIST;
-    });
-    if (listing < 0 || reading < 0 || refused < 0) {
-        fprintf(stderr, "a call failed\n");
-        return 2;
+    auto call = [&](int which) {
+        switch (which) {
+        case ListingCall:
+            return NDdeShareEnum(server, 0, names.data(), (DWORD)names.size(), &entries, &total) ==
+                   NDDE_NO_ERROR;
+        case ReadingCall:
+            return NDdeShareGetInfo(server, (LPSTR)ReadShare, 2, record.data(), (DWORD)record.size(),
+                                    &size, &items) == NDDE_NO_ERROR;
+        default:
+            return NDdeShareGetInfo(server, (LPSTR) "NONE$", 2, record.data(), (DWORD)record.size(),
+                                    &size, &items) == NDDE_SHARE_NOT_EXIST;
+        }
+    };
+    LARGE_INTEGER frequency, started, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
+    LONGLONG spent[TimedCallCount] = {};
+    int rounds = 0;
+    double elapsed = 0;
+    while (rounds < MaxRuns && (rounds < MinRuns || elapsed < RunSeconds)) {
+        for (int which = 0; which < TimedCallCount; which++) {
+            QueryPerformanceCounter(&before);
+            if (!call(which)) {
+                fprintf(stderr, "call %d failed\n", which);
+                return 2;
+            }
+            QueryPerformanceCounter(&after);
+            spent[which] += after.QuadPart - before.QuadPart;
+        }
+        rounds++;
+        elapsed = (double)(after.QuadPart - started.QuadPart) / frequency.QuadPart;
     }
-    printf("share list of %lu shares (%s): %.0f us\n", entries, label, listing);
-    printf("share record (%s): %.0f us\n", label, reading);
-    printf("share record that does not exist (%s): %.0f us\n", label, refused);
+    double perCall = 1e6 / frequency.QuadPart / rounds;
+    printf("share list of %lu shares (%s): %.0f us\n", entries, label, spent[ListingCall] * perCall);
+    printf("share record (%s): %.0f us\n", label, spent[ReadingCall] * perCall);
+    printf("share record that does not exist (%s): %.0f us\n", label, spent[RefusedCall] * perCall);
     return 0;
 }
 

@@ -116,7 +116,7 @@ bool marrowbyCaptionIs(shares::Marrowby &program, const char *caption)
 
 } // namespace
 
-TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's shares")
+TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's shares and lists its sessions")
 {
     Quorvstat status;
     REQUIRE(status.start("/computer:NODEB", RemoteCaption));
@@ -157,6 +157,13 @@ TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's s
     CHECK(ui::waitUntil([&] { return !holds(ui::listLines(list, IDC_SHARE_LIST), "BTWO$"); }));
     CHECK(ui::clickButton(list, IDCANCEL));
     CHECK(ui::waitForWindowToClose(list));
+
+    // Node B's sessions: node A's own, which carries these calls.
+    HWND sessions = status.open(IDM_LIST_SESSIONS, "List Sessions...");
+    REQUIRE(sessions);
+    CHECK(holds(ui::listLines(sessions, IDC_SESSION_LIST), "NODEA"));
+    CHECK(ui::clickButton(sessions, IDCANCEL));
+    CHECK(ui::waitForWindowToClose(sessions));
 
     // Check NetDDE checks node B's agent.
     HWND check = status.open(IDM_CHECK_NETDDE, CheckCaption);
@@ -221,7 +228,7 @@ TEST_CASE("quorvstat started for a name that is no node's says so and manages th
     CHECK(holds(status.shareNames(), "AONE$"));
 }
 
-TEST_CASE("Marrowby /computer:NODEB lists, adds, changes and deletes node B's shares")
+TEST_CASE("Marrowby /computer:NODEB lists, adds, changes and deletes node B's shares and lists its sessions")
 {
     using namespace dlgEditShare;
     shares::Marrowby program;
@@ -256,6 +263,12 @@ TEST_CASE("Marrowby /computer:NODEB lists, adds, changes and deletes node B's sh
     CHECK(question.text == "Delete share 'BONE$' ?");
     CHECK(ui::waitUntil([&] { return !holds(ui::listLines(list, shareList), "BONE$"); }));
     CHECK(program.confirm(list, shares::id(dlgListShares::btnCancel)));
+
+    CHECK(ui::chooseCommand(program.mainWindow, menuCommand(wndMain::mnuShowSessions)));
+    HWND sessions = program.waitForOwned(program.mainWindow, "List Sessions...");
+    REQUIRE(sessions);
+    CHECK(holds(ui::listLines(sessions, shares::id(dlgListSessions::lbxSessList)), "NODEA"));
+    CHECK(program.confirm(sessions, shares::id(dlgListSessions::btnCancel)));
 
     CHECK(ui::chooseCommand(program.mainWindow, menuCommand(wndMain::mnuCheckNetDDE)));
     HWND check = program.waitForOwned(program.mainWindow, CheckCaption);
