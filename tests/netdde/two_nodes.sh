@@ -7,26 +7,10 @@
 # agent is back within the grace period and ends once it is over, and new
 # conversations work again.
 set -u
-top=$(cd "$(dirname "$0")/../.." && pwd)
-export BUILD_DIR=${BUILD_DIR:-$top/build}
-. "$top/tools/env.sh"
-ROOT=$top
 # Ports of their own, so that other pairs on this machine are not disturbed.
-export NODE_A_PORT=$((21000 + $$ % 4000 * 2)) NODE_B_PORT=$((21001 + $$ % 4000 * 2))
-BIN=$BUILD_DIR/bin
-PREFIX_B=$RUN_DIR/wineprefix-b
-STATE=$RUN_DIR/nodes
-failures=0
+. "$(dirname "$0")/node_pair.sh" 21000
 
-check() {   # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
-}
-
+# Runs as they are, carriage returns and all, within a minute.
 on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 on_a() { timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 
