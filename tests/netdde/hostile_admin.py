@@ -18,7 +18,6 @@ client nodes speaking TLS (hostile_peer.py) make Admin exchanges
   while the real DDE client is served through the agent's own node.
 Every wait is bounded; the exit code is the number of failed checks.
 """
-import argparse
 import hashlib
 import hmac
 import os
@@ -26,7 +25,7 @@ import struct
 import sys
 import time
 
-from hostile_peer import Attack, Peer, RealClient, frame, use_identity
+from hostile_peer import Attack, Peer, RealClient, frame, peer_options, use_identity
 
 (ADMIN_OPEN, ADMIN_CHALLENGE, ADMIN_PROOF, ADMIN_CALL, ADMIN_ANSWER) = range(18, 23)
 CHALLENGE_LENGTH, SALT_LENGTH = 16, 16
@@ -221,13 +220,7 @@ def malformed_calls(attack, password):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--port', type=int, required=True)
-    parser.add_argument('--node', required=True)
-    parser.add_argument('--share', required=True)
-    parser.add_argument('--identity', required=True)
-    parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
-    options = parser.parse_args()
+    options = peer_options()
     password = os.environ['ADMIN_PASSWORD'].encode()
     use_identity(options.identity)
     attack = Attack(options)

@@ -15,7 +15,6 @@ conversation on SHARE. Then:
 - the real client's requests are answered throughout.
 Every wait is bounded; the exit code is the number of failed checks.
 """
-import argparse
 import select
 import socket
 import struct
@@ -23,7 +22,8 @@ import sys
 import time
 
 from hostile_peer import (ACK, EXECUTE, HEADER_SIZE, PING, REFUSED, TERMINATE, WIRE_VERSION,
-                          Attack, MemoryWatch, Peer, RealClient, AdviseLink, frame, use_identity)
+                          Attack, MemoryWatch, Peer, RealClient, AdviseLink, frame, peer_options,
+                          use_identity)
 
 NODE_BUSY = 0x0100               # netdde_wire.h
 ACK_POSITIVE = 0x8000
@@ -97,14 +97,7 @@ def busy_in_clear(port):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--port', type=int, required=True)
-    parser.add_argument('--node', required=True)
-    parser.add_argument('--share', required=True)
-    parser.add_argument('--identity', required=True)
-    parser.add_argument('--limit', type=int, required=True)
-    parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
-    options = parser.parse_args()
+    options = peer_options(('--limit', dict(type=int, required=True)))
     use_identity(options.identity)
     attack = Attack(options)
     client = RealClient(options)
