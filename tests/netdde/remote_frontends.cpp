@@ -116,7 +116,7 @@ bool marrowbyCaptionIs(shares::Marrowby &program, const char *caption)
 
 } // namespace
 
-TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's shares and lists its sessions")
+TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's shares and lists its sessions and connections")
 {
     Quorvstat status;
     REQUIRE(status.start("/computer:NODEB", RemoteCaption));
@@ -162,6 +162,14 @@ TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's s
     HWND sessions = status.open(IDM_LIST_SESSIONS, "List Sessions...");
     REQUIRE(sessions);
     CHECK(holds(ui::listLines(sessions, IDC_SESSION_LIST), "NODEA"));
+    // Its connections, read on node B: it holds no conversation there.
+    REQUIRE(selectLine(sessions, IDC_SESSION_LIST, "NODEA"));
+    REQUIRE(ui::waitUntil([&] { return ui::isEnabled(sessions, IDC_CLIENTS_BUTTON); }));
+    HWND connections = status.openFrom(sessions, IDC_CLIENTS_BUTTON, "Session NODEA");
+    REQUIRE(connections);
+    CHECK(ui::listCount(connections, IDC_CONNECTION_LIST) == 0);
+    CHECK(ui::clickButton(connections, IDOK));
+    CHECK(ui::waitForWindowToClose(connections));
     CHECK(ui::clickButton(sessions, IDCANCEL));
     CHECK(ui::waitForWindowToClose(sessions));
 
