@@ -447,7 +447,8 @@ TEST_CASE("This node's check box and Administration Password... turn remote admi
     CHECK(key.find("SECRET") == std::string::npos);
     CHECK(pageShows(window, EventsPage, {"remote administration of this node turned on"}));
 
-    // Cleared, off; ticked again, on with the password kept, without a question.
+    // Cleared, off; ticked again, on with the password kept, without a
+    // question (one would hold the box clear until it was answered).
     REQUIRE(showPage(window, ThisNodePage));
     REQUIRE(ui::clickButton(window, AllowAdministrationBox));
     CHECK(ui::waitUntil([&] { return !ui::isChecked(window, AllowAdministrationBox); }));
@@ -456,7 +457,6 @@ TEST_CASE("This node's check box and Administration Password... turn remote admi
     CHECK(ui::waitUntil([&] { return ui::isChecked(window, AllowAdministrationBox); }));
     CHECK(administrationOn());
     CHECK(administrationValue("Key") == key);
-    CHECK_FALSE(ui::waitForDialog(processOf(window), NewPasswordCaption, 1000));
 
     // Administration Password... stores a new one.
     REQUIRE(ui::clickButton(window, AdministrationPasswordCommand));
