@@ -201,6 +201,17 @@ static void openHelp(HWND window)
     WinHelpA(window, helpFile, HELP_CONTENTS, 0);
 }
 
+// The This node page's "Allow remote administration": ticked, on again (a
+// new password is asked for when none is stored); cleared, off.
+static void switchAdministration(HWND window)
+{
+    if (IsRemoteAdministrationOn())
+        TurnAdministrationOff();
+    else
+        AllowAdministration(window);
+    ShowAdministrationSetting(window);
+}
+
 static void runCommand(HWND window, UINT commandId)
 {
     HWND nodes = GetDlgItem(window, NodeListId);
@@ -213,6 +224,8 @@ static void runCommand(HWND window, UINT commandId)
     case IDM_REMOVE_NODE: RemoveNodeFromMap(window, nodes); break;
     case IDM_FORGET_KEY: ForgetNodeKey(window, nodes); break;
     case IDM_COPY_PAGE: CopyShownPage(window); break;
+    case IDM_ALLOW_ADMINISTRATION: switchAdministration(window); break;
+    case IDM_ADMINISTRATION_PASSWORD: TurnAdministrationOn(window); ShowAdministrationSetting(window); break;
     case IDM_HELP_CONTENTS: openHelp(window); break;
     }
 }
@@ -393,7 +406,7 @@ static int runIdentityCommand()
         return 0;
     }
     if (identityCommand == AdministrationOff) {
-        if (!SetRemoteAdministration(false, 0)) {
+        if (!TurnAdministrationOff()) {
             writeLine("remote administration could not be turned off");
             return 4;
         }

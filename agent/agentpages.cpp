@@ -1,11 +1,12 @@
 // The agent's window (agentui.h): a tab a page, each page a list in report
 // mode with its buttons below it: Sessions, Conversations, Nodes, Events
-// and This node. Besides them, a hidden list holds the same state as plain
+// and This node (with remote administration's check box). Besides them, a hidden list holds the same state as plain
 // lines (AgentStateListId, agentlink.h) for tools that watch the agent.
 // Only the page shown is drawn, and only while the window is shown; the
 // window's loop draws at most every RedrawInterval.
 #include "agentui.h"
 #include "conversations.h"
+#include "administration.h"
 #include <commctrl.h>
 
 const int MaxPageButtons = 4;
@@ -27,7 +28,7 @@ static const Page pages[PageCount] = {
     {IDS_CONVERSATION_COLUMNS, 0, {0}},
     {IDS_NODE_COLUMNS, IDS_NODE_BUTTONS, {IDM_ADD_NODE, IDM_EDIT_NODE, IDM_REMOVE_NODE, IDM_FORGET_KEY}},
     {IDS_EVENT_COLUMNS, IDS_COPY_BUTTON, {IDM_COPY_PAGE}},
-    {IDS_THIS_NODE_COLUMNS, IDS_COPY_BUTTON, {IDM_COPY_FINGERPRINT}},
+    {IDS_THIS_NODE_COLUMNS, IDS_THIS_NODE_BUTTONS, {IDM_COPY_FINGERPRINT, IDM_ADMINISTRATION_PASSWORD}},
 };
 
 static HWND tabs, lists[PageCount], digest;
@@ -86,6 +87,14 @@ static bool createPage(HWND window, int index)
     if (index == NodesPage &&
         !createChild(window, "EDIT", "", WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, ChosenFingerprintId))
         return false;
+    if (index == ThisNodePage) {
+        // Ticked by the agent alone, from what the registry holds, so it
+        // never shows a state that could not be written.
+        char allow[64];
+        LoadText(IDS_ALLOW_ADMINISTRATION, allow, sizeof allow);
+        if (!createChild(window, "BUTTON", allow, WS_TABSTOP | BS_CHECKBOX, AllowAdministrationId))
+            return false;
+    }
     char texts[128], text[32];
     rest = 0;
     if (pages[index].buttonTextsId) {
@@ -143,9 +152,12 @@ void LayoutAgentPages(HWND window)
                        inside.left + i * (buttonWidth + Margin), bottom + Margin, buttonWidth,
                        buttonHeight, TRUE);
         }
-        if (page == NodesPage) {
+        // The Nodes page's fingerprint box and the This node page's check
+        // box sit in a row of their own above the buttons.
+        int rowId = page == NodesPage ? ChosenFingerprintId : page == ThisNodePage ? AllowAdministrationId : 0;
+        if (rowId) {
             bottom -= metrics.tmHeight * 3 / 2 + Margin;
-            MoveWindow(GetDlgItem(window, ChosenFingerprintId), inside.left, bottom + Margin,
+            MoveWindow(GetDlgItem(window, rowId), inside.left, bottom + Margin,
                        inside.right - inside.left, metrics.tmHeight * 3 / 2, TRUE);
         }
         MoveWindow(lists[page], inside.left, inside.top, inside.right - inside.left,
@@ -163,6 +175,7 @@ void ShowSelectedPage(HWND window)
         ShowWindow(lists[page], show);
     }
     ShowWindow(GetDlgItem(window, ChosenFingerprintId), shown == NodesPage ? SW_SHOW : SW_HIDE);
+    ShowWindow(GetDlgItem(window, AllowAdministrationId), shown == ThisNodePage ? SW_SHOW : SW_HIDE);
     // Above the tab control, which is a sibling drawn behind them.
     SetWindowPos(lists[shown], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ShowAgentState();
@@ -398,11 +411,19 @@ void DrawAgentPages(HWND window)
         drawConversations(list);
     else if (page == EventsPage)
         drawEvents(list);
-    else
+    else {
         drawThisNode(list);
+        // /admin:on and /admin:off change it from outside the window.
+        ShowAdministrationSetting(window);
+    }
     FitListColumns(list);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, 0, TRUE);
+}
+
+void ShowAdministrationSetting(HWND window)
+{
+    CheckDlgButton(window, AllowAdministrationId, IsRemoteAdministrationOn() ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void CopyShownPage(HWND window)

@@ -39,6 +39,9 @@
 #define IDM_FORGET_KEY          206
 #define IDM_COPY_PAGE           207
 #define IDM_HELP_CONTENTS       208
+// The This node page's check box and button for remote administration
+#define IDM_ALLOW_ADMINISTRATION 209
+#define IDM_ADMINISTRATION_PASSWORD 210
 
 // Strings
 #define IDS_PASSWORD_PROMPT     2001
@@ -77,6 +80,8 @@
 #define IDS_ADMIN_PASSWORD_CAPTION 2034
 #define IDS_NEW_ADMIN_PASSWORD_PROMPT 2035
 #define IDS_NEW_ADMIN_PASSWORD_CAPTION 2036
-#define IDS_KEY_REFUSED         2045
+#define IDS_THIS_NODE_BUTTONS   2037
+#define IDS_ALLOW_ADMINISTRATION 2038
+#define IDS_KEY_REFUSED         2039
 
 #endif

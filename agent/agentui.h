@@ -20,6 +20,9 @@ const int FirstPageListId = 110;
 const int NodeListId = FirstPageListId + 2;
 // The Nodes page's read-only box of the chosen node's full fingerprint.
 const int ChosenFingerprintId = 120;
+// The This node page's check box "Allow remote administration" carries its
+// command's id, as the pages' buttons do.
+const int AllowAdministrationId = IDM_ALLOW_ADMINISTRATION;
 
 // ---- Helpers (agentui.cpp) -------------------------------------------------
 
@@ -77,6 +80,9 @@ bool ReadPlacement(RECT *place);
 // Copies the lines of the page shown to the clipboard, its columns
 // separated by tabs.
 void CopyShownPage(HWND window);
+// Ticks the This node page's "Allow remote administration" as remote
+// administration of this node is now on or off.
+void ShowAdministrationSetting(HWND window);
 
 // ---- The node map's page (nodepage.cpp) -----------------------------------
 

@@ -192,3 +192,21 @@ bool TurnAdministrationOn(HWND owner)
         LogEvent("remote administration of this node turned on");
     return turnedOn;
 }
+
+bool AllowAdministration(HWND owner)
+{
+    if (!HasAdministrationPassword())
+        return TurnAdministrationOn(owner);
+    bool turnedOn = SetRemoteAdministration(true, 0);
+    if (turnedOn)
+        LogEvent("remote administration of this node turned on");
+    return turnedOn;
+}
+
+bool TurnAdministrationOff()
+{
+    bool turnedOff = SetRemoteAdministration(false, 0);
+    if (turnedOff)
+        LogEvent("remote administration of this node turned off");
+    return turnedOff;
+}

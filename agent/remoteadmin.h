@@ -17,5 +17,11 @@ void DeliverAdministrationAnswers();
 // Asks for a new administration password and turns remote administration
 // on with it; false when the user cancels or it cannot be stored.
 bool TurnAdministrationOn(HWND owner);
+// Turns remote administration on again with the password stored before,
+// or, without one, as TurnAdministrationOn.
+bool AllowAdministration(HWND owner);
+// Turns remote administration of this node off; false when it cannot be
+// written.
+bool TurnAdministrationOff();
 
 #endif

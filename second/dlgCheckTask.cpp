@@ -1,10 +1,18 @@
 // dlgCheckTask: the properties of one window (its task, handle, class and
 // title): of the task selected in dlgListTasks ("Properties...") or of the
-// Network DDE agent ("Check NetDDE...").
+// Network DDE agent ("Check NetDDE...", the managed node's agent when that
+// is another node).
 #include "marrowby.h"
 #include "modMain.h"
 
 namespace dlgCheckTask {
+
+// The designed " is running." goes right behind the name.
+static void ShowRunningName(const std::string &name)
+{
+    std::string line = name + GetText(form[lblTaskName]);
+    SetText(form[lblTaskName], TrimNulSpace(line.substr(0, TaskNameLength)));
+}
 
 // Fills the dialog from window; false after a report.
 static bool ShowTaskProperties(HWND window)
@@ -18,11 +26,8 @@ static bool ShowTaskProperties(HWND window)
         ReportApiError(result);
         return false;
     }
-    // The designed " is running." goes right behind the task name.
     size_t taskLength = TrimNulSpace(std::string(buffer, TaskNameLength)).size();
-    std::string running = GetText(form[lblTaskName]);
-    std::string line = std::string(buffer, taskLength) + running;
-    SetText(form[lblTaskName], TrimNulSpace(line.substr(0, TaskNameLength)));
+    ShowRunningName(std::string(buffer, taskLength));
     SetText(form[lblWndHandle], FormatWindowHandle((DWORD)(UINT_PTR)window));
     // Class and title go through the same buffer, not cleared in between;
     // each is shown up to its own NUL.
@@ -51,10 +56,27 @@ static bool GetTaskWindow()
     return false;
 }
 
-// The Network DDE agent's window; without it, the report of the agent not
-// running, whatever made the window unavailable.
+// Another node's agent runs when it answers a call there (the share list's
+// size, through this machine's agent); its window is on that node, so only
+// the node is named.
+static bool CheckRemoteAgent(LPSTR server)
+{
+    DWORD entriesRead = 0, totalAvailable = 0;
+    UINT result = Tessaflat::NDdeShareEnum(server, 0, nullptr, 0, &entriesRead, &totalAvailable);
+    if (result != NDDE_NO_ERROR && result != NDDE_BUF_TOO_SMALL) {
+        ReportApiError(result);
+        return false;
+    }
+    ShowRunningName(server);
+    return true;
+}
+
+// The Network DDE agent's window (or the managed node's agent); without it,
+// the report of the agent not running, whatever made the window unavailable.
 static bool GetNetDdeWnd()
 {
+    if (ManagedServer())
+        return CheckRemoteAgent(ManagedServer());
     HWND window = Tessaflat::NDdeGetWindow();
     if (user32::IsWindow(window))
         return ShowTaskProperties(window);

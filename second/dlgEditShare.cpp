@@ -157,7 +157,7 @@ static bool AddShare()
     ShareRecord share;
     if (!BuildShareRecord(name, share))
         return false;
-    UINT result = Tessaflat::NDdeShareAdd(nullptr, 2, (LPBYTE)&share.info, share.bufferSize);
+    UINT result = Tessaflat::NDdeShareAdd(ManagedServer(), 2, (LPBYTE)&share.info, share.bufferSize);
     if (result != NDDE_NO_ERROR) {
         ReportApiError(result);
         return false;
@@ -180,7 +180,7 @@ static bool UpdateShare()
     ShareRecord share;
     if (!BuildShareRecord(name, share))
         return false;
-    UINT result = Tessaflat::NDdeShareSetInfo(nullptr, LibraryText(name), 2, (LPBYTE)&share.info, share.bufferSize, 0);
+    UINT result = Tessaflat::NDdeShareSetInfo(ManagedServer(), LibraryText(name), 2, (LPBYTE)&share.info, share.bufferSize, 0);
     if (result != NDDE_NO_ERROR) {
         ReportApiError(result);
         return false;
@@ -272,7 +272,7 @@ static bool LoadSelectedShare()
             size = total;
         size++;
         buffer.assign(size + 1, 0);
-        result = Tessaflat::NDdeShareGetInfo(nullptr, LibraryText(name), 2, buffer.data(), size, &total, &itemCount);
+        result = Tessaflat::NDdeShareGetInfo(ManagedServer(), LibraryText(name), 2, buffer.data(), size, &total, &itemCount);
     } while (result == NDDE_BUF_TOO_SMALL && total > size && total < LibraryBufferLimit);
     if (result != NDDE_NO_ERROR) {
         ReportApiError(result);

@@ -45,7 +45,7 @@ static bool FillConnectionList()
 
     ListBuffer list;
     if (!ReadList(ConnectionEntrySize, list, [&](LPBYTE buffer, DWORD size, LPDWORD total, LPDWORD count) {
-            return Tessaflat::NDdeConnectionEnum(nullptr, &name[0], sessionId, 1, buffer, size, total, count);
+            return Tessaflat::NDdeConnectionEnum(ManagedServer(), &name[0], sessionId, 1, buffer, size, total, count);
         }))
         return false;
     std::vector<ConnectionRecord> connections = ReadConnections(list);

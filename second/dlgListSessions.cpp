@@ -35,7 +35,7 @@ static bool FillSessionList()
 {
     ListBuffer list;
     if (!ReadList(SessionEntrySize, list, [](LPBYTE buffer, DWORD size, LPDWORD total, LPDWORD count) {
-            return Tessaflat::NDdeSessionEnum(nullptr, 1, buffer, size, total, count);
+            return Tessaflat::NDdeSessionEnum(ManagedServer(), 1, buffer, size, total, count);
         }))
         return false;
     HWND sessionList = form[lbxSessList];
@@ -49,7 +49,7 @@ static bool FillSessionList()
 // Ends the session of a line: the client's name and the session id.
 static UINT CloseSession(std::string &clientName, DWORD sessionId)
 {
-    return Tessaflat::NDdeSessionClose(nullptr, &clientName[0], (LONG)sessionId);
+    return Tessaflat::NDdeSessionClose(ManagedServer(), &clientName[0], (LONG)sessionId);
 }
 
 static void Form_Load()

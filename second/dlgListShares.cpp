@@ -1,4 +1,4 @@
-// dlgListShares: the DDE shares of the local machine by name, with the
+// dlgListShares: the DDE shares of the managed computer by name, with the
 // commands that add, edit and delete a share. The list is filled once, when
 // the dialog loads, and afterwards changes only through this program's own
 // adds and deletes.
@@ -21,7 +21,7 @@ static bool FillShareList()
     do {
         offered = size > 0 ? size + 1 : 0;
         buffer.assign(size > 0 ? size + 2 : 0, 0);
-        result = Tessaflat::NDdeShareEnum(nullptr, 0, offered > 0 ? buffer.data() : nullptr, offered, &entriesRead,
+        result = Tessaflat::NDdeShareEnum(ManagedServer(), 0, offered > 0 ? buffer.data() : nullptr, offered, &entriesRead,
                                           &totalAvailable);
         size = totalAvailable;
     } while (result == NDDE_BUF_TOO_SMALL && totalAvailable > offered && totalAvailable < LibraryBufferLimit);
@@ -55,7 +55,7 @@ static bool FillShareList()
 
 static UINT DeleteShare(std::string &name, DWORD)
 {
-    return Tessaflat::NDdeShareDel(nullptr, &name[0], 0);
+    return Tessaflat::NDdeShareDel(ManagedServer(), &name[0], 0);
 }
 
 static void Form_Load()

@@ -452,6 +452,25 @@ int RunProgram(Form &mainForm)
     return 0;
 }
 
+std::string Command()
+{
+    const char *line = GetCommandLineA();
+    // The program's name, quoted when it holds blanks.
+    if (*line == '"') {
+        line++;
+        while (*line && *line != '"')
+            line++;
+        if (*line)
+            line++;
+    } else {
+        while (*line && *line != ' ' && *line != '\t')
+            line++;
+    }
+    while (*line == ' ' || *line == '\t')
+        line++;
+    return line;
+}
+
 // --- The forms' window procedure ------------------------------------------
 
 // The event a control's notification raises, if any.

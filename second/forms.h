@@ -162,6 +162,9 @@ void ShowModal(Form &form, Form &owner);
 int RunProgram(Form &mainForm);
 // Ends the program at once, without any further unload steps.
 [[noreturn]] void EndProgram(UINT exitCode);
+// What the program was started with after its own name, without the
+// blanks before it (the runtime's Command$).
+std::string Command();
 
 // --- Texts, pointers, messages -------------------------------------------
 

@@ -12,9 +12,15 @@ enum Control { Web, Label1, lblMenuCmd };
 // The menu's entries in menu order.
 enum MenuItem {
     mnuStatus, mnuListShares, mnuShowSessions, mnuSeparator0, mnuShowName, mnuListTasks, mnuCheckNetDDE,
-    mnuSeparator1, mnuExit,
+    mnuSelectComputer, mnuSeparator1, mnuExit,
     mnuHelp, mnuContents, mnuHelpOnHelp, mnuSeparator2, mnuAbout,
 };
+extern Form form;
+}
+
+// The computer the program manages: this machine or another node.
+namespace dlgSelectComputer {
+enum Control { Label1, txtComputerName, btnOK, btnCancel };
 extern Form form;
 }
 

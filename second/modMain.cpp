@@ -3,6 +3,7 @@
 #include "modMain.h"
 
 #include "marrowby.h"
+#include "agentlink.h"
 
 LibraryModule TessaflatModule = {"Tessaflat", nullptr};
 LibraryModule user32Module = {"user32", nullptr};
@@ -203,6 +204,50 @@ bool ShowNodeName()
     }
     MsgBox("My node name is '" + BufferText(buffer, NodeNameLength) + "'.", MB_OK | MB_ICONINFORMATION, CommandTitle());
     return true;
+}
+
+// "\\NODE" while another node is managed, else empty.
+static char managedServer[2 + MaxNodeNameLength + 1];
+
+LPSTR ManagedServer()
+{
+    return managedServer[0] ? managedServer : nullptr;
+}
+
+bool SelectComputer(const std::string &name)
+{
+    // Backslashes before a name are the user's way of writing a server.
+    std::string node = name.compare(0, 2, "\\\\") == 0 ? name.substr(2) : name;
+    if (node.size() > (size_t)MaxNodeNameLength || !IsValidNodeName(node.c_str()))
+        return false;
+    char ownName[NodeNameLength] = {};
+    UINT result = Tessaflat::NDdeGetNodeName(ownName, NodeNameLength);
+    ownName[NodeNameLength - 1] = 0;
+    if (result == NDDE_NO_ERROR && isSameNodeName(node.c_str(), ownName)) {
+        managedServer[0] = 0;
+        SetText(wndMain::form.hwnd, wndMain::form.design.caption);
+    } else {
+        std::string server = "\\\\" + node;
+        kernel32::lstrcpyA(managedServer, server.c_str());
+        SetText(wndMain::form.hwnd, std::string(wndMain::form.design.caption) + " - " + server);
+    }
+    return true;
+}
+
+void ShowInvalidComputer(const std::string &name)
+{
+    MsgBox("Computer name '" + name + "' is invalid !", MB_OK | MB_ICONEXCLAMATION, "Error");
+}
+
+void SelectComputerFromCommand(const std::string &command)
+{
+    const std::string option = "/computer:";
+    if (!startsWith(command.c_str(), option.c_str()))
+        return;
+    std::string name = command.substr(option.size());
+    name = name.substr(0, name.find(' '));
+    if (!SelectComputer(name))
+        ShowInvalidComputer(name);
 }
 
 std::string CommandTitle()

@@ -91,6 +91,20 @@ void SizeMainToPicture();
 // Shows the local node name; false after an error report.
 bool ShowNodeName();
 
+// --- The computer the program manages --------------------------------------
+// The server argument of every library call that takes one: "\\NODE" while
+// another node is managed, null for this machine.
+LPSTR ManagedServer();
+// Manages the computer name names (NODE or \\NODE; this machine's own node
+// name is this machine) and captions wndMain after it. False, with nothing
+// changed, for a name that is no node name.
+bool SelectComputer(const std::string &name);
+// The message for a computer name that is no node name.
+void ShowInvalidComputer(const std::string &name);
+// Takes /computer:NODE at the start of command; a name that is no node name
+// is reported, and this machine is managed.
+void SelectComputerFromCommand(const std::string &command);
+
 // The command title: the caption (without "&") of the menu item or button
 // that started the current command, kept in wndMain's lblMenuCmd.
 std::string CommandTitle();

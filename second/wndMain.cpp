@@ -15,6 +15,7 @@ static void Form_Load()
     // program ends here, before its window is shown.
     Tessaflat::NDdeIsValidShareName(nullptr);
     SizeMainToPicture();
+    SelectComputerFromCommand(Command());
 }
 
 // The picture at the client origin, its black pixels in the fill colour:
@@ -69,6 +70,13 @@ static void mnuCheckNetDDE_Click()
     OpenCommandDialog(dlgCheckTask::form, form, MenuCaption(form, mnuCheckNetDDE));
 }
 
+static void mnuSelectComputer_Click()
+{
+    SetCommandTitle(MenuCaption(form, mnuSelectComputer));
+    ShowModal(dlgSelectComputer::form, form);
+    SetCommandTitle("");
+}
+
 static void mnuExit_Click()
 {
     EndProgram(0);
@@ -118,6 +126,7 @@ static const MenuDesign menu[] = {
     {1, "mnuShowName", "Show &Name", mnuShowName_Click},
     {1, "mnuListTasks", "List &Tasks...", mnuListTasks_Click},
     {1, "mnuCheckNetDDE", "Check Net&DDE...", mnuCheckNetDDE_Click},
+    {1, "mnuSelectComputer", "Select &Computer...", mnuSelectComputer_Click},
     {1, "mnuSeparator1", "-"},
     {1, "mnuExit", "E&xit", mnuExit_Click},
     {0, "mnuHelp", "&Help"},

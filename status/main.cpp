@@ -161,6 +161,7 @@ static void runCommand(HWND window, UINT commandId)
     case IDM_SHOW_NAME: showNodeName(window); break;
     case IDM_LIST_TASKS: runDialog(window, IDD_TASK_LIST, taskListDialog); break;
     case IDM_CHECK_NETDDE: runDialog(window, IDD_TASK_PROPERTIES, taskPropertiesDialog); break;
+    case IDM_SELECT_COMPUTER: runDialog(window, IDD_SELECT_COMPUTER, selectComputerDialog); break;
     case IDM_EXIT: PostMessageA(window, WM_CLOSE, 0, 0); break;
     case IDM_HELP_CONTENTS: openHelp(window, IDS_HELP_FILE); break;
     case IDM_HELP_ON_HELP: openHelp(window, IDS_HELP_ON_HELP_FILE); break;
@@ -213,7 +214,7 @@ static void registerMainWindowClass()
     RegisterClassA(&windowClass);
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR, int showState)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showState)
 {
     programInstance = instance;
     if (!previousInstance)
@@ -225,6 +226,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR, int sh
     if (!IsWindow(mainWindow))
         return 0;
     ShowWindow(GetDlgItem(mainWindow, IDC_TITLE_SLOT), SW_HIDE);
+    selectComputerFromCommandLine(commandLine);
     ShowWindow(mainWindow, showState);
     UpdateWindow(mainWindow);
 

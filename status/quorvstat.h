@@ -28,6 +28,20 @@ INT_PTR CALLBACK taskListDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // Dialog 16, the task properties; check mode when its caption begins with C
 // (tasks.cpp).
 INT_PTR CALLBACK taskPropertiesDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Dialog 21, Select Computer (computer.cpp).
+INT_PTR CALLBACK selectComputerDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- The computer the program manages (computer.cpp) ---------------------
+// The server argument of every library call that takes one: "\\NODE" while
+// another node is managed, null for this machine.
+LPSTR managedServer();
+// Manages the computer `name` names (NODE or \\NODE; this machine's own
+// node name is this machine) and captions the main window after it. False,
+// with nothing changed, for a name that is no node name.
+BOOL selectComputer(LPCSTR name);
+// Takes /computer:NODE from the start of the command line; a name that is no
+// node name is shown in a notice, and this machine is managed.
+void selectComputerFromCommandLine(LPCSTR commandLine);
 
 // ---- Title slot (control 100 of the main window) -------------------------
 // Longest title that takes part: every read uses a buffer of this size.

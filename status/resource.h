@@ -19,6 +19,7 @@
 #define IDD_TASK_LIST 15
 #define IDD_TASK_PROPERTIES 16
 #define IDD_ABOUT 20
+#define IDD_SELECT_COMPUTER 21
 
 // Menu commands of the main window (also the accelerator's command).
 #define IDM_LIST_SHARES 10
@@ -27,6 +28,7 @@
 #define IDM_LIST_TASKS 13
 #define IDM_CHECK_NETDDE 14
 #define IDM_EXIT 15
+#define IDM_SELECT_COMPUTER 16
 #define IDM_HELP_CONTENTS 20
 #define IDM_HELP_ON_HELP 21
 #define IDM_ABOUT 22
@@ -92,6 +94,9 @@
 #define IDC_WINDOW_CLASS 182
 #define IDC_WINDOW_TITLE 183
 
+// Select Computer (dialog 21).
+#define IDC_COMPUTER_NAME 190
+
 // String table.
 #define IDS_CLASS_NAME 1            // "Quorvane": window class and banner text
 #define IDS_BUTTON_CLASS 2          // "button"
@@ -116,5 +121,9 @@
 #define IDS_INVALID_VALUE 21        // " '%s' is invalid !"
 // The text of an error code the library cannot name.
 #define IDS_NO_ERROR_TEXT 22
+// The main window's caption while it manages another computer, and the
+// notice for a name that is no computer's.
+#define IDS_COMPUTER_CAPTION 23     // "32-bit Network DDE Status - %s"
+#define IDS_INVALID_COMPUTER 24     // "Computer name '%s' is invalid !"
 
 #endif

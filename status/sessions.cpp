@@ -24,7 +24,7 @@ static INT_PTR CALLBACK connectionListDialog(HWND dialog, UINT message, WPARAM w
 
 static UINT enumerateSessions(EnumerationBuffer *buffer, const void *)
 {
-    return NDdeSessionEnum(NULL, 1, buffer->data, buffer->size, &buffer->totalAvailable,
+    return NDdeSessionEnum(managedServer(), 1, buffer->data, buffer->size, &buffer->totalAvailable,
                            &buffer->entriesRead);
 }
 
@@ -64,7 +64,7 @@ static BOOL closeSelectedSession(HWND dialog)
         return FALSE;
     if (!askDialogQuestion(dialog, IDS_CLOSE_SESSION_QUESTION, clientName))
         return FALSE;
-    UINT result = NDdeSessionClose(NULL, clientName, (LONG)sessionId);
+    UINT result = NDdeSessionClose(managedServer(), clientName, (LONG)sessionId);
     if (result != NDDE_NO_ERROR) {
         reportApiError(result);
         return FALSE;
@@ -119,7 +119,7 @@ struct ConnectionRequest {
 static UINT enumerateConnections(EnumerationBuffer *buffer, const void *request)
 {
     const ConnectionRequest *session = (const ConnectionRequest *)request;
-    return NDdeConnectionEnum(NULL, session->clientName, (LONG)session->sessionId, 1, buffer->data,
+    return NDdeConnectionEnum(managedServer(), session->clientName, (LONG)session->sessionId, 1, buffer->data,
                               buffer->size, &buffer->totalAvailable, &buffer->entriesRead);
 }
 

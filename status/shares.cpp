@@ -1,6 +1,6 @@
 // The share list (dialog 10) and the share editor (dialog 11).
 //
-// The share list shows the local machine's DDE shares by name and adds,
+// The share list shows the managed computer's DDE shares by name and adds,
 // edits or deletes one. The editor reads one share into its controls and
 // stores it again as one ShareInfo record built in a single zero-filled
 // global block: the 112-byte header, then application, topic, first item and
@@ -32,7 +32,7 @@ INT_PTR CALLBACK shareEditorDialog(HWND dialog, UINT message, WPARAM wParam, LPA
 
 UINT enumerateShareNames(EnumerationBuffer *buffer, const void *)
 {
-    return NDdeShareEnum(NULL, 0, buffer->data, buffer->size, &buffer->entriesRead,
+    return NDdeShareEnum(managedServer(), 0, buffer->data, buffer->size, &buffer->entriesRead,
                          &buffer->totalAvailable);
 }
 
@@ -88,7 +88,7 @@ BOOL deleteSelectedShare(HWND dialog)
     SendMessageA(list, LB_GETTEXT, selection, (LPARAM)name);
     if (!askDialogQuestion(dialog, IDS_DELETE_SHARE_QUESTION, name))
         return FALSE;
-    UINT result = NDdeShareDel(NULL, name, 0);
+    UINT result = NDdeShareDel(managedServer(), name, 0);
     if (result != NDDE_NO_ERROR) {
         reportApiError(result);
         return FALSE;
@@ -108,7 +108,7 @@ void disableSelectionButtons(HWND dialog)
 
 UINT readShareRecord(EnumerationBuffer *buffer, const void *shareName)
 {
-    return NDdeShareGetInfo(NULL, (LPSTR)shareName, 2, buffer->data, buffer->size,
+    return NDdeShareGetInfo(managedServer(), (LPSTR)shareName, 2, buffer->data, buffer->size,
                             &buffer->totalAvailable, &buffer->itemCount);
 }
 
@@ -356,9 +356,9 @@ BOOL storeShare(HWND editor, ShareFields *fields, LPCSTR storedName)
     if (block != NULL) {
         buildShareRecord(editor, fields, block);
         if (storedName == NULL)
-            result = NDdeShareAdd(NULL, 2, block, size);
+            result = NDdeShareAdd(managedServer(), 2, block, size);
         else
-            result = NDdeShareSetInfo(NULL, (LPSTR)storedName, 2, block, size, 0);
+            result = NDdeShareSetInfo(managedServer(), (LPSTR)storedName, 2, block, size, 0);
         if (result == NDDE_NO_ERROR && storedName == NULL) {
             HWND shareList = GetParent(editor);
             SendDlgItemMessageA(shareList, IDC_SHARE_LIST, LB_ADDSTRING, 0,

@@ -1,6 +1,7 @@
 // The task list (dialog 15) and the task properties (dialog 16): the running
 // tasks, one line per captioned top-level window, and the properties of one
-// task's window or of the Network DDE agent's window.
+// task's window or of the Network DDE agent's window (the managed node's
+// agent, when that is another node).
 #include "quorvstat.h"
 
 // A task name or window title with its terminator, and the node name the
@@ -87,6 +88,18 @@ INT_PTR CALLBACK taskListDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 // ---- Task properties --------------------------------------------------------------
 
+// The template's text (" is running.") follows `name` (at most
+// TaskTextSize bytes with its terminator).
+static void showRunningName(HWND dialog, LPCSTR name)
+{
+    char running[TitleBufferSize];
+    GetDlgItemTextA(dialog, IDC_TASK_RUNNING, running, sizeof running);
+    char line[TaskTextSize + TitleBufferSize];
+    lstrcpyA(line, name);
+    lstrcatA(line, running);
+    SetDlgItemTextA(dialog, IDC_TASK_RUNNING, line);
+}
+
 // Fills the dialog with the task name, handle, class and title of `window`.
 static BOOL showWindowProperties(HWND dialog, HWND window)
 {
@@ -95,14 +108,7 @@ static BOOL showWindowProperties(HWND dialog, HWND window)
     char taskName[TaskTextSize];
     if (!readTaskName(window, taskName))
         return FALSE;
-
-    // The template's text (" is running.") follows the task's name.
-    char running[TitleBufferSize];
-    GetDlgItemTextA(dialog, IDC_TASK_RUNNING, running, sizeof running);
-    char line[TaskTextSize + TitleBufferSize];
-    lstrcpyA(line, taskName);
-    lstrcatA(line, running);
-    SetDlgItemTextA(dialog, IDC_TASK_RUNNING, line);
+    showRunningName(dialog, taskName);
 
     char handleFormat[TitleBufferSize];
     char handleText[TitleBufferSize];
@@ -141,9 +147,27 @@ static BOOL showSelectedTask(HWND dialog)
     return FALSE;
 }
 
-// Check mode: the Network DDE agent's window, which the library names.
+// Check mode on another node: its agent runs when it answers a call there
+// (the share list's size, through this machine's agent). Its window is on
+// that node, so only the node is named.
+static BOOL showRemoteAgent(HWND dialog, LPSTR server)
+{
+    DWORD entriesRead = 0, totalAvailable = 0;
+    UINT code = NDdeShareEnum(server, 0, NULL, 0, &entriesRead, &totalAvailable);
+    if (code != NDDE_NO_ERROR && code != NDDE_BUF_TOO_SMALL) {
+        reportApiError(code);
+        return FALSE;
+    }
+    showRunningName(dialog, server);
+    return TRUE;
+}
+
+// Check mode: the Network DDE agent's window, which the library names, or
+// the managed node's agent.
 static BOOL showAgentWindow(HWND dialog)
 {
+    if (managedServer())
+        return showRemoteAgent(dialog, managedServer());
     HWND agent = NDdeGetWindow();
     if (!IsWindow(agent)) {
         reportApiError(NDDE_NOT_RUNNING);

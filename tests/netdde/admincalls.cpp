@@ -6,6 +6,8 @@
 //                              them compare between programs)
 //   admincalls SERVER list     NDdeShareEnum's code and count
 //   admincalls SERVER close    closes the first session SERVER lists
+//   admincalls SERVER shares   every share as NAME APPLICATION|TOPIC, a line each
+//   admincalls SERVER delete:NAME   deletes share NAME
 //   admincalls /answer:CAPTION:PASSWORD   types PASSWORD into the password
 //                              dialog whose caption begins with CAPTION
 //                              (within 60 s), or cancels it for PASSWORD "-"
@@ -160,6 +162,27 @@ static int closeFirstSession()
     return 0;
 }
 
+static void printShares()
+{
+    DWORD entries = 0, total = 0;
+    NDdeShareEnum(server, 0, 0, 0, &entries, &total);
+    if (total >= FixedSize || NDdeShareEnum(server, 0, (LPBYTE)freshBuffer(), total, &entries, &total))
+        return;
+    static char names[FixedSize];
+    memcpy(names, fixedBuffer, total);
+    names[total] = 0;
+    for (const char *name = names; *name && name < names + total; name += strlen(name) + 1) {
+        DWORD size = 0;
+        WORD items = 0;
+        NDdeShareGetInfo(server, (LPSTR)name, 2, 0, 0, &size, &items);
+        if (size >= FixedSize ||
+            NDdeShareGetInfo(server, (LPSTR)name, 2, (LPBYTE)freshBuffer(), size, &size, &items))
+            continue;
+        const ShareInfo *share = (const ShareInfo *)fixedBuffer;
+        printf("%s %s|%s\n", name, share->appName, share->topicName);
+    }
+}
+
 // Answers the password dialog whose caption begins with `caption`.
 static int answerDialog(const char *caption, const char *password)
 {
@@ -212,6 +235,10 @@ int main(int argc, char **argv)
         DWORD entries = 0, total = 0;
         UINT code = NDdeShareEnum(server, 0, 0, 0, &entries, &total);
         printf("list %u %lu\n", code, entries);
+    } else if (strcmp(argv[2], "shares") == 0) {
+        printShares();
+    } else if (strncmp(argv[2], "delete:", 7) == 0) {
+        printf("delete %u\n", NDdeShareDel(server, argv[2] + 7, 0));
     } else if (strcmp(argv[2], "close") == 0) {
         return closeFirstSession();
     } else {

@@ -654,15 +654,23 @@ ATTACKS = [malformed_frames, unwanted_data, bad_node_names, refused_then_second_
 CONCURRENT = [silent_and_idle_peers, refused_open_stream]
 
 
-def main():
+def peer_options(*extra):
+    """The options hostile_peers.sh gives every peers script, and the
+    script's own: each of `extra` an (option, keyword arguments) pair."""
     parser = argparse.ArgumentParser()
     parser.add_argument('--port', type=int, required=True)
     parser.add_argument('--node', required=True)
     parser.add_argument('--share', required=True)
     parser.add_argument('--identity', required=True, help="a registry export of a node's key pair")
-    parser.add_argument('--memory-bound', type=int, default=320, help='MB the agent may grow by')
+    for option, settings in extra:
+        parser.add_argument(option, **settings)
     parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
-    options = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    options = peer_options(('--memory-bound', dict(type=int, default=320,
+                                                   help='MB the agent may grow by')))
     use_identity(options.identity)
     attack = Attack(options)
     client = RealClient(options)

@@ -4,8 +4,9 @@
 # link and completes requests through the agent's own node. The agent runs
 # as node NODEH on a free port of 127.0.0.1 with share HT_HOSTILE$ of a test
 # DDE server; SESSION_LIMIT, when set, is its MaxSessions, and the peers
-# get it as --limit, with the arguments after PEERS; PEERS_TIMEOUT bounds
-# their run (default 400 s).
+# get it as --limit, with the arguments after PEERS; ADMIN_PASSWORD, when
+# set, turns its remote administration on with that password; PEERS_TIMEOUT
+# bounds the peers' run (default 400 s).
 #   hostile_peers.sh [PEERS [ARGUMENTS...]]
 set -u
 peers=${1:-hostile_peer.py}
@@ -25,6 +26,8 @@ finish() {
         </dev/null >/dev/null 2>&1
     [ -z "${SESSION_LIMIT:-}" ] || timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\Agent' \
         /v MaxSessions /f </dev/null >/dev/null 2>&1
+    [ -z "${ADMIN_PASSWORD:-}" ] || timeout -k 5 60 wine reg delete \
+        'HKLM\Software\Tessaseg\Administration' /f </dev/null >/dev/null 2>&1
     # The node map as it was: without the pins of the peers met once.
     timeout -k 5 60 wine reg delete 'HKLM\Software\Tessaseg\Nodes' /f </dev/null >/dev/null 2>&1
     [ ! -s "$nodes" ] || timeout -k 5 60 wine reg import "$(windows_path "$nodes")" </dev/null >/dev/null 2>&1
@@ -41,6 +44,20 @@ if [ -n "${SESSION_LIMIT:-}" ]; then
     timeout -k 5 60 wine reg add 'HKLM\Software\Tessaseg\Agent' /v MaxSessions /t REG_DWORD \
         /d "$SESSION_LIMIT" /f </dev/null >/dev/null 2>&1 || exit 1
     limit_option=(--limit "$SESSION_LIMIT")
+fi
+if [ -n "${ADMIN_PASSWORD:-}" ]; then
+    # Stored as the agent stores it (administration.h): a random salt, the
+    # iteration count and the PBKDF2-HMAC-SHA-256 key, never the password.
+    read -r salt key < <(python3 -c 'import hashlib, os, sys
+salt = os.urandom(16)
+print(salt.hex(), hashlib.pbkdf2_hmac("sha256", sys.argv[1].encode(), salt, 1000, 32).hex())' \
+        "$ADMIN_PASSWORD")
+    for value in "Salt REG_BINARY $salt" "Key REG_BINARY $key" "Iterations REG_DWORD 1000" \
+                 "Enabled REG_DWORD 1"; do
+        read -r name type data <<<"$value"
+        timeout -k 5 60 wine reg add 'HKLM\Software\Tessaseg\Administration' /v "$name" \
+            /t "$type" /d "$data" /f </dev/null >/dev/null 2>&1 || exit 1
+    done
 fi
 wine "$BIN/ddeserver.exe" HTSRV QUOTES /rate:20 /item:Price=7 </dev/null >/dev/null 2>&1 &
 server_pid=$!

@@ -17,7 +17,6 @@ conversation on SHARE. Then:
 - the real client's requests are answered throughout.
 Every wait is bounded; the exit code is the number of failed checks.
 """
-import argparse
 import select
 import socket
 import struct
@@ -26,7 +25,7 @@ import time
 
 from hostile_peer import (ACK, CF_TEXT, DATA, EXECUTE, HEADER_SIZE, PING, REFUSED, REQUEST,
                           TERMINATE, WIRE_VERSION, Attack, MemoryWatch, Peer, RealClient, frame,
-                          real_client_linked, use_identity)
+                          peer_options, real_client_linked, use_identity)
 
 NODE_BUSY = 0x0100               # netdde_wire.h
 ACK_POSITIVE = 0x8000
@@ -198,16 +197,9 @@ def nodes_take_turns(attack, nodes):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--port', type=int, required=True)
-    parser.add_argument('--node', required=True)
-    parser.add_argument('--share', required=True)
-    parser.add_argument('--identity', required=True)
-    parser.add_argument('--limit', type=int, required=True)
-    parser.add_argument('--waves', type=int, default=1,
-                        help='times the nodes come and leave (memory kept or lost)')
-    parser.add_argument('--client', nargs=argparse.REMAINDER, required=True)
-    options = parser.parse_args()
+    options = peer_options(('--limit', dict(type=int, required=True)),
+                           ('--waves', dict(type=int, default=1,
+                                            help='times the nodes come and leave (memory kept or lost)')))
     use_identity(options.identity)
     attack = Attack(options)
     client = RealClient(options)

@@ -6,21 +6,7 @@
 # byte for byte, is the one the same call gets on node B itself; bad, unknown
 # and silent nodes are refused within the library's time limit.
 set -u
-. "$(dirname "$0")/pair_checks.sh"
-export NODE_A_PORT=$((25000 + $$ % 4000 * 2)) NODE_B_PORT=$((25001 + $$ % 4000 * 2))
-
-on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
-on_a() { timeout -k 5 90 wine "$BIN/$1" "${@:2}" </dev/null | tr -d '\r'; }
-# Answers the next password dialog on a node: answer NODE CAPTION PASSWORD (in the background).
-answer() {
-    if [ "$1" = B ]; then
-        on_b netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
-    else
-        on_a netdde_admincalls.exe "/answer:$2:$3" >"$STATE/answer.out" &
-    fi
-    answer_pid=$!
-}
-answered() { wait "$answer_pid"; cat "$STATE/answer.out"; }
+. "$(dirname "$0")/node_pair.sh" 25000
 
 finish() {
     [ -z "${silent_pid:-}" ] || kill "$silent_pid" 2>/dev/null

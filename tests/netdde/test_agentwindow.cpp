@@ -2,8 +2,9 @@
 // windows: the icon added (and again when the shell's notification area is
 // made again), the window opened by the icon and by a second start, the
 // pages of a run with a session, a linked conversation and a pinned node,
-// the node dialog changing the node map that the next session reads, and
-// the questions asked before a key is forgotten or open conversations end.
+// the node dialog changing the node map that the next session reads, the
+// This node page's remote administration check box and password, and the
+// questions asked before a key is forgotten or open conversations end.
 #include "netddetest.h"
 #include "agentwindow.h"
 #include "nodemap.h"
@@ -21,6 +22,9 @@ namespace {
 const int CopyFingerprintCommand = 201, CopyPageCommand = 207, ExitCommand = 202, AddNodeCommand = 203, EditNodeCommand = 204,
           RemoveNodeCommand = 205, ForgetKeyCommand = 206;
 const int TabId = 101, FirstPageListId = 110, ChosenFingerprintId = 120;
+const int AllowAdministrationBox = 209, AdministrationPasswordCommand = 210, PasswordId = 1002;
+const char AdministrationKey[] = "Software\\Tessaseg\\Administration";
+const char NewPasswordCaption[] = "Remote Administration of NODEA";
 enum Page { SessionsPage, ConversationsPage, NodesPage, EventsPage, ThisNodePage };
 const int NodeNameId = 1101, NodeNameRuleId = 1102, NodeHostId = 1103, NodePortId = 1104,
           NodeFingerprintId = 1105, NodeGraceId = 1106;
@@ -228,6 +232,38 @@ void removeOtherNode()
 {
     mapNode(OtherNode, "");
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(NodeMapKey) + "\\" + OtherNode).c_str());
+}
+
+// A value of remote administration's key as bytes; empty when there is none.
+std::string administrationValue(const char *name)
+{
+    char bytes[64] = "";
+    DWORD size = sizeof bytes, type = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AdministrationKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, (BYTE *)bytes, &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? std::string(bytes, size) : "";
+}
+
+bool administrationOn()
+{
+    std::string enabled = administrationValue("Enabled");
+    return enabled.size() == 4 && enabled[0] == 1;
+}
+
+// Answers the agent's new administration password dialog: `password`, or
+// Cancel when it is empty.
+bool answerNewPassword(HWND window, const std::string &password)
+{
+    HWND dialog = ui::waitForDialog(processOf(window), NewPasswordCaption);
+    if (!dialog)
+        return false;
+    if (password.empty())
+        return ui::clickButton(dialog, IDCANCEL) && ui::waitForWindowToClose(dialog);
+    return ui::setText(dialog, PasswordId, password) && ui::clickButton(dialog, IDOK) &&
+           ui::waitForWindowToClose(dialog);
 }
 
 } // namespace
@@ -443,6 +479,64 @@ TEST_CASE("nodes are added, edited and removed through the node dialog, and the 
     }));
     removeOtherNode();
     CHECK(agent.stop());
+}
+
+TEST_CASE("This node's check box and Administration Password... turn remote administration on and off as /admin: does")
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, AdministrationKey);
+    pt::RunningAgent agent;
+    REQUIRE(startNode(agent));
+    HWND window = agent.window();
+    REQUIRE(openWindow(agent));
+    REQUIRE(showPage(window, ThisNodePage));
+    CHECK(IsWindowVisible(GetDlgItem(window, AllowAdministrationBox)));
+    CHECK(ui::text(window, AllowAdministrationBox) == "Allow remote &administration");
+    CHECK(ui::text(window, AdministrationPasswordCommand) == "Administration &Password...");
+    CHECK_FALSE(ui::isChecked(window, AllowAdministrationBox));
+
+    // Without a password stored, ticking asks for one; Cancel leaves it off.
+    REQUIRE(ui::clickButton(window, AllowAdministrationBox));
+    CHECK(answerNewPassword(window, ""));
+    CHECK_FALSE(ui::isChecked(window, AllowAdministrationBox));
+    CHECK_FALSE(administrationOn());
+
+    // A password given: on, with only a salted key stored.
+    REQUIRE(ui::clickButton(window, AllowAdministrationBox));
+    CHECK(answerNewPassword(window, "SECRET"));
+    CHECK(ui::waitUntil([&] { return ui::isChecked(window, AllowAdministrationBox); }));
+    CHECK(administrationOn());
+    std::string key = administrationValue("Key");
+    CHECK(key.size() == 32);
+    CHECK(administrationValue("Salt").size() == 16);
+    CHECK(key.find("SECRET") == std::string::npos);
+    CHECK(pageShows(window, EventsPage, {"remote administration of this node turned on"}));
+
+    // Cleared, off; ticked again, on with the password kept, without a
+    // question (one would hold the box clear until it was answered).
+    REQUIRE(showPage(window, ThisNodePage));
+    REQUIRE(ui::clickButton(window, AllowAdministrationBox));
+    CHECK(ui::waitUntil([&] { return !ui::isChecked(window, AllowAdministrationBox); }));
+    CHECK_FALSE(administrationOn());
+    REQUIRE(ui::clickButton(window, AllowAdministrationBox));
+    CHECK(ui::waitUntil([&] { return ui::isChecked(window, AllowAdministrationBox); }));
+    CHECK(administrationOn());
+    CHECK(administrationValue("Key") == key);
+
+    // Administration Password... stores a new one.
+    REQUIRE(ui::clickButton(window, AdministrationPasswordCommand));
+    CHECK(answerNewPassword(window, "OTHER"));
+    CHECK(ui::waitUntil([&] { return administrationValue("Key") != key; }));
+    CHECK(administrationOn());
+    CHECK(pageShows(window, EventsPage, {"remote administration of this node turned off"}));
+
+    // /admin:off from outside shows when the page is drawn again.
+    pt::ChildProcess off;
+    REQUIRE(off.start("nddeagent.exe", "/admin:off"));
+    CHECK(off.waitForExit(nullptr));
+    REQUIRE(showPage(window, ThisNodePage));
+    CHECK(ui::waitUntil([&] { return !ui::isChecked(window, AllowAdministrationBox); }));
+    CHECK_FALSE(administrationOn());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, AdministrationKey);
 }
 
 TEST_CASE("Exit asks first while conversations are open, naming how many")

@@ -7,10 +7,10 @@
 # agent is back within the grace period and ends once it is over, and new
 # conversations work again.
 set -u
-. "$(dirname "$0")/pair_checks.sh"
 # Ports of their own, so that other pairs on this machine are not disturbed.
-export NODE_A_PORT=$((21000 + $$ % 4000 * 2)) NODE_B_PORT=$((21001 + $$ % 4000 * 2))
+. "$(dirname "$0")/node_pair.sh" 21000
 
+# Runs as they are, carriage returns and all, within a minute.
 on_b() { WINEPREFIX=$PREFIX_B timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 on_a() { timeout -k 5 60 wine "$BIN/$1" "${@:2}" </dev/null; }
 

@@ -315,7 +315,8 @@ TEST_CASE("the main menu holds the commands with their access keys")
     CHECK(MenuText(0, 3) == "Show &Name");
     CHECK(MenuText(0, 4) == "List &Tasks...");
     CHECK(MenuText(0, 5) == "Check Net&DDE...");
-    CHECK(MenuText(0, 7) == "E&xit");
+    CHECK(MenuText(0, 6) == "Select &Computer...");
+    CHECK(MenuText(0, 8) == "E&xit");
     CHECK(MenuText(1, 0) == "Contents...\tF1");
     CHECK(MenuText(1, 1) == "&How To Use Help...");
     CHECK(MenuText(1, 3) == "&About...");

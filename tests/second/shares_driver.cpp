@@ -14,13 +14,13 @@ static bool isMessageBox(HWND window)
     return GetDlgItem(window, MessageBoxTextId) && GetDlgItem(window, MessageBoxIconId);
 }
 
-bool Marrowby::start(const std::string &directory)
+bool Marrowby::start(const std::string &directory, const std::string &arguments, const char *caption)
 {
     std::string path = directory.empty() ? ui::pathBeside(ProgramFile) : directory + ProgramFile;
-    if (!program_.start(path))
+    if (!program_.start(path, arguments))
         return false;
     processId_ = program_.processId();
-    mainWindow = ui::waitForWindow(processId(), NULL, MainCaption);
+    mainWindow = ui::waitForWindow(processId(), NULL, caption);
     return mainWindow != NULL;
 }
 

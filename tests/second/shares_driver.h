@@ -35,8 +35,10 @@ HWND waitForOwnedDialog(DWORD processId, HWND owner, const char *caption, DWORD 
 class Marrowby {
 public:
     // Starts Marrowby from the build's folder, or from `directory` (a
-    // folder with a partner of a test's own).
-    bool start(const std::string &directory = "");
+    // folder with a partner of a test's own), with `arguments`, and waits
+    // for its main window captioned `caption`.
+    bool start(const std::string &directory = "", const std::string &arguments = "",
+               const char *caption = MainCaption);
     // Works Marrowby's forms running on another thread of this process.
     void attach(HWND mainWindow);
     DWORD processId() const { return processId_; }

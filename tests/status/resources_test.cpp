@@ -34,6 +34,7 @@ TEST_CASE("menu 1 holds the two popups with their commands, in order")
         { 1, "Show &Name", 12, 0 },
         { 1, "List &Tasks...", 13, 0 },
         { 1, "Check Net&DDE...", 14, 0 },
+        { 1, "Select &Computer...", 16, 0 },
         { 1, "", 0, 0 },
         { 1, "E&xit", 15, MF_END },
         { 0, "&Help", 0, MF_POPUP | MF_END },
@@ -156,6 +157,24 @@ TEST_CASE("the string table holds strings 1 to 21 with their exact texts")
     }
 }
 
+TEST_CASE("dialog template 21 is Select Computer; strings 23 and 24 caption another node and refuse a name")
+{
+    StatusResources resources;
+    ui::DialogTemplate dialog;
+    REQUIRE(ui::readDialogTemplate(resources.module, IDD_SELECT_COMPUTER, dialog));
+    checkDialogHeader(dialog, 0x80C800C0, 180, 48, "", "");
+    REQUIRE(dialog.items.size() == 4);
+    checkItem(dialog.itemWithText("Computer Name:"), "static", 0x50020000, 8, 8, 104, 8);
+    checkItem(dialog.item(IDC_COMPUTER_NAME), "edit", 0x50810088, 8, 18, 104, 12);
+    checkItem(dialog.item(IDOK), "button", 0x50030001, 124, 8, 48, 14);
+    checkItem(dialog.item(IDCANCEL), "button", 0x50010000, 124, 26, 48, 14);
+    std::string text;
+    REQUIRE(ui::readString(resources.module, IDS_COMPUTER_CAPTION, text));
+    CHECK(text == "32-bit Network DDE Status - %s");
+    REQUIRE(ui::readString(resources.module, IDS_INVALID_COMPUTER, text));
+    CHECK(text == "Computer name '%s' is invalid !");
+}
+
 TEST_CASE("icon 1 has 32x32 and 16x16 images of 16 colours; bitmap 1 is 400x300 at 1 bit per pixel")
 {
     StatusResources resources;
@@ -187,7 +206,8 @@ TEST_CASE("every resource exists once, in English (United States)")
     CHECK(ui::resourceLanguages(resources.module, RT_GROUP_ICON, IDI_PROGRAM) == english);
     CHECK(ui::resourceLanguages(resources.module, RT_BITMAP, IDB_BANNER) == english);
     for (int dialog : { IDD_MAIN_WINDOW, IDD_SHARE_LIST, IDD_SHARE_EDITOR, IDD_ITEM_EDITOR, IDD_SESSION_LIST,
-                        IDD_CONNECTION_LIST, IDD_TASK_LIST, IDD_TASK_PROPERTIES, IDD_ABOUT }) {
+                        IDD_CONNECTION_LIST, IDD_TASK_LIST, IDD_TASK_PROPERTIES, IDD_ABOUT,
+                        IDD_SELECT_COMPUTER }) {
         CAPTURE(dialog);
         CHECK(ui::resourceLanguages(resources.module, RT_DIALOG, dialog) == english);
     }
