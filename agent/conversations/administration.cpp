@@ -191,6 +191,7 @@ static void sendCalls(AdminLink *link, Session *session)
         frame.dataLength = call.call.length;
         call.sessionSerial = session->serial;
         call.conversation = frame.conversation;
+        NoteSessionWork(session);
         if (!SendFrame(session, &frame)) {
             DWORD serial = call.serial;
             dropCall(&call);
@@ -554,6 +555,7 @@ static void queueCall(Session *session, const Frame *frame)
     call.conversation = frame->conversation;
     servedCallCount++;
     served->queuedCalls++;
+    NoteSessionWork(session);
     postAdministration();
 }
 

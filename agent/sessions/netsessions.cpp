@@ -52,6 +52,11 @@ Session *SessionOfSerial(DWORD serial)
     return 0;
 }
 
+void NoteSessionWork(Session *session)
+{
+    session->idleSince = GetTickCount() | 1;        // 0 means not idle
+}
+
 void SetSessionLimit(int limit)
 {
     sessionLimit = limit < 1 ? 1 : limit > AgentMaxSessions ? AgentMaxSessions : limit;

@@ -100,6 +100,9 @@ void SetSessionUser(const SessionUser *user);
 // ---- Opening, serving and ending --------------------------------------------
 
 void SetFirstSessionId(DWORD id);
+// Work on the session that is no conversation (an administration call): the
+// session idles only from then on, as it would after its last conversation.
+void NoteSessionWork(Session *session);
 // Sessions served at once (1..AgentMaxSessions; agentlink.h), before any.
 void SetSessionLimit(int limit);
 int SessionLimit();
