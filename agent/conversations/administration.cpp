@@ -582,7 +582,10 @@ static void runServedCall()
             runningOnSerial = 0;
         } else
             lstrcpyA(what, "a share function: the administration password changed");
-        LogEvent("administration: %s %s: %s", session->node, what, RefusalReason(code));
+        if (code == NDDE_NO_ERROR)
+            LogEvent("administration: %s %s: done", session->node, what);
+        else
+            LogEvent("administration: %s %s: code %u", session->node, what, code);
         // The partner runs in this thread and may have taken sent messages.
         session = SessionOfSerial(call.sessionSerial);
         if (session)

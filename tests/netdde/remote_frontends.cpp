@@ -33,6 +33,13 @@ bool holds(const std::vector<std::string> &lines, const std::string &line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// Clicks a button once the program has enabled it: a list enables its
+// buttons for a chosen share only once it has read the share from node B.
+bool clickWhenEnabled(HWND dialog, int button)
+{
+    return ui::waitUntil([&] { return ui::isEnabled(dialog, button); }) && ui::clickButton(dialog, button);
+}
+
 // ---- quorvstat -----------------------------------------------------------------
 
 struct Quorvstat {
@@ -52,7 +59,7 @@ struct Quorvstat {
     }
     HWND openFrom(HWND dialog, int button, const char *caption)
     {
-        return ui::clickButton(dialog, button) ? ui::waitForDialog(program.processId(), caption) : NULL;
+        return clickWhenEnabled(dialog, button) ? ui::waitForDialog(program.processId(), caption) : NULL;
     }
     // The share list's names, and the list closed again.
     std::vector<std::string> shareNames()
@@ -84,6 +91,21 @@ bool selectLine(HWND dialog, int list, const std::string &line)
     std::vector<std::string> lines = ui::listLines(dialog, list);
     auto found = std::find(lines.begin(), lines.end(), line);
     return found != lines.end() && ui::selectListLine(dialog, list, (int)(found - lines.begin()));
+}
+
+// Chooses a share of quorvstat's list as the user does, again while the
+// list is still being filled from node B (which clears the choice), until
+// the choice holds and its buttons are enabled.
+bool chooseShare(HWND list, const std::string &share)
+{
+    return ui::waitUntil([&] {
+        if (!selectLine(list, IDC_SHARE_LIST, share))
+            return false;
+        int chosen = ui::listSelection(list, IDC_SHARE_LIST);
+        std::vector<std::string> lines = ui::listLines(list, IDC_SHARE_LIST);
+        return chosen >= 0 && chosen < (int)lines.size() && lines[chosen] == share &&
+               ui::isEnabled(list, IDC_EDIT_BUTTON);
+    });
 }
 
 // Types a name into Select Computer and presses Enter, as the keyboard does.
@@ -138,7 +160,7 @@ TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's s
     CHECK(ui::waitUntil([&] { return holds(ui::listLines(list, IDC_SHARE_LIST), "QADDED$"); }));
 
     // Node B's share read into the editor and changed there.
-    REQUIRE(selectLine(list, IDC_SHARE_LIST, "BONE$"));
+    REQUIRE(chooseShare(list, "BONE$"));
     editor = status.openFrom(list, IDC_EDIT_BUTTON, "Edit...");
     REQUIRE(editor);
     CHECK(ui::text(editor, IDC_APPLICATION) == "BAPP");
@@ -148,8 +170,8 @@ TEST_CASE("quorvstat /computer:NODEB lists, adds, changes and deletes node B's s
     CHECK(ui::waitForWindowToClose(editor));
 
     // Deleted on node B after the question.
-    REQUIRE(selectLine(list, IDC_SHARE_LIST, "BTWO$"));
-    CHECK(ui::clickButton(list, IDC_DELETE_BUTTON));
+    REQUIRE(chooseShare(list, "BTWO$"));
+    CHECK(clickWhenEnabled(list, IDC_DELETE_BUTTON));
     ui::MessageBoxView question;
     REQUIRE(ui::waitForMessageBox(status.program.processId(), question));
     CHECK(question.text == "Delete share 'BTWO$' ?");
