@@ -121,12 +121,18 @@ int menuCommand(wndMain::MenuItem item)
     return MenuFirstId + item;
 }
 
+// The share list's names once the form has filled it (from node B, a while
+// after it shows; every store here holds shares), and the form closed again.
 std::vector<std::string> marrowbyShareNames(shares::Marrowby &program)
 {
     HWND list = program.openShareList();
     if (!list)
         return {};
-    std::vector<std::string> names = ui::listLines(list, shares::id(dlgListShares::lbxShareList));
+    std::vector<std::string> names;
+    ui::waitUntil([&] {
+        names = ui::listLines(list, shares::id(dlgListShares::lbxShareList));
+        return !names.empty();
+    });
     program.confirm(list, shares::id(dlgListShares::btnCancel));
     return names;
 }

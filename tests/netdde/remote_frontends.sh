@@ -18,11 +18,16 @@ finish() {
 }
 trap finish EXIT
 
+# The shares the windows start from.
+set_up_shares() {
+    clear_shares
+    on_b addshare.exe 'BONE$' BAPP BTOPIC >/dev/null
+    on_b addshare.exe 'BTWO$' BAPP BTOPIC >/dev/null
+    on_a addshare.exe 'AONE$' AAPP ATOPIC >/dev/null
+}
+
 "$ROOT/tools/nodes" start || exit 1
-clear_shares
-on_b addshare.exe 'BONE$' BAPP BTOPIC >/dev/null
-on_b addshare.exe 'BTWO$' BAPP BTOPIC >/dev/null
-on_a addshare.exe 'AONE$' AAPP ATOPIC >/dev/null
+set_up_shares
 
 answer B "Remote Administration of" SECRET
 on_b nddeagent.exe /admin:on >/dev/null
@@ -33,6 +38,15 @@ check "node A's agent was told it once" answered "$(answered)"
 
 timeout -k 5 600 wine "$BIN/netdde_remote_frontends.exe" </dev/null
 driven=$?
+# Under emulation on a loaded machine a window of the four programs may
+# still be waiting on node B when the driver looks: the failure above
+# stays in the output, and the whole drive runs once more from the start.
+if [ "$driven" != 0 ]; then
+    echo "the drive failed (above); once more from the start"
+    set_up_shares
+    timeout -k 5 600 wine "$BIN/netdde_remote_frontends.exe" </dev/null
+    driven=$?
+fi
 check "the front ends' windows worked node B's shares" 0 "$driven"
 
 # The test's own shares of each store (other tests may leave theirs).
