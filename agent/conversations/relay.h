@@ -439,6 +439,21 @@ void OpenShare(Session *session, const Frame *open);
 void ServingWindowMessage(Conversation *conversation, UINT message, LPARAM lParam);
 // WM_SERVE_NEXT: the next queued transaction goes to the server.
 void ServeNextTransaction(Conversation *conversation);
+
+// ---- A serving conversation's server (serverturns.cpp) ---------------------
+// Whether the conversation may give its server a transaction now: its
+// session has fewer than MaxAtServersPerSession at servers and no
+// conversation of it waited longer. If not, it waits for its turn.
+bool TakesTurnAtServer(Conversation *conversation);
+// Its transaction was answered while others of its session wait: the one
+// that waited longest goes next (from WM_SERVE_NEXT), this one after them.
+// False when none waits.
+bool YieldsTurnAtServer(Conversation *conversation);
+// Once a second: a transaction unanswered for ServerAnswerTimeout has its
+// server asked, without waiting, whether it takes messages; one that takes
+// none for ServerAliveWait more is hung (a busy answer, the conversation
+// ends). A turn freed by a conversation that ended is passed on.
+void CheckServerAnswer(Conversation *conversation, DWORD now);
 // Whether the transaction at the server is answered by WM_DDE_ACK alone (an
 // advise, a poke, an execute): its answer may be taken ahead of the data the
 // server sent before it, which it says nothing of. An unadvise's ack is not:

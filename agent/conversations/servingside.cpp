@@ -48,15 +48,6 @@ const DWORD MaxQueuedTransactionBytes = 32 * 1024 * 1024;
 // A window that did not answer an initiate in time may answer it late, as
 // on a loaded machine: the conversation waits this long for that answer.
 const DWORD LateInitiateAnswerWait = 2000;  // ms
-// A server that leaves a transaction unanswered ServerAnswerTimeout is asked
-// whether it still takes messages; ServerAliveWait without taking the
-// question, and it is hung.
-const DWORD ServerAnswerTimeout = 10000;  // ms
-const DWORD ServerAliveWait = 5000;       // ms
-// A session's transactions at servers at once: the rest wait their turn
-// here, so that a node with many conversations takes turns with the other
-// nodes rather than fill the servers' queues ahead of them.
-const int MaxAtServersPerSession = 4;
 
 // ---- Served sessions --------------------------------------------------------
 // What this side counts per served session: wrong proofs per share and the
@@ -246,11 +237,6 @@ static DWORD refusalDelay(int wrongProofs)
     return doublings >= 6 ? LongestRefusalDelay : FirstRefusalDelay << doublings;
 }
 
-static bool isDue(DWORD dueAt, DWORD now)
-{
-    return (LONG)(now - dueAt) >= 0;
-}
-
 // ---- Other proofs under the same rules (administration.cpp) ------------------
 
 DWORD ProofDelayOn(Session *session, const char *name)
@@ -315,7 +301,7 @@ void CheckServedSessions(DWORD now)
     dropEndedServedSessions();
     for (int i = servedSessionCount - 1; i >= 0; i--) {
         ServedSession *served = servedSessions[i];
-        while (served->heldCount > 0 && isDue(served->held[0].dueAt, now)) {
+        while (served->heldCount > 0 && (LONG)(now - served->held[0].dueAt) >= 0) {
             DWORD serial = served->held[0].serial;
             MoveMemory(&served->held[0], &served->held[1],
                        --served->heldCount * sizeof served->held[0]);
@@ -352,11 +338,6 @@ static bool servingFormatOf(Conversation *conversation, const Frame *frame, UINT
 
 // ---- Opening ---------------------------------------------------------------
 
-static bool isUnproved(const Conversation *conversation)
-{
-    return conversation->serving && conversation->state == Proving;
-}
-
 enum PeerScope { SameSession, SameNode, SameAddress };
 
 // The served conversations (or only the unproved ones) of `session`'s peer,
@@ -367,7 +348,7 @@ static int servedCountOf(const Session *session, PeerScope scope, bool unprovedO
     for (int i = 0; i < ConversationCount(); i++) {
         const Conversation *conversation = ConversationAt(i);
         const Session *of = conversation->session;
-        if (!conversation->serving || !of || (unprovedOnly && !isUnproved(conversation)))
+        if (!conversation->serving || !of || (unprovedOnly && conversation->state != Proving))
             continue;
         if (scope == SameSession ? of == session
             : scope == SameNode ? memcmp(of->peerKey, session->peerKey, FingerprintLength) == 0
@@ -601,62 +582,6 @@ static void checkHeldProof(DWORD serial)
 
 // ---- Transactions ----------------------------------------------------------
 
-// Turns at the servers: a conversation whose session has
-// MaxAtServersPerSession transactions at servers waits; when one of them is
-// answered, the conversation of that session that waited longest goes next.
-
-static int atServersOf(const Session *session)
-{
-    int count = 0;
-    for (int i = 0; i < ConversationCount(); i++) {
-        const Conversation *other = ConversationAt(i);
-        count += other->serving && other->session == session && other->atServer;
-    }
-    return count;
-}
-
-static Conversation *longestWaitingForTurn(const Session *session)
-{
-    Conversation *longest = 0;
-    DWORD now = GetTickCount();
-    for (int i = 0; i < ConversationCount(); i++) {
-        Conversation *other = ConversationAt(i);
-        if (other->serving && other->session == session && other->turnWaitedSince &&
-            (!longest || now - other->turnWaitedSince > now - longest->turnWaitedSince))
-            longest = other;
-    }
-    return longest;
-}
-
-// The session's longest-waiting conversation goes, from a posted message.
-static void passTurn(const Session *session)
-{
-    Conversation *next = longestWaitingForTurn(session);
-    if (next && !next->serveNextPosted)
-        next->serveNextPosted = PostMessageA(next->window, WM_SERVE_NEXT, 0, 0) != 0;
-}
-
-static void waitForTurn(Conversation *conversation)
-{
-    if (!conversation->turnWaitedSince)
-        conversation->turnWaitedSince = GetTickCount() | 1;     // 0 means not waiting
-}
-
-// Whether the conversation may give the server a transaction now: its
-// session has a turn free and no conversation of it waited longer. If not,
-// it waits.
-static bool takesTurn(Conversation *conversation)
-{
-    Conversation *longest = longestWaitingForTurn(conversation->session);
-    if ((!longest || longest == conversation) &&
-        atServersOf(conversation->session) < MaxAtServersPerSession) {
-        conversation->turnWaitedSince = 0;
-        return true;
-    }
-    waitForTurn(conversation);
-    return false;
-}
-
 // Sends the oldest queued transaction to the server, or its refusal when it
 // was refused on arrival; one at a time.
 static void serveNextTransaction(Conversation *conversation)
@@ -670,7 +595,7 @@ static void serveNextTransaction(Conversation *conversation)
             ConsumeFirstQueued(conversation, size);
             continue;
         }
-        if (!takesTurn(conversation))
+        if (!TakesTurnAtServer(conversation))
             return;
         // Registered on arrival: known here now.
         UINT format = FormatOfFrame(&frame);
@@ -753,44 +678,6 @@ void ServeNextTransaction(Conversation *conversation)
     serveNextTransaction(conversation);
 }
 
-// The server took the question asked of it (askServerIfAlive): a busy
-// server (feeding links on a loaded machine, with many transactions before
-// ours) is not a hung one, and the transaction waits on.
-static void CALLBACK serverTookMessage(HWND, UINT, ULONG_PTR serial, LRESULT)
-{
-    Conversation *conversation = ConversationOfSerial((DWORD)serial);
-    if (conversation && conversation->aliveAsked) {
-        conversation->aliveAsked = false;
-        conversation->atServerSince = GetTickCount();
-    }
-}
-
-// Sends the server a WM_NULL without waiting for it: the agent's loop never
-// stops for a server. False when the server's window takes no message.
-static bool askServerIfAlive(Conversation *conversation)
-{
-    conversation->aliveAskedAt = GetTickCount();
-    conversation->aliveAsked =
-        SendMessageCallbackA(conversation->partner, WM_NULL, 0, 0, serverTookMessage,
-                             conversation->serial) != 0;
-    return conversation->aliveAsked;
-}
-
-// A server that leaves a transaction unanswered and takes no messages is hung: its client gets a busy answer and the
-// conversation ends, so that nothing waits on that server any longer. What
-// the server was given is its own from then on.
-static void serverGaveNoAnswer(Conversation *conversation)
-{
-    Frame frame;
-    DWORD size;
-    SendSimpleFrame(conversation, FrameAck, AckBusy,
-                    FirstQueued(conversation, &frame, &size) ? frame.name : "");
-    LogEvent("busy: the server of share %s gave %s no answer in %lu s and takes no messages",
-             conversation->share, conversation->node,
-             (ServerAnswerTimeout + ServerAliveWait) / 1000);
-    EndConversation(conversation, true);
-}
-
 // The transaction at the server has its answer. A next one already waiting
 // goes at once, ahead of the links' data queued meanwhile, unless an ack of
 // the server waits: what the server posted together with this answer (a
@@ -805,13 +692,8 @@ static void transactionAnswered(Conversation *conversation)
     conversation->atServer = false;
     conversation->atServerHandle = 0;
     conversation->aliveAsked = false;
-    // Others of the session waiting for a turn go first, this one after them.
-    if (longestWaitingForTurn(conversation->session)) {
-        if (conversation->queuedCount > 0)
-            waitForTurn(conversation);
-        passTurn(conversation->session);
+    if (YieldsTurnAtServer(conversation))
         return;
-    }
     if (conversation->queuedCount > 0) {
         // Looking may handle sent messages, which may end the conversation.
         DWORD serial = conversation->serial;
@@ -1110,13 +992,7 @@ void CheckServingConversation(Conversation *conversation, DWORD now)
         LogEvent("the server of share %s for %s is gone", conversation->share, conversation->node);
         conversation->partner = 0;
         EndConversation(conversation, true);
-    } else if (conversation->atServer && now - conversation->atServerSince >= ServerAnswerTimeout) {
-        if (conversation->aliveAsked ? now - conversation->aliveAskedAt >= ServerAliveWait
-                                     : !askServerIfAlive(conversation))
-            serverGaveNoAnswer(conversation);
-    } else if (conversation->turnWaitedSince &&
-               atServersOf(conversation->session) < MaxAtServersPerSession) {
-        // A turn freed by a conversation that ended at its server.
-        passTurn(conversation->session);
+    } else {
+        CheckServerAnswer(conversation, now);
     }
 }
